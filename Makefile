@@ -1,0 +1,27 @@
+# Thin layer over the CMake presets. `make demo` and `make test` are all a user needs.
+PRESETS := release i686 asan
+JOBS    ?= $(shell nproc)
+
+.PHONY: all bootstrap build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+
+all: build-release
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+build-%: bootstrap
+	cmake --preset $* >/dev/null
+	cmake --build --preset $* -j $(JOBS)
+
+test-%: build-%
+	ctest --preset $*
+
+build: $(addprefix build-,$(PRESETS))
+
+test: $(addprefix test-,$(PRESETS))
+
+demo: build-release
+	@bash scripts/demo.sh build
+
+clean:
+	rm -rf build build-i686 build-asan

@@ -1,0 +1,91 @@
+// Scratch files and byte helpers shared by the test programs.
+#include "tests/support/TestFiles.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace rvotest {
+
+namespace {
+struct ScratchRoot {
+    std::filesystem::path dir;
+    ScratchRoot() {
+        const char* base = std::getenv("RVO_BUILD_DIR");
+        std::filesystem::path root = base ? base : std::filesystem::temp_directory_path().string();
+        dir = root / "scratch" / ("t" + std::to_string(getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    ~ScratchRoot() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+ScratchRoot& Root() {
+    static ScratchRoot r;
+    return r;
+}
+}  // namespace
+
+std::string ScratchDir() { return Root().dir.string(); }
+
+std::string ScratchPath(const std::string& name) { return (Root().dir / name).string(); }
+
+std::u16string Wide(const std::string& s) {
+    std::u16string w;
+    for (unsigned char c : s) w.push_back(c);   // test paths are ASCII
+    return w;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
+}
+
+void PutU32(std::vector<uint8_t>& v, uint32_t x) {
+    for (int i = 0; i < 4; i++) v.push_back((uint8_t)(x >> (8 * i)));
+}
+void PutU16(std::vector<uint8_t>& v, uint16_t x) {
+    v.push_back((uint8_t)x);
+    v.push_back((uint8_t)(x >> 8));
+}
+void PutBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    v.insert(v.end(), b, b + n);
+}
+void PutZeros(std::vector<uint8_t>& v, size_t n) { v.insert(v.end(), n, 0); }
+
+std::string DiffBytes(const std::vector<uint8_t>& expected, const std::vector<uint8_t>& actual) {
+    size_t n = std::min(expected.size(), actual.size());
+    size_t at = 0;
+    while (at < n && expected[at] == actual[at]) at++;
+    if (at == n && expected.size() == actual.size()) return "";
+    std::ostringstream os;
+    os << "first difference at offset " << at << " (sizes " << expected.size() << " expected, "
+       << actual.size() << " actual)\n";
+    size_t from = at >= 8 ? at - 8 : 0;
+    auto dump = [&](const char* label, const std::vector<uint8_t>& v) {
+        os << label;
+        for (size_t i = from; i < from + 24 && i < v.size(); i++) {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%02X", v[i]);
+            os << (i == at ? " [" : " ") << buf << (i == at ? "]" : "");
+        }
+        os << "\n";
+    };
+    dump("expected:", expected);
+    dump("actual:  ", actual);
+    return os.str();
+}
+
+}  // namespace rvotest
