@@ -1,0 +1,102 @@
+// CRvoFile: one open RVO file, for reading or for writing. Its operations live
+// in the folder of their job: container/ (lifecycle, header, index), encoder/
+// (WriteFrame), decoder/ (reading, entry pictures, delivery), cache/ (Preload).
+#pragma once
+
+#include "codec/JpeEngine.h"
+#include "container/IndexEntry.h"
+#include "container/RvoFormat.h"
+#include "platform/Collections.h"
+#include "platform/File.h"
+#include "platform/Types.h"
+
+typedef int (*PFN_PROGRESS)(int);
+typedef void (*PFN_FRAMEHOOK)(int);
+typedef int (*PFN_FRAMESOURCE)(void* pRequest);
+
+class CRvoFile {
+public:
+    // Header image: these fourteen members are the file's first 160 bytes
+    // (StoreHeader/LoadHeader give their byte form).
+    char  m_szMagic[8];
+    DWORD m_dwIndexOffset;
+    LONG  m_nEntryCount;
+    LONG  m_nFrameCount;
+    LONG  m_nMode;
+    LONG  m_nWidth;
+    LONG  m_nHeight;
+    DWORD m_dwReserved32;
+    DWORD m_dwReserved36;
+    DWORD m_dwSizeTableFlag;
+    DWORD m_dwSizeTableBytes;
+    DWORD m_dwSizeTableOffsetHigh;
+    DWORD m_dwSizeTableOffsetLow;
+    BYTE  m_abReserved[104];
+
+    CPtrArray  m_arrEntries;            // RvoIndexEntry*, owned, in file order
+    CFile*     m_pFile;                 // modes 1-3, and every mode while Open reads the header
+    LONG       m_nFirstFrame;
+    LONG       m_nOriginX;
+    LONG       m_nOriginY;
+    SIZE       m_sizeFrame;             // working frame size
+    BYTE*      m_pFrameBuffer;          // working frame buffer (sector aligned, AllocAligned)
+    BYTE*      m_pAuxBuffer;            // second working buffer (sector aligned, AllocAligned)
+    DWORD      m_nFrameBytes;           // one stored record (modes 4, 5) or 4 x cx x cy
+    DWORD      m_nFrameBytesRemainder;
+    HANDLE     m_hRawFile;              // modes 4 and 5, unbuffered; null when none
+    PFN_FRAMEHOOK   m_pfnFrameHook;
+    PFN_FRAMESOURCE m_pfnFrameSource;
+    BOOL       m_bWriting;
+    CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
+    CJpeEngine m_engine;
+    CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks
+    CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
+    void*      m_pPreloadBuf1;          // field codec work array: tokens
+    LONG       m_nPreloadBuf1Size;
+    void*      m_pPreloadBuf2;          // field codec work array: literal slots
+    LONG       m_nPreloadBuf2Size;
+    DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table
+    PFN_PROGRESS m_pfnProgress;
+
+    CRvoFile();
+    ~CRvoFile();
+    CRvoFile(const CRvoFile&) = delete;
+    CRvoFile& operator=(const CRvoFile&) = delete;
+
+    // Lifecycle (container/).
+    BOOL Reset(BOOL bInitial);
+    BOOL Open(const WCHAR* pszPath, UINT nOpenFlags);
+    BOOL Create(const WCHAR* pszPath);
+    BOOL Close(BOOL bFinalize);
+    BOOL Finalize();
+    void SetFrameSize(const SIZE* pSize);
+    int  GetFrameCount();
+    BOOL SetFirstFrame(int n);
+    BOOL SeekToFrame(unsigned i);
+    RvoIndexEntry* GetEntry(int i) const { return static_cast<RvoIndexEntry*>(m_arrEntries.GetAt(i)); }
+    int  GetEntryCount() const { return m_arrEntries.GetSize(); }
+
+    // The 160-byte header image in file byte order.
+    void StoreHeader(BYTE out[160]) const;
+    void LoadHeader(const BYTE in[160]);
+
+    // Writing (encoder/).
+    BOOL WriteFrame(const DWORD* pPixels, int nStride);
+    BOOL WritePackedFrame(const DWORD* pPixels, int nStride);
+
+    // Reading (decoder/).
+    int  FindEntry(unsigned frame);
+    int  LocateFrame(unsigned frame);
+    int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer);
+    int  RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight);
+    int  LoadEntryBlob(int entry);
+    HGLOBAL TakeBlob(int entry);
+    int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
+    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight);
+
+    // Preloading (cache/).
+    BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
+};
+
+// SetFilePointer with both halves of the distance; the new position, or -1 on failure.
+LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod);

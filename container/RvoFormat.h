@@ -1,0 +1,49 @@
+// The RVO file as stored on disk.
+//
+// Header (160 bytes at offset 0, little-endian): magic "QARVOV10", index offset
+// (modes 1-3: the index archive; modes 4-5: the first frame record, 512), entry
+// count, frame count, mode, width, height, two reserved words, size-table flag,
+// size-table length, size-table offset high half then low half, 104 zero bytes.
+//
+// Modes 1-3: header, then the frame area holding each entry's blob in its file
+// form (marker 0x55AAA000, width, height, colour length, alpha length, alpha
+// stream, colour stream), then the index archive: one record per entry.
+// Modes 4-5: a 512-byte header block, then frame records, each a multiple of
+// 512 bytes; mode 5 ends with the frame-size table (one u32 per frame, zero
+// padded to a multiple of 512).
+#pragma once
+
+#include "platform/Types.h"
+
+namespace rvo {
+
+constexpr char  kMagic[8] = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
+constexpr DWORD kHeaderBytes = 160;
+constexpr DWORD kHeaderBlockBytes = 512;     // modes 4 and 5
+constexpr DWORD kBlobFileMarker = 0x55AAA000u;
+constexpr DWORD kBlobFileHeaderBytes = 20;
+
+enum StorageMode : int {
+    kModeLegacyBlobs = 1,   // read like JpegBlobs
+    ImageList = 2,
+    JpegBlobs = 3,
+    RawFrames = 4,
+    PackedFrames = 5,
+};
+
+enum EntryKind : int {
+    kKindFrame = 1,         // a frame stored by this module
+    kKindStillImage = 2,    // an external still image
+};
+
+constexpr DWORD kEntryFlagBlobNotStored = 1;   // the blob is not yet in the frame area
+
+// Header field offsets.
+enum HeaderOffset : DWORD {
+    kOffMagic = 0, kOffIndexOffset = 8, kOffEntryCount = 12, kOffFrameCount = 16, kOffMode = 20,
+    kOffWidth = 24, kOffHeight = 28, kOffReserved32 = 32, kOffReserved36 = 36,
+    kOffSizeTableFlag = 40, kOffSizeTableBytes = 44, kOffSizeTableOffsetHigh = 48,
+    kOffSizeTableOffsetLow = 52, kOffReserved = 56,
+};
+
+}  // namespace rvo

@@ -1,0 +1,6 @@
+// Frame reader (not yet built).
+#include "container/RvoFile.h"
+
+int CRvoFile::FindEntry(unsigned) { return -1; }
+int CRvoFile::LocateFrame(unsigned) { return -1; }
+int CRvoFile::ReadFrame(unsigned, DWORD*, int, int, BOOL) { return 0; }

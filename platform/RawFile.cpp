@@ -1,0 +1,195 @@
+// Unbuffered file handles over O_DIRECT, falling back to buffered transfers
+// with the same bytes where the file system or the transfer does not allow it.
+#include "platform/RawFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/CString.h"
+#include "platform/LastError.h"
+
+namespace {
+
+struct RawFile {
+    int  fd;
+    bool bDirect;     // O_DIRECT currently set on fd
+    off_t pos;        // the handle's file pointer
+};
+
+DWORD ErrnoToWin32(int e) {
+    switch (e) {
+        case ENOENT: case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+        case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
+        case ENOSPC: return ERROR_DISK_FULL;
+        case EINVAL: return ERROR_INVALID_PARAMETER;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        default: return ERROR_INVALID_FUNCTION;
+    }
+}
+
+RawFile* Get(HANDLE h) {
+    if (!h || h == INVALID_HANDLE_VALUE) return nullptr;
+    return static_cast<RawFile*>(h);
+}
+
+bool Aligned(const void* p, DWORD n, off_t pos) {
+    return ((uintptr_t)p % kSectorBytes) == 0 && (n % kSectorBytes) == 0 && (pos % kSectorBytes) == 0;
+}
+
+// Leaves direct I/O for good on this handle: the file system or device refused it.
+void DropDirect(RawFile* f) {
+    int fl = fcntl(f->fd, F_GETFL);
+    if (fl >= 0) fcntl(f->fd, F_SETFL, fl & ~O_DIRECT);
+    f->bDirect = false;
+}
+
+// One pread or pwrite loop; direct transfers that the kernel refuses with EINVAL
+// are repeated buffered.
+template <typename Op>
+BOOL Transfer(RawFile* f, char* p, DWORD nBytes, DWORD* pnDone, Op op) {
+    DWORD done = 0;
+    while (done < nBytes) {
+        bool bWasDirect = f->bDirect;
+        if (bWasDirect && !Aligned(p + done, nBytes - done, f->pos)) DropDirect(f);
+        ssize_t n = op(f->fd, p + done, nBytes - done, f->pos);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINVAL && f->bDirect) {
+            DropDirect(f);
+            continue;
+        }
+        if (n < 0) {
+            if (pnDone) *pnDone = done;
+            SetLastError(ErrnoToWin32(errno));
+            return FALSE;
+        }
+        if (n == 0) break;
+        done += (DWORD)n;
+        f->pos += n;
+        // A short direct transfer leaves an unaligned remainder: finish it buffered.
+    }
+    if (pnDone) *pnDone = done;
+    return TRUE;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD, void*, DWORD dwDisposition,
+                   DWORD dwFlags, HANDLE) {
+    if (!pszPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC;
+    bool r = dwAccess & GENERIC_READ, w = dwAccess & GENERIC_WRITE;
+    flags |= (r && w) ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+    switch (dwDisposition) {
+        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        default: break;
+    }
+    std::string path = ToUtf8(pszPath);
+    bool bWantDirect = (dwFlags & FILE_FLAG_NO_BUFFERING) != 0;
+    int fd = -1;
+    bool bDirect = false;
+    if (bWantDirect) {
+        fd = ::open(path.c_str(), flags | O_DIRECT, 0644);
+        bDirect = fd >= 0;
+    }
+    if (fd < 0) fd = ::open(path.c_str(), flags, 0644);   // tmpfs refuses O_DIRECT at open
+    if (fd < 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    RawFile* f = new RawFile{fd, bDirect, 0};
+    return f;
+}
+
+BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
+    RawFile* f = Get(h);
+    if (pnRead) *pnRead = 0;
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    return Transfer(f, static_cast<char*>(pBuf), nBytes, pnRead,
+                    [](int fd, char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
+}
+
+BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*) {
+    RawFile* f = Get(h);
+    if (pnWritten) *pnWritten = 0;
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    return Transfer(f, const_cast<char*>(static_cast<const char*>(pBuf)), nBytes, pnWritten,
+                    [](int fd, char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
+}
+
+DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMethod) {
+    RawFile* f = Get(h);
+    if (!f) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    LONGLONG dist = plDistanceHigh ? (LONGLONG)(((ULONGLONG)(DWORD)*plDistanceHigh << 32) | (DWORD)lDistance)
+                                   : (LONGLONG)lDistance;
+    LONGLONG base = 0;
+    if (dwMethod == FILE_CURRENT) {
+        base = f->pos;
+    } else if (dwMethod == FILE_END) {
+        struct stat st;
+        if (fstat(f->fd, &st) != 0) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = st.st_size;
+    }
+    LONGLONG to;
+    if (__builtin_add_overflow(base, dist, &to) || to < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    f->pos = (off_t)to;
+    if (plDistanceHigh) *plDistanceHigh = (LONG)((ULONGLONG)to >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)to;
+}
+
+BOOL SetEndOfFile(HANDLE h) {
+    RawFile* f = Get(h);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (ftruncate(f->fd, f->pos) != 0) return Fail(ErrnoToWin32(errno));
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE h) {
+    RawFile* f = Get(h);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    ::close(f->fd);
+    delete f;
+    return TRUE;
+}
+
+BOOL IsDirectIo(HANDLE h) {
+    RawFile* f = Get(h);
+    return f && f->bDirect;
+}
+
+void* AllocAligned(size_t nBytes) {
+    size_t n = (nBytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
+    if (n < nBytes) return nullptr;
+    void* p = nullptr;
+    if (posix_memalign(&p, kDirectAlignment, n ? n : kDirectAlignment) != 0) return nullptr;
+    std::memset(p, 0, n ? n : kDirectAlignment);
+    return p;
+}
+
+void FreeAligned(void* p) { std::free(p); }
