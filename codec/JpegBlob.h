@@ -1,0 +1,57 @@
+// The picture blob: one frame as an alpha JPEG stream and a colour JPEG stream
+// in a movable global-memory block.
+//
+// Layout of the block (integers 32-bit little-endian):
+//   0  magic        JPEG_BLOB_MAGIC
+//   4  width        pixels (signed)
+//   8  height       pixels (signed)
+//   12 colourBytes  length of the colour stream
+//   16 alphaBytes   length of the alpha stream
+//   20 data         the alpha stream, then directly the colour stream
+// The block is JPEG_BLOB_HEADER_BYTES + alphaBytes + colourBytes +
+// JPEG_BLOB_TAIL_BYTES long; the 4 tail bytes carry no meaning (written as 0).
+// Note the order: the header names the colour length first, the data holds the
+// alpha stream first. In a file the blob is stored with JPEG_BLOB_FILE_MARKER
+// in place of the magic, the other bytes unchanged.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/Types.h"
+
+constexpr DWORD  JPEG_BLOB_MAGIC         = 0x55AA0001u;
+constexpr DWORD  JPEG_BLOB_FILE_MARKER   = 0x55AAA000u;
+constexpr size_t JPEG_BLOB_HEADER_BYTES  = 20;
+constexpr size_t JPEG_BLOB_TAIL_BYTES    = 4;
+
+constexpr size_t JPEG_BLOB_OFS_MAGIC        = 0;
+constexpr size_t JPEG_BLOB_OFS_WIDTH        = 4;
+constexpr size_t JPEG_BLOB_OFS_HEIGHT       = 8;
+constexpr size_t JPEG_BLOB_OFS_COLOUR_BYTES = 12;
+constexpr size_t JPEG_BLOB_OFS_ALPHA_BYTES  = 16;
+
+// What LockBlob reports about a locked blob.
+struct JpegBlobInfo {
+    LONG  width;
+    LONG  height;
+    DWORD colourBytes;
+    DWORD alphaBytes;
+    BYTE* data;          // byte 20 of the locked block: the alpha stream
+};
+
+// Block size for streams of the given lengths, in 64 bits so that forged
+// lengths cannot wrap.
+inline ULONGLONG JpegBlobBlockBytes(DWORD dwColourBytes, DWORD dwAlphaBytes) {
+    return (ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes + JPEG_BLOB_TAIL_BYTES;
+}
+
+inline DWORD JpegBlobGetU32(const BYTE* p) {
+    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
+}
+
+inline void JpegBlobPutU32(BYTE* p, DWORD v) {
+    p[0] = (BYTE)v;
+    p[1] = (BYTE)(v >> 8);
+    p[2] = (BYTE)(v >> 16);
+    p[3] = (BYTE)(v >> 24);
+}
