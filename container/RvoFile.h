@@ -87,8 +87,11 @@ public:
     // Reading (decoder/).
     int  FindEntry(unsigned frame);
     int  LocateFrame(unsigned frame);
-    int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer);
-    int  RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight);
+    // nDstWidth: pixels of each destination row that may be written (the host
+    // rectangle's width); -1 means the whole stride.
+    int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
+                   int nDstWidth = -1);
+    int  RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
     int  LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);

@@ -3,4 +3,4 @@
 
 int CRvoFile::FindEntry(unsigned) { return -1; }
 int CRvoFile::LocateFrame(unsigned) { return -1; }
-int CRvoFile::ReadFrame(unsigned, DWORD*, int, int, BOOL) { return 0; }
+int CRvoFile::ReadFrame(unsigned, DWORD*, int, int, BOOL, int) { return 0; }
