@@ -1,0 +1,373 @@
+// Run-length passes over the alpha and colour channels of a frame and the copy
+// operations that fill the sections of a packed record.
+#include "encoder/ChannelRuns.h"
+
+#include <emmintrin.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "container/PackedRecord.h"
+#include "platform/Cpu.h"
+
+namespace {
+
+constexpr DWORD kColourMask = 0x00FFFFFFu;
+
+// Walks a frame's pixels in row order, handing them out in groups of up to four.
+class CGroupWalk {
+public:
+    CGroupWalk(const DWORD* pPixels, int nStride, const SIZE& size)
+        : m_pRow(pPixels), m_nStride(nStride), m_nWidth(size.cx), m_nRowsLeft(size.cy), m_nCol(0) {}
+
+    LONG RowLeft() const { return m_nWidth - m_nCol; }
+    const DWORD* Here() const { return m_pRow + m_nCol; }
+
+    // n must not exceed RowLeft().
+    void Skip(LONG n) {
+        m_nCol += n;
+        if (m_nCol == m_nWidth) {
+            m_nCol = 0;
+            // The row pointer never steps past the last row.
+            if (--m_nRowsLeft > 0) m_pRow += m_nStride;
+        }
+    }
+
+    // The next n (<= 4) pixels: in place when they lie in one row, else gathered
+    // into pTmp (a group may span rows, several when the width is below 4).
+    const DWORD* Take(DWORD* pTmp, LONG n) {
+        if (RowLeft() >= n) {
+            const DWORD* p = Here();
+            Skip(n);
+            return p;
+        }
+        for (LONG k = 0; k < n; ++k) {
+            pTmp[k] = *Here();
+            Skip(1);
+        }
+        return pTmp;
+    }
+
+private:
+    const DWORD* m_pRow;
+    int  m_nStride;
+    LONG m_nWidth;
+    LONG m_nRowsLeft;
+    LONG m_nCol;
+};
+
+ULONGLONG PixelCount(const SIZE& size) { return (ULONGLONG)size.cx * (ULONGLONG)size.cy; }
+
+LONG GroupSize(ULONGLONG nLeft) { return nLeft < 4 ? (LONG)nLeft : 4; }
+
+// The most pixels of a group-aligned stretch that lies in the current row.
+LONG RowStretch(const CGroupWalk& walk, ULONGLONG nLeft) {
+    return (LONG)std::min<ULONGLONG>((ULONGLONG)walk.RowLeft(), nLeft);
+}
+
+void ExtractAlphaRow(BYTE* pDst, const DWORD* pRow, LONG cx) {
+    LONG x = 0;
+    if (g_bSse2) {
+        for (; x + 16 <= cx; x += 16) {
+            const __m128i* p = reinterpret_cast<const __m128i*>(pRow + x);
+            __m128i a = _mm_srli_epi32(_mm_loadu_si128(p), 24);
+            __m128i b = _mm_srli_epi32(_mm_loadu_si128(p + 1), 24);
+            __m128i c = _mm_srli_epi32(_mm_loadu_si128(p + 2), 24);
+            __m128i d = _mm_srli_epi32(_mm_loadu_si128(p + 3), 24);
+            __m128i packed = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + x), packed);
+        }
+    }
+    for (; x < cx; ++x) pDst[x] = (BYTE)(pRow[x] >> 24);
+}
+
+// Length of the longest prefix of p[0, n) made of whole groups of four bytes
+// equal to v; a multiple of 4.
+ULONGLONG UniformAlphaSpan(const BYTE* p, ULONGLONG n, BYTE v) {
+    ULONGLONG i = 0;
+    if (g_bSse2) {
+        const __m128i vv = _mm_set1_epi8((char)v);
+        for (; i + 16 <= n; i += 16) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(x, vv)) != 0xFFFF) break;
+        }
+    }
+    const DWORD vvvv = v * 0x01010101u;
+    for (; i + 4 <= n; i += 4) {
+        DWORD w;
+        std::memcpy(&w, p + i, 4);
+        if (w != vvvv) break;
+    }
+    return i;
+}
+
+// Like UniformAlphaSpan for the colour bytes of n pixels in one row.
+LONG UniformColourSpan(const DWORD* p, LONG n, DWORD v) {
+    LONG i = 0;
+    if (g_bSse2) {
+        const __m128i vv = _mm_set1_epi32((int)v);
+        const __m128i mask = _mm_set1_epi32((int)kColourMask);
+        for (; i + 16 <= n; i += 16) {
+            const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
+            __m128i e0 = _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q), mask), vv);
+            __m128i e1 = _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 1), mask), vv);
+            __m128i e2 = _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 2), mask), vv);
+            __m128i e3 = _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 3), mask), vv);
+            __m128i all = _mm_and_si128(_mm_and_si128(e0, e1), _mm_and_si128(e2, e3));
+            if (_mm_movemask_epi8(all) != 0xFFFF) break;
+        }
+    }
+    for (; i + 4 <= n; i += 4) {
+        if (((p[i] ^ v) | (p[i + 1] ^ v) | (p[i + 2] ^ v) | (p[i + 3] ^ v)) & kColourMask) break;
+    }
+    return i;
+}
+
+// Green, blue and red words of a group of four pixels (missing pixels zero).
+inline void GroupWords(const DWORD* q, DWORD* pGreen, DWORD* pBlue, DWORD* pRed) {
+    *pGreen = ((q[0] >> 8) & 0xFFu) | (q[1] & 0xFF00u) | ((q[2] << 8) & 0xFF0000u) | ((q[3] << 16) & 0xFF000000u);
+    *pBlue = (q[0] & 0xFFu) | ((q[1] << 8) & 0xFF00u) | ((q[2] << 16) & 0xFF0000u) | (q[3] << 24);
+    *pRed = ((q[0] >> 16) & 0xFFu) | ((q[1] >> 8) & 0xFF00u) | (q[2] & 0xFF0000u) | ((q[3] << 8) & 0xFF000000u);
+}
+
+// Sixteen pixels (four groups) into 48 bytes of colour groups.
+inline void PackSixteenSse2(BYTE* pDst, const DWORD* p) {
+    const __m128i* q = reinterpret_cast<const __m128i*>(p);
+    const __m128i lo = _mm_set1_epi32(0xFF);
+    __m128i x[4] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3)};
+    __m128i g[4], b[4], r[4];
+    for (int k = 0; k < 4; ++k) {
+        b[k] = _mm_and_si128(x[k], lo);
+        g[k] = _mm_and_si128(_mm_srli_epi32(x[k], 8), lo);
+        r[k] = _mm_and_si128(_mm_srli_epi32(x[k], 16), lo);
+    }
+    // Lane k of each vector: the channel word of group k.
+    __m128i G = _mm_packus_epi16(_mm_packs_epi32(g[0], g[1]), _mm_packs_epi32(g[2], g[3]));
+    __m128i B = _mm_packus_epi16(_mm_packs_epi32(b[0], b[1]), _mm_packs_epi32(b[2], b[3]));
+    __m128i R = _mm_packus_epi16(_mm_packs_epi32(r[0], r[1]), _mm_packs_epi32(r[2], r[3]));
+    // Words in the order g0 b0 r0 g1 | b1 r1 g2 b2 | r2 g3 b3 r3.
+    __m128 gbLo = _mm_castsi128_ps(_mm_unpacklo_epi32(G, B));    // g0 b0 g1 b1
+    __m128 gbHi = _mm_castsi128_ps(_mm_unpackhi_epi32(G, B));    // g2 b2 g3 b3
+    __m128 rgLo = _mm_castsi128_ps(_mm_unpacklo_epi32(R, G));    // r0 g0 r1 g1
+    __m128 rgHi = _mm_castsi128_ps(_mm_unpackhi_epi32(R, G));    // r2 g2 r3 g3
+    __m128 brLo = _mm_castsi128_ps(_mm_unpacklo_epi32(B, R));    // b0 r0 b1 r1
+    __m128 brHi = _mm_castsi128_ps(_mm_unpackhi_epi32(B, R));    // b2 r2 b3 r3
+    __m128 o0 = _mm_shuffle_ps(gbLo, rgLo, _MM_SHUFFLE(3, 0, 1, 0));
+    __m128 o1 = _mm_shuffle_ps(brLo, gbHi, _MM_SHUFFLE(1, 0, 3, 2));
+    __m128 o2 = _mm_shuffle_ps(rgHi, brHi, _MM_SHUFFLE(3, 2, 3, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst), _mm_castps_si128(o0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 16), _mm_castps_si128(o1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 32), _mm_castps_si128(o2));
+}
+
+// One row of cx x 4 bytes; where the destination allows, 16-byte stores that
+// bypass the cache, since the record goes to the disk and is not read again.
+void CopyRowSse2(BYTE* pDst, const DWORD* pSrc, LONG cx) {
+    LONG x = 0;
+    if (((uintptr_t)pDst & 3) == 0) {
+        for (; x < cx && ((uintptr_t)(pDst + 4 * x) & 15) != 0; ++x) std::memcpy(pDst + 4 * x, pSrc + x, 4);
+        for (; x + 16 <= cx; x += 16) {
+            const __m128i* s = reinterpret_cast<const __m128i*>(pSrc + x);
+            __m128i* d = reinterpret_cast<__m128i*>(pDst + 4 * x);
+            __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1);
+            __m128i c = _mm_loadu_si128(s + 2), e = _mm_loadu_si128(s + 3);
+            _mm_stream_si128(d, a);
+            _mm_stream_si128(d + 1, b);
+            _mm_stream_si128(d + 2, c);
+            _mm_stream_si128(d + 3, e);
+        }
+        for (; x + 4 <= cx; x += 4) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(pDst + 4 * x),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + x)));
+        }
+    } else {
+        for (; x + 4 <= cx; x += 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 4 * x),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + x)));
+        }
+    }
+    if (x < cx) std::memcpy(pDst + 4 * x, pSrc + x, 4 * (size_t)(cx - x));
+}
+
+}  // namespace
+
+BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const SIZE& size,
+                     AlphaRunList& runs) {
+    const ULONGLONG L = PixelCount(size);
+    runs.clear();
+    // The plane first: the run walk then reads contiguous bytes whatever the stride.
+    const DWORD* pRow = pPixels;
+    BYTE* pPlaneRow = pAlphaPlane;
+    for (LONG y = 0; y < size.cy; ++y) {
+        ExtractAlphaRow(pPlaneRow, pRow, size.cx);
+        pPlaneRow += size.cx;
+        if (y + 1 < size.cy) pRow += nStride;
+    }
+
+    bool bRunOpen = false;      // the last element is a run and may grow
+    BYTE v = 0;
+    ULONGLONG s = 0;
+    while (s < L) {
+        if (bRunOpen) {
+            ULONGLONG span = UniformAlphaSpan(pAlphaPlane + s, L - s, v);
+            runs.back().count += (DWORD)span;
+            s += span;
+            if (s == L) break;
+        }
+        const LONG n = GroupSize(L - s);
+        const BYTE* g = pAlphaPlane + s;
+        bool bUniform = true;
+        for (LONG k = 1; k < n; ++k) bUniform = bUniform && g[k] == g[0];
+        if (bUniform && bRunOpen && g[0] == v) {
+            runs.back().count += (DWORD)n;           // a short last group of the run's value
+        } else if (bUniform) {
+            runs.push_back({(DWORD)n, g[0] * 0x01010101u});
+            bRunOpen = true;
+            v = g[0];
+        } else {
+            DWORD pattern = 0;
+            for (LONG k = 0; k < n; ++k) pattern |= (DWORD)g[k] << (8 * k);
+            runs.push_back({(DWORD)n, pattern});
+            bRunOpen = false;
+        }
+        s += (ULONGLONG)n;
+    }
+    return rvo::RoundUp16_64(8 * (ULONGLONG)runs.size()) + 528 < L;
+}
+
+BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs) {
+    const ULONGLONG L = PixelCount(size);
+    runs.clear();
+    // 16 bytes per element against 80 % of the 3 bytes per pixel of raw colour.
+    const LONGLONG nLimit = (LONGLONG)((double)(3 * L) * 0.8);
+    LONGLONG nClosed = 0;       // elements closed before the last pixel is examined
+
+    CGroupWalk walk(pPixels, nStride, size);
+    bool bRunOpen = false;
+    DWORD v = 0;
+    ULONGLONG s = 0;
+    bool bAbandoned = false;
+    while (s < L) {
+        if (bRunOpen) {
+            // Whole groups of the run's value within a row extend it at once.
+            for (;;) {
+                LONG nAvail = RowStretch(walk, L - s);
+                if (nAvail < 4) break;
+                LONG span = UniformColourSpan(walk.Here(), nAvail, v);
+                if (span == 0) break;
+                runs.back().count += (DWORD)span;
+                walk.Skip(span);
+                s += (ULONGLONG)span;
+                if (span != (nAvail & ~3)) break;
+            }
+            if (s == L) break;
+        }
+        const LONG n = GroupSize(L - s);
+        DWORD tmp[4];
+        const DWORD* p = walk.Take(tmp, n);
+        DWORD q[4] = {0, 0, 0, 0};
+        for (LONG k = 0; k < n; ++k) q[k] = p[k];
+
+        if (!runs.empty()) {
+            // Where the walk closes the last element: at the first pixel that
+            // differs from a run, or at the pixel after a literal group.
+            ULONGLONG nCloseAt = s;
+            if (bRunOpen) {
+                LONG k = 0;
+                while (k < n && ((q[k] ^ v) & kColourMask) == 0) ++k;
+                if (k == n) {
+                    runs.back().count += (DWORD)n;   // a short last group of the run's value
+                    s += (ULONGLONG)n;
+                    continue;
+                }
+                nCloseAt = s + (ULONGLONG)k;
+            }
+            // Elements closed while the last pixel is examined do not count.
+            if (nCloseAt + 2 <= L) {
+                ++nClosed;
+                if (16 * nClosed > nLimit) {
+                    bAbandoned = true;
+                    break;
+                }
+            }
+        }
+
+        bool bUniform = true;
+        for (LONG k = 1; k < n; ++k) bUniform = bUniform && ((q[k] ^ q[0]) & kColourMask) == 0;
+        ColourRun run;
+        run.count = (DWORD)n;
+        if (bUniform) {
+            v = q[0] & kColourMask;
+            run.bluePattern = (v & 0xFFu) * 0x01010101u;
+            run.greenPattern = ((v >> 8) & 0xFFu) * 0x01010101u;
+            run.redPattern = ((v >> 16) & 0xFFu) * 0x01010101u;
+        } else {
+            GroupWords(q, &run.greenPattern, &run.bluePattern, &run.redPattern);
+        }
+        runs.push_back(run);
+        bRunOpen = bUniform;
+        s += (ULONGLONG)n;
+    }
+
+    // Once per frame the rest of the time slice goes to other threads.
+    sched_yield();
+    if (bAbandoned) {
+        FreeRuns(runs);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CopyAlphaRuns(BYTE* pDst, const AlphaRunList& runs) {
+    if (!runs.empty()) std::memcpy(pDst, runs.data(), runs.size() * sizeof(AlphaRun));
+}
+
+void CopyColourRuns(BYTE* pDst, const ColourRunList& runs) {
+    if (!runs.empty()) std::memcpy(pDst, runs.data(), runs.size() * sizeof(ColourRun));
+}
+
+void PackColourGroups(BYTE* pDst, const DWORD* pPixels, int nStride, const SIZE& size) {
+    const ULONGLONG L = PixelCount(size);
+    CGroupWalk walk(pPixels, nStride, size);
+    ULONGLONG s = 0;
+    while (s < L) {
+        if (g_bSse2) {
+            LONG nBlocks = RowStretch(walk, L - s) / 16;
+            if (nBlocks > 0) {
+                for (LONG i = 0; i < nBlocks; ++i) {
+                    PackSixteenSse2(pDst, walk.Here() + 16 * i);
+                    pDst += 48;
+                }
+                walk.Skip(16 * nBlocks);
+                s += 16 * (ULONGLONG)nBlocks;
+                continue;
+            }
+        }
+        const LONG n = GroupSize(L - s);
+        DWORD tmp[4];
+        const DWORD* p = walk.Take(tmp, n);
+        DWORD q[4] = {0, 0, 0, 0};
+        for (LONG k = 0; k < n; ++k) q[k] = p[k];
+        DWORD w[3];
+        GroupWords(q, &w[0], &w[1], &w[2]);
+        std::memcpy(pDst, w, 12);
+        pDst += 12;
+        s += (ULONGLONG)n;
+    }
+}
+
+void CopyFrameRows(BYTE* pDst, const DWORD* pPixels, int nStride, const SIZE& size) {
+    const size_t nRowBytes = 4 * (size_t)size.cx;
+    const DWORD* pRow = pPixels;
+    for (LONG y = 0; y < size.cy; ++y) {
+        if (g_bSse2)
+            CopyRowSse2(pDst, pRow, size.cx);
+        else
+            std::memcpy(pDst, pRow, nRowBytes);
+        pDst += nRowBytes;
+        if (y + 1 < size.cy) pRow += nStride;
+    }
+    // Streaming stores must be visible before the record is handed to the disk.
+    if (g_bSse2) _mm_sfence();
+}
