@@ -1,0 +1,116 @@
+// Frames for the encoder tests: pixels in a host-like buffer whose stride may
+// exceed the width (gap pixels hold a marker that must never reach a record),
+// plus an expander written from the record layout alone.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "platform/Types.h"
+
+namespace enctest {
+
+constexpr DWORD kGapMarker = 0xDEADBEEFu;
+
+inline DWORD Bgra(BYTE b, BYTE g, BYTE r, BYTE a) {
+    return (DWORD)b | ((DWORD)g << 8) | ((DWORD)r << 16) | ((DWORD)a << 24);
+}
+
+struct TestFrame {
+    SIZE size{0, 0};
+    int stride = 0;                 // pixels; negative: rows run upwards in memory
+    std::vector<DWORD> store;
+
+    TestFrame(LONG cx, LONG cy, int nGap = 0, bool bBottomUp = false) : size{cx, cy} {
+        int step = cx + nGap;
+        store.assign((size_t)step * (size_t)cy + 1, kGapMarker);
+        stride = bBottomUp ? -step : step;
+    }
+    // Row y (0 = top) in the buffer.
+    DWORD* Row(LONG y) {
+        size_t step = (size_t)(stride < 0 ? -stride : stride);
+        size_t r = stride < 0 ? (size_t)(size.cy - 1 - y) : (size_t)y;
+        return store.data() + r * step;
+    }
+    const DWORD* Top() { return Row(0); }
+    DWORD& Walk(size_t i) { return Row((LONG)(i / (size_t)size.cx))[i % (size_t)size.cx]; }
+    size_t Count() const { return (size_t)size.cx * (size_t)size.cy; }
+    // The pixels in walk order.
+    std::vector<DWORD> Packed() {
+        std::vector<DWORD> v(Count());
+        for (size_t i = 0; i < v.size(); ++i) v[i] = Walk(i);
+        return v;
+    }
+};
+
+// A frame of one row holding the given pixels.
+inline TestFrame RowFrame(const std::vector<DWORD>& pixels) {
+    TestFrame f((LONG)pixels.size(), 1);
+    for (size_t i = 0; i < pixels.size(); ++i) f.Walk(i) = pixels[i];
+    return f;
+}
+
+inline uint32_t GetU32(const std::vector<uint8_t>& v, size_t at) {
+    return (uint32_t)v[at] | ((uint32_t)v[at + 1] << 8) | ((uint32_t)v[at + 2] << 16) | ((uint32_t)v[at + 3] << 24);
+}
+
+// Expands a packed record into L pixels. Every field is checked against the
+// record: runs must cover exactly L pixels, counts but the last must be
+// multiples of 4, sections must lie inside recordBytes. Empty on any violation.
+inline std::vector<DWORD> ExpandPackedRecord(const std::vector<uint8_t>& rec) {
+    std::vector<DWORD> none;
+    if (rec.size() < 16) return none;
+    const uint32_t tag = GetU32(rec, 0), recordBytes = GetU32(rec, 4), s1 = GetU32(rec, 8), L = GetU32(rec, 12);
+    if (recordBytes != rec.size() || recordBytes % 512 != 0 || L == 0) return none;
+    const uint64_t c = 16 + 4 * (uint64_t)s1;
+    if (c > recordBytes) return none;
+    std::vector<DWORD> out(L, 0);
+    auto byteOf = [](uint32_t w, uint64_t i) { return (BYTE)(w >> (8 * (i % 4))); };
+    // Walks n-byte elements from `at`; calls put(pixel, element offset) for each pixel.
+    auto walkRuns = [&](uint64_t at, uint64_t elemBytes, auto put) -> bool {
+        uint64_t i = 0;
+        while (i < L) {
+            if (at + elemBytes > recordBytes) return false;
+            uint32_t count = GetU32(rec, (size_t)at);
+            if (count == 0 || count > L - i) return false;
+            if (i + count < L && count % 4 != 0) return false;
+            for (uint64_t j = 0; j < count; ++j, ++i) put(i, at);
+            at += elemBytes;
+        }
+        return true;
+    };
+    if (tag == 0xFF000000u) {
+        if (s1 != 0 || 16 + 4 * (uint64_t)L > recordBytes) return none;
+        for (uint32_t i = 0; i < L; ++i) out[i] = GetU32(rec, 16 + 4 * (size_t)i);
+    } else if (tag == 0xFF000001u) {
+        uint64_t groups = ((uint64_t)L + 3) / 4;
+        if (c + 12 * groups > recordBytes) return none;
+        uint64_t runsEnd = 16;
+        bool ok = walkRuns(16, 8, [&](uint64_t i, uint64_t at) {
+            out[i] = (DWORD)byteOf(GetU32(rec, (size_t)at + 4), i) << 24;
+            runsEnd = at + 8;
+        });
+        if (!ok || runsEnd > c) return none;
+        for (uint64_t i = 0; i < L; ++i) {
+            size_t g = (size_t)(c + 12 * (i / 4));
+            out[i] |= (DWORD)byteOf(GetU32(rec, g + 4), i) | ((DWORD)byteOf(GetU32(rec, g), i) << 8) |
+                      ((DWORD)byteOf(GetU32(rec, g + 8), i) << 16);
+        }
+    } else if (tag == 0xFF000010u) {
+        if (16 + (uint64_t)L > c) return none;
+        for (uint32_t i = 0; i < L; ++i) out[i] = (DWORD)rec[16 + i] << 24;
+        bool ok = walkRuns(c, 16, [&](uint64_t i, uint64_t at) {
+            out[i] |= (DWORD)byteOf(GetU32(rec, (size_t)at + 8), i) |
+                      ((DWORD)byteOf(GetU32(rec, (size_t)at + 4), i) << 8) |
+                      ((DWORD)byteOf(GetU32(rec, (size_t)at + 12), i) << 16);
+        });
+        if (!ok) return none;
+    } else {
+        return none;
+    }
+    return out;
+}
+
+}  // namespace enctest
