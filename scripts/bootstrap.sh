@@ -11,7 +11,7 @@ NATIVE=(cmake make g++ pkg-config git
         libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libcli11-dev
         gcc-multilib g++-multilib qemu-user
         clang-14 libclang-rt-14-dev valgrind)
-FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386)
+FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 missing=()
 for p in "${NATIVE[@]}" "${FOREIGN[@]}"; do
