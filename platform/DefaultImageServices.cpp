@@ -1,0 +1,212 @@
+// PNG and JPEG still images read with libpng and libjpeg, stretched to the
+// size the caller asks for.
+#include "platform/DefaultImageServices.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// libjpeg's header needs size_t and FILE declared first.
+#include <jpeglib.h>
+
+#include "platform/CString.h"
+#include "platform/HostImageServices.h"
+#include "platform/LastError.h"
+
+namespace {
+
+// An image file may claim any size: refuse what no frame could show.
+constexpr unsigned kMaxImageDimension = 16384;
+constexpr unsigned long long kMaxImagePixels = 8192ull * 8192ull;
+
+bool SizeAllowed(unsigned w, unsigned h) {
+    return w > 0 && h > 0 && w <= kMaxImageDimension && h <= kMaxImageDimension &&
+           (unsigned long long)w * h <= kMaxImagePixels;
+}
+
+// A decoded image in malloc'd memory (the JPEG path may leave by longjmp).
+struct Picture {
+    DWORD* pPixels = nullptr;
+    unsigned nWidth = 0;
+    unsigned nHeight = 0;
+    ~Picture() { std::free(pPixels); }
+};
+
+bool IsPng(const BYTE* sig) { return png_sig_cmp(sig, 0, 8) == 0; }
+bool IsJpeg(const BYTE* sig) { return sig[0] == 0xFF && sig[1] == 0xD8 && sig[2] == 0xFF; }
+
+bool ReadPng(FILE* f, Picture* pic, bool bSizeOnly) {
+    png_image img;
+    std::memset(&img, 0, sizeof img);
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_stdio(&img, f)) return false;
+    if (!SizeAllowed(img.width, img.height)) {
+        png_image_free(&img);
+        return false;
+    }
+    pic->nWidth = img.width;
+    pic->nHeight = img.height;
+    if (bSizeOnly) {
+        png_image_free(&img);
+        return true;
+    }
+    // Byte order blue, green, red, alpha; 8-bit colour is not premultiplied.
+    img.format = PNG_FORMAT_BGRA;
+    pic->pPixels = static_cast<DWORD*>(std::malloc(PNG_IMAGE_SIZE(img)));
+    if (!pic->pPixels) {
+        png_image_free(&img);
+        return false;
+    }
+    const bool bOk = png_image_finish_read(&img, nullptr, pic->pPixels, 0, nullptr) != 0;
+    png_image_free(&img);
+    return bOk;
+}
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf env;
+};
+
+void JpegErrorExit(j_common_ptr c) { longjmp(reinterpret_cast<JpegError*>(c->err)->env, 1); }
+void JpegSilent(j_common_ptr) {}
+
+// Holds nothing with a destructor: libjpeg errors leave through longjmp.
+bool ReadJpeg(FILE* f, Picture* pic, bool bSizeOnly) {
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = JpegErrorExit;
+    err.mgr.output_message = JpegSilent;
+    BYTE* volatile pRow = nullptr;
+    if (setjmp(err.env)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(pRow);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    pic->nWidth = cinfo.image_width;
+    pic->nHeight = cinfo.image_height;
+    if (bSizeOnly) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    cinfo.out_color_space = JCS_RGB;   // grey-scale pictures are widened too
+    jpeg_start_decompress(&cinfo);
+    const size_t w = cinfo.output_width;
+    pRow = static_cast<BYTE*>(std::malloc(3 * w));
+    pic->pPixels = static_cast<DWORD*>(std::malloc(4 * w * cinfo.output_height));
+    if (!pRow || !pic->pPixels || cinfo.output_width != pic->nWidth || cinfo.output_height != pic->nHeight) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(pRow);
+        return false;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const size_t y = cinfo.output_scanline;
+        JSAMPROW rows[1] = {pRow};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
+        DWORD* pOut = pic->pPixels + y * w;
+        for (size_t x = 0; x < w; x++)
+            pOut[x] = 0xFF000000u | ((DWORD)pRow[3 * x] << 16) | ((DWORD)pRow[3 * x + 1] << 8) | pRow[3 * x + 2];
+    }
+    const bool bRead = cinfo.output_scanline == cinfo.output_height;
+    if (bRead) jpeg_finish_decompress(&cinfo);
+    // A warning means damaged data (a cut stream is padded with grey): refuse it.
+    const bool bComplete = bRead && err.mgr.num_warnings == 0;
+    jpeg_destroy_decompress(&cinfo);
+    std::free(pRow);
+    return bComplete;
+}
+
+bool Load(const WCHAR* pszPath, Picture* pic, bool bSizeOnly) {
+    if (!pszPath) return false;
+    FILE* f = std::fopen(ToUtf8(pszPath).c_str(), "rb");
+    if (!f) return false;
+    BYTE sig[8] = {};
+    bool bOk = false;
+    if (std::fread(sig, 1, 8, f) == 8 && std::fseek(f, 0, SEEK_SET) == 0) {
+        if (IsPng(sig)) bOk = ReadPng(f, pic, bSizeOnly);
+        else if (IsJpeg(sig)) bOk = ReadJpeg(f, pic, bSizeOnly);
+    }
+    std::fclose(f);
+    return bOk;
+}
+
+// Source coordinate of each destination column or row: index and weight (0-256)
+// of the next sample, pixel centres aligned.
+struct Tap {
+    unsigned i0, i1, w1;
+};
+
+std::vector<Tap> Taps(unsigned nSrc, unsigned nDst) {
+    std::vector<Tap> taps(nDst);
+    for (unsigned d = 0; d < nDst; d++) {
+        const double s = (d + 0.5) * nSrc / nDst - 0.5;
+        if (s <= 0) {
+            taps[d] = {0, 0, 0};
+            continue;
+        }
+        const unsigned i0 = (unsigned)s;
+        const unsigned i1 = i0 + 1 < nSrc ? i0 + 1 : nSrc - 1;
+        taps[d] = {i0 < nSrc ? i0 : nSrc - 1, i1, (unsigned)((s - i0) * 256.0 + 0.5)};
+    }
+    return taps;
+}
+
+void Stretch(const Picture& pic, DWORD* pOut, unsigned nWidth, unsigned nHeight) {
+    if (pic.nWidth == nWidth && pic.nHeight == nHeight) {
+        std::memcpy(pOut, pic.pPixels, 4 * (size_t)nWidth * nHeight);
+        return;
+    }
+    const std::vector<Tap> tx = Taps(pic.nWidth, nWidth), ty = Taps(pic.nHeight, nHeight);
+    for (unsigned y = 0; y < nHeight; y++) {
+        const DWORD* r0 = pic.pPixels + (size_t)ty[y].i0 * pic.nWidth;
+        const DWORD* r1 = pic.pPixels + (size_t)ty[y].i1 * pic.nWidth;
+        const unsigned wy = ty[y].w1;
+        for (unsigned x = 0; x < nWidth; x++) {
+            const Tap& t = tx[x];
+            DWORD v = 0;
+            for (unsigned k = 0; k < 32; k += 8) {
+                const unsigned a = (r0[t.i0] >> k) & 0xFF, b = (r0[t.i1] >> k) & 0xFF;
+                const unsigned c = (r1[t.i0] >> k) & 0xFF, d = (r1[t.i1] >> k) & 0xFF;
+                const unsigned top = a * (256 - t.w1) + b * t.w1, bottom = c * (256 - t.w1) + d * t.w1;
+                v |= ((top * (256 - wy) + bottom * wy + 32768) >> 16) << k;
+            }
+            pOut[(size_t)y * nWidth + x] = v;
+        }
+    }
+}
+
+}  // namespace
+
+int DefaultReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
+    if (!pPixels || nWidth <= 0 || nHeight <= 0) return Fail(ERROR_INVALID_PARAMETER);
+    Picture pic;
+    if (!Load(pszPath, &pic, false)) return Fail(ERROR_BAD_FORMAT);
+    Stretch(pic, pPixels, (unsigned)nWidth, (unsigned)nHeight);
+    return 1;
+}
+
+int DefaultGetImgInfo(const WCHAR* pszPath, int* p1, int* p2, int* pWidth, int* pHeight) {
+    Picture pic;
+    if (!pWidth || !pHeight || !Load(pszPath, &pic, true)) return Fail(ERROR_BAD_FORMAT);
+    if (p1) *p1 = 0;
+    if (p2) *p2 = 0;
+    *pWidth = (int)pic.nWidth;
+    *pHeight = (int)pic.nHeight;
+    return 1;
+}
+
+void InstallDefaultImageServices() {
+    SetReadImageFunc(DefaultReadImage);
+    SetGetImgInfoFunc(DefaultGetImgInfo);
+}
