@@ -49,13 +49,13 @@ public:
     BOOL       m_bWriting;
     CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
     CJpeEngine m_engine;
-    CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks
+    CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks (AllocAligned; Reset unlocks and frees)
     CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
-    void*      m_pPreloadBuf1;          // field codec work array: tokens
+    void*      m_pPreloadBuf1;          // field codec work array: tokens (AllocAligned)
     LONG       m_nPreloadBuf1Size;
-    void*      m_pPreloadBuf2;          // field codec work array: literal slots
+    void*      m_pPreloadBuf2;          // field codec work array: literal slots (AllocAligned)
     LONG       m_nPreloadBuf2Size;
-    DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table
+    DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table (AllocAligned), at least m_nFrameCount words
     PFN_PROGRESS m_pfnProgress;
 
     CRvoFile();
@@ -95,7 +95,8 @@ public:
     int  LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
-    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight);
+    // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
+    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 
     // Preloading (cache/).
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);

@@ -1,0 +1,213 @@
+// Writing an RVO file: creation with the initial header, and at close the
+// frame-size table (mode 5), the blobs and the index archive (modes 1-3) and
+// the final header.
+#include <new>
+
+#include "container/IndexArchive.h"
+#include "container/RvoFile.h"
+#include "platform/Archive.h"
+#include "platform/HostImageServices.h"
+#include "platform/LastError.h"
+#include "platform/RawFile.h"
+
+using namespace rvo;
+
+namespace {
+
+bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
+
+// The header block of the raw modes: the header image, then zeros to 512 bytes.
+BOOL WriteHeaderBlock(const CRvoFile& f, DWORD* pnWritten) {
+    BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
+    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    f.StoreHeader(p);
+    DWORD nWritten = 0;
+    const BOOL bOk = WriteFile(f.m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
+    FreeAligned(p);
+    if (pnWritten) *pnWritten = nWritten;
+    if (!bOk) return FALSE;
+    if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+// Mode 5: each record's size, zero padded to a multiple of 512, right after the last record.
+BOOL WriteSizeTable(CRvoFile& f) {
+    const LONGLONG nPos = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
+    if (nPos == -1) return FALSE;
+    const int nFrames = f.m_arrFrameSizes.GetSize();
+    const ULONGLONG nTable = RoundUp512_64(4ull * (ULONGLONG)nFrames);
+    if (nTable > 0xFFFFFFFFull) return Fail(ERROR_ARITHMETIC_OVERFLOW);
+    DWORD nWritten = 0;
+    BOOL bOk = TRUE;
+    if (nTable) {
+        BYTE* p = static_cast<BYTE*>(AllocAligned((size_t)nTable));
+        if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        for (int i = 0; i < nFrames; i++) {
+            const DWORD v = f.m_arrFrameSizes.GetAt(i);
+            p[4 * i] = (BYTE)v;
+            p[4 * i + 1] = (BYTE)(v >> 8);
+            p[4 * i + 2] = (BYTE)(v >> 16);
+            p[4 * i + 3] = (BYTE)(v >> 24);
+        }
+        bOk = WriteFile(f.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
+        FreeAligned(p);
+    }
+    f.m_dwSizeTableBytes = nWritten;
+    f.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
+    f.m_dwSizeTableOffsetLow = (DWORD)nPos;
+    if (!bOk) return FALSE;
+    if (nWritten != nTable) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+// Modes 4 and 5: the final header block; the file ends where the last write ended.
+BOOL FinalizeRecords(CRvoFile& f) {
+    if (!f.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
+    f.m_nWidth = f.m_sizeFrame.cx;
+    f.m_nHeight = f.m_sizeFrame.cy;
+    f.m_nEntryCount = f.m_nFrameCount = f.GetEntryCount();
+    const LONGLONG nEnd = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
+    if (nEnd == -1 || SeekRaw(f.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    if (!WriteHeaderBlock(f, nullptr)) return FALSE;
+    // Create opens an existing file without truncating it: bytes of the old file past the new end go.
+    if (SeekRaw(f.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
+    return SetEndOfFile(f.m_hRawFile);
+}
+
+// Modes 1-3: the blobs into the frame area, the index archive after them, the header.
+BOOL FinalizeIndex(CRvoFile& f) {
+    if (!f.m_pFile) return Fail(ERROR_INVALID_HANDLE);
+    if (f.m_pFile->Seek(f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset) {
+        f.Close(FALSE);
+        return Fail(ERROR_WRITE_FAULT);
+    }
+    LONG nMaxWidth = -1, nMaxHeight = -1;
+    auto takeMax = [&](LONG w, LONG h) {
+        if (w > nMaxWidth) nMaxWidth = w;
+        if (h > nMaxHeight) nMaxHeight = h;
+    };
+    const int nEntries = f.GetEntryCount();
+    for (int i = 0; i < nEntries; i++) {
+        RvoIndexEntry* e = f.GetEntry(i);
+        if (f.m_nMode == ImageList) {
+            int p1 = 0, p2 = 0, w = 0, h = 0;
+            if (g_pfnGetImgInfo && g_pfnGetImgInfo(e->m_strName, &p1, &p2, &w, &h)) takeMax(w, h);
+            continue;
+        }
+        if (!e->m_hBlob) continue;
+        // Record offsets are 32-bit: a frame area past 4 GiB cannot be described.
+        const ULONGLONG nAt = f.m_pFile->GetPosition();
+        if (nAt > 0xFFFFFFFFull) {
+            f.Close(FALSE);
+            return Fail(ERROR_ARITHMETIC_OVERFLOW);
+        }
+        e->m_dwBlobOffset = (DWORD)nAt;
+        if (!WriteBlobToFile(f.m_pFile, e->m_hBlob)) {
+            const DWORD dwError = GetLastError();
+            f.Close(FALSE);
+            return Fail(dwError);
+        }
+        LONG w, h;
+        if (GetBlobDimensions(e->m_hBlob, &w, &h)) takeMax(w, h);
+        e->m_dwFlags &= ~kEntryFlagBlobNotStored;
+    }
+    const ULONGLONG nIndex = f.m_pFile->GetPosition();
+    if (nIndex > 0xFFFFFFFFull) {
+        f.Close(FALSE);
+        return Fail(ERROR_ARITHMETIC_OVERFLOW);
+    }
+    f.m_dwIndexOffset = (DWORD)nIndex;
+    f.m_nWidth = nMaxWidth;
+    f.m_nHeight = nMaxHeight;
+    {
+        CArchive ar(f.m_pFile, CArchive::store, 4096);
+        for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i));
+        ar.Flush();
+    }
+    f.m_nEntryCount = nEntries;
+    f.GetFrameCount();
+    BYTE header[kHeaderBytes];
+    f.StoreHeader(header);
+    if (f.m_pFile->Seek(0, CFile::begin) != 0 || f.m_pFile->Write(header, kHeaderBytes) != kHeaderBytes)
+        return Fail(ERROR_WRITE_FAULT);
+    f.m_pFile->Flush();
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL CRvoFile::Create(const WCHAR* pszPath) {
+    const LONG nMode = m_nMode;
+    Close(FALSE);
+    m_nMode = nMode;
+    if (IsRecordMode(m_nMode)) {
+        HANDLE h = CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return FALSE;
+        m_hRawFile = h;
+        if (m_nMode == PackedFrames) m_dwSizeTableFlag = 0;
+        m_arrFrameSizes.RemoveAll();
+        m_arrFrameSizes.SetSize(0, 1000);
+        DWORD nWritten = 0;
+        if (!WriteHeaderBlock(*this, &nWritten)) {
+            const DWORD dwError = GetLastError();
+            CloseHandle(m_hRawFile);
+            m_hRawFile = nullptr;
+            return Fail(dwError);
+        }
+        m_dwIndexOffset = nWritten;
+    } else {
+        m_pFile = new CFile;
+        if (!m_pFile->Open(pszPath, CFile::modeCreate | CFile::modeReadWrite, nullptr)) {
+            delete m_pFile;
+            m_pFile = nullptr;
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        BYTE header[kHeaderBytes];
+        StoreHeader(header);
+        if (m_pFile->Write(header, kHeaderBytes) != kHeaderBytes) {
+            delete m_pFile;   // its destructor closes it
+            m_pFile = nullptr;
+            return Fail(ERROR_WRITE_FAULT);
+        }
+        m_dwIndexOffset = kHeaderBytes;
+    }
+    m_bWriting = TRUE;
+    return TRUE;
+}
+
+BOOL CRvoFile::Finalize() {
+    if (IsRecordMode(m_nMode)) return FinalizeRecords(*this);
+    // The archive raises on a blob it cannot lock or a file that takes less; that is a failed close, not a crash.
+    try {
+        return FinalizeIndex(*this);
+    } catch (const CException&) {
+        return Fail(ERROR_WRITE_FAULT);
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+BOOL CRvoFile::Close(BOOL bFinalize) {
+    BOOL bResult = TRUE;
+    if (m_pFile) {
+        if (bFinalize && m_bWriting) Finalize();
+        if (m_pFile) {   // a failed Finalize may have closed it already
+            m_pFile->Close();
+            delete m_pFile;
+            m_pFile = nullptr;
+        }
+    }
+    if (m_hRawFile) {
+        // Only a file being written gets a table; without one the header keeps the count it had.
+        bool bTableOk = true;
+        if (m_nMode == PackedFrames && m_bWriting) bTableOk = WriteSizeTable(*this);
+        if (!bTableOk) bResult = FALSE;
+        if (bTableOk && bFinalize && m_bWriting) Finalize();
+        CloseHandle(m_hRawFile);
+        m_hRawFile = nullptr;
+    }
+    m_bWriting = FALSE;
+    Reset(FALSE);
+    return bResult;
+}

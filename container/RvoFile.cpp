@@ -1,0 +1,214 @@
+// CRvoFile lifecycle: construction, reset, the header's byte form, the working
+// frame size and the frame positions of the raw modes.
+#include "container/RvoFile.h"
+
+#include <climits>
+#include <cstring>
+
+#include "container/Limits.h"
+#include "platform/Cpu.h"
+#include "platform/LastError.h"
+#include "platform/Memory.h"
+#include "platform/RawFile.h"
+
+using namespace rvo;
+
+namespace {
+
+void PutU32(BYTE* p, DWORD v) {
+    p[0] = (BYTE)v;
+    p[1] = (BYTE)(v >> 8);
+    p[2] = (BYTE)(v >> 16);
+    p[3] = (BYTE)(v >> 24);
+}
+
+DWORD GetU32(const BYTE* p) {
+    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
+}
+
+}  // namespace
+
+CRvoFile::CRvoFile()
+    : m_nFrameBytes(0),
+      m_nFrameBytesRemainder(0),
+      m_hRawFile(nullptr),
+      m_pfnFrameHook(nullptr),
+      m_bWriting(FALSE),
+      m_pFrameSizeTable(nullptr),
+      m_pfnProgress(nullptr) {
+    m_sizeFrame.cy = 0;
+    Reset(TRUE);
+    DetectSse2();
+}
+
+CRvoFile::~CRvoFile() {
+    Reset(FALSE);
+    // A failed Open or Create can leave the raw handle behind; it must not outlive the object.
+    if (m_hRawFile) CloseHandle(m_hRawFile);
+    m_hRawFile = nullptr;
+}
+
+BOOL CRvoFile::Reset(BOOL bInitial) {
+    if (bInitial) {
+        m_pFile = nullptr;
+        m_nFirstFrame = 0;
+        m_arrEntries.RemoveAll();
+        m_pFrameBuffer = nullptr;
+        m_pAuxBuffer = nullptr;
+        m_arrPreloaded.RemoveAll();
+        m_arrPreloadedSizes.RemoveAll();
+        m_pPreloadBuf1 = nullptr;
+        m_nPreloadBuf1Size = 0;
+        m_pPreloadBuf2 = nullptr;
+        m_nPreloadBuf2Size = 0;
+        m_pfnFrameSource = nullptr;
+    } else {
+        if (m_pFile) {
+            m_pFile->Close();
+            delete m_pFile;
+            m_pFile = nullptr;
+        }
+        for (int i = 0; i < m_arrEntries.GetSize(); i++) delete GetEntry(i);
+        m_arrEntries.RemoveAll();
+        FreeAligned(m_pFrameBuffer);
+        m_pFrameBuffer = nullptr;
+        FreeAligned(m_pAuxBuffer);
+        m_pAuxBuffer = nullptr;
+        for (int i = 0; i < m_arrPreloaded.GetSize(); i++) {
+            void* p = m_arrPreloaded.GetAt(i);
+            if (!p) continue;
+            if (i < m_arrPreloadedSizes.GetSize()) VirtualUnlock(p, m_arrPreloadedSizes.GetAt(i));
+            FreeAligned(p);
+        }
+        m_arrPreloaded.RemoveAll();
+        m_arrPreloadedSizes.RemoveAll();
+        FreeAligned(m_pPreloadBuf1);
+        m_pPreloadBuf1 = nullptr;
+        m_nPreloadBuf1Size = 0;
+        FreeAligned(m_pPreloadBuf2);
+        m_pPreloadBuf2 = nullptr;
+        m_nPreloadBuf2Size = 0;
+        FreeAligned(m_pFrameSizeTable);
+    }
+    m_pFrameSizeTable = nullptr;
+    std::memcpy(m_szMagic, kMagic, sizeof m_szMagic);
+    m_dwIndexOffset = kHeaderBytes;
+    m_nEntryCount = 0;
+    m_nFrameCount = 0;
+    m_nMode = ImageList;
+    m_nWidth = 0;
+    m_nHeight = 0;
+    m_dwReserved32 = 0;
+    m_dwReserved36 = 0;
+    m_dwSizeTableFlag = 0;
+    m_dwSizeTableBytes = 0;
+    m_dwSizeTableOffsetHigh = 0;
+    m_dwSizeTableOffsetLow = 0;
+    std::memset(m_abReserved, 0, sizeof m_abReserved);
+    m_nOriginX = 0;
+    m_nOriginY = 0;
+    m_sizeFrame.cx = 0;
+    return TRUE;
+}
+
+void CRvoFile::StoreHeader(BYTE out[160]) const {
+    std::memcpy(out + kOffMagic, m_szMagic, 8);
+    PutU32(out + kOffIndexOffset, m_dwIndexOffset);
+    PutU32(out + kOffEntryCount, (DWORD)m_nEntryCount);
+    PutU32(out + kOffFrameCount, (DWORD)m_nFrameCount);
+    PutU32(out + kOffMode, (DWORD)m_nMode);
+    PutU32(out + kOffWidth, (DWORD)m_nWidth);
+    PutU32(out + kOffHeight, (DWORD)m_nHeight);
+    PutU32(out + kOffReserved32, m_dwReserved32);
+    PutU32(out + kOffReserved36, m_dwReserved36);
+    PutU32(out + kOffSizeTableFlag, m_dwSizeTableFlag);
+    PutU32(out + kOffSizeTableBytes, m_dwSizeTableBytes);
+    PutU32(out + kOffSizeTableOffsetHigh, m_dwSizeTableOffsetHigh);
+    PutU32(out + kOffSizeTableOffsetLow, m_dwSizeTableOffsetLow);
+    std::memcpy(out + kOffReserved, m_abReserved, sizeof m_abReserved);
+}
+
+void CRvoFile::LoadHeader(const BYTE in[160]) {
+    std::memcpy(m_szMagic, in + kOffMagic, 8);
+    m_dwIndexOffset = GetU32(in + kOffIndexOffset);
+    m_nEntryCount = (LONG)GetU32(in + kOffEntryCount);
+    m_nFrameCount = (LONG)GetU32(in + kOffFrameCount);
+    m_nMode = (LONG)GetU32(in + kOffMode);
+    m_nWidth = (LONG)GetU32(in + kOffWidth);
+    m_nHeight = (LONG)GetU32(in + kOffHeight);
+    m_dwReserved32 = GetU32(in + kOffReserved32);
+    m_dwReserved36 = GetU32(in + kOffReserved36);
+    m_dwSizeTableFlag = GetU32(in + kOffSizeTableFlag);
+    m_dwSizeTableBytes = GetU32(in + kOffSizeTableBytes);
+    m_dwSizeTableOffsetHigh = GetU32(in + kOffSizeTableOffsetHigh);
+    m_dwSizeTableOffsetLow = GetU32(in + kOffSizeTableOffsetLow);
+    std::memcpy(m_abReserved, in + kOffReserved, sizeof m_abReserved);
+}
+
+void CRvoFile::SetFrameSize(const SIZE* pSize) {
+    // Sizes past the limits are refused like negative ones, so the buffers keep their size.
+    if (!pSize || !FrameSizeAllowed(pSize->cx, pSize->cy)) return;
+    FreeAligned(m_pFrameBuffer);
+    m_pFrameBuffer = nullptr;
+    FreeAligned(m_pAuxBuffer);
+    m_pAuxBuffer = nullptr;
+    m_sizeFrame = *pSize;
+
+    const ULONGLONG nPixelBytes = 4ull * (ULONGLONG)pSize->cx * (ULONGLONG)pSize->cy;
+    ULONGLONG nUnrounded = nPixelBytes, nBytes = nPixelBytes;
+    const bool bRecords = m_nMode == PackedFrames || m_nMode == RawFrames;
+    if (m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
+    if (bRecords) nBytes = RoundUp512_64(nUnrounded);
+    m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
+    m_nFrameBytesRemainder = (DWORD)(nUnrounded % 512);
+    m_pFrameBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
+    if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
+}
+
+int CRvoFile::GetFrameCount() {
+    const int n = GetEntryCount();
+    const bool bRecords = m_nMode == RawFrames || m_nMode == PackedFrames;
+    m_nFrameCount = 0;
+    if (n == 0) {
+        if (bRecords) m_nFrameCount = m_nEntryCount;
+    } else if (bRecords) {
+        m_nFrameCount = n;
+    } else {
+        const RvoIndexEntry* e = GetEntry(n - 1);
+        LONGLONG nCount = (e->m_nLastFrame != 0 && e->m_nLastFrame != -1) ? (LONGLONG)e->m_nLastFrame + 1
+                                                                          : (LONGLONG)e->m_nStartFrame + 1;
+        // A damaged record may claim any frame number; the count stays a valid, non-negative int.
+        if (nCount < 0) nCount = 0;
+        if (nCount > INT_MAX) nCount = INT_MAX;
+        m_nFrameCount = (LONG)nCount;
+    }
+    return m_nFrameCount;
+}
+
+BOOL CRvoFile::SetFirstFrame(int n) {
+    m_nFirstFrame = n;
+    return SeekToFrame((unsigned)n);
+}
+
+BOOL CRvoFile::SeekToFrame(unsigned i) {
+    if (i >= (unsigned)m_nFrameCount) return Fail(ERROR_INVALID_PARAMETER);
+    ULONGLONG nPos;
+    if (m_nMode == PackedFrames) {
+        // The table holds at least m_nFrameCount words (Open checks it), so i words can be summed.
+        if (!m_pFrameSizeTable || i > m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
+        nPos = m_dwIndexOffset;
+        for (unsigned k = 0; k < i; k++) nPos += m_pFrameSizeTable[k];
+    } else if (m_nMode == RawFrames) {
+        nPos = (ULONGLONG)m_dwIndexOffset + (ULONGLONG)i * m_nFrameBytes;
+    } else {
+        return TRUE;
+    }
+    return SeekRaw(m_hRawFile, (LONGLONG)nPos, FILE_BEGIN) == -1 ? FALSE : TRUE;
+}
+
+LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod) {
+    LONG nHigh = (LONG)((ULONGLONG)distance >> 32);
+    const DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)distance, &nHigh, dwMethod);
+    if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return -1;
+    return (LONGLONG)(((ULONGLONG)(DWORD)nHigh << 32) | dwLow);
+}

@@ -1,0 +1,132 @@
+// Opening an RVO file for reading: the header, then the index archive (modes
+// 1-3) or the unbuffered handle and the frame-size table (modes 4 and 5).
+// Every count, length and offset the file claims is checked against the file's
+// size and the module's limits before it sizes an allocation or a read.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "container/IndexArchive.h"
+#include "container/Limits.h"
+#include "container/RvoFile.h"
+#include "platform/Archive.h"
+#include "platform/HostImageServices.h"
+#include "platform/LastError.h"
+#include "platform/RawFile.h"
+
+using namespace rvo;
+
+namespace {
+
+bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
+
+// The size of record 0's image from the host, for files whose header lacks one.
+void QueryMissingSize(CRvoFile& f) {
+    if (!((f.m_nMode == ImageList && f.m_nWidth < 1) || f.m_nHeight < 1)) return;
+    int p1 = 0, p2 = 0, nWidth = 0, nHeight = 0;
+    if (g_pfnGetImgInfo && g_pfnGetImgInfo(f.GetEntry(0)->m_strName, &p1, &p2, &nWidth, &nHeight)) {
+        f.m_nWidth = std::max(nWidth, -1);
+        f.m_nHeight = std::max(nHeight, -1);
+    } else {
+        f.m_nWidth = -1;
+        f.m_nHeight = -1;
+    }
+}
+
+// Modes 1-3: every record of the index, with the blobs stored in it.
+BOOL ReadIndex(CRvoFile& f, ULONGLONG nFileBytes) {
+    const DWORD nCount = (DWORD)f.m_nEntryCount;
+    // Even the smallest records must fit between the index offset and the end.
+    if ((ULONGLONG)nCount * kMinIndexRecordBytes > nFileBytes - f.m_dwIndexOffset)
+        return Fail(ERROR_INVALID_DATA);
+    CArchive ar(f.m_pFile, CArchive::load, 4096);
+    f.m_arrEntries.SetSize((int)nCount);
+    for (int i = 0; i < (int)nCount; i++) {
+        RvoIndexEntry* e = new RvoIndexEntry;
+        f.m_arrEntries.SetAt(i, e);
+        ReadEntry(ar, *e);
+    }
+    QueryMissingSize(f);
+    return TRUE;
+}
+
+// Modes 4 and 5: the unbuffered handle and the frame-size table.
+BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
+    f.m_pFile->Close();
+    delete f.m_pFile;
+    f.m_pFile = nullptr;
+    HANDLE h = CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    f.m_hRawFile = h;
+
+    // A set flag means the table was never placed by a seek: it is read where the handle starts.
+    ULONGLONG nPos = 0;
+    if (f.m_dwSizeTableFlag == 0)
+        nPos = ((ULONGLONG)f.m_dwSizeTableOffsetHigh << 32) | f.m_dwSizeTableOffsetLow;
+    const DWORD nBytes = f.m_dwSizeTableBytes;
+    if (nBytes % 4 != 0 || nBytes > 4ull * kMaxEntries + kSectorBytes) return Fail(ERROR_INVALID_DATA);
+    if (nPos > nFileBytes || nBytes > nFileBytes - nPos) return Fail(ERROR_INVALID_DATA);
+    // Frame positions sum the table's first words: it must cover every frame.
+    if (f.m_nMode == PackedFrames && nBytes / 4 < (DWORD)f.m_nEntryCount) return Fail(ERROR_INVALID_DATA);
+    if (f.m_dwSizeTableFlag == 0 && SeekRaw(h, (LONGLONG)nPos, FILE_BEGIN) == -1) return FALSE;
+
+    FreeAligned(f.m_pFrameSizeTable);
+    f.m_pFrameSizeTable = static_cast<DWORD*>(AllocAligned((size_t)nBytes + 4));
+    if (!f.m_pFrameSizeTable) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (nBytes == 0) return TRUE;
+    DWORD nRead = 0;
+    if (!ReadFile(h, f.m_pFrameSizeTable, nBytes, &nRead, nullptr)) return FALSE;
+    if (nRead != nBytes) return Fail(ERROR_HANDLE_EOF);
+    return TRUE;
+}
+
+BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
+    f.m_pFile = new CFile;
+    if (!f.m_pFile->Open(pszPath, nOpenFlags, nullptr)) {
+        delete f.m_pFile;
+        f.m_pFile = nullptr;
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    const ULONGLONG nFileBytes = f.m_pFile->GetLength();
+    BYTE header[kHeaderBytes];
+    if (f.m_pFile->Read(header, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_BAD_FORMAT);
+    if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return Fail(ERROR_BAD_FORMAT);
+    f.LoadHeader(header);
+    if (f.m_nEntryCount == 0) return TRUE;   // the header alone describes the file
+
+    if ((DWORD)f.m_nEntryCount > kMaxEntries) return Fail(ERROR_INVALID_DATA);
+    if (f.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
+    if (f.m_pFile->Seek((LONGLONG)f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset)
+        return Fail(ERROR_INVALID_DATA);
+    if (IsRecordMode(f.m_nMode)) return ReadSizeTable(f, pszPath, nFileBytes);
+    return ReadIndex(f, nFileBytes);
+}
+
+}  // namespace
+
+BOOL CRvoFile::Open(const WCHAR* pszPath, UINT nOpenFlags) {
+    Close(FALSE);
+    if (nOpenFlags & CFile::modeCreate) return Fail(ERROR_INVALID_PARAMETER);
+    BOOL bOk = FALSE;
+    // A damaged index raises archive, array or allocation errors; none may reach the caller.
+    try {
+        bOk = ReadContents(*this, pszPath, nOpenFlags);
+    } catch (const CException&) {
+        SetLastError(ERROR_INVALID_DATA);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const std::exception&) {
+        SetLastError(ERROR_INVALID_DATA);
+    }
+    if (!bOk) {
+        const DWORD dwError = GetLastError();
+        Close(FALSE);   // never half-filled: no entries, no handle, the initial header
+        return Fail(dwError ? dwError : ERROR_INVALID_DATA);
+    }
+    // The header's frame count is derived again, so it never exceeds what the entries or the table cover.
+    GetFrameCount();
+    m_bWriting = FALSE;
+    return TRUE;
+}

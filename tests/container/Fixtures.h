@@ -1,0 +1,144 @@
+// Hand-built RVO bytes for the container tests: header, blob file form and
+// index records written out field by field, and in-memory blobs made with
+// GlobalAlloc, so the module's output is compared with bytes it did not make.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/GlobalMemory.h"
+#include "tests/support/TestFiles.h"
+
+namespace fixture {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Header {
+    uint32_t indexOffset = 160;
+    uint32_t entryCount = 0;
+    int32_t frameCount = 0;
+    int32_t mode = 3;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t sizeTableBytes = 0;
+    uint32_t tableHigh = 0;
+    uint32_t tableLow = 0;
+};
+
+inline Bytes HeaderBytes(const Header& h, size_t blockBytes = 160) {
+    Bytes v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
+    rvotest::PutU32(v, h.indexOffset);
+    rvotest::PutU32(v, h.entryCount);
+    rvotest::PutU32(v, (uint32_t)h.frameCount);
+    rvotest::PutU32(v, (uint32_t)h.mode);
+    rvotest::PutU32(v, (uint32_t)h.width);
+    rvotest::PutU32(v, (uint32_t)h.height);
+    rvotest::PutZeros(v, 12);   // two reserved words, the size-table flag
+    rvotest::PutU32(v, h.sizeTableBytes);
+    rvotest::PutU32(v, h.tableHigh);
+    rvotest::PutU32(v, h.tableLow);
+    rvotest::PutZeros(v, blockBytes - v.size());
+    return v;
+}
+
+// The streams of a test blob: alpha bytes then colour bytes, recognisable patterns.
+struct BlobSpec {
+    int32_t width;
+    int32_t height;
+    uint32_t alphaBytes;
+    uint32_t colourBytes;
+    uint8_t seed;
+};
+
+inline Bytes BlobData(const BlobSpec& s) {
+    Bytes d;
+    for (uint32_t i = 0; i < s.alphaBytes + s.colourBytes; i++) d.push_back((uint8_t)(s.seed + 7 * i));
+    return d;
+}
+
+// The in-memory blob: magic 0x55AA0001, width, height, colourBytes, alphaBytes, data, 4 tail bytes.
+inline HGLOBAL MakeBlob(const BlobSpec& s) {
+    Bytes v;
+    rvotest::PutU32(v, 0x55AA0001u);
+    rvotest::PutU32(v, (uint32_t)s.width);
+    rvotest::PutU32(v, (uint32_t)s.height);
+    rvotest::PutU32(v, s.colourBytes);
+    rvotest::PutU32(v, s.alphaBytes);
+    Bytes d = BlobData(s);
+    v.insert(v.end(), d.begin(), d.end());
+    rvotest::PutZeros(v, 4);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, v.size());
+    void* p = GlobalLock(h);
+    std::memcpy(p, v.data(), v.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+// The blob as the file stores it: marker bytes 00 A0 AA 55 in place of the magic.
+inline Bytes BlobFileBytes(const BlobSpec& s) {
+    Bytes v = {0x00, 0xA0, 0xAA, 0x55};
+    rvotest::PutU32(v, (uint32_t)s.width);
+    rvotest::PutU32(v, (uint32_t)s.height);
+    rvotest::PutU32(v, s.colourBytes);
+    rvotest::PutU32(v, s.alphaBytes);
+    Bytes d = BlobData(s);
+    v.insert(v.end(), d.begin(), d.end());
+    return v;
+}
+
+// "No.0" as the archive stores it: FF FE FF, length 4, then UTF-16LE.
+inline Bytes NameBytes(const std::u16string& name) {
+    Bytes v = {0xFF, 0xFE, 0xFF};
+    if (name.size() < 255) {
+        v.push_back((uint8_t)name.size());
+    } else {
+        v.push_back(0xFF);
+        rvotest::PutU16(v, (uint16_t)name.size());
+    }
+    for (char16_t c : name) rvotest::PutU16(v, (uint16_t)c);
+    return v;
+}
+
+struct Record {
+    int32_t kind = 1;
+    std::u16string name = u"No.0";
+    int32_t startFrame = 0;
+    int32_t lastFrame = 0;
+    uint32_t flags = 0;
+    const BlobSpec* blob = nullptr;
+    uint32_t blobOffset = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    Bytes extra{};   // a multiple of 16 bytes
+};
+
+inline Bytes RecordBytes(const Record& r) {
+    Bytes v;
+    rvotest::PutU32(v, 0);
+    rvotest::PutU32(v, (uint32_t)r.kind);
+    Bytes n = NameBytes(r.name);
+    v.insert(v.end(), n.begin(), n.end());
+    rvotest::PutU32(v, 0);
+    rvotest::PutU32(v, 0);
+    rvotest::PutU32(v, (uint32_t)r.startFrame);
+    rvotest::PutU32(v, (uint32_t)r.lastFrame);
+    rvotest::PutU32(v, r.flags);
+    rvotest::PutU32(v, r.blob ? 1 : 0);
+    if (r.blob) {
+        Bytes b = BlobFileBytes(*r.blob);
+        v.insert(v.end(), b.begin(), b.end());
+    }
+    rvotest::PutU32(v, r.blobOffset);
+    rvotest::PutU32(v, (uint32_t)r.width);
+    rvotest::PutU32(v, (uint32_t)r.height);
+    rvotest::PutZeros(v, 64);
+    rvotest::PutU32(v, (uint32_t)(r.extra.size() / 16));
+    v.insert(v.end(), r.extra.begin(), r.extra.end());
+    rvotest::PutZeros(v, 32);
+    return v;
+}
+
+inline void Append(Bytes& v, const Bytes& more) { v.insert(v.end(), more.begin(), more.end()); }
+
+}  // namespace fixture

@@ -1,0 +1,234 @@
+// Files the container writes, compared byte for byte with hand-built fixtures,
+// then opened again.
+#include <gtest/gtest.h>
+
+#include "container/RvoFile.h"
+#include "platform/RawFile.h"
+#include "tests/container/Fixtures.h"
+
+using namespace fixture;
+using rvotest::DiffBytes;
+using rvotest::ReadAll;
+using rvotest::ScratchPath;
+using rvotest::Wide;
+
+namespace {
+
+RvoIndexEntry* FrameEntry(int n, HGLOBAL hBlob) {
+    auto* e = new RvoIndexEntry;
+    e->m_nKind = 1;
+    e->m_strName.Format("No.%d", n);
+    e->m_nStartFrame = n;
+    e->m_dwFlags = 1;   // not yet in the frame area, as the writer leaves it
+    e->m_hBlob = hBlob;
+    return e;
+}
+
+// Appends records of nBytes each, byte k of record i = i + k, as the frame writer would.
+void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes, bool bPacked) {
+    BYTE* p = static_cast<BYTE*>(AllocAligned(nBytes));
+    for (int i = 0; i < nCount; i++) {
+        for (DWORD k = 0; k < nBytes; k++) p[k] = (BYTE)(i + k);
+        DWORD n = 0;
+        ASSERT_TRUE(WriteFile(f.m_hRawFile, p, nBytes, &n, nullptr));
+        ASSERT_EQ(n, nBytes);
+        if (bPacked) f.m_arrFrameSizes.Add(nBytes);
+        f.m_arrEntries.Add(new RvoIndexEntry);
+    }
+    FreeAligned(p);
+}
+
+Bytes RecordArea(int nCount, DWORD nBytes) {
+    Bytes v;
+    for (int i = 0; i < nCount; i++)
+        for (DWORD k = 0; k < nBytes; k++) v.push_back((uint8_t)(i + k));
+    return v;
+}
+
+}  // namespace
+
+TEST(WrittenFile, JpegBlobsOneFrame) {
+    const BlobSpec blob{33, 17, 5, 9, 0x40};
+    const std::string path = ScratchPath("one.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 3;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        // Between Create and Close only the initial header is on disk.
+        EXPECT_EQ(DiffBytes(HeaderBytes({.indexOffset = 160, .mode = 3}), ReadAll(path)), "");
+        f.m_arrEntries.Add(FrameEntry(0, MakeBlob(blob)));
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    const uint32_t nBlob = 20 + 5 + 9;
+    Bytes expected = HeaderBytes({.indexOffset = 160 + nBlob, .entryCount = 1, .frameCount = 1, .mode = 3,
+                                  .width = 33, .height = 17});
+    Append(expected, BlobFileBytes(blob));
+    Append(expected, RecordBytes({.flags = 0, .blob = &blob, .blobOffset = 160}));
+    ASSERT_EQ(DiffBytes(expected, ReadAll(path)), "");
+    // The record's first bytes, written out: reserved 0, kind 1, then "No.0".
+    const Bytes rec(expected.begin() + 160 + nBlob, expected.begin() + 160 + nBlob + 20);
+    EXPECT_EQ(rec, (Bytes{0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0x04, 0x4E, 0, 0x6F, 0, 0x2E, 0, 0x30, 0}));
+
+    CRvoFile r;
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(r.m_nMode, 3);
+    EXPECT_EQ(r.GetFrameCount(), 1);
+    EXPECT_EQ(r.m_nWidth, 33);
+    EXPECT_EQ(r.m_nHeight, 17);
+    ASSERT_EQ(r.GetEntryCount(), 1);
+    const RvoIndexEntry* e = r.GetEntry(0);
+    EXPECT_TRUE(e->m_strName == CString(u"No.0"));
+    EXPECT_EQ(e->m_dwBlobOffset, 160u);
+    EXPECT_EQ(e->m_dwFlags, 0u);
+    // The blob read back is the in-memory form again.
+    ASSERT_NE(e->m_hBlob, nullptr);
+    Bytes mem(GlobalSize(e->m_hBlob));
+    std::memcpy(mem.data(), GlobalLock(e->m_hBlob), mem.size());
+    GlobalUnlock(e->m_hBlob);
+    Bytes want = BlobFileBytes(blob);
+    want[0] = 0x01; want[1] = 0x00; want[2] = 0xAA; want[3] = 0x55;
+    rvotest::PutZeros(want, 4);
+    EXPECT_EQ(DiffBytes(want, mem), "");
+}
+
+TEST(WrittenFile, JpegBlobsTakeEachMaximumSeparately) {
+    const BlobSpec a{100, 20, 3, 4, 1}, b{50, 70, 2, 2, 2};
+    const std::string path = ScratchPath("two.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 3;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        f.m_arrEntries.Add(FrameEntry(0, MakeBlob(a)));
+        f.m_arrEntries.Add(FrameEntry(1, nullptr));   // a frame without blob keeps its flag
+        f.m_arrEntries.Add(FrameEntry(2, MakeBlob(b)));
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    const uint32_t nA = 27, nB = 24;
+    Bytes expected = HeaderBytes({.indexOffset = 160 + nA + nB, .entryCount = 3, .frameCount = 3, .mode = 3,
+                                  .width = 100, .height = 70});
+    Append(expected, BlobFileBytes(a));
+    Append(expected, BlobFileBytes(b));
+    Append(expected, RecordBytes({.blob = &a, .blobOffset = 160}));
+    Append(expected, RecordBytes({.name = u"No.1", .startFrame = 1, .flags = 1}));
+    Append(expected, RecordBytes({.name = u"No.2", .startFrame = 2, .blob = &b, .blobOffset = 160 + nA}));
+    EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
+}
+
+TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
+    const std::string path = ScratchPath("empty3.rvo");
+    for (BOOL bFinalize : {TRUE, FALSE}) {
+        CRvoFile f;
+        f.m_nMode = 3;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        ASSERT_TRUE(f.Close(bFinalize));
+        // Finalized: no blob gave a size, so both read -1; unfinalized: the initial header.
+        const Bytes expected = bFinalize ? HeaderBytes({.mode = 3, .width = -1, .height = -1})
+                                         : HeaderBytes({.mode = 3});
+        EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "") << "finalize " << bFinalize;
+
+        CRvoFile r;
+        ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+        EXPECT_EQ(r.GetFrameCount(), 0);
+        EXPECT_EQ(r.m_nWidth, bFinalize ? -1 : 0);
+        EXPECT_EQ(r.m_nHeight, bFinalize ? -1 : 0);
+        EXPECT_NE(r.m_pFile, nullptr);
+        EXPECT_EQ(r.m_hRawFile, nullptr);
+    }
+}
+
+TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
+    const std::string path = ScratchPath("packed129.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 5;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        const SIZE size{4, 4};
+        f.SetFrameSize(&size);
+        ASSERT_EQ(f.m_nFrameBytes, 512u);   // 4 x 4 x 4 + 16, rounded up to 512
+        AppendRecords(f, 129, 512, true);
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    const uint32_t nTableAt = 512 + 129 * 512;
+    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 129, .frameCount = 129, .mode = 5, .width = 4,
+                                  .height = 4, .sizeTableBytes = 1024, .tableHigh = 0, .tableLow = nTableAt},
+                                 512);
+    Append(expected, RecordArea(129, 512));
+    for (int i = 0; i < 129; i++) rvotest::PutU32(expected, 512);   // 516 bytes of sizes
+    rvotest::PutZeros(expected, 508);
+    ASSERT_EQ(DiffBytes(expected, ReadAll(path)), "");
+
+    CRvoFile r;
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(r.GetFrameCount(), 129);
+    EXPECT_NE(r.m_hRawFile, nullptr);
+    EXPECT_EQ(r.m_pFile, nullptr);
+    ASSERT_NE(r.m_pFrameSizeTable, nullptr);
+    EXPECT_EQ(r.m_pFrameSizeTable[128], 512u);
+    r.m_nFrameBytes = 512;
+    // Frame 128's record, read where SeekToFrame puts the handle.
+    ASSERT_TRUE(r.SeekToFrame(128));
+    BYTE* p = static_cast<BYTE*>(AllocAligned(512));
+    DWORD n = 0;
+    ASSERT_TRUE(ReadFile(r.m_hRawFile, p, 512, &n, nullptr));
+    EXPECT_EQ(n, 512u);
+    EXPECT_EQ(p[0], 128);
+    EXPECT_EQ(p[1], 129);
+    FreeAligned(p);
+}
+
+TEST(WrittenFile, PackedFramesWithoutFrames) {
+    const std::string path = ScratchPath("empty5.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 5;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        const SIZE size{8, 2};
+        f.SetFrameSize(&size);
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    // No frames: the table is empty and sits where the records would start.
+    const Bytes expected = HeaderBytes({.indexOffset = 512, .mode = 5, .width = 8, .height = 2, .tableLow = 512}, 512);
+    EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
+    CRvoFile r;
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(r.GetFrameCount(), 0);
+    EXPECT_EQ(r.m_hRawFile, nullptr);   // an entry count of 0 leaves the frame area alone
+}
+
+TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
+    const std::string path = ScratchPath("over.rvo");
+    rvotest::WriteAll(path, Bytes(100000, 0xEE));
+    {
+        CRvoFile f;
+        f.m_nMode = 4;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        const SIZE size{10, 10};
+        f.SetFrameSize(&size);
+        ASSERT_EQ(f.m_nFrameBytes, 512u);
+        AppendRecords(f, 2, 512, false);
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 4, .width = 10,
+                                  .height = 10},
+                                 512);
+    Append(expected, RecordArea(2, 512));
+    EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
+}
+
+TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
+    const std::string path = ScratchPath("raw-unfinal.rvo");
+    CRvoFile f;
+    f.m_nMode = 4;
+    ASSERT_TRUE(f.Create(Wide(path).c_str()));
+    const SIZE size{10, 10};
+    f.SetFrameSize(&size);
+    AppendRecords(f, 1, 512, false);
+    ASSERT_TRUE(f.Close(FALSE));
+    // The initial block: index offset 160 and zero counts, as the header stood before Create wrote it.
+    Bytes expected = HeaderBytes({.indexOffset = 160, .mode = 4}, 512);
+    Append(expected, RecordArea(1, 512));
+    EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
+    CRvoFile r;
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(r.GetFrameCount(), 0);
+}
