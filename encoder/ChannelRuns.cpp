@@ -3,6 +3,7 @@
 #include "encoder/ChannelRuns.h"
 
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -131,34 +132,45 @@ inline void GroupWords(const DWORD* q, DWORD* pGreen, DWORD* pBlue, DWORD* pRed)
     *pRed = ((q[0] >> 16) & 0xFFu) | ((q[1] >> 8) & 0xFF00u) | (q[2] & 0xFF0000u) | ((q[3] << 8) & 0xFF000000u);
 }
 
-// Sixteen pixels (four groups) into 48 bytes of colour groups.
-inline void PackSixteenSse2(BYTE* pDst, const DWORD* p) {
-    const __m128i* q = reinterpret_cast<const __m128i*>(p);
-    const __m128i lo = _mm_set1_epi32(0xFF);
-    __m128i x[4] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3)};
-    __m128i g[4], b[4], r[4];
-    for (int k = 0; k < 4; ++k) {
-        b[k] = _mm_and_si128(x[k], lo);
-        g[k] = _mm_and_si128(_mm_srli_epi32(x[k], 8), lo);
-        r[k] = _mm_and_si128(_mm_srli_epi32(x[k], 16), lo);
+// Byte shuffles that pick the green, blue and red bytes of four pixels
+// (bytes 1, 0, 2 of each) into the words of colour groups; -128 gives zero.
+#define RVO_GREEN 1, 5, 9, 13
+#define RVO_BLUE 0, 4, 8, 12
+#define RVO_RED 2, 6, 10, 14
+#define RVO_NONE -128, -128, -128, -128
+
+// Runs of sixteen pixels (four groups each) into 48 bytes of colour groups:
+// words g0 b0 r0 g1 | b1 r1 g2 b2 | r2 g3 b3 r3, each a byte shuffle of one or
+// two source vectors.
+__attribute__((target("ssse3"))) void PackSixteensSsse3(BYTE* pDst, const DWORD* p, LONG nBlocks) {
+    const __m128i mA = _mm_setr_epi8(RVO_GREEN, RVO_BLUE, RVO_RED, RVO_NONE);
+    const __m128i mB = _mm_setr_epi8(RVO_NONE, RVO_NONE, RVO_NONE, RVO_GREEN);
+    const __m128i mC = _mm_setr_epi8(RVO_BLUE, RVO_RED, RVO_NONE, RVO_NONE);
+    const __m128i mD = _mm_setr_epi8(RVO_NONE, RVO_NONE, RVO_GREEN, RVO_BLUE);
+    const __m128i mE = _mm_setr_epi8(RVO_RED, RVO_NONE, RVO_NONE, RVO_NONE);
+    const __m128i mF = _mm_setr_epi8(RVO_NONE, RVO_GREEN, RVO_BLUE, RVO_RED);
+    for (LONG i = 0; i < nBlocks; ++i, p += 16, pDst += 48) {
+        const __m128i* q = reinterpret_cast<const __m128i*>(p);
+        __m128i x0 = _mm_loadu_si128(q), x1 = _mm_loadu_si128(q + 1);
+        __m128i x2 = _mm_loadu_si128(q + 2), x3 = _mm_loadu_si128(q + 3);
+        __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(x0, mA), _mm_shuffle_epi8(x1, mB));
+        __m128i o1 = _mm_or_si128(_mm_shuffle_epi8(x1, mC), _mm_shuffle_epi8(x2, mD));
+        __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(x2, mE), _mm_shuffle_epi8(x3, mF));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst), o0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 16), o1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 32), o2);
     }
-    // Lane k of each vector: the channel word of group k.
-    __m128i G = _mm_packus_epi16(_mm_packs_epi32(g[0], g[1]), _mm_packs_epi32(g[2], g[3]));
-    __m128i B = _mm_packus_epi16(_mm_packs_epi32(b[0], b[1]), _mm_packs_epi32(b[2], b[3]));
-    __m128i R = _mm_packus_epi16(_mm_packs_epi32(r[0], r[1]), _mm_packs_epi32(r[2], r[3]));
-    // Words in the order g0 b0 r0 g1 | b1 r1 g2 b2 | r2 g3 b3 r3.
-    __m128 gbLo = _mm_castsi128_ps(_mm_unpacklo_epi32(G, B));    // g0 b0 g1 b1
-    __m128 gbHi = _mm_castsi128_ps(_mm_unpackhi_epi32(G, B));    // g2 b2 g3 b3
-    __m128 rgLo = _mm_castsi128_ps(_mm_unpacklo_epi32(R, G));    // r0 g0 r1 g1
-    __m128 rgHi = _mm_castsi128_ps(_mm_unpackhi_epi32(R, G));    // r2 g2 r3 g3
-    __m128 brLo = _mm_castsi128_ps(_mm_unpacklo_epi32(B, R));    // b0 r0 b1 r1
-    __m128 brHi = _mm_castsi128_ps(_mm_unpackhi_epi32(B, R));    // b2 r2 b3 r3
-    __m128 o0 = _mm_shuffle_ps(gbLo, rgLo, _MM_SHUFFLE(3, 0, 1, 0));
-    __m128 o1 = _mm_shuffle_ps(brLo, gbHi, _MM_SHUFFLE(1, 0, 3, 2));
-    __m128 o2 = _mm_shuffle_ps(rgHi, brHi, _MM_SHUFFLE(3, 2, 3, 0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst), _mm_castps_si128(o0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 16), _mm_castps_si128(o1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 32), _mm_castps_si128(o2));
+}
+
+#undef RVO_GREEN
+#undef RVO_BLUE
+#undef RVO_RED
+#undef RVO_NONE
+
+// The byte shuffle of the colour groups needs SSSE3 on top of SSE2.
+bool HasSsse3() {
+    static const bool bHas = __builtin_cpu_supports("ssse3");
+    return bHas;
 }
 
 // One row of cx x 4 bytes; where the destination allows, 16-byte stores that
@@ -205,6 +217,8 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
         if (y + 1 < size.cy) pRow += nStride;
     }
 
+    // At most one element per group: growing the list never copies it.
+    runs.reserve((size_t)rvo::ColourGroupCount(L));
     bool bRunOpen = false;      // the last element is a run and may grow
     BYTE v = 0;
     ULONGLONG s = 0;
@@ -216,19 +230,22 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
             if (s == L) break;
         }
         const LONG n = GroupSize(L - s);
-        const BYTE* g = pAlphaPlane + s;
-        bool bUniform = true;
-        for (LONG k = 1; k < n; ++k) bUniform = bUniform && g[k] == g[0];
-        if (bUniform && bRunOpen && g[0] == v) {
+        DWORD w = 0;                // byte k: the alpha of pixel s + k; missing pixels zero
+        if (n == 4)
+            std::memcpy(&w, pAlphaPlane + s, 4);
+        else
+            for (LONG k = 0; k < n; ++k) w |= (DWORD)pAlphaPlane[s + k] << (8 * k);
+        const BYTE a0 = (BYTE)w;
+        const DWORD lanes = n == 4 ? 0xFFFFFFFFu : (1u << (8 * n)) - 1;
+        const bool bUniform = ((w ^ (a0 * 0x01010101u)) & lanes) == 0;
+        if (bUniform && bRunOpen && a0 == v) {
             runs.back().count += (DWORD)n;           // a short last group of the run's value
         } else if (bUniform) {
-            runs.push_back({(DWORD)n, g[0] * 0x01010101u});
+            runs.push_back({(DWORD)n, a0 * 0x01010101u});
             bRunOpen = true;
-            v = g[0];
+            v = a0;
         } else {
-            DWORD pattern = 0;
-            for (LONG k = 0; k < n; ++k) pattern |= (DWORD)g[k] << (8 * k);
-            runs.push_back({(DWORD)n, pattern});
+            runs.push_back({(DWORD)n, w});
             bRunOpen = false;
         }
         s += (ULONGLONG)n;
@@ -243,6 +260,8 @@ BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, Colou
     const LONGLONG nLimit = (LONGLONG)((double)(3 * L) * 0.8);
     LONGLONG nClosed = 0;       // elements closed before the last pixel is examined
 
+    // The pass gives up before it holds more elements than this.
+    runs.reserve((size_t)std::min<ULONGLONG>(rvo::ColourGroupCount(L), (ULONGLONG)nLimit / 16 + 2));
     CGroupWalk walk(pPixels, nStride, size);
     bool bRunOpen = false;
     DWORD v = 0;
@@ -330,15 +349,14 @@ void CopyColourRuns(BYTE* pDst, const ColourRunList& runs) {
 void PackColourGroups(BYTE* pDst, const DWORD* pPixels, int nStride, const SIZE& size) {
     const ULONGLONG L = PixelCount(size);
     CGroupWalk walk(pPixels, nStride, size);
+    const bool bVector = g_bSse2 && HasSsse3();
     ULONGLONG s = 0;
     while (s < L) {
-        if (g_bSse2) {
+        if (bVector) {
             LONG nBlocks = RowStretch(walk, L - s) / 16;
             if (nBlocks > 0) {
-                for (LONG i = 0; i < nBlocks; ++i) {
-                    PackSixteenSse2(pDst, walk.Here() + 16 * i);
-                    pDst += 48;
-                }
+                PackSixteensSsse3(pDst, walk.Here(), nBlocks);
+                pDst += 48 * (size_t)nBlocks;
                 walk.Skip(16 * nBlocks);
                 s += 16 * (ULONGLONG)nBlocks;
                 continue;
