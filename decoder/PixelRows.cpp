@@ -38,7 +38,7 @@ void CopyRowPlain(DWORD* d, const DWORD* s, LONG n) {
         std::memcpy(&v, s + i, 8);
         std::memcpy(d + i, &v, 8);
     }
-    if (i < n) d[i] = s[i];
+    if (i < n) std::memcpy(d + i, s + i, 4);   // host areas need not be 4-byte aligned
 }
 
 void ZeroRowSse2(DWORD* d, LONG n) {
@@ -54,7 +54,7 @@ void ZeroRowPlain(DWORD* d, LONG n) {
     LONG i = 0;
     const uint64_t z = 0;
     for (; n - i >= 2; i += 2) std::memcpy(d + i, &z, 8);
-    if (i < n) d[i] = 0;
+    if (i < n) std::memset(d + i, 0, 4);
 }
 
 }  // namespace

@@ -91,8 +91,10 @@ struct HostBuffer {
     static constexpr uint32_t kCanary = 0xA5C3E1F0u;
     int nStride, nHeight;
     std::vector<DWORD> px;
+    // kSlack canary pixels after the last row catch writes past the buffer's end.
+    static constexpr size_t kSlack = 256;
     HostBuffer(int stride, int height, size_t nShift = 0)
-        : nStride(stride), nHeight(height), px((size_t)stride * height + nShift, kCanary), shift(nShift) {}
+        : nStride(stride), nHeight(height), px((size_t)stride * height + nShift + kSlack, kCanary), shift(nShift) {}
     DWORD* At(int x, int y) { return px.data() + shift + (size_t)y * nStride + x; }
     // Number of changed pixels outside the rectangle.
     int Outside(int x, int y, int w, int h) const {

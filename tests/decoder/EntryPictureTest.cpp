@@ -1,0 +1,299 @@
+// Entry pictures: blobs placed with their zero bands (top-left in mode 3,
+// bottom-right in mode 1), blank frames, blobs read from the frame area and
+// handed over, still images retried in the movie's folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/JpeEngine.h"
+#include "container/RvoFile.h"
+#include "decoder/BlobFile.h"
+#include "platform/DefaultImageServices.h"
+#include "platform/GlobalMemory.h"
+#include "platform/HostImageServices.h"
+#include "platform/LastError.h"
+#include "tests/decoder/ImageFiles.h"
+#include "tests/decoder/RecordFiles.h"
+
+using namespace dectest;
+using rvotest::ScratchPath;
+using rvotest::Wide;
+
+namespace {
+
+// A smooth picture (JPEG keeps it within a few levels) whose every row and column differs.
+std::vector<uint32_t> Gradient(int w, int h) {
+    std::vector<uint32_t> px((size_t)w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            px[(size_t)y * w + x] = (uint32_t)(x * 255 / (w - 1)) | ((uint32_t)(y * 255 / (h - 1)) << 8) |
+                                    (0x80u << 16) | ((uint32_t)(255 - x * 100 / (w - 1)) << 24);
+    return px;
+}
+
+HGLOBAL MakeBlob(const std::vector<uint32_t>& px, int w, int h) {
+    CJpeEngine engine;
+    const SIZE s = {w, h};
+    return engine.Compress(&s, px.data(), w);
+}
+
+RvoIndexEntry* AddEntry(CRvoFile& f, LONG kind, LONG start) {
+    RvoIndexEntry* e = new RvoIndexEntry();
+    e->m_nKind = kind;
+    e->m_nStartFrame = start;
+    f.m_arrEntries.Add(e);
+    return e;
+}
+
+void SetUpFrame(CRvoFile& f, int mode, LONG w, LONG h) {
+    f.m_nMode = mode;
+    f.m_nWidth = w;
+    f.m_nHeight = h;
+    const SIZE s = {w, h};
+    f.SetFrameSize(&s);
+}
+
+// Largest difference of any byte between a picture and the host pixels at (x, y).
+int MaxDiff(HostBuffer& host, int x, int y, const std::vector<uint32_t>& px, int w, int h) {
+    int worst = 0;
+    for (int r = 0; r < h; r++)
+        for (int c = 0; c < w; c++) {
+            const uint32_t a = *host.At(x + c, y + r), b = px[(size_t)r * w + c];
+            for (int k = 0; k < 32; k += 8) worst = std::max(worst, std::abs((int)((a >> k) & 0xFF) - (int)((b >> k) & 0xFF)));
+        }
+    return worst;
+}
+
+bool AllZero(HostBuffer& host, int x, int y, int w, int h) {
+    for (uint32_t v : host.Rect(x, y, w, h))
+        if (v != 0) return false;
+    return true;
+}
+
+// The blob's frame-area form: the file marker in place of the magic, no tail bytes.
+std::vector<uint8_t> FileForm(HGLOBAL h) {
+    const BYTE* p = static_cast<const BYTE*>(GlobalLock(h));
+    const size_t n = GlobalSize(h) - JPEG_BLOB_TAIL_BYTES;
+    std::vector<uint8_t> v(p, p + n);
+    GlobalUnlock(h);
+    JpegBlobPutU32(v.data(), JPEG_BLOB_FILE_MARKER);
+    return v;
+}
+
+// n filler bytes, then the given bytes.
+std::vector<uint8_t> Prefixed(size_t n, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> v(n + bytes.size(), 0x11);
+    std::memcpy(v.data() + n, bytes.data(), bytes.size());
+    return v;
+}
+
+std::vector<uint8_t> BlobBytes(HGLOBAL h) {
+    const BYTE* p = static_cast<const BYTE*>(GlobalLock(h));
+    std::vector<uint8_t> v(p, p + GlobalSize(h));
+    GlobalUnlock(h);
+    return v;
+}
+
+}  // namespace
+
+TEST(EntryPicture, SmallerBlobGetsBandsByMode) {
+    // A 300 x 200 picture in a 320 x 240 frame, the host rectangle at (7, 5) of a 340 x 250 buffer.
+    const std::vector<uint32_t> pic = Gradient(300, 200);
+    for (int mode : {3, 1}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        CRvoFile f;
+        SetUpFrame(f, mode, 320, 240);
+        AddEntry(f, rvo::kKindFrame, 0)->m_hBlob = MakeBlob(pic, 300, 200);
+        HostBuffer host(340, 250);
+        ASSERT_EQ(f.RebuildFrame(0, host.At(7, 5), 340, 240, 320), 1);
+        EXPECT_EQ(host.Outside(7, 5, 320, 240), 0);
+        const int px = mode == 1 ? 20 : 0, py = mode == 1 ? 40 : 0;
+        EXPECT_LE(MaxDiff(host, 7 + px, 5 + py, pic, 300, 200), 12);
+        if (mode == 3) {
+            EXPECT_TRUE(AllZero(host, 7 + 300, 5, 20, 200)) << "right band";
+            EXPECT_TRUE(AllZero(host, 7, 5 + 200, 320, 40)) << "bottom band";
+        } else {
+            EXPECT_TRUE(AllZero(host, 7, 5 + 40, 20, 200)) << "left band";
+            EXPECT_TRUE(AllZero(host, 7, 5, 320, 40)) << "top band";
+        }
+        // A rectangle narrower and lower than the frame: nothing past it.
+        HostBuffer cut(340, 250);
+        ASSERT_EQ(f.RebuildFrame(0, cut.At(100, 100), 340, 150, 240), 1);
+        EXPECT_EQ(cut.Outside(100, 100, 240, 150), 0);
+        // A rectangle of no width writes nothing and still succeeds.
+        HostBuffer none(340, 250);
+        EXPECT_EQ(f.RebuildFrame(0, none.At(0, 0), 340, 250, 0), 1);
+        EXPECT_EQ(none.Outside(0, 0, 0, 0), 0);
+    }
+}
+
+TEST(EntryPicture, BlankFramePaintsTheFrameRectangle) {
+    CRvoFile f;
+    SetUpFrame(f, 3, 32, 24);
+    f.m_nOriginX = 4;
+    f.m_nOriginY = 3;
+    HostBuffer host(50, 40);
+    ASSERT_EQ(f.RebuildFrame(-1, host.At(0, 0), 50, 40), 1);
+    EXPECT_TRUE(AllZero(host, 4, 3, 32, 24));
+    EXPECT_EQ(host.Outside(4, 3, 32, 24), 0);
+    // The frame rectangle cut by a smaller destination.
+    HostBuffer small(20, 10);
+    ASSERT_EQ(f.RebuildFrame(-1, small.At(0, 0), 20, 10), 1);
+    EXPECT_TRUE(AllZero(small, 4, 3, 16, 7));
+    EXPECT_EQ(small.Outside(4, 3, 16, 7), 0);
+
+    // No blob, no blob offset, not a still image: cannot be rebuilt; out of range neither.
+    AddEntry(f, rvo::kKindFrame, 0);
+    EXPECT_EQ(f.RebuildFrame(0, host.At(0, 0), 50, 40), 0);
+    EXPECT_EQ(f.RebuildFrame(1, host.At(0, 0), 50, 40), 0);
+    // Entry index -1 through the reader is the blank frame too.
+    HostBuffer viaReader(50, 40);
+    ASSERT_EQ(f.ReadFrame(0xFFFFFFFFu, viaReader.At(0, 0), 50, 40, TRUE), 1);
+    EXPECT_TRUE(AllZero(viaReader, 4, 3, 32, 24));
+}
+
+TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
+    const std::vector<uint32_t> pic = Gradient(40, 30);
+    HGLOBAL hOrig = MakeBlob(pic, 40, 30);
+    ASSERT_NE(hOrig, nullptr);
+    const std::vector<uint8_t> copy = FileForm(hOrig);
+    // 160 bytes, the blob at 160, then the same bytes with a wrong marker.
+    std::vector<uint8_t> file = Prefixed(160, copy);
+    const size_t badAt = file.size();
+    file.resize(badAt + copy.size());
+    std::memcpy(file.data() + badAt, copy.data(), copy.size());
+    file[badAt] = 0x01;
+    const std::string path = ScratchPath("blobs.rvo");
+    rvotest::WriteAll(path, file);
+
+    CRvoFile f;
+    SetUpFrame(f, 3, 40, 30);
+    f.m_pFile = new CFile();
+    ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
+    AddEntry(f, rvo::kKindFrame, 1)->m_dwBlobOffset = (DWORD)badAt;
+
+    ASSERT_EQ(f.LoadEntryBlob(0), 1);
+    EXPECT_EQ(BlobBytes(f.GetEntry(0)->m_hBlob), BlobBytes(hOrig));
+    // Held in memory: the second load does not touch the file.
+    f.m_pFile->Seek(5, CFile::begin);
+    ASSERT_EQ(f.LoadEntryBlob(0), 1);
+    EXPECT_EQ(f.m_pFile->GetPosition(), 5u);
+
+    HostBuffer host(40, 30);
+    ASSERT_EQ(f.RebuildFrame(0, host.At(0, 0), 40, 30), 1);
+    EXPECT_LE(MaxDiff(host, 0, 0, pic, 40, 30), 12);
+
+    // Handed over, then read again from the frame area.
+    HGLOBAL hTaken = f.TakeBlob(0);
+    ASSERT_NE(hTaken, nullptr);
+    EXPECT_EQ(f.GetEntry(0)->m_hBlob, nullptr);
+    ASSERT_EQ(f.LoadEntryBlob(0), 1);
+    EXPECT_NE(f.GetEntry(0)->m_hBlob, nullptr);
+    EXPECT_EQ(BlobBytes(f.GetEntry(0)->m_hBlob), BlobBytes(hTaken));
+    GlobalFree(hTaken);
+
+    // A wrong marker: not loaded, the file left where the copy began, then the
+    // entry is neither a blob nor a still image.
+    SetLastError(0);
+    EXPECT_EQ(f.LoadEntryBlob(1), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BAD_FORMAT);
+    EXPECT_EQ(f.m_pFile->GetPosition(), (ULONGLONG)badAt);
+    EXPECT_EQ(f.TakeBlob(1), nullptr);
+    EXPECT_EQ(f.RebuildFrame(1, host.At(0, 0), 40, 30), 0);
+    GlobalFree(hOrig);
+}
+
+TEST(EntryPicture, DamagedBlobCopiesFailCleanly) {
+    HGLOBAL hOrig = MakeBlob(Gradient(16, 16), 16, 16);
+    const std::vector<uint8_t> good = FileForm(hOrig);
+    GlobalFree(hOrig);
+    auto with = [&](size_t off, uint32_t v) {
+        std::vector<uint8_t> b = good;
+        JpegBlobPutU32(b.data() + off, v);
+        return b;
+    };
+    std::vector<uint8_t> shortHeader(good.begin(), good.begin() + 12);
+    std::vector<uint8_t> shortData(good.begin(), good.end() - 1);
+    std::vector<uint8_t> junkStreams = good;
+    for (size_t i = 20; i < junkStreams.size(); i++) junkStreams[i] = (uint8_t)(i * 7);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        DWORD error;
+        bool bLoads;   // the copy loads, but its streams do not decode
+    };
+    const Case cases[] = {
+        {"colour length near 4 GiB", with(12, 0xFFFFFFF0u), ERROR_INVALID_DATA, false},
+        {"lengths sum past 32 bits", with(16, 0xFFFFFF00u), ERROR_INVALID_DATA, false},
+        {"streams past the end of the file", with(12, (uint32_t)good.size()), ERROR_INVALID_DATA, false},
+        {"file ends inside the header", shortHeader, ERROR_HANDLE_EOF, false},
+        {"file ends inside the streams", shortData, ERROR_INVALID_DATA, false},
+        {"streams are not JPEG", junkStreams, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = ScratchPath("badblob.rvo");
+        rvotest::WriteAll(path, Prefixed(160, c.bytes));
+        CFile raw;
+        ASSERT_TRUE(raw.Open(Wide(path).c_str(), CFile::modeRead));
+        raw.Seek(160, CFile::begin);
+        HGLOBAL h = nullptr;
+        SetLastError(0);
+        EXPECT_EQ(ReadBlobFromFile(&raw, &h) != 0, c.bLoads);
+        if (!c.bLoads) {
+            EXPECT_EQ(h, nullptr);
+            EXPECT_EQ(GetLastError(), c.error);
+        }
+        if (h) GlobalFree(h);
+        raw.Close();
+
+        CRvoFile f;
+        SetUpFrame(f, 3, 16, 16);
+        f.m_pFile = new CFile();
+        ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead));
+        AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
+        HostBuffer host(16, 16);
+        EXPECT_EQ(f.RebuildFrame(0, host.At(0, 0), 16, 16), 0);
+        EXPECT_EQ(host.Outside(0, 0, 0, 0), 0);
+    }
+}
+
+TEST(EntryPicture, StillImagesRetriedInTheMovieFolder) {
+    InstallDefaultImageServices();
+    std::vector<uint32_t> px(24 * 16);
+    for (size_t i = 0; i < px.size(); i++) px[i] = 0xFF000000u | (uint32_t)(i * 2654435761u >> 8);
+    const std::string png = ScratchPath("still.png");
+    ASSERT_TRUE(WritePng(png, px, 24, 16));
+    const std::string movie = ScratchPath("movie.rvo");
+    rvotest::WriteAll(movie, std::vector<uint8_t>(160, 0));
+
+    CRvoFile f;
+    SetUpFrame(f, 2, 24, 16);
+    f.m_pFile = new CFile();
+    ASSERT_TRUE(f.m_pFile->Open(Wide(movie).c_str(), CFile::modeRead));
+    const char* names[] = {nullptr, "/no/such/folder/still.png", "C:\\Pictures\\still.png", "still.png",
+                           "/no/such/folder/other.png"};
+    for (int i = 0; i < 5; i++) {
+        const std::string name = names[i] ? names[i] : png;
+        AddEntry(f, rvo::kKindStillImage, i)->m_strName = CString(Wide(name));
+    }
+    for (int i = 0; i < 5; i++) {
+        SCOPED_TRACE(i);
+        HostBuffer host(30, 20);
+        const int r = f.RebuildFrame(i, host.At(2, 1), 30, 17, 26);
+        if (i == 4) {
+            EXPECT_EQ(r, 0);
+            continue;
+        }
+        ASSERT_EQ(r, 1);
+        EXPECT_EQ(host.Rect(2, 1, 24, 16), px);
+        EXPECT_EQ(host.Outside(2, 1, 24, 16), 0);
+    }
+    // Without image services a still image cannot be read.
+    SetReadImageFunc(nullptr);
+    HostBuffer host(30, 20);
+    EXPECT_EQ(f.RebuildFrame(0, host.At(0, 0), 30, 20), 0);
+    InstallDefaultImageServices();
+}
