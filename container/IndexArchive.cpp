@@ -18,7 +18,10 @@ class CLockedBlob {
 public:
     explicit CLockedBlob(HGLOBAL h) : m_h(h), m_p(h ? static_cast<BYTE*>(GlobalLock(h)) : nullptr) {}
     ~CLockedBlob() {
-        if (m_p) GlobalUnlock(m_h);
+        if (!m_p) return;
+        const DWORD dwError = GetLastError();   // unlocking resets it; a failure's code must survive
+        GlobalUnlock(m_h);
+        SetLastError(dwError);
     }
     CLockedBlob(const CLockedBlob&) = delete;
     CLockedBlob& operator=(const CLockedBlob&) = delete;

@@ -4,10 +4,15 @@
 #pragma once
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "container/RvoFile.h"
 #include "platform/GlobalMemory.h"
+#include "platform/RawFile.h"
 #include "tests/support/TestFiles.h"
 
 namespace fixture {
@@ -140,5 +145,35 @@ inline Bytes RecordBytes(const Record& r) {
 }
 
 inline void Append(Bytes& v, const Bytes& more) { v.insert(v.end(), more.begin(), more.end()); }
+
+// Appends records of nBytes each to a file being written, byte k of record i
+// = i + k, with an entry per frame (and the record size in mode 5) as the
+// frame writer leaves them.
+inline void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes, bool bPacked) {
+    BYTE* p = static_cast<BYTE*>(AllocAligned(nBytes));
+    for (int i = 0; i < nCount; i++) {
+        for (DWORD k = 0; k < nBytes; k++) p[k] = (BYTE)(i + k);
+        DWORD n = 0;
+        EXPECT_TRUE(WriteFile(f.m_hRawFile, p, nBytes, &n, nullptr));
+        EXPECT_EQ(n, nBytes);
+        if (bPacked) f.m_arrFrameSizes.Add(nBytes);
+        f.m_arrEntries.Add(new RvoIndexEntry);
+    }
+    FreeAligned(p);
+}
+
+inline Bytes RecordArea(int nCount, DWORD nBytes) {
+    Bytes v;
+    for (int i = 0; i < nCount; i++)
+        for (DWORD k = 0; k < nBytes; k++) v.push_back((uint8_t)(i + k));
+    return v;
+}
+
+// Descriptors open in this process, to show that nothing is left open.
+inline int OpenDescriptors() {
+    int n = 0;
+    for (const auto& d : std::filesystem::directory_iterator("/proc/self/fd")) n += d.is_symlink() ? 1 : 0;
+    return n;
+}
 
 }  // namespace fixture

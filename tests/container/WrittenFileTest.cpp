@@ -24,27 +24,6 @@ RvoIndexEntry* FrameEntry(int n, HGLOBAL hBlob) {
     return e;
 }
 
-// Appends records of nBytes each, byte k of record i = i + k, as the frame writer would.
-void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes, bool bPacked) {
-    BYTE* p = static_cast<BYTE*>(AllocAligned(nBytes));
-    for (int i = 0; i < nCount; i++) {
-        for (DWORD k = 0; k < nBytes; k++) p[k] = (BYTE)(i + k);
-        DWORD n = 0;
-        ASSERT_TRUE(WriteFile(f.m_hRawFile, p, nBytes, &n, nullptr));
-        ASSERT_EQ(n, nBytes);
-        if (bPacked) f.m_arrFrameSizes.Add(nBytes);
-        f.m_arrEntries.Add(new RvoIndexEntry);
-    }
-    FreeAligned(p);
-}
-
-Bytes RecordArea(int nCount, DWORD nBytes) {
-    Bytes v;
-    for (int i = 0; i < nCount; i++)
-        for (DWORD k = 0; k < nBytes; k++) v.push_back((uint8_t)(i + k));
-    return v;
-}
-
 }  // namespace
 
 TEST(WrittenFile, JpegBlobsOneFrame) {

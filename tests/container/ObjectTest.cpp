@@ -1,0 +1,293 @@
+// The container object's state rules: frame counts, frame positions, working
+// buffers, image-list sizes from the host, and what open and close leave behind.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "container/RvoFile.h"
+#include "platform/HostImageServices.h"
+#include "platform/RawFile.h"
+#include "tests/container/Fixtures.h"
+
+using namespace fixture;
+using rvotest::DiffBytes;
+using rvotest::ReadAll;
+using rvotest::ScratchPath;
+using rvotest::Wide;
+
+TEST(Object, FrameCountRules) {
+    struct Case {
+        LONG mode, headerEntries;
+        int entries;
+        LONG start, last;
+        int expected;
+    } cases[] = {
+        {3, 0, 0, 0, 0, 0},           // no entries: 0 whatever the header says
+        {3, 9, 0, 0, 0, 0},
+        {4, 9, 0, 0, 0, 9},           // raw modes opened for reading: the header's count
+        {5, 7, 0, 0, 0, 7},
+        {5, 7, 3, 0, 0, 3},           // raw modes being written: one entry per frame
+        {3, 0, 2, 1, 7, 8},           // last frame 7: eight frames
+        {3, 0, 2, 4, -1, 5},          // last frame -1 or 0: the start frame alone
+        {2, 0, 1, 4, 0, 5},
+        {1, 0, 1, 0, INT_MAX, INT_MAX},   // a damaged record never makes the count wrap
+        {3, 0, 1, -9, -1, 0},
+    };
+    for (const Case& c : cases) {
+        CRvoFile f;
+        f.m_nMode = c.mode;
+        f.m_nEntryCount = c.headerEntries;
+        for (int i = 0; i < c.entries; i++) {
+            auto* e = new RvoIndexEntry;
+            e->m_nStartFrame = c.start;
+            e->m_nLastFrame = c.last;
+            f.m_arrEntries.Add(e);
+        }
+        EXPECT_EQ(f.GetFrameCount(), c.expected) << "mode " << c.mode << " last " << c.last;
+        EXPECT_EQ(f.m_nFrameCount, c.expected);
+    }
+}
+
+TEST(Object, WorkingBuffersPerMode) {
+    struct Case {
+        LONG mode, cx, cy;
+        DWORD frameBytes, remainder;
+        bool aux;
+    } cases[] = {
+        {5, 4, 4, 512, 80, true},           // 64 + 16 bytes, rounded up
+        {4, 100, 100, 40448, 64, true},     // 40000 rounded up
+        {4, 128, 1, 512, 0, true},
+        {3, 3, 5, 60, 60, false},
+        {2, 0, 0, 0, 0, false},             // zero is accepted
+        {4, 0, 7, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        CRvoFile f;
+        f.m_nMode = c.mode;
+        const SIZE s{c.cx, c.cy};
+        f.SetFrameSize(&s);
+        EXPECT_EQ(f.m_nFrameBytes, c.frameBytes) << c.mode << " " << c.cx << "x" << c.cy;
+        EXPECT_EQ(f.m_nFrameBytesRemainder, c.remainder);
+        EXPECT_EQ(f.m_sizeFrame.cx, c.cx);
+        EXPECT_EQ(f.m_sizeFrame.cy, c.cy);
+        ASSERT_NE(f.m_pFrameBuffer, nullptr);
+        EXPECT_EQ(f.m_pAuxBuffer != nullptr, c.aux);
+        // Page aligned, so unbuffered transfers can use them directly; zero filled.
+        EXPECT_EQ((uintptr_t)f.m_pFrameBuffer % 4096, 0u);
+        for (DWORD i = 0; i < c.frameBytes; i++) ASSERT_EQ(f.m_pFrameBuffer[i], 0) << i;
+    }
+}
+
+TEST(Object, RefusedFrameSizesChangeNothing) {
+    CRvoFile f;
+    f.m_nMode = 4;
+    const SIZE good{10, 10};
+    f.SetFrameSize(&good);
+    BYTE* pFrame = f.m_pFrameBuffer;
+    BYTE* pAux = f.m_pAuxBuffer;
+    for (SIZE bad : {SIZE{-1, 10}, SIZE{10, -1}, SIZE{16385, 1}, SIZE{1, 16385}, SIZE{8192, 8193},
+                     SIZE{INT_MIN, INT_MIN}, SIZE{INT_MAX, INT_MAX}}) {
+        f.SetFrameSize(&bad);
+        EXPECT_EQ(f.m_sizeFrame.cx, 10);
+        EXPECT_EQ(f.m_sizeFrame.cy, 10);
+        EXPECT_EQ(f.m_nFrameBytes, 512u);
+        EXPECT_EQ(f.m_pFrameBuffer, pFrame);
+        EXPECT_EQ(f.m_pAuxBuffer, pAux);
+    }
+}
+
+TEST(Object, SeekToFrameInRawAndPackedFiles) {
+    const std::string path = ScratchPath("raw100.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 4;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        const SIZE s{100, 100};
+        f.SetFrameSize(&s);
+        AppendRecords(f, 3, 40448, false);
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    EXPECT_EQ(ReadAll(path).size(), 512u + 3 * 40448u);
+    CRvoFile r;
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(r.m_nWidth, 100);
+    const SIZE s{r.m_nWidth, r.m_nHeight};
+    r.SetFrameSize(&s);
+    ASSERT_TRUE(r.SetFirstFrame(0));
+    EXPECT_EQ(SeekRaw(r.m_hRawFile, 0, FILE_CURRENT), 512);
+    const LONGLONG at[] = {512, 40960, 81408};
+    for (unsigned i = 0; i < 3; i++) {
+        SeekRaw(r.m_hRawFile, 7, FILE_BEGIN);
+        ASSERT_TRUE(r.SeekToFrame(i));
+        EXPECT_EQ(SeekRaw(r.m_hRawFile, 0, FILE_CURRENT), at[i]);
+    }
+    EXPECT_FALSE(r.SeekToFrame(3));
+    EXPECT_FALSE(r.SeekToFrame(0xFFFFFFFFu));
+
+    // Mode 5 positions sum the table: records of 512, 1024 and 512 bytes.
+    const std::string packed = ScratchPath("packed3.rvo");
+    {
+        CRvoFile f;
+        f.m_nMode = 5;
+        ASSERT_TRUE(f.Create(Wide(packed).c_str()));
+        AppendRecords(f, 1, 512, true);
+        AppendRecords(f, 1, 1024, true);
+        AppendRecords(f, 1, 512, true);
+        ASSERT_TRUE(f.Close(TRUE));
+    }
+    CRvoFile p;
+    ASSERT_TRUE(p.Open(Wide(packed).c_str(), 0x20));
+    const LONGLONG packedAt[] = {512, 1024, 2048};
+    for (unsigned i = 0; i < 3; i++) {
+        ASSERT_TRUE(p.SeekToFrame(i));
+        EXPECT_EQ(SeekRaw(p.m_hRawFile, 0, FILE_CURRENT), packedAt[i]);
+    }
+    EXPECT_FALSE(p.SeekToFrame(3));
+}
+
+TEST(Object, SeekRawKeepsAllOnesLowHalfWithoutError) {
+    const std::string path = ScratchPath("seek.bin");
+    rvotest::WriteAll(path, Bytes(16, 0));
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SeekRaw(h, 0xFFFFFFFFll, FILE_BEGIN), 0xFFFFFFFFll);        // a valid position, not an error
+    EXPECT_EQ(SeekRaw(h, 0x123456789ll, FILE_BEGIN), 0x123456789ll);
+    EXPECT_EQ(SeekRaw(h, -0x123456790ll, FILE_CURRENT), -1);             // before the start
+    EXPECT_EQ(SeekRaw(nullptr, 0, FILE_BEGIN), -1);
+    CloseHandle(h);
+}
+
+TEST(Object, OpenForCreationIsRefusedWithoutTouchingTheFile) {
+    const std::string path = ScratchPath("keep.rvo");
+    const Bytes original = HeaderBytes({.mode = 3});
+    rvotest::WriteAll(path, original);
+    CRvoFile f;
+    EXPECT_FALSE(f.Open(Wide(path).c_str(), 0x1000));
+    EXPECT_FALSE(f.Open(Wide(path).c_str(), 0x1000 | 0x20));
+    EXPECT_EQ(ReadAll(path), original);
+    const std::string absent = ScratchPath("absent.rvo");
+    EXPECT_FALSE(f.Open(Wide(absent).c_str(), 0x1002));
+    EXPECT_FALSE(std::filesystem::exists(absent));
+    EXPECT_EQ(f.m_pFile, nullptr);
+}
+
+TEST(Object, CloseReturnsToTheEmptyState) {
+    const std::string path = ScratchPath("closed.rvo");
+    const BlobSpec blob{4, 4, 2, 2, 5};
+    CRvoFile f;
+    f.m_nMode = 3;
+    ASSERT_TRUE(f.Create(Wide(path).c_str()));
+    auto* e = new RvoIndexEntry;
+    e->m_strName = CString(u"No.0");
+    e->m_hBlob = MakeBlob(blob);
+    f.m_arrEntries.Add(e);
+    ASSERT_TRUE(f.Close(TRUE));
+    const Bytes written = ReadAll(path);
+    // A second close finds no file and only resets.
+    EXPECT_TRUE(f.Close(TRUE));
+    EXPECT_EQ(ReadAll(path), written);
+    EXPECT_EQ(f.m_nMode, 2);
+    EXPECT_EQ(f.m_nEntryCount, 0);
+    EXPECT_EQ(f.m_nFrameCount, 0);
+    EXPECT_EQ(f.GetEntryCount(), 0);
+    EXPECT_EQ(f.m_pFile, nullptr);
+    EXPECT_EQ(f.m_hRawFile, nullptr);
+    BYTE header[160];
+    f.StoreHeader(header);
+    EXPECT_EQ(DiffBytes(HeaderBytes({.mode = 2}), Bytes(header, header + 160)), "");
+    // The same object opens again; Open closes what it had without finalizing.
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(f.m_nFrameCount, 1);
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(f.GetEntryCount(), 1);
+    EXPECT_EQ(ReadAll(path), written);
+}
+
+TEST(Object, DestroyingClosesARawHandleLeftBehind) {
+    const std::string path = ScratchPath("left.rvo");
+    rvotest::WriteAll(path, Bytes(512, 0));
+    const int nBefore = OpenDescriptors();
+    {
+        CRvoFile f;
+        f.m_hRawFile = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_NO_BUFFERING, nullptr);
+        ASSERT_NE(f.m_hRawFile, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(OpenDescriptors(), nBefore + 1);
+    }
+    EXPECT_EQ(OpenDescriptors(), nBefore);
+}
+
+namespace {
+
+int FakeImageInfo(const WCHAR* pszPath, int*, int*, int* pWidth, int* pHeight) {
+    const CString s(pszPath);
+    if (s == CString(u"/img/a.png")) { *pWidth = 320; *pHeight = 240; return 1; }
+    if (s == CString(u"/img/b.png")) { *pWidth = 100; *pHeight = 400; return 1; }
+    if (s == CString(u"/img/neg.png")) { *pWidth = -7; *pHeight = 0; return 1; }
+    return 0;
+}
+
+struct ImageInfoScope {
+    explicit ImageInfoScope(PFN_GETIMGINFO pfn) { SetGetImgInfoFunc(pfn); }
+    ~ImageInfoScope() { SetGetImgInfoFunc(nullptr); }
+};
+
+Bytes ImageListFile(const std::u16string& first, int32_t width, int32_t height) {
+    Bytes v = HeaderBytes({.entryCount = 2, .frameCount = 2, .mode = 2, .width = width, .height = height});
+    Append(v, RecordBytes({.kind = 2, .name = first, .flags = 1}));
+    Append(v, RecordBytes({.kind = 2, .name = u"/img/b.png", .startFrame = 1, .flags = 1}));
+    return v;
+}
+
+}  // namespace
+
+TEST(Object, ImageListSizesComeFromTheHost) {
+    const std::string path = ScratchPath("list.rvo");
+    struct Case {
+        PFN_GETIMGINFO pfn;
+        std::u16string first;
+        int32_t width, height;
+        LONG expectW, expectH;
+    } cases[] = {
+        {FakeImageInfo, u"/img/a.png", 0, 0, 320, 240},     // missing size: record 0's image
+        {FakeImageInfo, u"/img/a.png", 640, 480, 640, 480},  // stored size kept
+        {FakeImageInfo, u"/img/a.png", 0, 480, 320, 240},
+        {FakeImageInfo, u"/img/neg.png", 0, 0, -1, 0},      // below -1 raised to -1
+        {FakeImageInfo, u"/img/unknown.png", 0, 0, -1, -1},  // failed query
+        {nullptr, u"/img/a.png", 0, 0, -1, -1},              // no host service: a failed query
+    };
+    for (const Case& c : cases) {
+        ImageInfoScope scope(c.pfn);
+        rvotest::WriteAll(path, ImageListFile(c.first, c.width, c.height));
+        CRvoFile f;
+        ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+        EXPECT_EQ(f.m_nWidth, c.expectW) << c.width << "x" << c.height;
+        EXPECT_EQ(f.m_nHeight, c.expectH) << c.width << "x" << c.height;
+        EXPECT_EQ(f.GetFrameCount(), 2);
+    }
+}
+
+TEST(Object, ImageListWrittenWithTheLargestReportedSizes) {
+    const std::string path = ScratchPath("list-out.rvo");
+    for (PFN_GETIMGINFO pfn : {(PFN_GETIMGINFO)FakeImageInfo, (PFN_GETIMGINFO)nullptr}) {
+        ImageInfoScope scope(pfn);
+        CRvoFile f;
+        f.m_nMode = 2;
+        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        for (const char16_t* name : {u"/img/a.png", u"/img/b.png"}) {
+            auto* e = new RvoIndexEntry;
+            e->m_nKind = 2;
+            e->m_strName = CString(name);
+            e->m_nStartFrame = f.GetEntryCount();
+            e->m_dwFlags = 1;
+            f.m_arrEntries.Add(e);
+        }
+        ASSERT_TRUE(f.Close(TRUE));
+        const bool bHost = pfn != nullptr;
+        Bytes expected = HeaderBytes({.entryCount = 2, .frameCount = 2, .mode = 2, .width = bHost ? 320 : -1,
+                                      .height = bHost ? 400 : -1});
+        Append(expected, RecordBytes({.kind = 2, .name = u"/img/a.png", .flags = 1}));
+        Append(expected, RecordBytes({.kind = 2, .name = u"/img/b.png", .startFrame = 1, .flags = 1}));
+        EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "") << "host service " << bHost;
+    }
+}
