@@ -1,0 +1,274 @@
+// Files written frame by frame through CRvoFile in the raw, packed and JPEG
+// modes, read back as bytes: records, offsets, the size table, index entries,
+// and what a record that cannot be written leaves behind.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <random>
+
+#include "container/RvoFile.h"
+#include "platform/Cpu.h"
+#include "platform/LastError.h"
+#include "tests/encoder/EncoderTestFrames.h"
+#include "tests/support/TestFiles.h"
+
+using namespace enctest;
+using rvotest::DiffBytes;
+using rvotest::PutU32;
+using rvotest::PutZeros;
+
+namespace {
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t at, size_t n) {
+    if (at > v.size() || n > v.size() - at) return {};
+    return std::vector<uint8_t>(v.begin() + (std::ptrdiff_t)at, v.begin() + (std::ptrdiff_t)(at + n));
+}
+
+// The header block of a closed raw-mode file, field by field.
+std::vector<uint8_t> HeaderBlock(uint32_t nFrames, uint32_t nMode, uint32_t cx, uint32_t cy, uint32_t nTableBytes,
+                                 uint32_t nTableAt) {
+    std::vector<uint8_t> v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
+    for (uint32_t w : {512u, nFrames, nFrames, nMode, cx, cy, 0u, 0u, 0u, nTableBytes, 0u, nTableAt}) PutU32(v, w);
+    PutZeros(v, 512 - v.size());
+    return v;
+}
+
+struct Writer {
+    CRvoFile file;
+    std::string path;
+
+    Writer(const std::string& name, LONG nMode, SIZE size) : path(rvotest::ScratchPath(name)) {
+        file.m_nMode = nMode;
+        EXPECT_TRUE(file.Create(rvotest::Wide(path).c_str()));
+        file.SetFrameSize(&size);
+    }
+    BOOL Write(TestFrame& f) { return file.WriteFrame(f.Top(), f.stride); }
+    std::vector<uint8_t> CloseAndRead() {
+        EXPECT_TRUE(file.Close(TRUE));
+        return rvotest::ReadAll(path);
+    }
+};
+
+TestFrame Distinct33(int seed) {
+    TestFrame f(33, 1, 7);
+    for (size_t i = 0; i < 33; ++i) f.Walk(i) = Bgra((BYTE)(seed + i), (BYTE)(2 * i), (BYTE)seed, (BYTE)(0xF0 + i % 4));
+    return f;
+}
+
+TEST(FrameWriter, RawRecordsFollowTheHeaderBlock) {
+    // The vector and the plain row copies must give the same file.
+    std::vector<uint8_t> files[2];
+    for (BOOL bSse2 : {TRUE, FALSE}) {
+        Writer w(bSse2 ? "raw33-sse2.rvo" : "raw33-plain.rvo", rvo::RawFrames, SIZE{33, 1});
+        g_bSse2 = bSse2;   // after the file object, whose constructor detects the processor
+        for (int i = 0; i < 3; ++i) {
+            TestFrame f = Distinct33(i * 50);
+            ASSERT_TRUE(w.Write(f));
+        }
+        files[bSse2] = w.CloseAndRead();
+        DetectSse2();
+    }
+    std::vector<uint8_t> expected = HeaderBlock(3, 4, 33, 1, 0, 0);
+    for (int i = 0; i < 3; ++i) {
+        TestFrame f = Distinct33(i * 50);
+        for (size_t k = 0; k < 33; ++k) PutU32(expected, f.Walk(k));
+        PutZeros(expected, 380);
+    }
+    EXPECT_EQ(DiffBytes(expected, files[1]), "");
+    EXPECT_EQ(DiffBytes(expected, files[0]), "");
+}
+
+TEST(FrameWriter, IndexEntriesNameAndCountEveryFrame) {
+    for (LONG nMode : {(LONG)rvo::RawFrames, (LONG)rvo::PackedFrames, (LONG)rvo::JpegBlobs}) {
+        // Smooth enough that the JPEG streams fit the engine's work block.
+        Writer w("entries" + std::to_string(nMode) + ".rvo", nMode, SIZE{32, 32});
+        TestFrame f(32, 32, 2);
+        for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), (BYTE)(i % 32), 40, 255);
+        for (int i = 0; i < 11; ++i) {
+            ASSERT_TRUE(w.Write(f));
+            EXPECT_EQ(w.file.m_nEntryCount, i + 1);
+            EXPECT_EQ(w.file.m_nFrameCount, i + 1);
+        }
+        const bool bRecords = nMode != rvo::JpegBlobs;
+        for (int i : {0, 1, 10}) {
+            const RvoIndexEntry* e = w.file.GetEntry(i);
+            EXPECT_EQ(ToUtf8(e->m_strName.GetString()), "No." + std::to_string(i)) << nMode;
+            EXPECT_EQ(e->m_nKind, 1);
+            EXPECT_EQ(e->m_nStartFrame, i);
+            EXPECT_EQ(e->m_nLastFrame, 0);
+            EXPECT_EQ(e->m_dwFlags, 1u);
+            EXPECT_EQ(e->m_nWidth, bRecords ? 32 : 0);
+            EXPECT_EQ(e->m_nHeight, bRecords ? 32 : 0);
+            EXPECT_EQ(e->m_hBlob != nullptr, !bRecords);
+        }
+        EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), nMode == rvo::PackedFrames ? 11 : 0);
+        w.CloseAndRead();
+    }
+}
+
+TEST(FrameWriter, JpegFrameThatDoesNotCompressIsStillCounted) {
+    Writer w("jpeg.rvo", rvo::JpegBlobs, SIZE{32, 32});
+    TestFrame f(32, 32);
+    for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), 0x80, 0x20, 0xFF);
+    ASSERT_TRUE(w.Write(f));
+    ASSERT_TRUE(w.file.WriteFrame(nullptr, 32));
+    EXPECT_EQ(w.file.m_nEntryCount, 2);
+    EXPECT_EQ(w.file.m_nFrameCount, 2);
+    EXPECT_NE(w.file.GetEntry(0)->m_hBlob, nullptr);
+    EXPECT_EQ(w.file.GetEntry(1)->m_hBlob, nullptr);
+    w.CloseAndRead();
+    CRvoFile back;
+    ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), 0x20));
+    EXPECT_EQ(back.GetFrameCount(), 2);
+}
+
+// Three frames of 40 x 20 that take the three record types.
+std::vector<TestFrame> ThreeKinds() {
+    std::vector<TestFrame> v;
+    std::mt19937 rng(5);
+    v.emplace_back(40, 20, 3);
+    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = Bgra(0x30, 0x20, 0x10, 0xFF);          // alpha runs
+    v.emplace_back(40, 20, 0, true);
+    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = rng();                                // raw
+    v.emplace_back(40, 20, 1);
+    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = Bgra(1, 2, 3, (BYTE)rng());          // colour runs
+    return v;
+}
+
+TEST(FrameWriter, PackedRecordsAndTheSizeTable) {
+    std::vector<uint8_t> files[2];
+    for (BOOL bSse2 : {TRUE, FALSE}) {
+        Writer w(bSse2 ? "packed-sse2.rvo" : "packed-plain.rvo", rvo::PackedFrames, SIZE{40, 20});
+        g_bSse2 = bSse2;
+        for (TestFrame& f : ThreeKinds()) ASSERT_TRUE(w.Write(f));
+        files[bSse2] = w.CloseAndRead();
+        DetectSse2();
+    }
+    EXPECT_EQ(DiffBytes(files[1], files[0]), "");
+    const std::vector<uint8_t>& file = files[1];
+
+    // Records of 16 + 16 + 12 x 200, 16 + 4 x 800 and 16 + 800 + 16 bytes, rounded up.
+    const uint32_t sizes[3] = {2560, 3584, 1024}, tags[3] = {0xFF000001u, 0xFF000000u, 0xFF000010u};
+    const uint32_t nTableAt = 512 + 2560 + 3584 + 1024;
+    ASSERT_EQ(file.size(), nTableAt + 512u);
+    EXPECT_EQ(DiffBytes(HeaderBlock(3, 5, 40, 20, 512, nTableAt), Slice(file, 0, 512)), "");
+    std::vector<uint8_t> table;
+    for (uint32_t s : sizes) PutU32(table, s);
+    PutZeros(table, 500);
+    EXPECT_EQ(DiffBytes(table, Slice(file, nTableAt, 512)), "");
+
+    std::vector<TestFrame> frames = ThreeKinds();
+    size_t at = 512;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> rec = Slice(file, at, sizes[i]);
+        EXPECT_EQ(GetU32(rec, 0), tags[i]) << i;
+        EXPECT_TRUE(ExpandPackedRecord(rec) == frames[i].Packed()) << "record " << i;
+        at += sizes[i];
+    }
+}
+
+TEST(FrameWriter, RefusesWhatItCannotStore) {
+    Writer packed("refuse5.rvo", rvo::PackedFrames, SIZE{4, 4});
+    SetLastError(0);
+    EXPECT_FALSE(packed.file.WriteFrame(nullptr, 4));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(packed.file.m_nEntryCount, 0);
+    Writer raw("refuse4.rvo", rvo::RawFrames, SIZE{4, 4});
+    EXPECT_FALSE(raw.file.WriteFrame(nullptr, 4));
+    EXPECT_EQ(raw.file.GetEntryCount(), 0);
+    // A frame without pixels has no packed form.
+    Writer empty("empty5.rvo", rvo::PackedFrames, SIZE{0, 3});
+    DWORD px = 0;
+    EXPECT_FALSE(empty.file.WriteFrame(&px, 1));
+    EXPECT_EQ(empty.file.GetEntryCount(), 0);
+}
+
+// Caps the size of files this process may write, as a full disk would; the
+// kernel then ends writes short or refuses them.
+class FileSizeCap {
+public:
+    explicit FileSizeCap(rlim_t nBytes) {
+        m_pfnOld = signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        struct rlimit cap = m_old;
+        cap.rlim_cur = nBytes;
+        m_bOk = setrlimit(RLIMIT_FSIZE, &cap) == 0;
+    }
+    ~FileSizeCap() { Lift(); }
+    void Lift() {
+        if (m_bOk) setrlimit(RLIMIT_FSIZE, &m_old);
+        m_bOk = false;
+        signal(SIGXFSZ, m_pfnOld);
+    }
+    bool Ok() const { return m_bOk; }
+
+private:
+    struct rlimit m_old {};
+    sighandler_t m_pfnOld = nullptr;
+    bool m_bOk = false;
+};
+
+TEST(FrameWriter, PackedRecordThatDoesNotFitIsNotCounted) {
+    std::vector<TestFrame> frames = ThreeKinds();
+    TestFrame& noise = frames[1];     // 3584-byte records
+    TestFrame later = ThreeKinds()[1];
+    for (size_t i = 0; i < 800; ++i) later.Walk(i) ^= 0x01010101u;
+
+    Writer w("full5.rvo", rvo::PackedFrames, SIZE{40, 20});
+    ASSERT_TRUE(w.Write(noise));
+    ASSERT_TRUE(w.Write(noise));
+    {
+        // Room for 1024 more bytes: the third record is cut short, the fourth refused.
+        FileSizeCap cap(512 + 2 * 3584 + 1024);
+        ASSERT_TRUE(cap.Ok());
+        EXPECT_FALSE(w.Write(noise));
+        EXPECT_FALSE(w.Write(noise));
+        EXPECT_EQ(w.file.m_nEntryCount, 2);
+        EXPECT_EQ(w.file.m_nFrameCount, 2);
+        EXPECT_EQ(w.file.GetEntryCount(), 2);
+        EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), 2);
+    }
+    // Once there is room again the next record goes right after the last whole one.
+    ASSERT_TRUE(w.Write(later));
+    std::vector<uint8_t> file = w.CloseAndRead();
+    const uint32_t nTableAt = 512 + 3 * 3584;
+    ASSERT_EQ(file.size(), nTableAt + 512u);
+    EXPECT_EQ(DiffBytes(HeaderBlock(3, 5, 40, 20, 512, nTableAt), Slice(file, 0, 512)), "");
+    EXPECT_TRUE(ExpandPackedRecord(Slice(file, 512 + 3584, 3584)) == noise.Packed());
+    EXPECT_TRUE(ExpandPackedRecord(Slice(file, 512 + 2 * 3584, 3584)) == later.Packed());
+    std::vector<uint8_t> table;
+    for (int i = 0; i < 3; ++i) PutU32(table, 3584);
+    PutZeros(table, 500);
+    EXPECT_EQ(DiffBytes(table, Slice(file, nTableAt, 512)), "");
+}
+
+TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
+    for (LONG nMode : {(LONG)rvo::RawFrames, (LONG)rvo::PackedFrames}) {
+        SCOPED_TRACE(nMode);
+        TestFrame f = ThreeKinds()[1];
+        // Noise of 40 x 20: records of 3584 bytes in either mode. Room for two
+        // records, the size table and 256 bytes more.
+        const uint32_t nRecord = 3584;
+        Writer w("full" + std::to_string(nMode) + ".rvo", nMode, SIZE{40, 20});
+        FileSizeCap cap(512 + 2 * nRecord + 512 + 256);
+        ASSERT_TRUE(cap.Ok());
+        EXPECT_TRUE(w.Write(f));
+        EXPECT_TRUE(w.Write(f));
+        EXPECT_FALSE(w.Write(f));
+        std::vector<uint8_t> file = w.CloseAndRead();
+        cap.Lift();
+
+        const uint32_t nEnd = 512 + 2 * nRecord;
+        const bool bPacked = nMode == rvo::PackedFrames;
+        ASSERT_EQ(file.size(), nEnd + (bPacked ? 512u : 0u));
+        EXPECT_EQ(DiffBytes(HeaderBlock(2, (uint32_t)nMode, 40, 20, bPacked ? 512 : 0, bPacked ? nEnd : 0),
+                            Slice(file, 0, 512)), "");
+        CRvoFile back;
+        ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), 0x20));
+        EXPECT_EQ(back.GetFrameCount(), 2);
+    }
+}
+
+}  // namespace
