@@ -1,4 +1,135 @@
-// Preloading (not yet built).
-#include "container/RvoFile.h"
+// Preloading a whole file into page-locked memory for playback: raw frames for
+// the raw storage modes, two field records per frame otherwise.
+#include <algorithm>
 
-BOOL CRvoFile::Preload(const WCHAR*, int, int) { return FALSE; }
+#include "cache/FieldCodec.h"
+#include "cache/PreloadBlocks.h"
+#include "container/Limits.h"
+#include "container/RvoFile.h"
+#include "decoder/PixelRows.h"
+#include "platform/CString.h"
+#include "platform/LastError.h"
+#include "platform/Memory.h"
+
+using namespace rvo;
+
+namespace {
+
+constexpr UINT kOpenForPreload = 0x20;   // modeRead | shareDenyWrite
+
+// Movies that come through an external frame source; none is ever attached.
+bool IsAviPath(const WCHAR* pszPath) {
+    CString strPath(pszPath);
+    if (strPath.GetLength() < 3) return false;
+    return strPath.Mid(strPath.GetLength() - 3).MakeUpper() == CString(u"AVI");
+}
+
+// Frames to load: all of them, or up to and including nLast.
+LONG LoadCount(LONG nAvailable, int nLast) {
+    const LONG n = std::max<LONG>(nAvailable, 0);
+    return nLast < 0 ? n : std::min<LONG>(n, (LONG)nLast + 1);
+}
+
+// Reports to the host; false when it asks to stop.
+bool Progress(PFN_PROGRESS pfn, int k) { return !pfn || pfn(k) != 0; }
+
+// Frees a taken blob on every way out of a preload step.
+class CBlobGuard {
+public:
+    explicit CBlobGuard(HGLOBAL h) : m_h(h) {}
+    ~CBlobGuard() {
+        if (m_h) CJpeEngine::FreeBlob(m_h);
+    }
+    CBlobGuard(const CBlobGuard&) = delete;
+    CBlobGuard& operator=(const CBlobGuard&) = delete;
+
+private:
+    HGLOBAL m_h;
+};
+
+// Keeps the failure's own code, or names one when the callee left none.
+BOOL FailKeeping(DWORD dwDefault) {
+    if (GetLastError() == ERROR_SUCCESS) SetLastError(dwDefault);
+    return FALSE;
+}
+
+}  // namespace
+
+BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
+    if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);
+    if (IsAviPath(pszPath)) return Fail(ERROR_NOT_SUPPORTED);
+    // Delivery finds frame i at cache position i, so loading always starts at frame 0.
+    if (nFirst > 0) return Fail(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_SUCCESS);
+    if (!Open(pszPath, kOpenForPreload)) return FailKeeping(ERROR_FILE_NOT_FOUND);
+
+    const bool bRaw = m_nMode == RawFrames || m_nMode == PackedFrames;
+    const LONG nFrames = LoadCount(bRaw ? m_nEntryCount : GetEntryCount(), nLast);
+    const LONG cx = m_nWidth;
+    const LONG cy = m_nHeight;
+    const bool bSizeOk = cx > 0 && cy > 0 && FrameSizeAllowed(cx, cy);
+    if (bSizeOk) {
+        const SIZE size{cx, cy};
+        SetFrameSize(&size);
+    }
+    if (m_pfnProgress) m_pfnProgress(-nFrames);
+    if (nFrames == 0) return TRUE;
+    if (!bSizeOk) return Fail(ERROR_INVALID_DATA);
+    if (!m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
+
+    DWORD* pFrame = reinterpret_cast<DWORD*>(m_pFrameBuffer);
+    const ULONGLONG nPixels = (ULONGLONG)cx * (ULONGLONG)cy;
+    const ULONGLONG nFrameBytes = 4 * nPixels;
+
+    if (bRaw) {
+        for (LONG i = 0; i < nFrames; i++) {
+            // Stop before the next frame would push the system into paging.
+            MEMORYSTATUS ms;
+            GlobalMemoryStatus(&ms);
+            if ((ULONGLONG)ms.dwAvailPhys < nFrameBytes) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+            // A frame that cannot be read is not stored: the buffer would still hold the previous one.
+            SetLastError(ERROR_SUCCESS);
+            if (!ReadFrame((unsigned)i, pFrame, cx, cy, FALSE)) return FailKeeping(ERROR_READ_FAULT);
+            BYTE* pBlock = NewLockedBlock((size_t)nFrameBytes);
+            if (!pBlock) return FALSE;
+            CopyPixelRows(reinterpret_cast<DWORD*>(pBlock), cx, pFrame, cx, cx, cy);
+            m_arrPreloaded.Add(pBlock);
+            m_arrPreloadedSizes.Add((UINT)nFrameBytes);
+            if (!Progress(m_pfnProgress, i)) return TRUE;
+        }
+        return TRUE;
+    }
+
+    const DWORD* pFrameEnd = pFrame + nPixels;
+    for (LONG k = 0; k < nFrames; k++) {
+        SetLastError(ERROR_SUCCESS);
+        HGLOBAL hBlob = TakeBlob(k);
+        // Entries without a picture blob (external still images) cannot be preloaded.
+        if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
+        CBlobGuard guard(hBlob);
+        if (!m_engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
+        for (int f = 0; f < 2; f++) {
+            LONG nTokens = 0;
+            LONG nSlots = 0;
+            LONG nUnits8 = 0;
+            BYTE* pRecord = nullptr;
+            if (FieldEncode(pFrame + f * (ptrdiff_t)cx, cx, 2 * (ptrdiff_t)cx, pFrameEnd, m_pPreloadBuf1,
+                            m_nPreloadBuf1Size, nTokens, m_pPreloadBuf2, m_nPreloadBuf2Size, nSlots))
+                pRecord = FieldPack(cx, cy, m_pPreloadBuf1, nTokens, m_pPreloadBuf2, nSlots, nUnits8);
+            if (!pRecord) {
+                // An even field without its odd field is dropped, so the cache holds whole frames only.
+                if (f == 1) {
+                    const int nLast = m_arrPreloaded.GetSize() - 1;
+                    FreeLockedBlock(m_arrPreloaded.GetAt(nLast), m_arrPreloadedSizes.GetAt(nLast));
+                    m_arrPreloaded.SetSize(nLast);
+                    m_arrPreloadedSizes.SetSize(nLast);
+                }
+                return FALSE;
+            }
+            m_arrPreloaded.Add(pRecord);
+            m_arrPreloadedSizes.Add((UINT)nUnits8 * 8u);
+        }
+        if (!Progress(m_pfnProgress, k)) return TRUE;
+    }
+    return TRUE;
+}

@@ -1,4 +1,179 @@
-// Delivery from the preload cache (not yet built).
-#include "container/RvoFile.h"
+// Delivery from the preload cache: one field of a cached frame into a host area,
+// copied from a raw frame block or decoded from a field record.
+#include "decoder/Delivery.h"
 
-int CRvoFile::DeliverField(unsigned, DWORD*, int, int) { return 0; }
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "cache/FieldCodec.h"
+#include "container/RvoFile.h"
+#include "decoder/PixelRows.h"
+#include "platform/Cpu.h"
+#include "platform/LastError.h"
+
+using namespace rvo;
+
+namespace {
+
+// Above this many pixels runs and literals use 16-byte stores when the
+// processor has SSE2; shorter ones are not worth aligning for.
+constexpr LONG kVectorMin = 16;
+
+inline DWORD GetLE32(const BYTE* p) {
+    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
+}
+
+// Host areas need not be aligned at all, so every plain access goes through memcpy.
+inline void Put1(DWORD* d, DWORD v) { std::memcpy(d, &v, 4); }
+
+void CopyPlain(DWORD* d, const DWORD* s, LONG n) {
+    LONG i = 0;
+    for (; n - i >= 2; i += 2) {
+        uint64_t q;
+        std::memcpy(&q, s + i, 8);
+        std::memcpy(d + i, &q, 8);
+    }
+    if (i < n) std::memcpy(d + i, s + i, 4);
+}
+
+void FillPlain(DWORD* d, DWORD v, LONG n) {
+    const uint64_t q = (uint64_t)v << 32 | v;
+    LONG i = 0;
+    for (; n - i >= 2; i += 2) std::memcpy(d + i, &q, 8);
+    if (i < n) Put1(d + i, v);
+}
+
+// Single pixels until the destination is 16-byte aligned; a destination that is
+// not even 4-byte aligned never gets there and is stored unaligned throughout.
+inline LONG HeadPixels(const DWORD* d, LONG n) {
+    const uintptr_t mis = reinterpret_cast<uintptr_t>(d) & 15u;
+    if (mis == 0 || (mis & 3u)) return 0;
+    return std::min<LONG>(n, (LONG)((16u - mis) / 4u));
+}
+
+void CopySse2(DWORD* d, const DWORD* s, LONG n) {
+    const LONG head = HeadPixels(d, n);
+    CopyPlain(d, s, head);
+    LONG i = head;
+    if ((reinterpret_cast<uintptr_t>(d + i) & 15u) == 0) {
+        for (; n - i >= 4; i += 4)
+            _mm_store_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+    } else {
+        for (; n - i >= 4; i += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+    }
+    CopyPlain(d + i, s + i, n - i);
+}
+
+void FillSse2(DWORD* d, DWORD v, LONG n) {
+    const LONG head = HeadPixels(d, n);
+    FillPlain(d, v, head);
+    LONG i = head;
+    const __m128i q = _mm_set1_epi32((int)v);
+    if ((reinterpret_cast<uintptr_t>(d + i) & 15u) == 0) {
+        for (; n - i >= 4; i += 4) _mm_store_si128(reinterpret_cast<__m128i*>(d + i), q);
+    } else {
+        for (; n - i >= 4; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), q);
+    }
+    FillPlain(d + i, v, n - i);
+}
+
+inline void CopyPixels(DWORD* d, const DWORD* s, LONG n, bool bVector) {
+    if (bVector && n > kVectorMin) CopySse2(d, s, n);
+    else CopyPlain(d, s, n);
+}
+
+inline void FillPixels(DWORD* d, DWORD v, LONG n, bool bVector) {
+    if (bVector && n > kVectorMin) FillSse2(d, v, n);
+    else FillPlain(d, v, n);
+}
+
+}  // namespace
+
+BOOL DrawFieldRecord(DWORD* pDst, ptrdiff_t nDstStride, LONG nDstWidth, LONG nRows, const BYTE* pRecord,
+                     size_t nRecordBytes) {
+    if (!pRecord || nRecordBytes < kFieldHeaderBytes || (reinterpret_cast<uintptr_t>(pRecord) & 3u))
+        return Fail(ERROR_INVALID_DATA);
+    const ULONGLONG nTokens = GetLE32(pRecord + kFieldTokenCountAt);
+    const ULONGLONG nLiteralOffset = GetLE32(pRecord + kFieldLiteralOffsetAt);
+    // The slots end at the record's stated length or its real size, whichever is less.
+    const ULONGLONG nWords = std::min<ULONGLONG>(GetLE32(pRecord + kFieldTotalWordsAt), nRecordBytes / 4);
+    // Tokens must lie between the header and the slots, and the slots inside the record.
+    if (kFieldHeaderBytes + 2 * nTokens > 4 * nLiteralOffset || nLiteralOffset > nWords)
+        return Fail(ERROR_INVALID_DATA);
+    const WORD* tok = reinterpret_cast<const WORD*>(pRecord + kFieldHeaderBytes);
+    const DWORD* slot = reinterpret_cast<const DWORD*>(pRecord + 4 * (size_t)nLiteralOffset);
+    const ULONGLONG nSlots = nWords - nLiteralOffset;
+
+    const bool bVector = g_bSse2 != 0;
+    const LONG nWidth = std::max<LONG>(nDstWidth, 0);
+    DWORD* row = nullptr;
+    LONG nBegun = 0;
+    ULONGLONG v = 0;   // slot cursor
+    LONGLONG x = 0;    // pixel within the current row; may pass its end
+    for (ULONGLONG i = 0; i < nTokens; i++) {
+        const WORD w = tok[i];
+        const LONG n = w & kFieldCountMask;
+        if (w & kFieldRowStart) {
+            if (nBegun >= nRows) return TRUE;
+            row = pDst + 2 * nDstStride * (ptrdiff_t)nBegun;
+            nBegun++;
+            x = 0;
+        } else if (!row) {
+            return Fail(ERROR_INVALID_DATA);   // no row to write into
+        }
+        if (w & kFieldSkip) {
+            x += n;
+            continue;
+        }
+        // Runs and literals are cut at the row's end; the slot cursor still
+        // moves over every slot of the token, so later rows stay in step.
+        const LONG m = x < nWidth ? (LONG)std::min<LONGLONG>(n, nWidth - x) : 0;
+        if (w & kFieldRun) {
+            if (v >= nSlots) return Fail(ERROR_INVALID_DATA);
+            if (m > 0) FillPixels(row + x, slot[v], m, bVector);
+            v++;
+        } else {
+            const ULONGLONG nUsed = n ? (ULONGLONG)n : 1;   // a pad uses one slot
+            if (nUsed > nSlots - v) return Fail(ERROR_INVALID_DATA);
+            if (m > 0) CopyPixels(row + x, slot + v, m, bVector);
+            v += nUsed;
+        }
+        x += n;
+    }
+    return TRUE;
+}
+
+int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
+    const unsigned nCached = (unsigned)m_arrPreloaded.GetSize();
+    const unsigned parity = field & 1u;
+    const LONG nWidth = std::max(0, nDstWidth < 0 ? nDstStride : std::min(nDstWidth, nDstStride));
+    // Both fields of an odd-height area get the same number of rows, so its last row stays as it was.
+    const LONG nRows = nDstHeight > 0 ? nDstHeight / 2 : 0;
+
+    if (m_nMode == RawFrames || m_nMode == PackedFrames) {
+        const unsigned frame = field / 2;
+        if (frame >= nCached) return 0;
+        const DWORD* src = static_cast<const DWORD*>(m_arrPreloaded.GetAt((int)frame));
+        const LONG cx = m_sizeFrame.cx;
+        if (!src || cx <= 0 || nRows == 0 || nWidth == 0 || !pDst) return 1;
+        // The rows the block holds, from its locked size, so a size change never reads past it.
+        const ULONGLONG nFrameRows = m_arrPreloadedSizes.GetAt((int)frame) / (4ull * (ULONGLONG)cx);
+        const ULONGLONG nFieldRows = nFrameRows > parity ? (nFrameRows - parity + 1) / 2 : 0;
+        const LONG nCopy = (LONG)std::min<ULONGLONG>((ULONGLONG)nRows, nFieldRows);
+        if (nCopy > 0)
+            CopyPixelRows(pDst + parity * (ptrdiff_t)nDstStride, 2 * (ptrdiff_t)nDstStride, src + parity * (ptrdiff_t)cx,
+                          2 * (ptrdiff_t)cx, std::min(cx, nWidth), nCopy);
+        return 1;
+    }
+
+    if (field >= nCached) return 0;
+    const BYTE* rec = static_cast<const BYTE*>(m_arrPreloaded.GetAt((int)field));
+    if (rec && nRows > 0 && nWidth > 0 && pDst)
+        DrawFieldRecord(parity ? pDst + nDstStride : pDst, nDstStride, nWidth, nRows, rec,
+                        m_arrPreloadedSizes.GetAt((int)field));
+    return 1;
+}

@@ -63,6 +63,7 @@ enum : DWORD {
     ERROR_ARITHMETIC_OVERFLOW  = 534,
     ERROR_BAD_FORMAT           = 11,
     ERROR_INVALID_FORM_SIZE    = 1903,
+    ERROR_WORKING_SET_QUOTA    = 1453,   // pages cannot be locked (RLIMIT_MEMLOCK)
 };
 
 // COM-style results the engine stores as last-error values.

@@ -1,0 +1,168 @@
+// Field run-length encoder: rows of a frame into tokens and literal slots
+// (FieldEncode), and those into a locked field record (FieldPack).
+#include <cstdint>
+#include <cstring>
+
+#include "cache/FieldCodec.h"
+#include "cache/PreloadBlocks.h"
+#include "platform/LastError.h"
+#include "platform/Memory.h"
+#include "platform/RawFile.h"
+
+using namespace rvo;
+
+namespace {
+
+// Makes room for nNeed more entries after nUsed, growing by whole steps of
+// nGrowth from the initial size and keeping the first nUsed entries.
+bool Reserve(void*& p, LONG& nCapacity, LONG nUsed, LONGLONG nNeed, LONG nGrowth, size_t nEntryBytes) {
+    if (p && (LONGLONG)nCapacity - nUsed >= nNeed) return true;
+    LONGLONG nNew = p ? nCapacity : kFieldWorkInitial;
+    if (nNew - nUsed < nNeed) nNew += (nUsed + nNeed - nNew + nGrowth - 1) / nGrowth * nGrowth;
+    // Counts travel as LONG, and the 32-bit build cannot allocate beyond size_t.
+    if (nNew > INT32_MAX || (ULONGLONG)nNew * nEntryBytes > SIZE_MAX) return false;
+    void* pNew = AllocAligned((size_t)nNew * nEntryBytes);
+    if (!pNew) return false;
+    if (p && nUsed > 0) std::memcpy(pNew, p, (size_t)nUsed * nEntryBytes);
+    FreeAligned(p);
+    p = pNew;
+    nCapacity = (LONG)nNew;
+    return true;
+}
+
+// Parity of a pixel's offset in its 8-byte aligned frame buffer.
+inline unsigned PixelParity(const DWORD* p) { return (unsigned)(reinterpret_cast<uintptr_t>(p) >> 2) & 1u; }
+
+inline void PutLE16(BYTE* p, DWORD v) {
+    p[0] = (BYTE)v;
+    p[1] = (BYTE)(v >> 8);
+}
+
+inline void PutLE32(BYTE* p, DWORD v) {
+    PutLE16(p, v);
+    PutLE16(p + 2, v >> 16);
+}
+
+}  // namespace
+
+BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWORD* pRowLimit,
+                 void*& pTokenArray, LONG& nTokenCapacity, LONG& nTokens,
+                 void*& pSlotArray, LONG& nSlotCapacity, LONG& nSlots) {
+    nTokens = 0;
+    nSlots = 0;
+    if (nWidth <= 0 || nWidth > 0xFFFF || nStep < nWidth || !pFirstRow) return Fail(ERROR_INVALID_PARAMETER);
+    // Only rows that lie wholly before the limit are read.
+    const ptrdiff_t nSpan = pRowLimit - pFirstRow;
+    const ptrdiff_t nRows = nSpan >= nWidth ? (nSpan - nWidth) / nStep + 1 : 0;
+
+    LONG T = 0;
+    LONG S = 0;
+    for (ptrdiff_t y = 0; y < nRows; y++) {
+        // A row makes at most width + 2 tokens and width + 1 slots (pads
+        // included), so reserving width + 4 of each covers it.
+        if (!Reserve(pTokenArray, nTokenCapacity, T, (LONGLONG)nWidth + 4, kFieldTokenGrowth, sizeof(WORD)) ||
+            !Reserve(pSlotArray, nSlotCapacity, S, (LONGLONG)nWidth + 4, kFieldSlotGrowth, sizeof(DWORD)))
+            return Fail(ERROR_OUTOFMEMORY);
+        WORD* tok = static_cast<WORD*>(pTokenArray);
+        DWORD* slot = static_cast<DWORD*>(pSlotArray);
+        const DWORD* row = pFirstRow + y * nStep;
+
+        WORD wRowBit = kFieldRowStart;  // on the row's first token only
+        LONG nOpenLiteral = -1;         // the literal token that later pixels may join
+        LONG p = 0;
+        while (p < nWidth) {
+            const DWORD v = row[p];
+            LONG R = 1;
+            while (p + R < nWidth && row[p + R] == v) R++;
+
+            if (R >= kFieldMinRun) {
+                // The last two pixels of the run open the literal that follows.
+                for (LONG n = R - 2; n > 0;) {
+                    const LONG take = n < kFieldMaxCount ? n : kFieldMaxCount;
+                    tok[T++] = (WORD)(wRowBit | kFieldRun | take);
+                    wRowBit = 0;
+                    slot[S++] = v;
+                    n -= take;
+                }
+                p += R - 2;
+                nOpenLiteral = -1;
+                continue;
+            }
+
+            LONG c = R == 1 ? 1 : R - 1;
+            while (c > 0) {
+                if (nOpenLiteral < 0 || (tok[nOpenLiteral] & kFieldCountMask) == kFieldMaxCount) {
+                    // A new literal starts on a slot of its first pixel's parity;
+                    // a literal continuing a full one already is on it.
+                    if (PixelParity(row + p) != ((unsigned)S & 1u)) {
+                        tok[T++] = (WORD)(wRowBit | kFieldLiteral);
+                        wRowBit = 0;
+                        slot[S++] = 0;
+                    }
+                    nOpenLiteral = T;
+                    tok[T++] = (WORD)(wRowBit | kFieldLiteral);
+                    wRowBit = 0;
+                }
+                const LONG nRoom = kFieldMaxCount - (tok[nOpenLiteral] & kFieldCountMask);
+                const LONG take = c < nRoom ? c : nRoom;
+                tok[nOpenLiteral] = (WORD)(tok[nOpenLiteral] + take);
+                std::memcpy(slot + S, row + p, 4 * (size_t)take);
+                S += take;
+                p += take;
+                c -= take;
+            }
+        }
+    }
+    nTokens = T;
+    nSlots = S;
+    return TRUE;
+}
+
+BYTE* FieldPack(LONG nWidth, LONG nHeight, const void* pTokens, LONG nTokens, const void* pSlots, LONG nSlots,
+                LONG& nUnits8) {
+    nUnits8 = 0;
+    if (nWidth < 0 || nWidth > 0xFFFF || nHeight < 0 || nHeight > 0xFFFF || nTokens < 0 || nSlots < 0 ||
+        (nTokens && !pTokens) || (nSlots && !pSlots)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const ULONGLONG nWords = FieldRecordWords((ULONGLONG)nTokens, (ULONGLONG)nSlots);
+    const ULONGLONG nBytes = 4 * nWords;
+    // The cache keeps each block's size as a 32-bit count.
+    if (nBytes > UINT32_MAX || nBytes > SIZE_MAX) {
+        SetLastError(ERROR_ARITHMETIC_OVERFLOW);
+        return nullptr;
+    }
+    // Stop before the record would push the system into paging.
+    MEMORYSTATUS ms;
+    GlobalMemoryStatus(&ms);
+    if ((ULONGLONG)ms.dwAvailPhys < nBytes) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    BYTE* rec = NewLockedBlock((size_t)nBytes);
+    if (!rec) return nullptr;
+
+    const DWORD nLiteralOffset = (DWORD)(4 + 2 * (((ULONGLONG)nTokens + 3) / 4));
+    PutLE16(rec + 0, (DWORD)nWidth);
+    PutLE16(rec + 2, (DWORD)nHeight);
+    PutLE32(rec + kFieldTokenCountAt, (DWORD)nTokens);
+    PutLE32(rec + kFieldLiteralOffsetAt, nLiteralOffset);
+    PutLE32(rec + kFieldTotalWordsAt, (DWORD)nWords);
+    // Tokens and slots are little-endian in memory already; the tails carry no
+    // meaning and are zeroed so equal fields give equal records.
+    BYTE* pTok = rec + kFieldHeaderBytes;
+    BYTE* pSlot = rec + 4 * (size_t)nLiteralOffset;
+    if (nTokens) std::memcpy(pTok, pTokens, 2 * (size_t)nTokens);
+    std::memset(pTok + 2 * (size_t)nTokens, 0, (size_t)(pSlot - pTok) - 2 * (size_t)nTokens);
+    if (nSlots) std::memcpy(pSlot, pSlots, 4 * (size_t)nSlots);
+    std::memset(pSlot + 4 * (size_t)nSlots, 0, (size_t)nBytes - 4 * (size_t)nLiteralOffset - 4 * (size_t)nSlots);
+    nUnits8 = (LONG)(nWords / 2);
+    return rec;
+}
+
+void FreeFieldWork(void*& p, LONG& nCapacity) {
+    FreeAligned(p);
+    p = nullptr;
+    nCapacity = 0;
+}

@@ -1,0 +1,17 @@
+// Memory of the preload cache: page-locked blocks for raw frames and field
+// records. Every block in m_arrPreloaded and both field codec work arrays are
+// AllocAligned blocks (page aligned, so no two blocks share a locked page);
+// m_arrPreloadedSizes holds each block's locked byte count, and the container's
+// reset unlocks and frees them with it.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/Types.h"
+
+// A new block of nBytes (at least 1), locked in physical memory; null with
+// ERROR_OUTOFMEMORY when it cannot be allocated, ERROR_WORKING_SET_QUOTA when it
+// cannot be locked (on Linux the process's RLIMIT_MEMLOCK; the block is freed).
+BYTE* NewLockedBlock(size_t nBytes);
+// Unlocks nBytes of a block from NewLockedBlock and frees it; null is ignored.
+void FreeLockedBlock(void* p, size_t nBytes);
