@@ -97,7 +97,9 @@ BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
     if (f.m_nEntryCount == 0) return TRUE;   // the header alone describes the file
 
     if ((DWORD)f.m_nEntryCount > kMaxEntries) return Fail(ERROR_INVALID_DATA);
-    if (f.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
+    // The index or the first record follows the header: an offset inside it can only be damage.
+    const DWORD nFirstAfter = IsRecordMode(f.m_nMode) ? kHeaderBlockBytes : kHeaderBytes;
+    if (f.m_dwIndexOffset < nFirstAfter || f.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
     if (f.m_pFile->Seek((LONGLONG)f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset)
         return Fail(ERROR_INVALID_DATA);
     if (IsRecordMode(f.m_nMode)) return ReadSizeTable(f, pszPath, nFileBytes);

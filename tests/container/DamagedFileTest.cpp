@@ -1,0 +1,155 @@
+// Damaged and hostile files: each breaks one thing and must fail to open
+// cleanly, leaving the object empty with no handle, descriptor or block behind.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "container/RvoFile.h"
+#include "platform/LastError.h"
+#include "tests/container/Fixtures.h"
+
+using namespace fixture;
+using rvotest::ScratchPath;
+using rvotest::Wide;
+
+namespace {
+
+const BlobSpec kBlob{6, 5, 3, 4, 0x21};
+constexpr uint32_t kBlobFileBytes = 20 + 3 + 4;
+constexpr uint32_t kIndexAt = 160 + kBlobFileBytes;
+
+// A valid one-frame mode-3 file, built by hand.
+Bytes JpegFile() {
+    Bytes v = HeaderBytes({.indexOffset = kIndexAt, .entryCount = 1, .frameCount = 1, .mode = 3, .width = 6,
+                           .height = 5});
+    Append(v, BlobFileBytes(kBlob));
+    Append(v, RecordBytes({.blob = &kBlob, .blobOffset = 160}));
+    return v;
+}
+
+// A valid two-frame mode-5 file: records of 512 bytes at 512 and 1024, the table at 1536.
+Bytes PackedFile() {
+    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 5, .width = 4, .height = 4,
+                           .sizeTableBytes = 512, .tableLow = 1536},
+                          512);
+    Append(v, RecordArea(2, 512));
+    rvotest::PutU32(v, 512);
+    rvotest::PutU32(v, 512);
+    rvotest::PutZeros(v, 504);
+    return v;
+}
+
+Bytes Patch(Bytes v, size_t at, uint32_t x) {
+    for (int i = 0; i < 4; i++) v[at + i] = (uint8_t)(x >> (8 * i));
+    return v;
+}
+
+Bytes Cut(const Bytes& v, size_t n) { return Bytes(v.begin(), v.begin() + (ptrdiff_t)n); }
+
+// Opens the bytes; on failure checks that nothing was left behind.
+bool OpensCleanly(const Bytes& bytes, const std::string& what) {
+    const std::string path = ScratchPath("damaged.rvo");
+    rvotest::WriteAll(path, bytes);
+    const int nFds = OpenDescriptors();
+    bool bOpened = false;
+    {
+        CRvoFile f;
+        SetLastError(0);
+        try {
+            bOpened = f.Open(Wide(path).c_str(), 0x20) != 0;
+        } catch (...) {
+            ADD_FAILURE() << what << ": an exception left Open";
+            return true;
+        }
+        if (!bOpened) {
+            EXPECT_NE(GetLastError(), 0u) << what;
+            EXPECT_EQ(f.m_pFile, nullptr) << what;
+            EXPECT_EQ(f.m_hRawFile, nullptr) << what;
+            EXPECT_EQ(f.GetEntryCount(), 0) << what;
+            EXPECT_EQ(f.m_pFrameSizeTable, nullptr) << what;
+            EXPECT_EQ(f.m_nMode, 2) << what;
+            EXPECT_EQ(f.m_nEntryCount, 0) << what;
+        }
+    }
+    EXPECT_EQ(OpenDescriptors(), nFds) << what;
+    return bOpened;
+}
+
+}  // namespace
+
+TEST(DamagedFile, ValidFixturesOpen) {
+    EXPECT_TRUE(OpensCleanly(JpegFile(), "mode 3"));
+    EXPECT_TRUE(OpensCleanly(PackedFile(), "mode 5"));
+}
+
+TEST(DamagedFile, EachDamageFailsCleanly) {
+    const Bytes jpeg = JpegFile(), packed = PackedFile();
+    const size_t kRecord = kIndexAt, kName = kRecord + 8, kBlobAt = kRecord + 44;
+    const size_t kExtraCount = kBlobAt + kBlobFileBytes + 12 + 64;
+    Bytes wrongDigit = jpeg;
+    wrongDigit[7] = '1';
+    Bytes longName = jpeg;   // the name claims 200 characters
+    longName[kName + 3] = 200;
+    struct Case {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        {"empty file", {}},
+        {"short header", Cut(jpeg, 159)},
+        {"wrong last magic digit", wrongDigit},
+        {"huge entry count", Patch(jpeg, 12, 0x7FFFFFFF)},
+        {"negative entry count", Patch(jpeg, 12, 0xFFFFFFFF)},
+        {"entry count at the limit", Patch(jpeg, 12, 10000000)},
+        {"more entries than the index holds", Patch(jpeg, 12, 2)},
+        {"index offset past the end", Patch(jpeg, 8, (uint32_t)jpeg.size() + 1)},
+        {"index offset far past the end", Patch(jpeg, 8, 0xFFFFFFF0u)},
+        {"index offset inside the header", Patch(jpeg, 8, 0)},
+        {"name past the end", longName},
+        {"blob marker", Patch(jpeg, kBlobAt, 0x55AA0001u)},
+        {"colour stream past the end", Patch(jpeg, kBlobAt + 12, 100000)},
+        {"alpha stream past the end", Patch(jpeg, kBlobAt + 16, 0x7FFFFFFF)},
+        {"extra items past the end", Patch(jpeg, kExtraCount, 1000)},
+        {"extra count beyond the limit", Patch(jpeg, kExtraCount, 0x10000000)},
+        {"packed: short header block", Cut(packed, 100)},
+        {"packed: index offset past the end", Patch(packed, 8, 4096)},
+        {"packed: index offset inside the header block", Patch(packed, 8, 160)},
+        {"packed: table past the end", Patch(packed, 52, 1537)},
+        {"packed: table longer than the file", Patch(packed, 44, 1024)},
+        {"packed: table offset all ones", Patch(Patch(packed, 48, 0xFFFFFFFF), 52, 0xFFFFFFFF)},
+        {"packed: table offset high half", Patch(packed, 48, 1)},
+        {"packed: table not whole words", Patch(packed, 44, 510)},
+        {"packed: table shorter than the frames", Patch(packed, 44, 4)},
+        {"packed: huge table", Patch(packed, 44, 0xFFFFFFFC)},
+        {"packed: huge entry count", Patch(Patch(packed, 12, 0x7FFFFFFF), 16, 0x7FFFFFFF)},
+        {"packed: table cut off", Cut(packed, 1536 + 100)},
+        {"raw: entry count past the limit", Patch(Patch(packed, 20, 4), 12, 10000001)},
+    };
+    for (const Case& c : cases) EXPECT_FALSE(OpensCleanly(c.bytes, c.what)) << c.what;
+}
+
+TEST(DamagedFile, EveryTruncationOfAValidFileFails) {
+    const Bytes jpeg = JpegFile();
+    for (size_t n = 0; n < jpeg.size(); n++)
+        EXPECT_FALSE(OpensCleanly(Cut(jpeg, n), "mode 3 cut at " + std::to_string(n))) << n;
+    const Bytes packed = PackedFile();
+    for (size_t n : {0, 159, 160, 511, 512, 1024, 1536, 1537, 2047})
+        EXPECT_FALSE(OpensCleanly(Cut(packed, n), "mode 5 cut at " + std::to_string(n))) << n;
+}
+
+TEST(DamagedFile, RandomTailsNeverEscape) {
+    const Bytes jpeg = JpegFile();
+    std::mt19937 rng(20240601);
+    int nOpened = 0;
+    for (int round = 0; round < 300; round++) {
+        Bytes v = jpeg;
+        const size_t from = 160 + rng() % (v.size() - 160);
+        for (size_t i = from; i < v.size(); i++) v[i] = (uint8_t)rng();
+        // Sometimes longer or shorter than the original, too.
+        const int nExtra = (int)(rng() % 64) - 32;
+        if (nExtra > 0) for (int i = 0; i < nExtra; i++) v.push_back((uint8_t)rng());
+        else v.resize(std::max(from, v.size() - (size_t)(-nExtra)));
+        nOpened += OpensCleanly(v, "random tail from " + std::to_string(from)) ? 1 : 0;
+    }
+    // Random bytes over the record are not a valid record; over the unused blob area copy they may be.
+    EXPECT_LT(nOpened, 300);
+}
