@@ -1,0 +1,267 @@
+// Host commands turned into calls on the file object kept in the host's handle slot.
+#include "plugin/Dispatch.h"
+
+#include <memory>
+
+#include "container/Limits.h"
+#include "platform/Rect.h"
+
+namespace {
+
+constexpr UINT kOpenForReading = 0x20;   // CFile::modeRead | CFile::shareDenyWrite
+
+// The host's path field holds 256 code units; a path that fills it without a
+// terminator would make every string operation read past the field.
+bool PathTerminated(const HostMediaInfo* pIn) {
+    for (size_t i = 0; i < kHostPathChars; i++)
+        if (pIn->szPath[i] == 0) return true;
+    return false;
+}
+
+LONG StorageModeFor(LONG nCompression) {
+    if (nCompression == 1) return rvo::JpegBlobs;
+    if (nCompression == 2) return rvo::PackedFrames;
+    return rvo::RawFrames;
+}
+
+// Address of pixel (x, y) of a host buffer; 64-bit index so that a large
+// stride times a row cannot wrap before the pointer is formed.
+DWORD* PixelAt(const HostFrameBuffer* pBuf, LONG x, LONG y) {
+    LONGLONG index = (LONGLONG)y * pBuf->nStride + x;
+    return pBuf->pPixels + (ptrdiff_t)index;
+}
+
+// The handle in the slot, made on first use (commands 5, 6 and 9).
+RvoHandle* HandleFor(RvoHandle** ppHandle) {
+    if (!*ppHandle) *ppHandle = new RvoHandle;
+    return *ppHandle;
+}
+
+// Commands 5 and 6 given another path: the old file is closed with its own
+// finalize flag and dropped; the handle's counters stay.
+void DropOtherFile(RvoHandle* r, const CString& strPath) {
+    if (!r->m_pRvoFile || r->m_strPath == strPath) return;
+    std::unique_ptr<CRvoFile> old(r->m_pRvoFile);
+    r->m_pRvoFile = nullptr;
+    old->Close(r->m_bWriteMode);
+}
+
+// Opens strPath for reading and gives the handle the new object; null when
+// the file cannot be opened.
+std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
+    auto file = std::make_unique<CRvoFile>();
+    if (!file->Open(strPath, kOpenForReading)) return nullptr;
+    SIZE size{file->m_nWidth, file->m_nHeight};
+    file->SetFrameSize(&size);
+    file->m_nOriginX = 0;
+    file->m_nOriginY = 0;
+    file->SetFirstFrame(0);
+    return file;
+}
+
+void AdoptReadFile(RvoHandle* r, std::unique_ptr<CRvoFile> file, const CString& strPath) {
+    r->m_nLastFrame = file->GetFrameCount() - 1;
+    r->m_pRvoFile = file.release();
+    r->m_strPath = strPath;
+}
+
+int QueryCaps(HostMediaInfo* pOut) {
+    if (!pOut) return kHostFailed;
+    pOut->nCaps1 = 1;
+    pOut->nCaps2 = 1;
+    return kHostDone;
+}
+
+// The host passes the bare extension; it is compared whole.
+int MatchExtension(const HostMediaInfo* pIn) {
+    CString ext(pIn->szPath);
+    ext.MakeUpper();
+    return ext == CString(u"RVO") ? kHostDone : kHostRefused;
+}
+
+int GetFilter(HostMediaInfo* pOut) {
+    if (!pOut) return kHostFailed;
+    pOut->pszFilter = g_szFilterText;
+    return kHostDone;
+}
+
+int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
+    if (!pOut) return kHostFailed;
+    CRvoFile file;
+    if (!file.Open(pIn->szPath, kOpenForReading)) {
+        file.Close(FALSE);
+        return kHostFailed;
+    }
+    pOut->nWidth = file.m_nWidth;
+    pOut->nHeight = file.m_nHeight;
+    // A file without frames has no last frame: its duration is 0, where the
+    // unsigned "count - 1" would wrap to four billion.
+    LONG nFrames = file.GetFrameCount();
+    pOut->dDuration = nFrames > 0 ? (double)(nFrames - 1) * pIn->dFieldDuration * 2.0 : 0.0;
+    file.Close(FALSE);
+    return kHostDone;
+}
+
+int OpenRead(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
+    CString strPath(pIn->szPath);
+    RvoHandle* r = HandleFor(ppHandle);
+    DropOtherFile(r, strPath);
+    if (r->m_pRvoFile) {
+        r->m_nCurrentFrame = -1;
+        return kHostDone;
+    }
+    std::unique_ptr<CRvoFile> file = OpenForReading(strPath);
+    if (!file) return kHostFailed;
+    AdoptReadFile(r, std::move(file), strPath);
+    r->m_nCurrentFrame = -1;
+    return kHostDone;
+}
+
+int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
+    CString strPath(pIn->szPath);
+    RvoHandle* r = HandleFor(ppHandle);
+    DropOtherFile(r, strPath);
+    if (r->m_pRvoFile) return kHostDone;
+
+    // A region without pixels (or with edges swapped) cannot hold a frame;
+    // refusing it here leaves no file behind.
+    LONGLONG cx = (LONGLONG)pIn->rcRegion.right - pIn->rcRegion.left;
+    LONGLONG cy = (LONGLONG)pIn->rcRegion.bottom - pIn->rcRegion.top;
+    if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) return kHostFailed;
+
+    auto file = std::make_unique<CRvoFile>();
+    file->m_nMode = StorageModeFor(pIn->nCompression);
+    if (!file->Create(strPath)) return kHostFailed;
+    SIZE size{(LONG)cx, (LONG)cy};
+    file->SetFrameSize(&size);
+    r->m_nLastFrame = LastFrameFromDuration(pIn->dTotalDuration, pIn->dFieldDuration);
+    r->m_pRvoFile = file.release();
+    r->m_strPath = strPath;
+    r->m_nCurrentFrame = -1;
+    r->m_bWriteMode = 1;
+    return kHostDone;
+}
+
+int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
+    if (!r || !r->m_pRvoFile) return kHostFailed;
+    const HostFrameBuffer* pDst = pIn->pDst;
+    if (!pDst || !pDst->pPixels) return kHostFailed;
+    CRvoFile* file = r->m_pRvoFile;
+
+    unsigned field = FieldFromTime(pIn->dTime, pIn->dFieldDuration);
+    LONG frame = (LONG)(field / 2);
+
+    RECT bounds{0, 0, pDst->nWidth, pDst->nHeight};
+    RECT rc;
+    IntersectRect(&rc, &pIn->rcRegion, &bounds);
+    DWORD* p = PixelAt(pDst, rc.left, rc.top);
+    int h = rc.bottom - rc.top;
+    int w = rc.right - rc.left;
+
+    if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
+    // A file without frames has nothing to show; the host buffer is left as it is.
+    if (r->m_nLastFrame >= 0) {
+        bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h);
+        if (!delivered) {
+            int entry = file->LocateFrame((unsigned)frame);
+            // The same entry as last time is already in the host buffer.
+            if (entry != r->m_nLastDecoded) {
+                file->ReadFrame((unsigned)entry, p, pDst->nStride, h, TRUE, w);
+                r->m_nLastDecoded = entry;
+            }
+        }
+    }
+    r->m_nCurrentFrame = frame >= r->m_nLastFrame ? -1 : frame;
+    return kHostDone;
+}
+
+int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
+    if (!r || !r->m_pRvoFile) return kHostFailed;
+    const HostFrameBuffer* pSrc = pIn->pSrc;
+    if (!pSrc || !pSrc->pPixels) return kHostFailed;
+    CRvoFile* file = r->m_pRvoFile;
+
+    r->m_nCurrentFrame++;
+    if (r->m_nCurrentFrame > r->m_nLastFrame) return kHostRefused;
+    const DWORD* source = PixelAt(pSrc, pIn->rcRegion.left, pIn->rcRegion.top);
+    BOOL written = file->WriteFrame(source, pSrc->nStride);
+    // A raw or packed record that did not reach the disk is not in the file:
+    // the host hears of it, and the frame number stays free for another try.
+    if (!written && (file->m_nMode == rvo::RawFrames || file->m_nMode == rvo::PackedFrames)) {
+        r->m_nCurrentFrame--;
+        return kHostFailed;
+    }
+    return kHostDone;
+}
+
+int PreloadFile(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
+    RvoHandle* r = HandleFor(ppHandle);
+    if (!r->m_pRvoFile) {
+        CString strPath(pIn->szPath);
+        std::unique_ptr<CRvoFile> file = OpenForReading(strPath);
+        if (!file) return kHostFailed;
+        AdoptReadFile(r, std::move(file), strPath);
+        r->m_nCurrentFrame = TruncToLong(pIn->dTime / pIn->dFieldDuration * 0.5 + 0.5);
+    }
+    if (!r->m_bPreloaded) {
+        r->m_pRvoFile->m_pfnProgress = pIn->pfnProgress;
+        r->m_pRvoFile->Preload(pIn->szPath, -1, -1);
+        r->m_bPreloaded = 1;
+    }
+    return kHostDone;
+}
+
+int CloseHandleRecord(RvoHandle** ppHandle) {
+    RvoHandle* r = *ppHandle;
+    if (!r) return kHostDone;
+    // The handle dies even when closing the file fails in some unforeseen way.
+    std::unique_ptr<RvoHandle> handle(r);
+    std::unique_ptr<CRvoFile> file(r->m_pRvoFile);
+    r->m_pRvoFile = nullptr;
+    *ppHandle = nullptr;
+    if (file) {
+        try {
+            file->Close(r->m_bWriteMode);
+        } catch (...) {
+        }
+    }
+    return kHostDone;
+}
+
+int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {
+    if (nCommand < CMD_QUERY_CAPS || nCommand > CMD_CLOSE) return kHostDone;
+    switch (nCommand) {
+    case CMD_QUERY_CAPS: return QueryCaps(pOut);
+    case CMD_GET_FILTER: return GetFilter(pOut);
+    default: break;
+    }
+    if (!ppHandle && nCommand != CMD_MATCH_EXTENSION && nCommand != CMD_GET_FILE_INFO)
+        return nCommand == CMD_CLOSE ? kHostDone : kHostFailed;
+    if (nCommand == CMD_CLOSE) return CloseHandleRecord(ppHandle);
+    if (!pIn) return kHostFailed;
+    switch (nCommand) {
+    case CMD_READ_FRAME: return ReadFrameAt(pIn, *ppHandle);
+    case CMD_WRITE_FRAME: return WriteNextFrame(pIn, *ppHandle);
+    default: break;
+    }
+    if (!PathTerminated(pIn)) return kHostFailed;
+    switch (nCommand) {
+    case CMD_MATCH_EXTENSION: return MatchExtension(pIn);
+    case CMD_GET_FILE_INFO: return GetFileInfo(pIn, pOut);
+    case CMD_OPEN_READ: return OpenRead(pIn, ppHandle);
+    case CMD_CREATE_WRITE: return CreateWrite(pIn, ppHandle);
+    case CMD_PRELOAD: return PreloadFile(pIn, ppHandle);
+    default: return kHostDone;
+    }
+}
+
+}  // namespace
+
+int RvoDispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {
+    // The host cannot take an exception: whatever goes wrong below is a failure.
+    try {
+        return Dispatch(nCommand, pIn, pOut, ppHandle);
+    } catch (...) {
+        return kHostFailed;
+    }
+}

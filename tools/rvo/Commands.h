@@ -1,0 +1,8 @@
+// The rvo tool's subcommands. Each lives in its own file and adds itself to the
+// application through one Register function, which main.cpp calls in order.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+void RegisterInfo(CLI::App& app);
+void RegisterDemo(CLI::App& app);

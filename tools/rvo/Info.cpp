@@ -1,0 +1,132 @@
+// rvo info: the header fields and index entries of an RVO file, as a table or JSON.
+#include <cstdio>
+#include <string>
+
+#include "codec/JpegBlob.h"
+#include "platform/CString.h"
+#include "platform/GlobalMemory.h"
+#include "tools/rvo/Commands.h"
+#include "tools/rvo/ToolSupport.h"
+
+namespace {
+
+struct EntryView {
+    LONG nKind;
+    std::string strName;
+    LONG nStartFrame;
+    LONG nLastFrame;
+    DWORD dwFlags;
+    DWORD dwBlobOffset;
+    unsigned long long nBlobBytes;   // the blob's file form: 20-byte header and both streams; 0 = none
+};
+
+unsigned long long BlobFileBytes(HGLOBAL hBlob) {
+    if (!hBlob || GlobalSize(hBlob) < JPEG_BLOB_HEADER_BYTES) return 0;
+    const BYTE* p = static_cast<const BYTE*>(GlobalLock(hBlob));
+    if (!p) return 0;
+    unsigned long long n = JPEG_BLOB_HEADER_BYTES + (unsigned long long)JpegBlobGetU32(p + JPEG_BLOB_OFS_COLOUR_BYTES) +
+                  JpegBlobGetU32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
+    GlobalUnlock(hBlob);
+    return n;
+}
+
+EntryView ViewOf(const RvoIndexEntry& e) {
+    return EntryView{e.m_nKind,        ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
+                     e.m_dwFlags,      e.m_dwBlobOffset,          BlobFileBytes(e.m_hBlob)};
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += (char)c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Frames an entry shows: its start frame alone when its last frame is 0 or -1.
+std::string FrameRange(const EntryView& e) {
+    if (e.nLastFrame == 0 || e.nLastFrame == -1 || e.nLastFrame == e.nStartFrame)
+        return std::to_string(e.nStartFrame);
+    return std::to_string(e.nStartFrame) + "-" + std::to_string(e.nLastFrame);
+}
+
+const char* KindName(LONG nKind) {
+    switch (nKind) {
+    case 1: return "frame";
+    case 2: return "image";
+    default: return "?";
+    }
+}
+
+void PrintJson(const CRvoFile& f, unsigned long long tableOffset) {
+    std::printf("{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
+                "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
+                "\"sizeTableOffset\": %llu, \"entries\": [",
+                JsonString(std::string(f.m_szMagic, sizeof f.m_szMagic)).c_str(), f.m_nMode, f.m_nWidth,
+                f.m_nHeight, f.m_nEntryCount, f.m_nFrameCount, f.m_dwIndexOffset, f.m_dwSizeTableBytes,
+                tableOffset);
+    for (int i = 0; i < f.GetEntryCount(); i++) {
+        EntryView e = ViewOf(*f.GetEntry(i));
+        std::printf("%s\n  {\"kind\": %d, \"name\": %s, \"startFrame\": %d, \"lastFrame\": %d, "
+                    "\"flags\": %u, \"blobOffset\": %u, \"blobSize\": %llu}",
+                    i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
+                    e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
+    }
+    std::printf("%s]}\n", f.GetEntryCount() ? "\n" : "");
+}
+
+void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset) {
+    std::printf("%s\n", path.c_str());
+    std::printf("  magic        %.8s\n", f.m_szMagic);
+    std::printf("  mode         %d (%s)\n", f.m_nMode, ModeName(f.m_nMode));
+    std::printf("  frame size   %d x %d\n", f.m_nWidth, f.m_nHeight);
+    std::printf("  frames       %d\n", f.m_nFrameCount);
+    std::printf("  entries      %d\n", f.m_nEntryCount);
+    std::printf("  index offset %u\n", f.m_dwIndexOffset);
+    std::printf("  size table   %u bytes at %llu\n", f.m_dwSizeTableBytes, tableOffset);
+    if (f.GetEntryCount() == 0) return;
+    std::printf("  %6s  %-5s  %-24s %-13s %5s %12s %10s\n", "#", "kind", "name", "frames", "flags",
+                "blob offset", "blob size");
+    for (int i = 0; i < f.GetEntryCount(); i++) {
+        EntryView e = ViewOf(*f.GetEntry(i));
+        std::printf("  %6d  %-5s  %-24s %-13s %5u %12u %10llu\n", i, KindName(e.nKind), e.strName.c_str(),
+                    FrameRange(e).c_str(), e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
+    }
+}
+
+}  // namespace
+
+void RegisterInfo(CLI::App& app) {
+    struct Options {
+        std::string path;
+        bool bJson = false;
+    };
+    auto opts = std::make_shared<Options>();
+    CLI::App* cmd = app.add_subcommand("info", "Show an RVO file's header and index entries.");
+    cmd->footer("Example:\n  rvo info movie.rvo\n  rvo info --json movie.rvo | jq .frameCount");
+    cmd->add_option("FILE", opts->path, "the RVO file")->required();
+    cmd->add_flag("--json", opts->bJson, "print one JSON object (machine-readable)");
+    cmd->callback([opts] {
+        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
+        unsigned long long tableOffset = ((unsigned long long)file->m_dwSizeTableOffsetHigh << 32) | file->m_dwSizeTableOffsetLow;
+        if (opts->bJson)
+            PrintJson(*file, tableOffset);
+        else
+            PrintTable(opts->path, *file, tableOffset);
+        file->Close(FALSE);
+    });
+}

@@ -1,0 +1,74 @@
+// Failure reporting and file opening shared by the rvo subcommands.
+#include "tools/rvo/ToolSupport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "container/RvoFormat.h"
+#include "platform/LastError.h"
+
+void FailFile(const std::string& path, const std::string& problem) {
+    throw ToolFailure(path + ": " + problem);
+}
+
+namespace {
+
+std::string DescribeLastError(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_FILE_NOT_FOUND: return "file not found";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "it claims more memory than the module allows";
+    case ERROR_INVALID_DATA: return "invalid data";
+    case ERROR_BAD_FORMAT: return "bad format";
+    case ERROR_HANDLE_EOF: return "truncated";
+    case ERROR_READ_FAULT: return "read error";
+    case ERROR_ARITHMETIC_OVERFLOW: return "a size or offset is out of range";
+    default: return "error code " + std::to_string(dwError);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
+    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
+    char head[rvo::kHeaderBytes];
+    in.read(head, sizeof head);
+    if ((size_t)in.gcount() < sizeof head)
+        FailFile(path, "not an RVO file (shorter than the 160-byte header)");
+    if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
+        FailFile(path, "not an RVO file (no QARVOV10 magic)");
+
+    auto file = std::make_unique<CRvoFile>();
+    std::u16string wide = FromUtf8(path);
+    SetLastError(0);
+    if (!file->Open(wide.c_str(), 0x20))
+        FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
+    return file;
+}
+
+void SetHostPath(HostMediaInfo& info, const std::string& path) {
+    std::u16string wide = FromUtf8(path);
+    if (wide.size() >= kHostPathChars)
+        FailFile(path, "path longer than the host's " + std::to_string(kHostPathChars - 1) +
+                           "-character limit");
+    std::fill(std::begin(info.szPath), std::end(info.szPath), 0);
+    std::copy(wide.begin(), wide.end(), info.szPath);
+}
+
+const char* ModeName(LONG nMode) {
+    switch (nMode) {
+    case rvo::kModeLegacyBlobs: return "JpegBlobs (legacy)";
+    case rvo::ImageList: return "ImageList";
+    case rvo::JpegBlobs: return "JpegBlobs";
+    case rvo::RawFrames: return "RawFrames";
+    case rvo::PackedFrames: return "PackedFrames";
+    default: return "unknown";
+    }
+}

@@ -1,0 +1,29 @@
+// What the rvo subcommands share: failure reporting and opening files through
+// the module's own reader and dispatcher.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "container/RvoFile.h"
+#include "plugin/HostRecords.h"
+
+// A failed operation: main prints "rvo: <message>" on one line and exits with 1.
+struct ToolFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Throws a ToolFailure "<path>: <problem>".
+[[noreturn]] void FailFile(const std::string& path, const std::string& problem);
+
+// Opens an RVO file for reading; when it cannot be opened, throws a ToolFailure
+// that says why (missing, not an RVO file, damaged).
+std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path);
+
+// A host parameter record with the path field filled (UTF-8 in, UTF-16 out);
+// throws a ToolFailure when the path does not fit the host's 256-unit field.
+void SetHostPath(HostMediaInfo& info, const std::string& path);
+
+// Storage mode names as the tool prints them.
+const char* ModeName(LONG nMode);
