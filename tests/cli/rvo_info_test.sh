@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The rvo tool as a user meets it: info on files of each writable mode (table
+# and JSON), one-line errors naming the file for bad input (exit 1), usage
+# errors (exit 2).
+# Usage: rvo_info_test.sh RVO_BINARY SCRATCH_DIR
+set -uo pipefail
+RVO="$1"
+DIR="$2/cli-info"
+rm -rf "$DIR" && mkdir -p "$DIR"
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect CODE PATTERN-IN-STDERR-or-STDOUT -- command...
+expect() {
+    local code="$1" pattern="$2"
+    shift 3
+    local out rc
+    out=$("$@" 2>&1)
+    rc=$?
+    [ "$rc" = "$code" ] || fail "'$*' exited $rc, expected $code: $out"
+    [ -z "$pattern" ] || grep -Eq -- "$pattern" <<<"$out" || fail "'$*' output lacks /$pattern/: $out"
+}
+
+expect 0 "accepted" -- "$RVO" demo --out "$DIR" --frames 3 --width 32 --height 16
+
+expect 0 "mode +3 \(JpegBlobs\)" -- "$RVO" info "$DIR/demo-jpeg.rvo"
+expect 0 "No\.2 +2 +0 +[0-9]+ +[0-9]+" -- "$RVO" info "$DIR/demo-jpeg.rvo"
+expect 0 "frame size +32 x 16" -- "$RVO" info "$DIR/demo-raw.rvo"
+expect 0 "size table +512 bytes at" -- "$RVO" info "$DIR/demo-packed.rvo"
+
+json=$("$RVO" info --json "$DIR/demo-jpeg.rvo")
+for key in magic mode width height entryCount frameCount indexOffset sizeTableBytes sizeTableOffset entries \
+           kind name startFrame lastFrame flags blobOffset blobSize; do
+    grep -q "\"$key\": " <<<"$json" || fail "JSON lacks $key: $json"
+done
+grep -q '"mode": 3, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3, "indexOffset": ' <<<"$json" ||
+    fail "JSON header: $json"
+[ "$(grep -c '"kind": 1' <<<"$json")" = 3 ] || fail "JSON entries: $json"
+expect 0 '"mode": 5, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3, "indexOffset": 512, "sizeTableBytes": 512, "sizeTableOffset": [0-9]+, "entries": \[\]' \
+    -- "$RVO" info --json "$DIR/demo-packed.rvo"
+
+# Bad input: one line on stderr that names the file and the problem; exit 1.
+echo "hello, not a movie at all, but long enough to have 160 bytes ......................................................................................................................" >"$DIR/text.rvo"
+expect 1 "^rvo: $DIR/text.rvo: not an RVO file" -- "$RVO" info "$DIR/text.rvo"
+printf 'QARVOV1' >"$DIR/short.rvo"
+expect 1 "short.rvo: not an RVO file" -- "$RVO" info "$DIR/short.rvo"
+expect 1 "missing.rvo: no such file" -- "$RVO" info "$DIR/missing.rvo"
+expect 1 "not a regular file" -- "$RVO" info "$DIR"
+head -c 200 "$DIR/demo-jpeg.rvo" >"$DIR/cut.rvo"
+expect 1 "cut.rvo: damaged RVO file" -- "$RVO" info "$DIR/cut.rvo"
+lines=$("$RVO" info "$DIR/text.rvo" 2>&1 | wc -l)
+[ "$lines" = 1 ] || fail "error message spans $lines lines"
+
+# Usage errors: exit 2; help: exit 0.
+expect 2 "" -- "$RVO"
+expect 2 "" -- "$RVO" info
+expect 2 "" -- "$RVO" info --bogus "$DIR/demo-raw.rvo"
+expect 2 "" -- "$RVO" nosuchcommand
+expect 0 "Example" -- "$RVO" info --help
+expect 0 "info" -- "$RVO" --help
+
+[ "$failures" = 0 ] && echo "all rvo info checks passed"
+exit $((failures > 0))
