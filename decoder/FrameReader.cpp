@@ -153,8 +153,8 @@ int CRvoFile::ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHei
     // Modes 1-3: index is an entry index as LocateFrame gives it ((unsigned)-1 for a
     // blank frame), so files with runs and gaps are not looked up twice.
     if (2ull * index + 1 < (ULONGLONG)m_arrPreloaded.GetSize()) {
-        DeliverField(2 * index, pDst, nDstStride, nDstHeight);
-        DeliverField(2 * index + 1, pDst, nDstStride, nDstHeight);
+        DeliverField(2 * index, pDst, nDstStride, nDstHeight, nDstWidth);
+        DeliverField(2 * index + 1, pDst, nDstStride, nDstHeight, nDstWidth);
         return 1;
     }
     if (index == 0xFFFFFFFFu) return RebuildFrame(-1, pDst, nDstStride, nDstHeight, nDstWidth);
