@@ -60,6 +60,8 @@ std::string ToUtf8(const std::u16string& s) {
 std::string ToUtf8(const WCHAR* psz) { return ToUtf8(std::u16string(psz ? psz : u"")); }
 
 std::u16string FromUtf8(const std::string& s) {
+    // Smallest code point each sequence length may carry; shorter forms are overlong.
+    static const uint32_t kMinForLength[5] = {0, 0, 0x80, 0x800, 0x10000};
     std::u16string out;
     size_t i = 0;
     while (i < s.size()) {
@@ -71,16 +73,19 @@ std::u16string FromUtf8(const std::string& s) {
         else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; }
         else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; }
         else { out.push_back(0xFFFD); i++; continue; }
-        if (i + n > s.size()) { out.push_back(0xFFFD); break; }
-        bool ok = true;
-        for (size_t k = 1; k < n; k++) {
+        // A cut or broken sequence costs its lead byte only; what follows is decoded on its own.
+        bool ok = i + n <= s.size();
+        for (size_t k = 1; ok && k < n; k++) {
             unsigned char t = (unsigned char)s[i + k];
-            if ((t & 0xC0) != 0x80) { ok = false; break; }
+            if ((t & 0xC0) != 0x80) ok = false;
             c = (c << 6) | (t & 0x3F);
         }
         if (!ok) { out.push_back(0xFFFD); i++; continue; }
         i += n;
-        if (c >= 0x10000) {
+        // Overlong forms, encoded surrogates and values past U+10FFFF are not text.
+        if (c < kMinForLength[n] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+            out.push_back(0xFFFD);
+        } else if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back((WCHAR)(0xD800 + (c >> 10)));
             out.push_back((WCHAR)(0xDC00 + (c & 0x3FF)));

@@ -1,0 +1,92 @@
+// Global memory handles, page locking and the memory status.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "platform/GlobalMemory.h"
+#include "platform/LastError.h"
+#include "platform/Memory.h"
+#include "platform/RawFile.h"
+
+TEST(GlobalMemory, LockCountsAndSizes) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 100);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GlobalSize(h), 100u);
+    EXPECT_EQ(GlobalFlags(h), 0u);
+    BYTE* p = static_cast<BYTE*>(GlobalLock(h));
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 100; i++) ASSERT_EQ(p[i], 0);
+    EXPECT_EQ(GlobalLock(h), p);
+    EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
+    EXPECT_TRUE(GlobalUnlock(h));          // still locked once
+    EXPECT_FALSE(GlobalUnlock(h));         // count reached 0
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_FALSE(GlobalUnlock(h));         // not locked
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_LOCKED);
+    EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST(GlobalMemory, FreedAndForgedHandlesAreRecognisedWithoutBeingTouched) {
+    HGLOBAL hFreed = GlobalAlloc(GMEM_MOVEABLE, 16);
+    ASSERT_EQ(GlobalFree(hFreed), nullptr);
+    BYTE forged[64];
+    std::memset(forged, 0xFF, sizeof forged);
+    // The sanitizer build shows that none of these reads freed or foreign memory.
+    for (HGLOBAL h : {hFreed, (HGLOBAL)forged, (HGLOBAL)nullptr, (HGLOBAL)(uintptr_t)0x10}) {
+        EXPECT_EQ(GlobalFlags(h), GMEM_INVALID_HANDLE);
+        EXPECT_EQ(GlobalSize(h), 0u);
+        SetLastError(0);
+        EXPECT_EQ(GlobalLock(h), nullptr);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(GlobalUnlock(h));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+        if (h) {
+            EXPECT_EQ(GlobalFree(h), h);   // a second free is refused, not performed
+        }
+    }
+}
+
+TEST(GlobalMemory, ImpossibleSizesFail) {
+    SetLastError(0);
+    EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, SIZE_MAX - 16), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(AllocAligned(SIZE_MAX - 16), nullptr);
+}
+
+TEST(Memory, StatusAndOverride) {
+    MEMORYSTATUS s;
+    GlobalMemoryStatus(&s);
+    EXPECT_EQ(s.dwLength, sizeof s);
+    EXPECT_GT(s.dwTotalPhys, 0u);
+    EXPECT_LE(s.dwAvailPhys, s.dwTotalPhys);
+    EXPECT_LE(s.dwMemoryLoad, 100u);
+    SetAvailableMemoryOverride(true, 12345);
+    GlobalMemoryStatus(&s);
+    EXPECT_EQ(s.dwAvailPhys, 12345u);
+    SetAvailableMemoryOverride(false, 0);
+    GlobalMemoryStatus(&s);
+    EXPECT_NE(s.dwAvailPhys, 12345u);
+}
+
+TEST(Memory, PageLocking) {
+    void* p = AllocAligned(4096);
+    // The kernel may refuse (RLIMIT_MEMLOCK); a lock that was given can be undone.
+    if (VirtualLock(p, 4096)) {
+        EXPECT_TRUE(VirtualUnlock(p, 4096));
+    } else {
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    }
+    FreeAligned(p);
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(ERROR_DISK_FULL);
+    DWORD seen = 1;
+    std::thread t([&] { seen = GetLastError(); SetLastError(ERROR_BUSY); });
+    t.join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_EQ(Fail(ERROR_INVALID_DATA), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_DATA);
+}
