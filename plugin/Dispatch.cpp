@@ -161,7 +161,7 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
     // A file without frames has nothing to show; the host buffer is left as it is.
     if (r->m_nLastFrame >= 0) {
-        bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h);
+        bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h, w);
         if (!delivered) {
             int entry = file->LocateFrame((unsigned)frame);
             // The same entry as last time is already in the host buffer.

@@ -1,5 +1,6 @@
 // What the module sets up when it is loaded: the filter text the host shows in
 // its file dialogs and the host image services the container and decoder use.
+#include "platform/DefaultImageServices.h"
 #include "platform/HostImageServices.h"
 #include "plugin/Dispatch.h"
 
@@ -19,11 +20,15 @@ WCHAR* _vxstrcpy(WCHAR* pDest, const WCHAR* pSrc) {
     return pDest;
 }
 
-// The host's image services. This build has no host support library, so the
-// stand-ins report failure, which callers treat as an image that cannot be
-// read; a host installs its own through SetReadImageFunc/SetGetImgInfoFunc.
-int VxReadImage(const WCHAR*, DWORD*, int, int) { return 0; }
-int VxGetImgInfo(const WCHAR*, int&, int&, int&, int&) { return 0; }
+// The host support library's image services. Without the host the module
+// reads PNG and JPEG stills itself; a host installs its own services through
+// SetReadImageFunc/SetGetImgInfoFunc.
+int VxReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
+    return DefaultReadImage(pszPath, pPixels, nWidth, nHeight);
+}
+int VxGetImgInfo(const WCHAR* pszPath, int& a, int& b, int& nWidth, int& nHeight) {
+    return DefaultGetImgInfo(pszPath, &a, &b, &nWidth, &nHeight);
+}
 
 int ReadImageAdapter(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
     return VxReadImage(pszPath, pPixels, nWidth, nHeight);

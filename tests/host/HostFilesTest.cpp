@@ -269,6 +269,50 @@ TEST_F(HostFiles, JpegMovieOfTenFieldsTakesSixFrames) {
     EXPECT_EQ(Call(8, in, out, &slot), 2);
 }
 
+std::vector<int> g_progress;
+int RecordProgress(int k) {   // the host's callback: plain C calling convention
+    g_progress.push_back(k);
+    return 1;
+}
+
+// Command 9 loads the whole file once, with progress -n, 0, 1, ...; command 7
+// then serves single fields from memory unless the host forbids it (mode 2).
+TEST_F(HostFiles, PreloadServesFieldsFromMemory) {
+    std::string path = Scratch("preload.rvo");
+    std::vector<uint8_t> file = Fixtures()[3].bytes;
+    WriteFile(path, file);
+    g_progress.clear();
+    in.PutPath(path);
+    in.PutDouble(kOffTime, 2.0);
+    in.PutDouble(kOffFieldDuration, 1.0);
+    in.PutPtr(kOffProgress, (const void*)&RecordProgress);
+    ASSERT_EQ(Call(9, in, out, &slot), 0);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(g_progress, (std::vector<int>{-3, 0, 1, 2}));
+    EXPECT_EQ(Call(9, in, out, &slot), 0);
+    EXPECT_EQ(g_progress.size(), 4u);
+
+    // The file on disk changes under the open handle; the preloaded frames do not.
+    std::fill(file.begin() + 512, file.end(), 0);
+    WriteFile(path, file);
+    FrameBuffer dst(4, 2, 4, kSentinel);
+    in.PutPtr(kOffDst, dst.ab);
+    in.PutRegion(0, 0, 4, 2);
+    in.PutI32(kOffDeliveryMode, 0);
+    for (int field : {2, 3}) {   // frame 1, even then odd rows
+        std::fill(dst.px.begin(), dst.px.end(), kSentinel);
+        in.PutDouble(kOffTime, field);
+        ASSERT_EQ(Call(7, in, out, &slot), 0);
+        for (int i = 0; i < 8; i++) {
+            bool ours = i / 4 == field % 2;
+            EXPECT_EQ(dst.px[i], ours ? FramePixel(1, i % 4, i / 4) : kSentinel) << "field " << field << " pixel " << i;
+        }
+    }
+    in.PutI32(kOffDeliveryMode, 2);
+    ASSERT_EQ(Call(7, in, out, &slot), 0);
+    for (int i = 0; i < 8; i++) EXPECT_EQ(dst.px[i], 0u) << "pixel " << i;
+}
+
 TEST_F(HostFiles, HandleReuse) {
     std::string a = Scratch("reuse-a.rvo"), b = Scratch("reuse-b.rvo");
     WriteFile(b, Fixtures()[3].bytes);
