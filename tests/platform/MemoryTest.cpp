@@ -48,6 +48,9 @@ TEST(GlobalMemory, FreedAndForgedHandlesAreRecognisedWithoutBeingTouched) {
 }
 
 TEST(GlobalMemory, ImpossibleSizesFail) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer aborts on such requests instead of returning null";
+#endif
     SetLastError(0);
     EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, SIZE_MAX - 16), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
