@@ -48,8 +48,13 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     auto file = std::make_unique<CRvoFile>();
     std::u16string wide = FromUtf8(path);
     SetLastError(0);
-    if (!file->Open(wide.c_str(), 0x20))
-        FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
+    BOOL opened = FALSE;
+    try {
+        opened = file->Open(wide.c_str(), 0x20);
+    } catch (...) {
+        FailFile(path, "damaged RVO file (its index cannot be read)");
+    }
+    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
     return file;
 }
 
