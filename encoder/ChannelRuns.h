@@ -12,8 +12,8 @@
 // other group appends a literal element holding its values in pattern bytes
 // 0..3 (zero for positions the group lacks). Literals are never extended.
 //
-// Where g_bSse2 is set the bulk loops use 16-byte vectors; the plain loops give
-// the same bytes.
+// Where g_bSse2 is set the bulk loops use 16-byte vectors (and byte shuffles
+// where the processor also has SSSE3); the plain loops give the same bytes.
 #pragma once
 
 #include <vector>

@@ -3,6 +3,7 @@
 #include "encoder/PackedBuilder.h"
 
 #include <cstring>
+#include <new>
 
 #include "container/Limits.h"
 #include "container/PackedRecord.h"
@@ -28,8 +29,14 @@ DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const 
 
     AlphaRunList alphaRuns;
     ColourRunList colourRuns;
-    const BOOL bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns);
-    const BOOL bColourPays = !bAlphaPays && EncodeColourRuns(pPixels, nStride, size, colourRuns);
+    BOOL bAlphaPays, bColourPays;
+    // The run lists are the only allocations; a frame they cannot hold fails, it does not throw.
+    try {
+        bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns);
+        bColourPays = !bAlphaPays && EncodeColourRuns(pPixels, nStride, size, colourRuns);
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
 
     DWORD dwTag;
     ULONGLONG nSection2, nContent;

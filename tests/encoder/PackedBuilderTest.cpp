@@ -6,6 +6,7 @@
 #include <random>
 
 #include "container/PackedRecord.h"
+#include "decoder/PackedDecode.h"
 #include "encoder/PackedBuilder.h"
 #include "platform/Cpu.h"
 #include "platform/LastError.h"
@@ -194,6 +195,12 @@ TEST(PackedBuilder, RandomFramesExpandExactlyWithEitherVectorSetting) {
         std::vector<DWORD> back = ExpandPackedRecord(rec);
         ASSERT_EQ(back.size(), f.Count()) << "record does not expand";
         EXPECT_TRUE(back == f.Packed());
+        // The module's own reader agrees with the writer on the layout.
+        DWORD nMax = (DWORD)rvo::MaxPackedRecordBytes(f.Count());
+        ASSERT_TRUE(CheckPackedRecord(rec.data(), (DWORD)f.Count(), nMax));
+        std::vector<DWORD> decoded(f.Count());
+        DecodePackedRecord(rec.data(), decoded.data());
+        EXPECT_TRUE(decoded == f.Packed());
         types[GetU32(rec, 0)]++;
     }
     EXPECT_GT(types[0xFF000000u], nFrames / 20);
