@@ -9,11 +9,13 @@ all: build-release
 bootstrap:
 	@bash scripts/bootstrap.sh
 
-build-%: bootstrap
+# Static pattern rules: make skips implicit-rule search for phony targets, so a
+# plain `build-%:` pattern would never run for them.
+$(addprefix build-,$(PRESETS)): build-%: bootstrap
 	cmake --preset $* >/dev/null
 	cmake --build --preset $* -j $(JOBS)
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
 build: $(addprefix build-,$(PRESETS))
