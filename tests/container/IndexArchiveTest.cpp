@@ -151,6 +151,11 @@ TEST(IndexArchive, DamagedRecordsRaiseTheirCause) {
         {"blob marker", patchU32(good, kBlob, 0x55AA0001u), CArchiveException::badIndex},
         {"blob streams past the end", patchU32(good, kBlob + 12, 1000), CArchiveException::endOfFile},
         {"blob streams beyond the limit", patchU32(good, kBlob + 16, 0xFFFFFFF0u), CArchiveException::badIndex},
+        // Lengths whose 32-bit sum wraps to the 8 bytes present must not pass as small.
+        {"blob lengths wrapping to 8", patchU32(patchU32(good, kBlob + 12, 0xFFFFFFFCu), kBlob + 16, 12),
+         CArchiveException::badIndex},
+        {"blob lengths wrapping to 0", patchU32(patchU32(good, kBlob + 12, 0x80000000u), kBlob + 16, 0x80000000u),
+         CArchiveException::badIndex},
         {"name past the end", withName({0xFF, 0xFE, 0xFF, 0xFF, 0x00, 0x10}), CArchiveException::endOfFile},
         {"name beyond the limit", withName({0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00}),
          CArchiveException::badIndex},

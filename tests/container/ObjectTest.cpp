@@ -15,6 +15,65 @@ using rvotest::ReadAll;
 using rvotest::ScratchPath;
 using rvotest::Wide;
 
+TEST(Object, HeaderImageBytes) {
+    CRvoFile f;
+    f.m_dwIndexOffset = 0x11223344;
+    f.m_nEntryCount = 5;
+    f.m_nFrameCount = -2;
+    f.m_nMode = 5;
+    f.m_nWidth = 1920;
+    f.m_nHeight = -1;
+    f.m_dwReserved32 = 0xA1;
+    f.m_dwReserved36 = 0xA2;
+    f.m_dwSizeTableFlag = 0xA3;
+    f.m_dwSizeTableBytes = 0x400;
+    f.m_dwSizeTableOffsetHigh = 0x1;
+    f.m_dwSizeTableOffsetLow = 0x80000200;
+    f.m_abReserved[103] = 0x5A;
+    BYTE out[160];
+    f.StoreHeader(out);
+    const Bytes expected = {
+        'Q', 'A', 'R', 'V', 'O', 'V', '1', '0',
+        0x44, 0x33, 0x22, 0x11,   // index offset
+        0x05, 0x00, 0x00, 0x00,   // entry count
+        0xFE, 0xFF, 0xFF, 0xFF,   // frame count
+        0x05, 0x00, 0x00, 0x00,   // mode
+        0x80, 0x07, 0x00, 0x00,   // width
+        0xFF, 0xFF, 0xFF, 0xFF,   // height
+        0xA1, 0x00, 0x00, 0x00, 0xA2, 0x00, 0x00, 0x00, 0xA3, 0x00, 0x00, 0x00,
+        0x00, 0x04, 0x00, 0x00,   // table length
+        0x01, 0x00, 0x00, 0x00,   // table offset, high half first
+        0x00, 0x02, 0x00, 0x80,   // then the low half
+    };
+    ASSERT_EQ(Bytes(out, out + 56), expected);
+    EXPECT_EQ(out[159], 0x5A);
+    CRvoFile g;
+    g.LoadHeader(out);
+    BYTE again[160];
+    g.StoreHeader(again);
+    EXPECT_EQ(Bytes(again, again + 160), Bytes(out, out + 160));
+    EXPECT_EQ(g.m_dwSizeTableOffsetHigh, 1u);
+    EXPECT_EQ(g.m_nHeight, -1);
+}
+
+TEST(Object, OpenedFrameCountNeverExceedsTheTable) {
+    // A packed file whose header claims 50 frames but counts 2 entries and 2 table words.
+    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 50, .mode = 5, .width = 4,
+                           .height = 4, .sizeTableBytes = 512, .tableLow = 1536},
+                          512);
+    Append(v, RecordArea(2, 512));
+    rvotest::PutU32(v, 512);
+    rvotest::PutU32(v, 512);
+    rvotest::PutZeros(v, 504);
+    const std::string path = ScratchPath("claims50.rvo");
+    rvotest::WriteAll(path, v);
+    CRvoFile f;
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    EXPECT_EQ(f.m_nFrameCount, 2);
+    EXPECT_FALSE(f.SeekToFrame(2));
+    EXPECT_TRUE(f.SeekToFrame(1));
+}
+
 TEST(Object, FrameCountRules) {
     struct Case {
         LONG mode, headerEntries;
