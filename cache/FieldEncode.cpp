@@ -89,7 +89,14 @@ BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWO
                 continue;
             }
 
-            LONG c = R == 1 ? 1 : R - 1;
+            LONG c = R - 1;
+            if (R == 1) {
+                // Pixels that each differ from the next would join the literal one
+                // by one; take the whole stretch at once (the last pixel of the row counts too).
+                LONG j = p + 1;
+                while (j < nWidth - 1 && row[j] != row[j + 1]) j++;
+                c = j == nWidth - 1 ? nWidth - p : j - p;
+            }
             while (c > 0) {
                 if (nOpenLiteral < 0 || (tok[nOpenLiteral] & kFieldCountMask) == kFieldMaxCount) {
                     // A new literal starts on a slot of its first pixel's parity;

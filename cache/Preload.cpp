@@ -6,7 +6,6 @@
 #include "cache/PreloadBlocks.h"
 #include "container/Limits.h"
 #include "container/RvoFile.h"
-#include "decoder/PixelRows.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
@@ -90,9 +89,8 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             // A frame that cannot be read is not stored: the buffer would still hold the previous one.
             SetLastError(ERROR_SUCCESS);
             if (!ReadFrame((unsigned)i, pFrame, cx, cy, FALSE)) return FailKeeping(ERROR_READ_FAULT);
-            BYTE* pBlock = NewLockedBlock((size_t)nFrameBytes);
+            BYTE* pBlock = NewRawFrameBlock(pFrame, cx, cy);
             if (!pBlock) return FALSE;
-            CopyPixelRows(reinterpret_cast<DWORD*>(pBlock), cx, pFrame, cx, cx, cy);
             m_arrPreloaded.Add(pBlock);
             m_arrPreloadedSizes.Add((UINT)nFrameBytes);
             if (!Progress(m_pfnProgress, i)) return TRUE;

@@ -1,6 +1,7 @@
 // Allocation and page locking of the preload cache's blocks.
 #include "cache/PreloadBlocks.h"
 
+#include "decoder/PixelRows.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
@@ -23,4 +24,14 @@ void FreeLockedBlock(void* p, size_t nBytes) {
     if (!p) return;
     VirtualUnlock(p, nBytes);
     FreeAligned(p);
+}
+
+BYTE* NewRawFrameBlock(const DWORD* pFrame, LONG cx, LONG cy) {
+    BYTE* pBlock = NewLockedBlock(4 * (size_t)cx * (size_t)cy);
+    if (!pBlock) return nullptr;
+    DWORD* pEven = reinterpret_cast<DWORD*>(pBlock);
+    const LONG nEven = (cy + 1) / 2;
+    CopyPixelRows(pEven, cx, pFrame, 2 * (ptrdiff_t)cx, cx, nEven);
+    CopyPixelRows(pEven + (ptrdiff_t)nEven * cx, cx, pFrame + cx, 2 * (ptrdiff_t)cx, cx, cy / 2);
+    return pBlock;
 }

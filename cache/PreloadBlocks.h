@@ -1,5 +1,7 @@
 // Memory of the preload cache: page-locked blocks for raw frames and field
-// records. Every block in m_arrPreloaded and both field codec work arrays are
+// records. A raw frame block holds the frame's width x height pixels in field
+// order: the even rows 0, 2, 4, ... one after the other, then the odd rows
+// 1, 3, 5, ..., so that delivering one field reads its block sequentially. Every block in m_arrPreloaded and both field codec work arrays are
 // AllocAligned blocks (page aligned, so no two blocks share a locked page);
 // m_arrPreloadedSizes holds each block's locked byte count, and the container's
 // reset unlocks and frees them with it.
@@ -15,3 +17,6 @@
 BYTE* NewLockedBlock(size_t nBytes);
 // Unlocks nBytes of a block from NewLockedBlock and frees it; null is ignored.
 void FreeLockedBlock(void* p, size_t nBytes);
+// A new locked raw frame block (4 x cx x cy bytes, field order) holding the
+// packed frame pFrame; null as for NewLockedBlock.
+BYTE* NewRawFrameBlock(const DWORD* pFrame, LONG cx, LONG cy);

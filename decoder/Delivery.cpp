@@ -19,7 +19,10 @@ using namespace rvo;
 namespace {
 
 // Above this many pixels runs and literals use 16-byte stores when the
-// processor has SSE2; shorter ones are not worth aligning for.
+// processor has SSE2; shorter ones are not worth aligning for. The stores are
+// ordinary ones: a field record mixes long and short stretches within a cache
+// line, and streaming stores there flush partial lines (several times slower
+// on graphics content). Raw frame rows are whole lines and do stream.
 constexpr LONG kVectorMin = 16;
 
 inline DWORD GetLE32(const BYTE* p) {
@@ -159,14 +162,15 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
         if (frame >= nCached) return 0;
         const DWORD* src = static_cast<const DWORD*>(m_arrPreloaded.GetAt((int)frame));
         const LONG cx = m_sizeFrame.cx;
-        if (!src || cx <= 0 || nRows == 0 || nWidth == 0 || !pDst) return 1;
-        // The rows the block holds, from its locked size, so a size change never reads past it.
-        const ULONGLONG nFrameRows = m_arrPreloadedSizes.GetAt((int)frame) / (4ull * (ULONGLONG)cx);
-        const ULONGLONG nFieldRows = nFrameRows > parity ? (nFrameRows - parity + 1) / 2 : 0;
-        const LONG nCopy = (LONG)std::min<ULONGLONG>((ULONGLONG)nRows, nFieldRows);
-        if (nCopy > 0)
-            CopyPixelRows(pDst + parity * (ptrdiff_t)nDstStride, 2 * (ptrdiff_t)nDstStride, src + parity * (ptrdiff_t)cx,
-                          2 * (ptrdiff_t)cx, std::min(cx, nWidth), nCopy);
+        const LONG cy = m_sizeFrame.cy;
+        // A block holds the even rows, then the odd rows (see PreloadBlocks.h);
+        // one that does not match the frame size is not read.
+        if (!src || cx <= 0 || cy <= 0 || m_arrPreloadedSizes.GetAt((int)frame) != 4ull * cx * cy) return 1;
+        const LONG nEven = (cy + 1) / 2;
+        const LONG nCopy = std::min(nRows, parity ? cy / 2 : nEven);
+        if (nCopy > 0 && nWidth > 0 && pDst)
+            CopyPixelRows(pDst + parity * (ptrdiff_t)nDstStride, 2 * (ptrdiff_t)nDstStride,
+                          src + parity * (ptrdiff_t)nEven * cx, cx, std::min(cx, nWidth), nCopy);
         return 1;
     }
 

@@ -115,11 +115,8 @@ struct CachedFile {
         const SIZE size{w, h};
         f.SetFrameSize(&size);
         if (mode == 4 || mode == 5) {
-            const size_t n = 4 * (size_t)w * h;
-            BYTE* p = NewLockedBlock(n);
-            std::memcpy(p, fr.px, n);
-            f.m_arrPreloaded.Add(p);
-            f.m_arrPreloadedSizes.Add((UINT)n);
+            f.m_arrPreloaded.Add(NewRawFrameBlock(fr.px, w, h));
+            f.m_arrPreloadedSizes.Add(4u * (UINT)w * (UINT)h);
         } else {
             Work work;
             for (int k = 0; k < 2; k++) {
