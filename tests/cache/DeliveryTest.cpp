@@ -154,10 +154,14 @@ TEST(DeliverField, CopiesOnlyItsRowsFromEitherCacheKind) {
                              std::to_string(a.height) + " width " + std::to_string(a.width) + " field " +
                              std::to_string(field));
                 CachedFile cf(mode, 21, 7, 5u + field);
-                std::vector<DWORD> dst((size_t)a.stride * a.height, kSentinel);
-                EXPECT_EQ(cf.f.DeliverField(field, dst.data(), a.stride, a.height, a.width), 1);
                 const LONG width = a.width < 0 ? a.stride : a.width;
-                EXPECT_EQ(dst, ExpectedArea(cf.fr, field, a.stride, a.height, width));
+                for (bool bSse2 : {false, true}) {
+                    SavedSse2 keep;
+                    g_bSse2 = bSse2;
+                    std::vector<DWORD> dst((size_t)a.stride * a.height, kSentinel);
+                    EXPECT_EQ(cf.f.DeliverField(field, dst.data(), a.stride, a.height, a.width), 1);
+                    EXPECT_EQ(dst, ExpectedArea(cf.fr, field, a.stride, a.height, width)) << "sse2 " << bSse2;
+                }
             }
 }
 
