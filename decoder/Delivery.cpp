@@ -18,12 +18,11 @@ using namespace rvo;
 
 namespace {
 
-// Above this many pixels runs and literals use 16-byte stores when the
-// processor has SSE2; shorter ones are not worth aligning for. The stores are
-// ordinary ones: a field record mixes long and short stretches within a cache
-// line, and streaming stores there flush partial lines (several times slower
-// on graphics content). Raw frame rows are whole lines and do stream.
-constexpr LONG kVectorMin = 16;
+// With SSE2, stretches of 4 pixels or more are written with 16-byte stores.
+// They are ordinary stores: a field record mixes long and short stretches within
+// a cache line, and streaming stores there flush partial lines (several times
+// slower on graphics content). Raw frame rows are whole lines and do stream.
+constexpr LONG kVectorMin = 4;
 
 inline DWORD GetLE32(const BYTE* p) {
     return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
@@ -49,48 +48,54 @@ void FillPlain(DWORD* d, DWORD v, LONG n) {
     if (i < n) Put1(d + i, v);
 }
 
-// Single pixels until the destination is 16-byte aligned; a destination that is
-// not even 4-byte aligned never gets there and is stored unaligned throughout.
-inline LONG HeadPixels(const DWORD* d, LONG n) {
+// Writes n >= 4 pixels, four at a time from src(i) (pixels i to i + 3). The
+// first and last four are stored unaligned and may overlap the others, which
+// write the same pixels there; the middle is stored 16-byte aligned, unless the
+// destination is not even 4-byte aligned. Few branches per stretch, since
+// graphics records are mostly short stretches.
+template <typename Src>
+inline void StoreVector(DWORD* d, LONG n, Src src) {
+    auto put = [&](LONG i) { _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), src(i)); };
+    auto putAligned = [&](LONG i) { _mm_store_si128(reinterpret_cast<__m128i*>(d + i), src(i)); };
+    put(0);
+    put(n - 4);
+    if (n <= 8) return;
+    if (n <= 16) {
+        put(4);
+        put(n - 8);
+        return;
+    }
     const uintptr_t mis = reinterpret_cast<uintptr_t>(d) & 15u;
-    if (mis == 0 || (mis & 3u)) return 0;
-    return std::min<LONG>(n, (LONG)((16u - mis) / 4u));
+    if (mis & 3u) {
+        for (LONG i = 4; n - i > 4; i += 4) put(i);
+        return;
+    }
+    LONG i = mis ? (LONG)((16u - mis) / 4u) : 4;
+    for (; n - i >= 16; i += 16) {
+        putAligned(i);
+        putAligned(i + 4);
+        putAligned(i + 8);
+        putAligned(i + 12);
+    }
+    for (; n - i > 4; i += 4) putAligned(i);
 }
 
 void CopySse2(DWORD* d, const DWORD* s, LONG n) {
-    const LONG head = HeadPixels(d, n);
-    CopyPlain(d, s, head);
-    LONG i = head;
-    if ((reinterpret_cast<uintptr_t>(d + i) & 15u) == 0) {
-        for (; n - i >= 4; i += 4)
-            _mm_store_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
-    } else {
-        for (; n - i >= 4; i += 4)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
-    }
-    CopyPlain(d + i, s + i, n - i);
+    StoreVector(d, n, [s](LONG i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)); });
 }
 
 void FillSse2(DWORD* d, DWORD v, LONG n) {
-    const LONG head = HeadPixels(d, n);
-    FillPlain(d, v, head);
-    LONG i = head;
     const __m128i q = _mm_set1_epi32((int)v);
-    if ((reinterpret_cast<uintptr_t>(d + i) & 15u) == 0) {
-        for (; n - i >= 4; i += 4) _mm_store_si128(reinterpret_cast<__m128i*>(d + i), q);
-    } else {
-        for (; n - i >= 4; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), q);
-    }
-    FillPlain(d + i, v, n - i);
+    StoreVector(d, n, [q](LONG) { return q; });
 }
 
 inline void CopyPixels(DWORD* d, const DWORD* s, LONG n, bool bVector) {
-    if (bVector && n > kVectorMin) CopySse2(d, s, n);
+    if (bVector && n >= kVectorMin) CopySse2(d, s, n);
     else CopyPlain(d, s, n);
 }
 
 inline void FillPixels(DWORD* d, DWORD v, LONG n, bool bVector) {
-    if (bVector && n > kVectorMin) FillSse2(d, v, n);
+    if (bVector && n >= kVectorMin) FillSse2(d, v, n);
     else FillPlain(d, v, n);
 }
 
