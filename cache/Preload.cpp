@@ -117,10 +117,10 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             if (!pRecord) {
                 // An even field without its odd field is dropped, so the cache holds whole frames only.
                 if (f == 1) {
-                    const int nLast = m_arrPreloaded.GetSize() - 1;
-                    FreeLockedBlock(m_arrPreloaded.GetAt(nLast), m_arrPreloadedSizes.GetAt(nLast));
-                    m_arrPreloaded.SetSize(nLast);
-                    m_arrPreloadedSizes.SetSize(nLast);
+                    const int nEven = m_arrPreloaded.GetSize() - 1;
+                    FreeLockedBlock(m_arrPreloaded.GetAt(nEven), m_arrPreloadedSizes.GetAt(nEven));
+                    m_arrPreloaded.SetSize(nEven);
+                    m_arrPreloadedSizes.SetSize(nEven);
                 }
                 return FALSE;
             }

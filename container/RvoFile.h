@@ -99,6 +99,12 @@ public:
     int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 
     // Preloading (cache/).
+    // Reopens pszPath and loads frames 0 .. nLast (-1: all) into page-locked
+    // memory. TRUE when every frame was loaded or the progress callback said
+    // stop; FALSE with a last error when it stopped early (frames loaded so far
+    // stay): ERROR_NOT_ENOUGH_MEMORY (memory check), ERROR_WORKING_SET_QUOTA
+    // (page lock refused: RLIMIT_MEMLOCK), a read or decode error, and
+    // ERROR_NOT_SUPPORTED for AVI paths or entries without a picture blob.
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
 };
 
