@@ -180,3 +180,31 @@ TEST(DeliverField, FieldsPastTheCacheAreNotDelivered) {
     DWORD px = kSentinel;
     EXPECT_EQ(empty.DeliverField(0, &px, 1, 1), 0);
 }
+
+// Random damage: whatever the header and tokens say, nothing is read outside
+// the record (the sanitizers watch the exact-size buffer) and nothing is
+// written outside the field's rows and width.
+TEST(DrawFieldRecord, RandomRecordsStayInBounds) {
+    uint32_t s = 12345;
+    const LONG stride = 9, width = 7, rows = 3;
+    for (int n = 0; n < (kSlowTarget ? 300 : 3000); n++) {
+        std::vector<uint8_t> rec(16 + 4 * (Rand(s) % 24));
+        for (uint8_t& b : rec) b = (uint8_t)Rand(s);
+        // Mostly plausible counts, so decoding gets past the header checks.
+        const uint32_t words = (uint32_t)rec.size() / 4;
+        const uint32_t T = Rand(s) % 3 ? Rand(s) % (2 * words) : Rand(s);
+        const uint32_t lo = Rand(s) % 3 ? 4 + Rand(s) % words : Rand(s);
+        const uint32_t tw = Rand(s) % 3 ? words : Rand(s);
+        std::memcpy(rec.data() + 4, &T, 4);
+        std::memcpy(rec.data() + 8, &lo, 4);
+        std::memcpy(rec.data() + 12, &tw, 4);
+        std::vector<DWORD> dst((size_t)stride * 2 * rows, kSentinel);
+        DrawFieldRecord(dst.data(), stride, width, rows, rec.data(), rec.size());
+        for (size_t i = 0; i < dst.size(); i++) {
+            const bool inField = (i / stride) % 2 == 0 && (LONG)(i % stride) < width;
+            if (!inField) {
+                ASSERT_EQ(dst[i], kSentinel) << "case " << n << " pixel " << i;
+            }
+        }
+    }
+}
