@@ -33,6 +33,15 @@ bool Reserve(void*& p, LONG& nCapacity, LONG nUsed, LONGLONG nNeed, LONG nGrowth
 // Parity of a pixel's offset in its 8-byte aligned frame buffer.
 inline unsigned PixelParity(const DWORD* p) { return (unsigned)(reinterpret_cast<uintptr_t>(p) >> 2) & 1u; }
 
+// Literal stretches are mostly a few pixels: a library call per stretch would cost more than the copy.
+inline void CopySlots(DWORD* d, const DWORD* s, LONG n) {
+    if (n > 16) {
+        std::memcpy(d, s, 4 * (size_t)n);
+        return;
+    }
+    for (LONG i = 0; i < n; i++) d[i] = s[i];
+}
+
 inline void PutLE16(BYTE* p, DWORD v) {
     p[0] = (BYTE)v;
     p[1] = (BYTE)(v >> 8);
@@ -89,14 +98,17 @@ BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWO
                 continue;
             }
 
-            LONG c = R - 1;
-            if (R == 1) {
-                // Pixels that each differ from the next would join the literal one
-                // by one; take the whole stretch at once (the last pixel of the row counts too).
-                LONG j = p + 1;
-                while (j < nWidth - 1 && row[j] != row[j + 1]) j++;
-                c = j == nWidth - 1 ? nWidth - p : j - p;
+            // Pixel by pixel, every stretch before the next run of kFieldMinRun
+            // equal pixels would join this literal (equal pairs go one pixel
+            // at a time, but still join it); take the whole stretch at once.
+            LONG q = p + R;
+            while (q < nWidth) {
+                LONG g = 1;
+                while (g < kFieldMinRun && q + g < nWidth && row[q + g] == row[q]) g++;
+                if (g >= kFieldMinRun) break;
+                q += g;
             }
+            LONG c = q - p;
             while (c > 0) {
                 if (nOpenLiteral < 0 || (tok[nOpenLiteral] & kFieldCountMask) == kFieldMaxCount) {
                     // A new literal starts on a slot of its first pixel's parity;
@@ -113,7 +125,7 @@ BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWO
                 const LONG nRoom = kFieldMaxCount - (tok[nOpenLiteral] & kFieldCountMask);
                 const LONG take = c < nRoom ? c : nRoom;
                 tok[nOpenLiteral] = (WORD)(tok[nOpenLiteral] + take);
-                std::memcpy(slot + S, row + p, 4 * (size_t)take);
+                CopySlots(slot + S, row + p, take);
                 S += take;
                 p += take;
                 c -= take;

@@ -181,3 +181,71 @@ TEST(FieldRecord, EncodeRefusesBadGeometry) {
     EXPECT_TRUE(FieldEncode(fr.px + 4, 4, 8, fr.px + 7, work.tok, work.tokCap, T, work.slot, work.slotCap, S));
     EXPECT_EQ(T, 0);
 }
+
+namespace {
+
+// The encoder's rules taken one step at a time, as written: R equal pixels from
+// p; R >= 10 gives runs of R - 2 (at most 4095 each); otherwise c = R - 1 (1 for
+// R = 1) pixels join the open literal, or start one after a parity pad; a
+// literal holds at most 4095 pixels. Produces the same tokens and slots as the
+// encoder, which takes whole literal stretches at once.
+void StepwiseEncode(const DWORD* first, LONG w, LONG rows, std::vector<WORD>& tok, std::vector<DWORD>& slot) {
+    for (LONG y = 0; y < rows; y++) {
+        const DWORD* row = first + 2 * (ptrdiff_t)w * y;
+        WORD rowBit = 0x8000;
+        long open = -1;
+        for (LONG p = 0; p < w;) {
+            LONG R = 1;
+            while (p + R < w && row[p + R] == row[p]) R++;
+            if (R >= 10) {
+                for (LONG n = R - 2; n > 0; n -= std::min<LONG>(n, 4095)) {
+                    tok.push_back((WORD)(rowBit | 0x2000 | std::min<LONG>(n, 4095)));
+                    slot.push_back(row[p]);
+                    rowBit = 0;
+                }
+                p += R - 2;
+                open = -1;
+                continue;
+            }
+            for (LONG c = R == 1 ? 1 : R - 1; c > 0; c--, p++) {
+                if (open < 0 || (tok[open] & 0xFFF) == 4095) {
+                    if (((reinterpret_cast<uintptr_t>(row + p) >> 2) & 1) != (slot.size() & 1)) {
+                        tok.push_back((WORD)(rowBit | 0x4000));
+                        slot.push_back(0);
+                        rowBit = 0;
+                    }
+                    open = (long)tok.size();
+                    tok.push_back((WORD)(rowBit | 0x4000));
+                    rowBit = 0;
+                }
+                tok[open]++;
+                slot.push_back(row[p]);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(FieldRecord, SameTokensAsTakenStepByStep) {
+    uint32_t seed = 3;
+    for (Content c : {Content::Graphics, Content::Natural, Content::Noise})
+        for (LONG w : {1, 2, 9, 10, 11, 13, 50, 4100, 9000}) {
+            Frame fr(w, 4);
+            Fill(fr, c, seed++);
+            // Short stretches of two and three equal pixels between the runs.
+            for (LONG x = 0; x + 3 < w; x += 7) fr.At(x + 1, 1) = fr.At(x, 1);
+            for (int f = 0; f < 2; f++) {
+                SCOPED_TRACE("width " + std::to_string(w) + " field " + std::to_string(f));
+                std::vector<WORD> tok;
+                std::vector<DWORD> slot;
+                StepwiseEncode(fr.px + f * w, w, 2, tok, slot);
+                Work work;
+                LONG T = 0, S = 0;
+                ASSERT_TRUE(FieldEncode(fr.px + f * w, w, 2 * (ptrdiff_t)w, fr.px + 4 * (ptrdiff_t)w, work.tok,
+                                        work.tokCap, T, work.slot, work.slotCap, S));
+                ASSERT_EQ(std::vector<WORD>(static_cast<WORD*>(work.tok), static_cast<WORD*>(work.tok) + T), tok);
+                ASSERT_EQ(std::vector<DWORD>(static_cast<DWORD*>(work.slot), static_cast<DWORD*>(work.slot) + S), slot);
+            }
+        }
+}
