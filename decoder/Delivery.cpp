@@ -89,8 +89,20 @@ void FillSse2(DWORD* d, DWORD v, LONG n) {
     StoreVector(d, n, [q](LONG) { return q; });
 }
 
+// One to three pixels (the common literal after a run) without a loop: graphics
+// records are mostly such stretches, and a mispredicted loop costs more than the copy.
+inline void CopyFew(DWORD* d, const DWORD* s, LONG n) {
+    if (n & 2) {
+        uint64_t q;
+        std::memcpy(&q, s, 8);
+        std::memcpy(d, &q, 8);
+    }
+    if (n & 1) std::memcpy(d + n - 1, s + n - 1, 4);
+}
+
 inline void CopyPixels(DWORD* d, const DWORD* s, LONG n, bool bVector) {
-    if (bVector && n >= kVectorMin) CopySse2(d, s, n);
+    if (n < kVectorMin) CopyFew(d, s, n);
+    else if (bVector) CopySse2(d, s, n);
     else CopyPlain(d, s, n);
 }
 
