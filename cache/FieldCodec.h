@@ -66,8 +66,8 @@ inline ULONGLONG FieldRecordWords(ULONGLONG nTokens, ULONGLONG nSlots) {
 
 }  // namespace rvo
 
-// Encodes the rows that start at pFirstRow, pFirstRow + nStep, ... while they
-// start before pRowLimit, each nWidth pixels, into tokens and literal slots
+// Encodes the rows of nWidth pixels that start at pFirstRow, pFirstRow + nStep,
+// ... and end by pRowLimit (the frame's end), into tokens and literal slots
 // appended to two work arrays. The arrays are AllocAligned blocks (WORD tokens,
 // DWORD slots) that grow as needed; pass null with capacity 0 the first time and
 // keep them between calls. nTokens and nSlots are set to the counts made.
