@@ -2,7 +2,7 @@
 PRESETS := release i686 asan
 JOBS    ?= $(shell nproc)
 
-.PHONY: all bootstrap build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all bootstrap build test demo clean fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build-release
 
@@ -25,5 +25,12 @@ test: $(addprefix test-,$(PRESETS))
 demo: build-release
 	@bash scripts/demo.sh build
 
+# libFuzzer programs (clang) in build-fuzz/, each target run for FUZZ_TIME seconds.
+FUZZ_TIME ?= 60
+fuzz: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_all
+	bash fuzz/run.sh build-fuzz $(FUZZ_TIME)
+
 clean:
-	rm -rf build build-i686 build-asan
+	rm -rf build build-i686 build-asan build-fuzz

@@ -1,0 +1,38 @@
+// The fuzz targets: one reading or writing path of the module each, taking any
+// bytes. libFuzzer drives one target per program (LibFuzzerMain.cpp); the replay
+// program (Replay.cpp) runs every stored input through all of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rvofuzz {
+
+// A file image (header and index) opened and queried as the file-info command does.
+int OpenQueryTarget(const uint8_t* p, size_t n);
+// A file opened for reading and every frame read into a host buffer, each way a frame is read.
+int ReadFramesTarget(const uint8_t* p, size_t n);
+// One packed record (after a width byte and a height byte) through the reader's checks and decoders.
+int PackedRecordTarget(const uint8_t* p, size_t n);
+// One picture blob through Decompress and DecompressInto.
+int PictureBlobTarget(const uint8_t* p, size_t n);
+// One field record (after three bytes of destination shape) through DrawFieldRecord, both copy paths.
+int FieldRecordTarget(const uint8_t* p, size_t n);
+// A file preloaded, then every field delivered from the cache.
+int PreloadTarget(const uint8_t* p, size_t n);
+// Frames made from the input written in each writable mode and read back.
+int RoundTripTarget(const uint8_t* p, size_t n);
+
+struct Target {
+    const char* pszName;
+    int (*pfn)(const uint8_t*, size_t);
+};
+
+constexpr Target kTargets[] = {
+    {"open_query", OpenQueryTarget},       {"read_frames", ReadFramesTarget},
+    {"packed_record", PackedRecordTarget}, {"picture_blob", PictureBlobTarget},
+    {"field_record", FieldRecordTarget},   {"preload", PreloadTarget},
+    {"round_trip", RoundTripTarget},
+};
+
+}  // namespace rvofuzz

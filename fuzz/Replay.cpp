@@ -1,0 +1,111 @@
+// Replays stored inputs through every fuzz target without libFuzzer, so that
+// every build (and every sanitizer) runs the regression inputs and the seeds:
+//   rvo_fuzz_replay [--seeds] [file or folder]...
+//   rvo_fuzz_replay --write-seeds FOLDER     (FOLDER/<target>/<seed> for the fuzzers)
+// A finding aborts the program; otherwise it prints what it ran and exits 0.
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzTargets.h"
+#include "fuzz/Seeds.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace fs = std::filesystem;
+using namespace rvofuzz;
+
+namespace {
+
+std::vector<uint8_t> Load(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What runs now, for the report of a crash (written from a signal handler).
+char g_szCurrent[1024];
+
+void ReportCurrent() {
+    const char prefix[] = "\nrvo_fuzz_replay: the failing run: ";
+    if (write(2, prefix, sizeof prefix - 1) < 0) return;
+    if (write(2, g_szCurrent, strnlen(g_szCurrent, sizeof g_szCurrent)) < 0) return;
+    if (write(2, "\n", 1) < 0) return;
+}
+
+void OnFatalSignal(int sig) {
+    ReportCurrent();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void RunEverywhere(const std::string& name, const std::vector<uint8_t>& bytes, size_t& nRuns) {
+    for (const Target& t : kTargets) {
+        std::snprintf(g_szCurrent, sizeof g_szCurrent, "target %s, input %s", t.pszName, name.c_str());
+        t.pfn(bytes.data(), bytes.size());
+        nRuns++;
+    }
+}
+
+int WriteSeeds(const fs::path& dir) {
+    for (const Target& t : kTargets) {
+        const fs::path sub = dir / t.pszName;
+        fs::create_directories(sub);
+        for (const Seed& s : MakeSeeds(t.pszName)) {
+            std::ofstream out(sub / s.first, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(s.second.data()), (std::streamsize)s.second.size());
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Setup();
+    if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0) return WriteSeeds(argv[2]);
+    std::signal(SIGSEGV, OnFatalSignal);
+    std::signal(SIGABRT, OnFatalSignal);
+    std::signal(SIGBUS, OnFatalSignal);
+    std::signal(SIGFPE, OnFatalSignal);
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_set_death_callback(ReportCurrent);
+#endif
+    size_t nInputs = 0, nRuns = 0;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--seeds") == 0) {
+            for (const Target& t : kTargets)
+                for (const Seed& s : MakeSeeds(t.pszName)) {
+                    RunEverywhere(std::string("seed ") + t.pszName + "/" + s.first, s.second, nRuns);
+                    nInputs++;
+                }
+            continue;
+        }
+        const fs::path arg(argv[i]);
+        std::vector<fs::path> files;
+        if (fs::is_directory(arg)) {
+            for (const auto& e : fs::recursive_directory_iterator(arg))
+                if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
+        } else {
+            files.push_back(arg);
+        }
+        std::sort(files.begin(), files.end());
+        for (const fs::path& f : files) {
+            RunEverywhere(f.string(), Load(f), nRuns);
+            nInputs++;
+        }
+    }
+    std::printf("replayed %zu inputs, %zu target runs, no finding\n", nInputs, nRuns);
+    return 0;
+}
