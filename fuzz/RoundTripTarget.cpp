@@ -67,7 +67,7 @@ bool WriteMovie(const std::u16string& path, LONG mode, LONG cx, LONG cy, const s
 int RoundTripTarget(const uint8_t* p, size_t n) {
     Setup();
     if (n < 3) return 0;
-    const LONG cx = 1 + p[0] % 48, cy = 1 + p[1] % 48;
+    const LONG cx = 1 + p[0] % 32, cy = 1 + p[1] % 32;
     const Frame f0 = MakeFrame(cx, cy, p[2], p + 3, n - 3);
     Frame f1(f0.rbegin(), f0.rend());
     const std::vector<Frame> frames = {f0, f1};
@@ -95,21 +95,20 @@ int RoundTripTarget(const uint8_t* p, size_t n) {
                 Expect(std::equal(frames[k].begin(), frames[k].end(), out.At(0, 0)), "a lossless frame changed");
         }
         r.Close(FALSE);
+        // The JPEG mode's preload is the preload target's; here it would only halve the speed.
+        if (!bLossless) continue;
 
         CRvoFile c;
-        const BOOL bPreloaded = c.Preload(path.c_str(), -1, -1);
-        Expect(bPreloaded || !bLossless, "a written movie does not preload");
+        Expect(c.Preload(path.c_str(), -1, -1) != 0, "a written movie does not preload");
         for (int k = 0; k < 2; k++) {
             out.Reset();
-            const bool bDelivered =
-                c.DeliverField(2 * k, out.At(0, 0), cx, cy) && c.DeliverField(2 * k + 1, out.At(0, 0), cx, cy);
-            Expect(bDelivered || !bLossless, "a preloaded frame is not delivered");
+            Expect(c.DeliverField(2 * k, out.At(0, 0), cx, cy) && c.DeliverField(2 * k + 1, out.At(0, 0), cx, cy),
+                   "a preloaded frame is not delivered");
             out.Check(0, 0, cx, cy, "delivery wrote outside the frame");
             // An odd last row belongs to neither field of an odd-height area.
             const size_t nCovered = (size_t)cx * (size_t)(cy & ~1);
-            if (bLossless)
-                Expect(std::equal(frames[k].begin(), frames[k].begin() + nCovered, out.At(0, 0)),
-                       "a preloaded lossless frame changed");
+            Expect(std::equal(frames[k].begin(), frames[k].begin() + nCovered, out.At(0, 0)),
+                   "a preloaded lossless frame changed");
         }
         c.Close(FALSE);
     }
