@@ -40,6 +40,29 @@ grep -q '"mode": 3, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3,
 expect 0 '"mode": 5, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3, "indexOffset": 512, "sizeTableBytes": 512, "sizeTableOffset": [0-9]+, "entries": \[\]' \
     -- "$RVO" info --json "$DIR/demo-packed.rvo"
 
+# An image-list file written byte by byte: header, then two index records
+# naming still images (frames 0-4 and 5-9), no blobs.
+u32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"; }
+zeros() { head -c "$1" /dev/zero; }
+name() {
+    printf '\xff\xfe\xff'
+    printf "$(printf '\\x%02x' ${#1})"
+    for ((i = 0; i < ${#1}; i++)); do printf '%s\x00' "${1:i:1}"; done
+}
+record() {   # kind name start last
+    u32 0; u32 "$1"; name "$2"; u32 0; u32 0; u32 "$3"; u32 "$4"; u32 1; u32 0; u32 0; u32 0; u32 0
+    zeros 64; u32 0; zeros 32
+}
+{
+    printf 'QARVOV10'; u32 160; u32 2; u32 10; u32 2; u32 320; u32 240; zeros 128
+    record 2 'C:/stills/a.png' 0 4
+    record 2 'C:/stills/b.png' 5 9
+} >"$DIR/stills.rvo"
+expect 0 "mode +2 \(ImageList\)" -- "$RVO" info "$DIR/stills.rvo"
+expect 0 "1 +image +C:/stills/b.png +5-9 +1 +0 +0" -- "$RVO" info "$DIR/stills.rvo"
+expect 0 '"kind": 2, "name": "C:/stills/a.png", "startFrame": 0, "lastFrame": 4, "flags": 1, "blobOffset": 0, "blobSize": 0' \
+    -- "$RVO" info --json "$DIR/stills.rvo"
+
 # Bad input: one line on stderr that names the file and the problem; exit 1.
 echo "hello, not a movie at all, but long enough to have 160 bytes ......................................................................................................................" >"$DIR/text.rvo"
 expect 1 "^rvo: $DIR/text.rvo: not an RVO file" -- "$RVO" info "$DIR/text.rvo"
