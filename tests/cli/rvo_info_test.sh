@@ -22,11 +22,11 @@ expect() {
     [ -z "$pattern" ] || grep -Eq -- "$pattern" <<<"$out" || fail "'$*' output lacks /$pattern/: $out"
 }
 
-expect 0 "accepted" -- "$RVO" demo --out "$DIR" --frames 3 --width 32 --height 16
+expect 0 "PackedFrames +demo-packed.rvo" -- "$RVO" demo --out "$DIR" --frames 3 --width 48 --height 32
 
 expect 0 "mode +3 \(JpegBlobs\)" -- "$RVO" info "$DIR/demo-jpeg.rvo"
 expect 0 "No\.2 +2 +0 +[0-9]+ +[0-9]+" -- "$RVO" info "$DIR/demo-jpeg.rvo"
-expect 0 "frame size +32 x 16" -- "$RVO" info "$DIR/demo-raw.rvo"
+expect 0 "frame size +48 x 32" -- "$RVO" info "$DIR/demo-raw.rvo"
 expect 0 "size table +512 bytes at" -- "$RVO" info "$DIR/demo-packed.rvo"
 
 json=$("$RVO" info --json "$DIR/demo-jpeg.rvo")
@@ -34,10 +34,10 @@ for key in magic mode width height entryCount frameCount indexOffset sizeTableBy
            kind name startFrame lastFrame flags blobOffset blobSize; do
     grep -q "\"$key\": " <<<"$json" || fail "JSON lacks $key: $json"
 done
-grep -q '"mode": 3, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3, "indexOffset": ' <<<"$json" ||
+grep -q '"mode": 3, "width": 48, "height": 32, "entryCount": 3, "frameCount": 3, "indexOffset": ' <<<"$json" ||
     fail "JSON header: $json"
 [ "$(grep -c '"kind": 1' <<<"$json")" = 3 ] || fail "JSON entries: $json"
-expect 0 '"mode": 5, "width": 32, "height": 16, "entryCount": 3, "frameCount": 3, "indexOffset": 512, "sizeTableBytes": 512, "sizeTableOffset": [0-9]+, "entries": \[\]' \
+expect 0 '"mode": 5, "width": 48, "height": 32, "entryCount": 3, "frameCount": 3, "indexOffset": 512, "sizeTableBytes": 512, "sizeTableOffset": [0-9]+, "entries": \[\]' \
     -- "$RVO" info --json "$DIR/demo-packed.rvo"
 
 # An image-list file written byte by byte: header, then two index records

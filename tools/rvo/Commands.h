@@ -5,4 +5,9 @@
 #include <CLI/CLI.hpp>
 
 void RegisterInfo(CLI::App& app);
+void RegisterEncode(CLI::App& app);
+void RegisterDecode(CLI::App& app);
+void RegisterVerify(CLI::App& app);
+void RegisterPreload(CLI::App& app);
+void RegisterBench(CLI::App& app);
 void RegisterDemo(CLI::App& app);

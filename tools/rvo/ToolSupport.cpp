@@ -13,8 +13,6 @@ void FailFile(const std::string& path, const std::string& problem) {
     throw ToolFailure(path + ": " + problem);
 }
 
-namespace {
-
 std::string DescribeLastError(DWORD dwError) {
     switch (dwError) {
     case ERROR_FILE_NOT_FOUND: return "file not found";
@@ -26,11 +24,16 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_HANDLE_EOF: return "truncated";
     case ERROR_READ_FAULT: return "read error";
     case ERROR_ARITHMETIC_OVERFLOW: return "a size or offset is out of range";
+    case ERROR_INVALID_HANDLE: return "a picture blob is damaged";
+    case ERROR_INVALID_PARAMETER: return "a frame number or entry is out of range";
+    case ERROR_INVALID_FUNCTION: return "the frame cannot be read";
+    case ERROR_NOT_SUPPORTED: return "an entry has no picture that can be preloaded";
+    case ERROR_WORKING_SET_QUOTA: return "the page lock was refused (RLIMIT_MEMLOCK)";
+    case ERROR_WRITE_FAULT: return "write error";
+    case ERROR_DISK_FULL: return "disk full";
     default: return "error code " + std::to_string(dwError);
     }
 }
-
-}  // namespace
 
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;

@@ -25,5 +25,8 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path);
 // throws a ToolFailure when the path does not fit the host's 256-unit field.
 void SetHostPath(HostMediaInfo& info, const std::string& path);
 
+// A module last-error code in words, for messages ("truncated", "read error").
+std::string DescribeLastError(DWORD dwError);
+
 // Storage mode names as the tool prints them.
 const char* ModeName(LONG nMode);

@@ -14,6 +14,11 @@ int main(int argc, char** argv) {
     CLI::App app{"rvo: inspect, write and read RVO movie files (32-bit BGRA frames)."};
     app.require_subcommand(1);
     RegisterInfo(app);
+    RegisterEncode(app);
+    RegisterDecode(app);
+    RegisterVerify(app);
+    RegisterPreload(app);
+    RegisterBench(app);
     RegisterDemo(app);
 
     int rc = 0;

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Every rvo subcommand refuses bad arguments with exit 2 and bad or damaged
+# input with exit 1 and one line naming the file and the problem; every
+# subcommand's help explains it with an example.
+# Usage: rvo_errors_test.sh RVO_BINARY SCRATCH_DIR [sanitized]
+set -uo pipefail
+RVO="$1"
+DIR="$2/cli-errors"
+SANITIZED="${3:-}"
+rm -rf "$DIR" && mkdir -p "$DIR"
+source "$(dirname "$0")/common.sh"
+
+W=48 H=40
+FRAME=$((W * H * 4))
+# Frames of smooth gradients from a few bytes of shell: every pixel of row y is
+# (y, 2y, 3y, 255), so frames are valid input for every mode.
+frames() {   # count
+    local row y
+    for ((n = 0; n < $1; n++)); do
+        for ((y = 0; y < H; y++)); do
+            row=$(printf '\\x%02x\\x%02x\\x%02x\\xff' $((y + n)) $((2 * y)) $((3 * y)))
+            printf "%.0s$row" $(seq $W)
+        done
+    done
+}
+frames 8 >"$DIR/frames.bgra"
+[ "$(stat -c %s "$DIR/frames.bgra")" = $((8 * FRAME)) ] || fail "fixture frames have the wrong size"
+for mode in jpeg raw packed; do
+    "$RVO" encode --mode $mode --size ${W}x${H} -o "$DIR/good-$mode.rvo" - <"$DIR/frames.bgra" >/dev/null ||
+        fail "cannot encode the $mode fixture"
+done
+
+# Help: every subcommand explains itself with an example.
+for cmd in info encode decode verify preload bench demo; do
+    expect 0 "Example" -- "$RVO" $cmd --help
+done
+
+# Usage errors: exit 2.
+x="$DIR/x.rvo"
+expect 2 "" -- "$RVO"
+expect 2 "" -- "$RVO" nosuchcommand
+expect 2 "" -- "$RVO" encode
+expect 2 "mode" -- "$RVO" encode --mode bogus --size 8x8 -o "$x" -
+expect 2 "WxH|WIDTHxHEIGHT" -- "$RVO" encode --mode raw --size 0x8 -o "$x" -
+expect 2 "WxH|WIDTHxHEIGHT" -- "$RVO" encode --mode raw --size 12 -o "$x" -
+expect 2 "WxH|WIDTHxHEIGHT" -- "$RVO" encode --mode raw --size 20000x8 -o "$x" -
+expect 2 "size" -- "$RVO" encode --mode raw -o "$x" -
+expect 2 "mixed" -- "$RVO" encode --mode raw --size 8x8 -o "$x" - "$DIR/a.png"
+expect 2 "output" -- "$RVO" encode --mode raw --size 8x8 -
+expect 2 "" -- "$RVO" decode
+expect 2 "output" -- "$RVO" decode "$DIR/good-raw.rvo"
+expect 2 "%d" -- "$RVO" decode "$DIR/good-raw.rvo" -o "$DIR/frame.png"
+expect 2 "%d" -- "$RVO" decode "$DIR/good-raw.rvo" -o "$DIR/frame%s.png"
+expect 2 "%d" -- "$RVO" decode "$DIR/good-raw.rvo" -o "$DIR/f%d-%d.png"
+expect 2 "" -- "$RVO" verify
+expect 2 "" -- "$RVO" verify "$DIR/good-raw.rvo" "$DIR/good-jpeg.rvo"
+expect 2 "" -- "$RVO" preload
+expect 2 "" -- "$RVO" preload --bogus "$DIR/good-raw.rvo"
+expect 2 "" -- "$RVO" bench nosuchbench
+expect 2 "" -- "$RVO" bench --bogus
+expect 2 "" -- "$RVO" demo --frames 0
+expect 2 "" -- "$RVO" demo --width 8
+
+# Files that are not RVO files, or not there: every reading subcommand says so.
+printf 'hello, not a movie at all, but longer than the 160 bytes of a header %0100d\n' 0 >"$DIR/text.rvo"
+printf 'QARVOV1' >"$DIR/short.rvo"
+read_cmds=("verify" "preload" "decode -o $DIR/out%d.png")
+for c in "${read_cmds[@]}"; do
+    expect_failure "text.rvo: not an RVO file" -- "$RVO" $c "$DIR/text.rvo"
+    expect_failure "short.rvo: not an RVO file" -- "$RVO" $c "$DIR/short.rvo"
+    expect_failure "missing.rvo: no such file" -- "$RVO" $c "$DIR/missing.rvo"
+    expect_failure "not a regular file" -- "$RVO" $c "$DIR"
+done
+
+# Damaged files: a raw file cut after five records; a packed file whose first
+# record has an unknown tag; a JPEG file whose frame-area blob copies are
+# damaged (marker, then stream bytes), and one whose index is cut short.
+cp "$DIR/good-raw.rvo" "$DIR/cut-raw.rvo"
+record=$(((FRAME + 511) / 512 * 512))
+truncate -s $((512 + 5 * record)) "$DIR/cut-raw.rvo"
+cp "$DIR/good-packed.rvo" "$DIR/badtag.rvo"
+printf '\x07\x00\x00\x00' | dd of="$DIR/badtag.rvo" bs=1 seek=512 conv=notrunc 2>/dev/null
+blob2=$("$RVO" info --json "$DIR/good-jpeg.rvo" | grep -o '"blobOffset": [0-9]*' | sed -n 3p | grep -o '[0-9]*$')
+[ -n "$blob2" ] && [ "$blob2" -gt 160 ] || fail "no blob offset for entry 2"
+cp "$DIR/good-jpeg.rvo" "$DIR/badmarker.rvo"
+printf 'XXXX' | dd of="$DIR/badmarker.rvo" bs=1 seek="$blob2" conv=notrunc 2>/dev/null
+cp "$DIR/good-jpeg.rvo" "$DIR/badcopy.rvo"
+head -c 64 /dev/zero | tr '\0' '\125' | dd of="$DIR/badcopy.rvo" bs=1 seek=$((blob2 + 40)) conv=notrunc 2>/dev/null
+index=$(u32_at "$DIR/good-jpeg.rvo" 8)
+head -c $((index + 100)) "$DIR/good-jpeg.rvo" >"$DIR/cutindex.rvo"
+
+expect_failure "cut-raw.rvo: frame 5 does not decode \(truncated\)" -- "$RVO" verify "$DIR/cut-raw.rvo"
+expect_failure "cut-raw.rvo: frame 5 does not decode \(truncated\)" -- "$RVO" decode "$DIR/cut-raw.rvo" -o -
+expect_failure "cut-raw.rvo: preloading stopped after 5 of 8 frames: truncated" -- "$RVO" preload "$DIR/cut-raw.rvo"
+expect_failure "badtag.rvo: frame 0 does not decode \(invalid data\)" -- "$RVO" verify "$DIR/badtag.rvo"
+expect_failure "badtag.rvo: frame 0 does not decode" -- "$RVO" decode "$DIR/badtag.rvo" -o "$DIR/bt%d.png"
+expect_failure "badtag.rvo: preloading stopped after 0 of 8 frames" -- "$RVO" preload "$DIR/badtag.rvo"
+expect_failure "badmarker.rvo: frame 2 does not decode \(the frame-area copy of the picture blob of entry 2 cannot be read" \
+    -- "$RVO" verify "$DIR/badmarker.rvo"
+expect_failure "badcopy.rvo: frame 2 does not decode \(the frame-area copy of the picture blob of entry 2 differs" \
+    -- "$RVO" verify "$DIR/badcopy.rvo"
+for c in "${read_cmds[@]}" "info"; do
+    expect_failure "cutindex.rvo: damaged RVO file" -- "$RVO" $c "$DIR/cutindex.rvo"
+done
+
+# Bad input for encode.
+expect_failure "stdin: input ends inside frame 1 \(" -- bash -c "head -c $((FRAME + 100)) '$DIR/frames.bgra' |
+    '$RVO' encode --mode raw --size ${W}x${H} -o '$DIR/partial.rvo' -"
+expect_failure "stdin: no frames" -- "$RVO" encode --mode raw --size ${W}x${H} -o "$DIR/empty.rvo" - </dev/null
+expect_failure "text.rvo: not a readable PNG" -- "$RVO" encode --mode raw -o "$x" "$DIR/text.rvo"
+expect_failure "nofolder/x.rvo: cannot be created: no such folder" -- "$RVO" encode --mode raw --size ${W}x${H} \
+    -o "$DIR/nofolder/x.rvo" - <"$DIR/frames.bgra"
+expect_failure "x.rvo: frame 0 failed \(the JPEG codec cannot compress it" -- bash -c \
+    "head -c 256 /dev/urandom | '$RVO' encode --mode jpeg --size 8x8 -o '$x' -"
+"$RVO" decode "$DIR/good-raw.rvo" -o "$DIR/png%d.png" >/dev/null || fail "cannot decode to PNG"
+expect_failure "png1.png: picture is ${W}x${H}, the movie's frames are 40x${H}" -- "$RVO" encode --mode raw --size 40x${H} \
+    -o "$x" "$DIR/png1.png"
+expect_failure "nofolder/f0.png: cannot write the PNG" -- "$RVO" decode "$DIR/good-raw.rvo" -o "$DIR/nofolder/f%d.png"
+mkdir -p "$DIR/nobench"
+expect_failure "CodecBench: benchmark program not found" -- "$RVO" bench --bench-dir "$DIR/nobench" codec
+
+# Preloading that the page-lock limit stops: without CAP_IPC_LOCK and with a
+# limit too small for one frame, the tool names the limit. (AddressSanitizer
+# turns mlock into a no-op, so a sanitized build locks nothing.)
+if [ -z "$SANITIZED" ] && command -v setpriv >/dev/null; then
+    "$RVO" encode --mode raw --size 200x200 -o "$DIR/big.rvo" - < <(head -c $((3 * 200 * 200 * 4)) /dev/zero) >/dev/null
+    expect_failure "big.rvo: preloading stopped after 0 of 3 frames: the page lock was refused \(RLIMIT_MEMLOCK\)" -- \
+        bash -c "ulimit -l 64 && setpriv --inh-caps=-ipc_lock --bounding-set=-ipc_lock '$RVO' preload --keep-memlock-limit '$DIR/big.rvo'"
+fi
+
+finish "rvo error"

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The rvo tool end to end, as a user runs it: ffmpeg makes a short clip, rvo
+# encodes it in each storage mode, describes it (info --json), verifies it,
+# preloads it and decodes it back into ffmpeg, which compares frames with the
+# source: count, size and MD5 of every frame (lossless modes) or PSNR (JPEG).
+# PNG files go through encode and decode too.
+# Usage: rvo_roundtrip_test.sh RVO_BINARY SCRATCH_DIR
+set -uo pipefail
+RVO="$1"
+DIR="$2/cli-roundtrip"
+rm -rf "$DIR" && mkdir -p "$DIR"
+source "$(dirname "$0")/common.sh"
+
+# Bootstrap installs ffmpeg; without it this test cannot say anything.
+command -v ffmpeg >/dev/null || { echo "FAIL: ffmpeg not found (scripts/bootstrap.sh installs it)"; exit 1; }
+
+W=96 H=64 N=8
+FRAME=$((W * H * 4))
+# Smooth colour (the JPEG codec's domain) and an alpha channel that varies, so
+# every byte of a pixel takes part.
+CLIP="testsrc2=size=${W}x${H}:rate=10,gblur=sigma=1.5,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='128+127*sin(X/9+Y/13+T)'"
+clip() { ffmpeg -v error -f lavfi -i "$CLIP" -frames:v $N -f rawvideo -pix_fmt bgra -; }
+# One line per frame: its MD5 as ffmpeg computes it from raw BGRA on stdin.
+frame_md5() { ffmpeg -v error -f rawvideo -pix_fmt bgra -s ${W}x${H} -i - -f framemd5 - | grep -v '^#' | awk -F, '{print $NF}'; }
+
+clip >"$DIR/source.bgra" || fail "ffmpeg cannot make the clip"
+[ "$(stat -c %s "$DIR/source.bgra")" = $((N * FRAME)) ] || fail "ffmpeg clip has the wrong size"
+frame_md5 <"$DIR/source.bgra" >"$DIR/source.md5"
+[ "$(wc -l <"$DIR/source.md5")" = $N ] || fail "ffmpeg does not count $N source frames"
+
+declare -A MODE_NUMBER=([jpeg]=3 [raw]=4 [packed]=5)
+for mode in jpeg raw packed; do
+    f="$DIR/clip-$mode.rvo"
+    out=$(clip | "$RVO" encode --mode $mode --size ${W}x${H} -o "$f" - 2>&1)
+    [ $? = 0 ] || fail "$mode: encode: $out"
+    grep -Eq "^$f: $N frames of ${W}x${H}, [A-Za-z]+, [0-9]+ bytes, [0-9.]+ ms/frame$" <<<"$out" ||
+        fail "$mode: encode summary: $out"
+
+    json=$("$RVO" info --json "$f")
+    grep -q "\"mode\": ${MODE_NUMBER[$mode]}, \"width\": $W, \"height\": $H, " <<<"$json" || fail "$mode: info: $json"
+    grep -q "\"frameCount\": $N," <<<"$json" || fail "$mode: info frame count: $json"
+
+    expect 0 "^$f: $N frames, all decode" -- "$RVO" verify "$f"
+    expect 0 "preloaded $N of $N frames" -- "$RVO" preload "$f"
+
+    "$RVO" decode "$f" -o - >"$DIR/back-$mode.bgra" || fail "$mode: decode exited $?"
+    [ "$(stat -c %s "$DIR/back-$mode.bgra")" = $((N * FRAME)) ] || fail "$mode: decoded $(stat -c %s "$DIR/back-$mode.bgra") bytes"
+    "$RVO" decode "$f" -o - | frame_md5 >"$DIR/back-$mode.md5"
+    [ "$(wc -l <"$DIR/back-$mode.md5")" = $N ] || fail "$mode: ffmpeg counts $(wc -l <"$DIR/back-$mode.md5") frames"
+    if [ $mode = jpeg ]; then
+        psnr=$("$RVO" decode "$f" -o - |
+            ffmpeg -f rawvideo -pix_fmt bgra -s ${W}x${H} -i - -f rawvideo -pix_fmt bgra -s ${W}x${H} -i "$DIR/source.bgra" \
+                -lavfi psnr -f null - 2>&1 | grep -o 'average:[0-9.inf]*' | cut -d: -f2)
+        awk -v p="$psnr" 'BEGIN { exit !(p != "" && (p == "inf" || p + 0 >= 28)) }' || fail "jpeg: PSNR '$psnr' below 28 dB"
+        cmp -s "$DIR/source.md5" "$DIR/back-$mode.md5" && fail "jpeg: lossy mode gave identical frames (not JPEG?)"
+    else
+        cmp -s "$DIR/source.md5" "$DIR/back-$mode.md5" || fail "$mode: frames differ from the source"
+        cmp -s "$DIR/source.bgra" "$DIR/back-$mode.bgra" || fail "$mode: bytes differ from the source"
+    fi
+done
+
+# PNG files in, PNG files out (libpng), with ffmpeg writing and reading them.
+mkdir -p "$DIR/png-in" "$DIR/png-out"
+ffmpeg -v error -f lavfi -i "$CLIP" -frames:v 3 -pix_fmt rgba "$DIR/png-in/in%02d.png" || fail "ffmpeg cannot write PNGs"
+expect 0 "3 frames of ${W}x${H}, PackedFrames" -- "$RVO" encode --mode packed -o "$DIR/png.rvo" "$DIR"/png-in/in01.png \
+    "$DIR"/png-in/in02.png "$DIR"/png-in/in03.png
+expect 0 "3 frames of ${W}x${H} written to" -- "$RVO" decode "$DIR/png.rvo" -o "$DIR/png-out/frame%04d.png"
+[ -f "$DIR/png-out/frame0002.png" ] && [ ! -f "$DIR/png-out/frame0003.png" ] || fail "PNG names: $(ls "$DIR/png-out")"
+png_md5() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt bgra - | md5sum; }
+for i in 1 2 3; do
+    [ "$(png_md5 "$DIR/png-in/in0$i.png")" = "$(png_md5 "$DIR/png-out/frame000$((i - 1)).png")" ] ||
+        fail "PNG frame $i differs after the round trip"
+done
+
+finish "rvo round-trip"

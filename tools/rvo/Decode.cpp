@@ -1,0 +1,120 @@
+// rvo decode: every frame of a file read through the host commands 5, 7 and
+// 10, written as raw BGRA to stdout or as numbered PNG files.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/rvo/Commands.h"
+#include "tools/rvo/HostSession.h"
+#include "tools/rvo/PngFiles.h"
+#include "tools/rvo/Progress.h"
+#include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/VerifyFile.h"
+
+namespace {
+
+struct DecodeOptions {
+    std::string strInput;
+    std::string strOutput;
+};
+
+// True when pattern holds exactly one integer conversion (%d, %04d, %5d ...)
+// and otherwise only literal text and %%.
+bool IsFramePattern(const std::string& pattern) {
+    int nConversions = 0;
+    for (size_t i = 0; i < pattern.size(); i++) {
+        if (pattern[i] != '%') continue;
+        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            i++;
+            continue;
+        }
+        size_t j = i + 1;
+        if (j < pattern.size() && pattern[j] == '0') j++;
+        size_t digits = 0;
+        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && digits < 2) j++, digits++;
+        if (j >= pattern.size() || pattern[j] != 'd') return false;
+        nConversions++;
+        i = j;
+    }
+    return nConversions == 1;
+}
+
+std::string FrameFileName(const std::string& pattern, long long k) {
+    std::vector<char> buf(pattern.size() + 64);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buf.data(), buf.size(), pattern.c_str(), (int)k);
+#pragma GCC diagnostic pop
+    return buf.data();
+}
+
+void RunDecode(const DecodeOptions& o) {
+    const bool bStdout = o.strOutput == "-";
+    if (!bStdout && !IsFramePattern(o.strOutput))
+        throw CLI::ValidationError("--output", "expected '-' or a file name pattern with one %d (e.g. frame%04d.png), got '" +
+                                                   o.strOutput + "'");
+    if (bStdout && isatty(STDOUT_FILENO))
+        throw CLI::ValidationError("--output", "'-' writes raw frames; pipe them into a program (e.g. ffmpeg)");
+
+    long long nFrames = 0;
+    int cx = 0, cy = 0;
+    {
+        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
+        nFrames = CheckedFrameCount(*file, o.strInput);
+        cx = file->m_nWidth;
+        cy = file->m_nHeight;
+        file->Close(FALSE);
+    }
+    // A reader that has gone away is reported as a write error, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CHostReader reader(o.strInput);
+    std::vector<DWORD> pixels((size_t)cx * (size_t)cy);
+    CProgressBar bar("decode " + o.strInput, nFrames);
+    for (long long k = 0; k < nFrames; k++) {
+        DWORD dwError = reader.ReadFrame(k, pixels.data(), cx, cy, false);
+        if (dwError) {
+            bar.Finish();
+            FailFile(o.strInput, "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(dwError) + ")");
+        }
+        if (bStdout) {
+            if (std::fwrite(pixels.data(), 4, pixels.size(), stdout) != pixels.size()) {
+                bar.Finish();
+                FailFile("stdout", "write error at frame " + std::to_string(k));
+            }
+        } else {
+            WritePng(FrameFileName(o.strOutput, k), pixels.data(), cx, cy, cx);
+        }
+        bar.Update(k + 1);
+    }
+    bar.Finish();
+    if (bStdout) {
+        if (std::fflush(stdout) != 0) FailFile("stdout", "write error");
+        if (CProgressBar::Enabled())
+            std::fprintf(stderr, "%s: %lld frames of %dx%d written to stdout as raw BGRA\n", o.strInput.c_str(),
+                         nFrames, cx, cy);
+    } else {
+        std::printf("%s: %lld frames of %dx%d written to %s\n", o.strInput.c_str(), nFrames, cx, cy,
+                    o.strOutput.c_str());
+    }
+}
+
+}  // namespace
+
+void RegisterDecode(CLI::App& app) {
+    auto opts = std::make_shared<DecodeOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "decode", "Read every frame of an RVO file through the module's host commands (open, read each frame, "
+                  "close) and write it as raw BGRA frames to stdout ('-') or as PNG files named by a pattern "
+                  "with one %d for the frame number (counted from 0).");
+    cmd->footer("Examples:\n"
+                "  rvo decode movie.rvo -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - movie.mp4\n"
+                "  rvo decode movie.rvo -o frames/frame%04d.png\n"
+                "(rvo info movie.rvo gives the frame size for -s.)");
+    cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
+    cmd->add_option("-o,--output", opts->strOutput, "'-' for raw BGRA on stdout, or a PNG name pattern")->required();
+    cmd->callback([opts] { RunDecode(*opts); });
+}

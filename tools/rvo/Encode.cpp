@@ -1,0 +1,165 @@
+// rvo encode: frames from raw BGRA on stdin or from PNG files, written into a
+// new RVO file through the host commands 6, 8 and 10.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "container/Limits.h"
+#include "platform/LastError.h"
+#include "tools/rvo/Commands.h"
+#include "tools/rvo/HostSession.h"
+#include "tools/rvo/PngFiles.h"
+#include "tools/rvo/Progress.h"
+#include "tools/rvo/SizeOption.h"
+#include "tools/rvo/ToolSupport.h"
+
+namespace {
+
+struct EncodeOptions {
+    std::string strMode;
+    std::string strSize;
+    std::string strOutput;
+    std::vector<std::string> inputs;
+};
+
+// One frame at a time from the inputs: raw frames from stdin or PNG files in order.
+class CFrameSource {
+public:
+    CFrameSource(const EncodeOptions& o, FrameSize size) : m_inputs(o.inputs), m_size(size) {
+        m_bStdin = m_inputs.size() == 1 && m_inputs[0] == "-";
+    }
+
+    bool FromStdin() const { return m_bStdin; }
+    // Frames to expect, or 0 when unknown (a pipe).
+    long long Count() const { return m_bStdin ? 0 : (long long)m_inputs.size(); }
+
+    // The next frame into pixels (width x height, packed); false at the end.
+    bool Next(std::vector<DWORD>& pixels, long long k) {
+        const size_t nPixels = (size_t)m_size.nWidth * (size_t)m_size.nHeight;
+        if (m_bStdin) {
+            pixels.resize(nPixels);
+            size_t got = std::fread(pixels.data(), 1, nPixels * 4, stdin);
+            if (got == 0 && std::feof(stdin)) return false;
+            if (got < nPixels * 4) {
+                if (std::ferror(stdin)) FailFile("stdin", "read error in frame " + std::to_string(k));
+                FailFile("stdin", "input ends inside frame " + std::to_string(k) + " (" + std::to_string(got) +
+                                      " of " + std::to_string(nPixels * 4) + " bytes; is --size " +
+                                      std::to_string(m_size.nWidth) + "x" + std::to_string(m_size.nHeight) +
+                                      " right?)");
+            }
+            return true;
+        }
+        if ((size_t)k >= m_inputs.size()) return false;
+        const std::string& path = m_inputs[(size_t)k];
+        PngPicture pic = ReadPng(path);
+        if (pic.nWidth != m_size.nWidth || pic.nHeight != m_size.nHeight)
+            FailFile(path, "picture is " + std::to_string(pic.nWidth) + "x" + std::to_string(pic.nHeight) +
+                               ", the movie's frames are " + std::to_string(m_size.nWidth) + "x" +
+                               std::to_string(m_size.nHeight));
+        pixels = std::move(pic.pixels);
+        return true;
+    }
+
+private:
+    std::vector<std::string> m_inputs;
+    FrameSize m_size;
+    bool m_bStdin = false;
+};
+
+// The frame size: --size, or for PNG inputs the first picture's size.
+FrameSize ResolveSize(const EncodeOptions& o) {
+    FrameSize size;
+    if (!o.strSize.empty()) {
+        ParseFrameSize(o.strSize, size);   // the option's validator accepted it
+        return size;
+    }
+    if (o.inputs.size() == 1 && o.inputs[0] == "-")
+        throw CLI::ValidationError("--size", "WxH is required when frames come from stdin");
+    PngPicture first = ReadPng(o.inputs[0]);
+    size.nWidth = first.nWidth;
+    size.nHeight = first.nHeight;
+    return size;
+}
+
+void RunEncode(const EncodeOptions& o) {
+    for (const std::string& in : o.inputs)
+        if (in == "-" && o.inputs.size() > 1)
+            throw CLI::ValidationError("INPUT", "'-' (raw frames on stdin) cannot be mixed with other inputs");
+    const LONG nCompression = CompressionForModeName(o.strMode);
+    const FrameSize size = ResolveSize(o);
+    CFrameSource source(o, size);
+    const long long nMax = source.FromStdin() ? (long long)rvo::kMaxEntries : source.Count();
+
+    // Time spent in the module only, not waiting for input.
+    using Clock = std::chrono::steady_clock;
+    Clock::duration inModule{};
+    auto start = Clock::now();
+    CHostWriter writer(o.strOutput, nCompression, size.nWidth, size.nHeight, nMax);
+    inModule += Clock::now() - start;
+    CProgressBar bar("encode " + o.strOutput, source.Count());
+    std::vector<DWORD> pixels;
+    long long k = 0;
+    while (source.Next(pixels, k)) {
+        SetLastError(ERROR_SUCCESS);
+        auto t = Clock::now();
+        int rc = writer.Write(pixels.data(), size.nWidth);
+        inModule += Clock::now() - t;
+        if (rc == kHostRefused)
+            FailFile(o.strOutput, "frame " + std::to_string(k) + " refused: a movie holds at most " +
+                                      std::to_string(nMax) + " frames");
+        if (rc != kHostDone || !writer.LastFramePictureStored()) {
+            DWORD dwError = GetLastError();
+            bar.Finish();
+            writer.Close();   // what was written before stays readable
+            std::string why = nCompression == 1 ? "the JPEG codec cannot compress it" : "not written";
+            if (nCompression == 1 && dwError == ERROR_WRITE_FAULT)
+                why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
+                       "store any frame";
+            else if (dwError)
+                why += ": " + DescribeLastError(dwError);
+            FailFile(o.strOutput, "frame " + std::to_string(k) + " failed (" + why + "); stopped after " +
+                                      std::to_string(k) + " frames");
+        }
+        k++;
+        bar.Update(k);
+    }
+    bar.Finish();
+    auto t = Clock::now();
+    writer.Close();
+    inModule += Clock::now() - t;
+    double ms = std::chrono::duration<double, std::milli>(inModule).count();
+    if (k == 0) FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
+
+    std::error_code ec;
+    unsigned long long bytes = std::filesystem::file_size(o.strOutput, ec);
+    std::printf("%s: %lld frames of %dx%d, %s, %llu bytes, %.2f ms/frame\n", o.strOutput.c_str(), k, size.nWidth,
+                size.nHeight, ModeName(nCompression == 1 ? rvo::JpegBlobs
+                                                          : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames),
+                bytes, ms / (double)k);
+}
+
+}  // namespace
+
+void RegisterEncode(CLI::App& app) {
+    auto opts = std::make_shared<EncodeOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "encode", "Write frames into a new RVO file through the module's host commands (create, write each "
+                  "frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes per pixel: blue, green, "
+                  "red, alpha; frames back to back; --size required) or one or more PNG files, one frame each.");
+    cmd->footer("Modes: jpeg (JpegBlobs, lossy, an alpha and a colour JPEG stream per frame), raw (RawFrames, "
+                "uncompressed), packed (PackedFrames, lossless run-length).\n\n"
+                "Examples:\n"
+                "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - | rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
+                "  rvo encode --mode jpeg -o titles.rvo title0001.png title0002.png title0003.png");
+    cmd->add_option("--mode", opts->strMode, "storage mode: jpeg, raw or packed")
+        ->required()
+        ->check(CLI::IsMember({"jpeg", "raw", "packed"}));
+    cmd->add_option("--size", opts->strSize, "frame size WxH (required for stdin; PNG inputs default to the first picture's size)")
+        ->check(FrameSizeValidator());
+    cmd->add_option("-o,--output", opts->strOutput, "the RVO file to write (replaced if it exists)")->required();
+    cmd->add_option("INPUT", opts->inputs, "'-' for raw BGRA frames on stdin, or PNG files")->required();
+    cmd->callback([opts] { RunEncode(*opts); });
+}

@@ -1,0 +1,202 @@
+// Host command sequences for writing, reading and preloading movies.
+#include "tools/rvo/HostSession.h"
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "container/RvoFormat.h"
+#include "platform/LastError.h"
+#include "plugin/Dispatch.h"
+#include "tools/rvo/Progress.h"
+#include "tools/rvo/ToolSupport.h"
+
+namespace {
+
+constexpr double kFieldDuration = 1.0;
+
+std::unique_ptr<HostMediaInfo> NewRecord(const std::string& path) {
+    auto p = std::make_unique<HostMediaInfo>();
+    *p = HostMediaInfo{};
+    SetHostPath(*p, path);
+    p->dFieldDuration = kFieldDuration;
+    return p;
+}
+
+HostFrameBuffer BufferOver(const DWORD* pPixels, int nWidth, int nHeight, int nStride) {
+    HostFrameBuffer buf{};
+    buf.nWidth = nWidth;
+    buf.nHeight = nHeight;
+    buf.nStride = nStride;
+    buf.pPixels = const_cast<DWORD*>(pPixels);   // command 8 only reads the source buffer
+    return buf;
+}
+
+// The preload callback takes no context pointer, so the bar it drives is
+// reached through this slot while command 9 runs (the tool has one thread).
+struct PreloadProgress {
+    CProgressBar* pBar = nullptr;
+    long long nTotal = 0;
+    long long nLast = -1;
+};
+PreloadProgress g_progress;
+
+int OnPreloadProgress(int k) {
+    // First call: minus the number of frames; then each finished frame's index.
+    if (k < 0) {
+        g_progress.nTotal = -(long long)k;
+        if (g_progress.pBar) g_progress.pBar->SetTotal(g_progress.nTotal);
+    } else {
+        g_progress.nLast = k;
+        if (g_progress.pBar) g_progress.pBar->Update(k + 1);
+    }
+    return 1;
+}
+
+std::string LimitText(rlim_t n) {
+    if (n == RLIM_INFINITY) return "unlimited";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f KiB", (double)n / 1024.0);
+    return buf;
+}
+
+}  // namespace
+
+// Common defaults (64 KiB, 8 MiB) are far below a movie's frames.
+namespace {
+
+// CAP_IPC_LOCK (capability 14) lets a process lock pages past RLIMIT_MEMLOCK.
+bool HasIpcLockCapability() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return false;
+    char line[256];
+    unsigned long long caps = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "CapEff: %llx", &caps) == 1) break;
+    std::fclose(f);
+    return (caps >> 14) & 1;
+}
+
+}  // namespace
+
+std::string RaiseLockLimit() {
+    if (HasIpcLockCapability()) return "page locking not limited (CAP_IPC_LOCK)";
+    rlimit lim{};
+    if (getrlimit(RLIMIT_MEMLOCK, &lim) != 0) return "page-lock limit unknown";
+    if (lim.rlim_cur == RLIM_INFINITY) return "page-lock limit unlimited";
+    const rlim_t old = lim.rlim_cur;
+    rlimit want{RLIM_INFINITY, RLIM_INFINITY};
+    if (setrlimit(RLIMIT_MEMLOCK, &want) == 0) return "page-lock limit raised from " + LimitText(old) + " to unlimited";
+    if (lim.rlim_max != old) {
+        want = rlimit{lim.rlim_max, lim.rlim_max};
+        if (setrlimit(RLIMIT_MEMLOCK, &want) == 0)
+            return "page-lock limit raised from " + LimitText(old) + " to the hard limit " + LimitText(lim.rlim_max);
+    }
+    return "page-lock limit " + LimitText(old) + " (not allowed to raise it)";
+}
+
+std::string CurrentLockLimit() {
+    rlimit lim{};
+    if (getrlimit(RLIMIT_MEMLOCK, &lim) != 0) return "unknown";
+    return LimitText(lim.rlim_cur);
+}
+
+LONG CompressionForModeName(const std::string& strMode) {
+    if (strMode == "jpeg") return 1;
+    if (strMode == "packed") return 2;
+    if (strMode == "raw") return 0;
+    return -1;
+}
+
+CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth, int nHeight,
+                         long long nMaxFrames)
+    : m_pIn(NewRecord(path)), m_nWidth(nWidth), m_nHeight(nHeight) {
+    m_pIn->rcRegion = RECT{0, 0, nWidth, nHeight};
+    m_pIn->nCompression = nCompression;
+    // The last frame lies at two fields per frame after the first.
+    m_pIn->dTotalDuration = 2.0 * kFieldDuration * (double)(nMaxFrames > 0 ? nMaxFrames - 1 : 0);
+    if (RvoDispatch(CMD_CREATE_WRITE, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone) {
+        RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+        std::error_code ec;
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+            FailFile(path, "cannot be created: no such folder " + folder.string());
+        if (std::filesystem::is_directory(path, ec)) FailFile(path, "cannot be created: it is a folder");
+        FailFile(path, "cannot be created (no permission, or not a regular file)");
+    }
+}
+
+CHostWriter::~CHostWriter() { Close(); }
+
+int CHostWriter::Write(const DWORD* pPixels, int nStride) {
+    HostFrameBuffer src = BufferOver(pPixels, m_nWidth, m_nHeight, nStride);
+    m_pIn->pSrc = &src;
+    int rc = RvoDispatch(CMD_WRITE_FRAME, m_pIn.get(), m_pIn.get(), &m_pHandle);
+    m_pIn->pSrc = nullptr;
+    return rc;
+}
+
+bool CHostWriter::LastFramePictureStored() const {
+    const CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
+    if (!file || file->m_nMode != rvo::JpegBlobs) return true;
+    const int n = file->GetEntryCount();
+    return n > 0 && file->GetEntry(n - 1)->m_hBlob != nullptr;
+}
+
+void CHostWriter::Close() {
+    if (m_pHandle) RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+}
+
+CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecord(path)) {
+    if (RvoDispatch(CMD_OPEN_READ, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone) {
+        RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+        FailFile(path, "cannot be opened by the module");
+    }
+}
+
+CHostReader::~CHostReader() { RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle); }
+
+DWORD CHostReader::ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeight, bool bAllowCache) {
+    HostFrameBuffer dst = BufferOver(pPixels, nWidth, nHeight, nWidth);
+    m_pIn->pDst = &dst;
+    m_pIn->rcRegion = RECT{0, 0, nWidth, nHeight};
+    m_pIn->nDeliveryMode = bAllowCache ? 0 : 2;
+    DWORD dwError = 0;
+    // Command 7 reports no decode failure; the module's last error does.
+    for (int parity = 0; parity < 2 && !dwError; parity++) {
+        m_pIn->dTime = (2.0 * (double)k + parity) * kFieldDuration;
+        SetLastError(ERROR_SUCCESS);
+        if (RvoDispatch(CMD_READ_FRAME, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone)
+            dwError = ERROR_INVALID_FUNCTION;
+        else
+            dwError = GetLastError();
+    }
+    m_pIn->pDst = nullptr;
+    return dwError;
+}
+
+PreloadReport CHostReader::Preload(const std::string& strLabel) {
+    CProgressBar bar(strLabel, 0);
+    g_progress = PreloadProgress{&bar, 0, -1};
+    m_pIn->pfnProgress = OnPreloadProgress;
+    m_pIn->dTime = 0;
+    SetLastError(ERROR_SUCCESS);
+    int rc = RvoDispatch(CMD_PRELOAD, m_pIn.get(), m_pIn.get(), &m_pHandle);
+    DWORD dwError = GetLastError();
+    bar.Finish();
+    const long long nAnnounced = g_progress.nTotal;
+    g_progress = PreloadProgress{};
+    if (rc != kHostDone) FailFile(m_path, "cannot be opened for preloading");
+
+    PreloadReport report;
+    const CRvoFile* file = m_pHandle->m_pRvoFile;
+    const long long nBlocks = file->m_arrPreloaded.GetSize();
+    // Raw storage modes keep one block per frame, the others one record per field.
+    const bool bRaw = file->m_nMode == rvo::RawFrames || file->m_nMode == rvo::PackedFrames;
+    report.nFramesLoaded = bRaw ? nBlocks : nBlocks / 2;
+    report.nFramesTotal = nAnnounced;
+    for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->m_arrPreloadedSizes.GetAt((int)i);
+    report.dwLastError = report.nFramesLoaded < report.nFramesTotal ? dwError : 0;
+    return report;
+}

@@ -1,0 +1,22 @@
+// PNG files as the tool reads and writes them: 8-bit pixels in the module's
+// byte order (blue, green, red, alpha) with straight (not premultiplied) alpha.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+struct PngPicture {
+    int nWidth = 0;
+    int nHeight = 0;
+    std::vector<DWORD> pixels;   // packed, top row first
+};
+
+// Reads any PNG libpng understands (palette, grey, 16-bit and so on are
+// converted); throws a ToolFailure naming the file when it cannot.
+PngPicture ReadPng(const std::string& path);
+
+// Writes nWidth x nHeight pixels with row step nStride; throws a ToolFailure
+// naming the file when it cannot.
+void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight, int nStride);
