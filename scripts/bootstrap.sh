@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every system package the build, the tests, the benchmarks and the demo need.
+# Installs every system package the build, the tests, the benchmarks and the demo need
+# (ffmpeg: the rvo tool's end-to-end test and the reader benchmark's peer;
+# util-linux: setpriv, for the page-lock limit test).
 # Idempotent: it asks apt only for what is missing.
 set -euo pipefail
 
@@ -10,7 +12,8 @@ NATIVE=(cmake make g++ pkg-config git
         googletest libgtest-dev libgmock-dev libbenchmark-dev
         libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libcli11-dev
         gcc-multilib g++-multilib qemu-user
-        clang-14 libclang-rt-14-dev valgrind)
+        clang-14 libclang-rt-14-dev valgrind
+        ffmpeg util-linux)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 missing=()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# What `make demo` runs: a short synthetic movie written in every writable
-# storage mode through the module's host commands, read back, and listed.
+# What `make demo` runs: a synthetic movie of rendered titles written in every
+# writable storage mode through the module's host commands, verified, read
+# back, preloaded and played from memory, with a table of the figures and a
+# contact sheet PNG; then the packed file's header as `rvo info` shows it.
 # Usage: bash scripts/demo.sh BUILD_DIR   (the release build folder, e.g. build)
 set -euo pipefail
 
@@ -15,9 +17,7 @@ if [ ! -x "$RVO" ]; then
 fi
 
 "$RVO" demo --out "$OUT"
-for name in demo-jpeg demo-raw demo-packed; do
-    echo
-    "$RVO" info "$OUT/$name.rvo"
-done
 echo
-echo "The files are in $OUT/; 'rvo info --json FILE' gives the same as JSON."
+"$RVO" info "$OUT/demo-packed.rvo"
+echo
+echo "Next: $RVO --help lists every subcommand; $RVO decode $OUT/demo-jpeg.rvo -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1280x720 -i - demo.mp4"

@@ -96,11 +96,14 @@ void RunBench(const BenchOptions& o) {
 
 void RegisterBench(CLI::App& app) {
     auto opts = std::make_shared<BenchOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "bench", "Run the benchmark programs (codec, encoder, reader, delivery) and print their tables. Every "
-                 "figure is compared with a baseline (memcpy of the same frames, or plain libjpeg) measured in "
-                 "the same run, so the ratios hold across machines better than the times do.");
-    cmd->footer("Examples:\n  rvo bench\n  rvo bench reader delivery\n"
+    CLI::App* cmd = app.add_subcommand("bench", "Run the benchmark programs and print their tables of ratios to a baseline.");
+    cmd->footer(
+                "Run the benchmark programs (codec, encoder, reader, delivery) and print their\n"
+                "tables. Every figure is compared with a baseline (memcpy of the same frames,\n"
+                "or plain libjpeg) measured in the same run, so the ratios hold across machines\n"
+                "better than the times do.\n"
+                "\n"
+                "Examples:\n  rvo bench\n  rvo bench reader delivery\n"
                 "The programs are looked up in bench/ next to the rvo program (build/bench/ after make).");
     cmd->add_option("--bench-dir", opts->strDir, "folder of the benchmark programs");
     cmd->add_option("NAME", opts->names, "which benchmarks (default: all)")

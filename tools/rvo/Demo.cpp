@@ -260,12 +260,15 @@ void RunDemo(const DemoOptions& o) {
 
 void RegisterDemo(CLI::App& app) {
     auto opts = std::make_shared<DemoOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "demo", "Make a synthetic movie of rendered titles (gradients and shapes with soft alpha edges), write it "
-                "in every writable storage mode through the module's host commands, verify it, read it back, "
-                "preload it and play it from memory; print a table of file size, encode, read, preload and "
-                "delivery times and PSNR against the source, and write a contact sheet PNG of decoded frames.");
-    cmd->footer("Example:\n  rvo demo --out demo-out && rvo info demo-out/demo-packed.rvo");
+    CLI::App* cmd = app.add_subcommand("demo", "Make a synthetic movie, write it in every mode, read it back; table and contact sheet.");
+    cmd->footer(
+                "Make a synthetic movie of rendered titles (gradients and shapes with soft\n"
+                "alpha edges), write it in every writable storage mode through the module's\n"
+                "host commands, verify it, read it back, preload it and play it from memory;\n"
+                "print a table of file size, encode, read, preload and delivery times and PSNR\n"
+                "against the source, and write a contact sheet PNG of decoded frames.\n"
+                "\n"
+                "Example:\n  rvo demo --out demo-out && rvo info demo-out/demo-packed.rvo");
     cmd->add_option("--out", opts->outDir, "folder for the demo files")->capture_default_str();
     cmd->add_option("--frames", opts->nFrames, "number of frames")->check(CLI::Range(1, 1000))->capture_default_str();
     cmd->add_option("--width", opts->nWidth, "frame width")->check(CLI::Range(32, 4096))->capture_default_str();

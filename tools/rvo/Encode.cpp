@@ -145,14 +145,18 @@ void RunEncode(const EncodeOptions& o) {
 
 void RegisterEncode(CLI::App& app) {
     auto opts = std::make_shared<EncodeOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "encode", "Write frames into a new RVO file through the module's host commands (create, write each "
-                  "frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes per pixel: blue, green, "
-                  "red, alpha; frames back to back; --size required) or one or more PNG files, one frame each.");
-    cmd->footer("Modes: jpeg (JpegBlobs, lossy, an alpha and a colour JPEG stream per frame), raw (RawFrames, "
-                "uncompressed), packed (PackedFrames, lossless run-length).\n\n"
+    CLI::App* cmd = app.add_subcommand("encode", "Write frames (raw BGRA on stdin, or PNG files) into a new RVO file.");
+    cmd->footer(
+                "Write frames into a new RVO file through the module's host commands (create,\n"
+                "write each frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes\n"
+                "per pixel: blue, green, red, alpha; frames back to back; --size required) or\n"
+                "one or more PNG files, one frame each.\n"
+                "\n"
+                "Modes: jpeg (JpegBlobs: lossy, an alpha and a colour JPEG stream per frame),\n"
+                "raw (RawFrames: uncompressed), packed (PackedFrames: lossless run-length).\n\n"
                 "Examples:\n"
-                "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - | rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
+                "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - |\n"
+                "      rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
                 "  rvo encode --mode jpeg -o titles.rvo title0001.png title0002.png title0003.png");
     cmd->add_option("--mode", opts->strMode, "storage mode: jpeg, raw or packed")
         ->required()

@@ -74,12 +74,15 @@ void RunPreload(const PreloadOptions& o) {
 
 void RegisterPreload(CLI::App& app) {
     auto opts = std::make_shared<PreloadOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "preload", "Preload an RVO file into page-locked memory the way a host does (command 9, with a progress "
-                   "bar), then deliver every frame from memory (command 7) and report the memory locked and "
-                   "the delivery speed. Raw and packed files are kept as raw frames, JPEG files as run-length "
-                   "coded fields. The page-lock limit (RLIMIT_MEMLOCK) is raised first where this is allowed.");
-    cmd->footer("Example:\n  rvo preload movie.rvo\n"
+    CLI::App* cmd = app.add_subcommand("preload", "Preload an RVO file into locked memory; report the memory and delivery speed.");
+    cmd->footer(
+                "Preload an RVO file into page-locked memory the way a host does (command 9,\n"
+                "with a progress bar), then deliver every frame from memory (command 7) and\n"
+                "report the memory locked and the delivery speed. Raw and packed files are kept\n"
+                "as raw frames, JPEG files as run-length coded fields. The page-lock limit\n"
+                "(RLIMIT_MEMLOCK) is raised first where this is allowed.\n"
+                "\n"
+                "Example:\n  rvo preload movie.rvo\n"
                 "Exit 1 when preloading stops early, with the reason (for instance the page-lock limit).");
     cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
     cmd->add_flag("--keep-memlock-limit", opts->bKeepLimit, "leave RLIMIT_MEMLOCK as it is");

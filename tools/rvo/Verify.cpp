@@ -124,11 +124,14 @@ VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
 
 void RegisterVerify(CLI::App& app) {
     auto path = std::make_shared<std::string>();
-    CLI::App* cmd = app.add_subcommand(
-        "verify", "Check that every frame of an RVO file decodes, with the module's own checks: every record "
-                  "of a raw or packed file is read and checked, every picture blob of a JPEG file decoded, "
-                  "every still image of an image list read. Exit 1 names the first frame that does not.");
-    cmd->footer("Example:\n  rvo verify movie.rvo && echo intact");
+    CLI::App* cmd = app.add_subcommand("verify", "Check that every frame of an RVO file decodes.");
+    cmd->footer(
+                "Check that every frame of an RVO file decodes, with the module's own checks:\n"
+                "every record of a raw or packed file is read and checked, every picture blob\n"
+                "of a JPEG file decoded, every still image of an image list read. Exit 1 names\n"
+                "the first frame that does not.\n"
+                "\n"
+                "Example:\n  rvo verify movie.rvo && echo intact");
     cmd->add_option("FILE", *path, "the RVO file")->required();
     cmd->callback([path] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
