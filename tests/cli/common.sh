@@ -32,6 +32,21 @@ expect_failure() {
 # u32 at offset of a file, little-endian.
 u32_at() { od -A n -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
 
+# Index-archive pieces of an image-list file, byte by byte: a u32, zero bytes,
+# an archive string (UTF-16 marker and length, then the text), and one index
+# record naming a still image: record KIND NAME START LAST.
+u32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"; }
+zeros() { head -c "$1" /dev/zero; }
+name() {
+    printf '\xff\xfe\xff'
+    printf "$(printf '\\x%02x' ${#1})"
+    for ((i = 0; i < ${#1}; i++)); do printf '%s\x00' "${1:i:1}"; done
+}
+record() {   # kind name start last
+    u32 0; u32 "$1"; name "$2"; u32 0; u32 0; u32 "$3"; u32 "$4"; u32 1; u32 0; u32 0; u32 0; u32 0
+    zeros 64; u32 0; zeros 32
+}
+
 finish() {
     [ "$failures" = 0 ] && echo "all $1 checks passed"
     exit $((failures > 0))

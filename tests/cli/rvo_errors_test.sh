@@ -107,6 +107,7 @@ done
 expect_failure "stdin: input ends inside frame 1 \(" -- bash -c "head -c $((FRAME + 100)) '$DIR/frames.bgra' |
     '$RVO' encode --mode raw --size ${W}x${H} -o '$DIR/partial.rvo' -"
 expect_failure "stdin: no frames" -- "$RVO" encode --mode raw --size ${W}x${H} -o "$DIR/empty.rvo" - </dev/null
+[ ! -e "$DIR/empty.rvo" ] || fail "an encode without frames left a file behind"
 expect_failure "text.rvo: not a readable PNG" -- "$RVO" encode --mode raw -o "$x" "$DIR/text.rvo"
 expect_failure "nofolder/x.rvo: cannot be created: no such folder" -- "$RVO" encode --mode raw --size ${W}x${H} \
     -o "$DIR/nofolder/x.rvo" - <"$DIR/frames.bgra"

@@ -7,20 +7,7 @@ set -uo pipefail
 RVO="$1"
 DIR="$2/cli-info"
 rm -rf "$DIR" && mkdir -p "$DIR"
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect CODE PATTERN-IN-STDERR-or-STDOUT -- command...
-expect() {
-    local code="$1" pattern="$2"
-    shift 3
-    local out rc
-    out=$("$@" 2>&1)
-    rc=$?
-    [ "$rc" = "$code" ] || fail "'$*' exited $rc, expected $code: $out"
-    [ -z "$pattern" ] || grep -Eq -- "$pattern" <<<"$out" || fail "'$*' output lacks /$pattern/: $out"
-}
+source "$(dirname "$0")/common.sh"
 
 expect 0 "PackedFrames +demo-packed.rvo" -- "$RVO" demo --out "$DIR" --frames 3 --width 48 --height 32
 
@@ -42,17 +29,6 @@ expect 0 '"mode": 5, "width": 48, "height": 32, "entryCount": 3, "frameCount": 3
 
 # An image-list file written byte by byte: header, then two index records
 # naming still images (frames 0-4 and 5-9), no blobs.
-u32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"; }
-zeros() { head -c "$1" /dev/zero; }
-name() {
-    printf '\xff\xfe\xff'
-    printf "$(printf '\\x%02x' ${#1})"
-    for ((i = 0; i < ${#1}; i++)); do printf '%s\x00' "${1:i:1}"; done
-}
-record() {   # kind name start last
-    u32 0; u32 "$1"; name "$2"; u32 0; u32 0; u32 "$3"; u32 "$4"; u32 1; u32 0; u32 0; u32 0; u32 0
-    zeros 64; u32 0; zeros 32
-}
 {
     printf 'QARVOV10'; u32 160; u32 2; u32 10; u32 2; u32 320; u32 240; zeros 128
     record 2 'C:/stills/a.png' 0 4

@@ -21,7 +21,7 @@ FRAME=$((W * H * 4))
 CLIP="testsrc2=size=${W}x${H}:rate=10,gblur=sigma=1.5,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='128+127*sin(X/9+Y/13+T)'"
 clip() { ffmpeg -v error -f lavfi -i "$CLIP" -frames:v $N -f rawvideo -pix_fmt bgra -; }
 # One line per frame: its MD5 as ffmpeg computes it from raw BGRA on stdin.
-frame_md5() { ffmpeg -v error -f rawvideo -pix_fmt bgra -s ${W}x${H} -i - -f framemd5 - | grep -v '^#' | awk -F, '{print $NF}'; }
+frame_md5() { ffmpeg -v error -f rawvideo -pix_fmt bgra -s ${W}x${H} -i - -f framemd5 - | grep -v '^#' | awk -F, '{gsub(/ /, "", $NF); print $NF}'; }
 
 clip >"$DIR/source.bgra" || fail "ffmpeg cannot make the clip"
 [ "$(stat -c %s "$DIR/source.bgra")" = $((N * FRAME)) ] || fail "ffmpeg clip has the wrong size"
@@ -71,5 +71,24 @@ for i in 1 2 3; do
     [ "$(png_md5 "$DIR/png-in/in0$i.png")" = "$(png_md5 "$DIR/png-out/frame000$((i - 1)).png")" ] ||
         fail "PNG frame $i differs after the round trip"
 done
+
+# An image-list file (written byte by byte) naming two of those PNG files, the
+# first by its full path, the second in a folder that does not exist, so that
+# the module finds it in the movie's own folder. The default image services
+# read them; at the movie's frame size the pixels come through unchanged.
+cp "$DIR/png-in/in02.png" "$DIR/png-in/in03.png" "$DIR/png-out/"
+{
+    printf 'QARVOV10'; u32 160; u32 2; u32 4; u32 2; u32 $W; u32 $H; zeros 128
+    record 2 "$DIR/png-out/in02.png" 0 1
+    record 2 "C:/elsewhere/in03.png" 2 3
+} >"$DIR/png-out/stills.rvo"
+expect 0 "^$DIR/png-out/stills.rvo: 4 frames, all decode \(ImageList, 2 pictures checked\)" -- \
+    "$RVO" verify "$DIR/png-out/stills.rvo"
+"$RVO" decode "$DIR/png-out/stills.rvo" -o - | frame_md5 >"$DIR/stills.md5"
+for i in 2 3; do png_md5 "$DIR/png-in/in0$i.png"; png_md5 "$DIR/png-in/in0$i.png"; done | awk '{print $1}' >"$DIR/stills-expected.md5"
+cmp -s "$DIR/stills.md5" "$DIR/stills-expected.md5" || fail "image-list frames differ from their PNG files"
+rm "$DIR/png-out/in03.png"
+expect_failure "stills.rvo: frame 2 does not decode \(still image 'C:/elsewhere/in03.png' of entry 1" -- \
+    "$RVO" verify "$DIR/png-out/stills.rvo"
 
 finish "rvo round-trip"

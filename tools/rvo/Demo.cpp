@@ -240,9 +240,9 @@ void RunDemo(const DemoOptions& o) {
         std::printf("%-13s %-16s %12llu %10.2f %10.2f %11.1f %10.3f %10s\n", kModes[i].pszName, kModes[i].pszFile,
                     r.nFileBytes, r.encodeMs, r.readMs, r.preloadMs, r.deliveryMs, r.diff.PsnrText().c_str());
     }
-    std::printf("\nRaw frames are %llu bytes each (%llu for the movie). Read: frames decoded from the file through "
-                "command 7; delivery: both fields of a frame from the preload cache. PSNR over all four bytes of "
-                "every pixel against the source; inf = identical.\n",
+    std::printf("\nRaw frames are %llu bytes each (%llu for the movie). Read: a frame decoded from the file\n"
+                "through command 7; delivery: both fields of a frame from the preload cache. PSNR: over all\n"
+                "four bytes of every pixel against the source; inf = identical.\n",
                 4ull * nPixels, 4ull * nPixels * (unsigned long long)n);
     for (size_t i = 0; i < results.size() && i < std::size(kModes); i++)
         if (!results[i].strNote.empty()) std::printf("%s: %s\n", kModes[i].pszName, results[i].strNote.c_str());

@@ -131,7 +131,12 @@ void RunEncode(const EncodeOptions& o) {
     writer.Close();
     inModule += Clock::now() - t;
     double ms = std::chrono::duration<double, std::milli>(inModule).count();
-    if (k == 0) FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
+    if (k == 0) {
+        // A movie without frames is of no use to anyone; leave nothing behind.
+        std::error_code ec;
+        std::filesystem::remove(o.strOutput, ec);
+        FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
+    }
 
     std::error_code ec;
     unsigned long long bytes = std::filesystem::file_size(o.strOutput, ec);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "container/RvoFormat.h"
 #include "platform/LastError.h"
@@ -38,7 +39,6 @@ HostFrameBuffer BufferOver(const DWORD* pPixels, int nWidth, int nHeight, int nS
 struct PreloadProgress {
     CProgressBar* pBar = nullptr;
     long long nTotal = 0;
-    long long nLast = -1;
 };
 PreloadProgress g_progress;
 
@@ -48,7 +48,6 @@ int OnPreloadProgress(int k) {
         g_progress.nTotal = -(long long)k;
         if (g_progress.pBar) g_progress.pBar->SetTotal(g_progress.nTotal);
     } else {
-        g_progress.nLast = k;
         if (g_progress.pBar) g_progress.pBar->Update(k + 1);
     }
     return 1;
@@ -163,22 +162,35 @@ DWORD CHostReader::ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeigh
     m_pIn->rcRegion = RECT{0, 0, nWidth, nHeight};
     m_pIn->nDeliveryMode = bAllowCache ? 0 : 2;
     DWORD dwError = 0;
-    // Command 7 reports no decode failure; the module's last error does.
+    // Command 7 reports no decode failure. A last error left behind hints at
+    // one, but steps that recover (a still image found on the second try)
+    // leave one too; the reader's own result for the frame settles it.
     for (int parity = 0; parity < 2 && !dwError; parity++) {
         m_pIn->dTime = (2.0 * (double)k + parity) * kFieldDuration;
         SetLastError(ERROR_SUCCESS);
         if (RvoDispatch(CMD_READ_FRAME, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone)
             dwError = ERROR_INVALID_FUNCTION;
-        else
-            dwError = GetLastError();
+        else if (GetLastError() != ERROR_SUCCESS)
+            dwError = ReadFrameDirectly(k, nWidth, nHeight);
     }
     m_pIn->pDst = nullptr;
     return dwError;
 }
 
+DWORD CHostReader::ReadFrameDirectly(long long k, int nWidth, int nHeight) {
+    CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
+    if (!file) return ERROR_INVALID_FUNCTION;
+    const LONG nLast = m_pHandle->m_nLastFrame;
+    const unsigned frame = (unsigned)(k < nLast ? k : nLast);
+    std::vector<DWORD> scratch((size_t)nWidth * (size_t)nHeight);
+    SetLastError(ERROR_SUCCESS);
+    if (file->ReadFrame((unsigned)file->LocateFrame(frame), scratch.data(), nWidth, nHeight, TRUE, nWidth)) return 0;
+    return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_FUNCTION;
+}
+
 PreloadReport CHostReader::Preload(const std::string& strLabel) {
     CProgressBar bar(strLabel, 0);
-    g_progress = PreloadProgress{&bar, 0, -1};
+    g_progress = PreloadProgress{&bar, 0};
     m_pIn->pfnProgress = OnPreloadProgress;
     m_pIn->dTime = 0;
     SetLastError(ERROR_SUCCESS);

@@ -73,6 +73,9 @@ public:
     PreloadReport Preload(const std::string& strLabel);
 
 private:
+    // The reader's own result for frame k, read into scratch memory.
+    DWORD ReadFrameDirectly(long long k, int nWidth, int nHeight);
+
     std::string m_path;
     std::unique_ptr<HostMediaInfo> m_pIn;
     RvoHandle* m_pHandle = nullptr;
