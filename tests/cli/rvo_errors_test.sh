@@ -123,10 +123,19 @@ expect_failure "CodecBench: benchmark program not found" -- "$RVO" bench --bench
 # Preloading that the page-lock limit stops: without CAP_IPC_LOCK and with a
 # limit too small for one frame, the tool names the limit. (AddressSanitizer
 # turns mlock into a no-op, so a sanitized build locks nothing.)
-if [ -z "$SANITIZED" ] && command -v setpriv >/dev/null; then
+# A process with CAP_IPC_LOCK (root, usually) is not bound by the limit, so it
+# gives the capability up first; without the capability nothing needs dropping.
+nocap=""
+if (($(grep '^CapEff:' /proc/self/status | awk '{print "0x" $2}') >> 14 & 1)); then
+    nocap="setpriv --inh-caps=-ipc_lock --bounding-set=-ipc_lock"
+    $nocap true 2>/dev/null || nocap="skip"
+fi
+if [ -z "$SANITIZED" ] && [ "$nocap" != skip ]; then
     "$RVO" encode --mode raw --size 200x200 -o "$DIR/big.rvo" - < <(head -c $((3 * 200 * 200 * 4)) /dev/zero) >/dev/null
     expect_failure "big.rvo: preloading stopped after 0 of 3 frames: the page lock was refused \(RLIMIT_MEMLOCK\)" -- \
-        bash -c "ulimit -l 64 && setpriv --inh-caps=-ipc_lock --bounding-set=-ipc_lock '$RVO' preload --keep-memlock-limit '$DIR/big.rvo'"
+        bash -c "ulimit -l 64 && $nocap '$RVO' preload --keep-memlock-limit '$DIR/big.rvo'"
+else
+    echo "note: page-lock limit case not run (${SANITIZED:-cannot drop CAP_IPC_LOCK})"
 fi
 
 finish "rvo error"

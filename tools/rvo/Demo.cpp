@@ -212,7 +212,10 @@ void RunDemo(const DemoOptions& o) {
         res.preloadMs = MsSince(tp);
         if (pre.nFramesLoaded < n) {
             res.strNote = "preloaded " + std::to_string(pre.nFramesLoaded) + " of " + std::to_string(n) +
-                          " frames: " + DescribeLastError(pre.dwLastError);
+                          " frames: " + DescribeLastError(pre.dwLastError) +
+                          (pre.dwLastError == ERROR_WORKING_SET_QUOTA
+                               ? ", the limit is " + CurrentLockLimit() + " (see rvo preload --help)"
+                               : std::string());
         }
         double deliverMs = 0;
         for (int k = 0; k < pre.nFramesLoaded; k++) {
