@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/FramePattern.h"
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/PngFiles.h"
 #include "tools/rvo/Progress.h"
@@ -20,36 +21,6 @@ struct DecodeOptions {
     std::string strInput;
     std::string strOutput;
 };
-
-// True when pattern holds exactly one integer conversion (%d, %04d, %5d ...)
-// and otherwise only literal text and %%.
-bool IsFramePattern(const std::string& pattern) {
-    int nConversions = 0;
-    for (size_t i = 0; i < pattern.size(); i++) {
-        if (pattern[i] != '%') continue;
-        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            i++;
-            continue;
-        }
-        size_t j = i + 1;
-        if (j < pattern.size() && pattern[j] == '0') j++;
-        size_t digits = 0;
-        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && digits < 2) j++, digits++;
-        if (j >= pattern.size() || pattern[j] != 'd') return false;
-        nConversions++;
-        i = j;
-    }
-    return nConversions == 1;
-}
-
-std::string FrameFileName(const std::string& pattern, long long k) {
-    std::vector<char> buf(pattern.size() + 64);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(buf.data(), buf.size(), pattern.c_str(), (int)k);
-#pragma GCC diagnostic pop
-    return buf.data();
-}
 
 void RunDecode(const DecodeOptions& o) {
     const bool bStdout = o.strOutput == "-";
