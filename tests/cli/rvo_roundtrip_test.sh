@@ -42,6 +42,8 @@ for mode in jpeg raw packed; do
 
     expect 0 "^$f: $N frames, all decode" -- "$RVO" verify "$f"
     expect 0 "preloaded $N of $N frames" -- "$RVO" preload "$f"
+    expect 0 "^\\{\"file\": \"$f\", \"mode\": ${MODE_NUMBER[$mode]}, \"width\": $W, \"height\": $H, \"frames\": $N, \"framesLoaded\": $N, \"preloadMs\": [0-9.]+, \"bytesLocked\": [1-9][0-9]*, \"deliveryMsPerFrame\": [0-9.]+, \"pageLock\": \"[^\"]+\"\\}$" \
+        -- "$RVO" preload --json "$f"
 
     "$RVO" decode "$f" -o - >"$DIR/back-$mode.bgra" || fail "$mode: decode exited $?"
     [ "$(stat -c %s "$DIR/back-$mode.bgra")" = $((N * FRAME)) ] || fail "$mode: decoded $(stat -c %s "$DIR/back-$mode.bgra") bytes"

@@ -35,28 +35,6 @@ EntryView ViewOf(const RvoIndexEntry& e) {
                      e.m_dwFlags,      e.m_dwBlobOffset,          BlobFileBytes(e.m_hBlob)};
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += (char)c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
 // Frames an entry shows: its start frame alone when its last frame is 0 or -1.
 std::string FrameRange(const EntryView& e) {
     if (e.nLastFrame == 0 || e.nLastFrame == -1 || e.nLastFrame == e.nStartFrame)

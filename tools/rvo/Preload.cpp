@@ -17,6 +17,7 @@ namespace {
 struct PreloadOptions {
     std::string strInput;
     bool bKeepLimit = false;
+    bool bJson = false;
 };
 
 double Mb(unsigned long long n) { return (double)n / (1024.0 * 1024.0); }
@@ -41,12 +42,8 @@ void RunPreload(const PreloadOptions& o) {
     double preloadMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 
     const unsigned long long frameBytes = 4ull * (unsigned long long)cx * (unsigned long long)cy;
-    std::printf("%s: %s %dx%d, preloaded %lld of %lld frames in %.1f ms; %s\n", o.strInput.c_str(), ModeName(nMode),
-                cx, cy, report.nFramesLoaded, nFrames, preloadMs, strLimit.c_str());
+    double perFrame = 0;
     if (report.nFramesLoaded > 0) {
-        std::printf("  memory locked: %.2f MiB, %.3f MiB per frame (%.3f of the raw frame size)\n",
-                    Mb(report.nBytesLocked), Mb(report.nBytesLocked) / (double)report.nFramesLoaded,
-                    (double)report.nBytesLocked / (double)report.nFramesLoaded / (double)frameBytes);
         // Delivery: both fields of every preloaded frame through command 7.
         std::vector<DWORD> pixels((size_t)cx * (size_t)cy);
         auto t1 = std::chrono::steady_clock::now();
@@ -56,10 +53,26 @@ void RunPreload(const PreloadOptions& o) {
                 FailFile(o.strInput, "frame " + std::to_string(k) + " cannot be delivered from memory (" +
                                          DescribeLastError(dwError) + ")");
         }
-        double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
-        double perFrame = sec / (double)report.nFramesLoaded;
-        std::printf("  delivery from memory: %.3f ms/frame, %.0f frames/s, %.0f MB/s\n", perFrame * 1e3,
-                    1.0 / perFrame, (double)frameBytes / perFrame / 1e6);
+        perFrame = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count() /
+                   (double)report.nFramesLoaded;
+    }
+
+    if (o.bJson) {
+        std::printf("{\"file\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"frames\": %lld, "
+                    "\"framesLoaded\": %lld, \"preloadMs\": %.3f, \"bytesLocked\": %llu, "
+                    "\"deliveryMsPerFrame\": %.4f, \"pageLock\": %s}\n",
+                    JsonString(o.strInput).c_str(), nMode, cx, cy, nFrames, report.nFramesLoaded, preloadMs,
+                    report.nBytesLocked, perFrame * 1e3, JsonString(strLimit).c_str());
+    } else {
+        std::printf("%s: %s %dx%d, preloaded %lld of %lld frames in %.1f ms; %s\n", o.strInput.c_str(),
+                    ModeName(nMode), cx, cy, report.nFramesLoaded, nFrames, preloadMs, strLimit.c_str());
+        if (report.nFramesLoaded > 0) {
+            std::printf("  memory locked: %.2f MiB, %.3f MiB per frame (%.3f of the raw frame size)\n",
+                        Mb(report.nBytesLocked), Mb(report.nBytesLocked) / (double)report.nFramesLoaded,
+                        (double)report.nBytesLocked / (double)report.nFramesLoaded / (double)frameBytes);
+            std::printf("  delivery from memory: %.3f ms/frame, %.0f frames/s, %.0f MB/s\n", perFrame * 1e3,
+                        1.0 / perFrame, (double)frameBytes / perFrame / 1e6);
+        }
     }
     if (report.nFramesLoaded < report.nFramesTotal) {
         std::string why = DescribeLastError(report.dwLastError);
@@ -82,9 +95,10 @@ void RegisterPreload(CLI::App& app) {
                 "as raw frames, JPEG files as run-length coded fields. The page-lock limit\n"
                 "(RLIMIT_MEMLOCK) is raised first where this is allowed.\n"
                 "\n"
-                "Example:\n  rvo preload movie.rvo\n"
+                "Examples:\n  rvo preload movie.rvo\n  rvo preload --json movie.rvo | jq .deliveryMsPerFrame\n"
                 "Exit 1 when preloading stops early, with the reason (for instance the page-lock limit).");
     cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
     cmd->add_flag("--keep-memlock-limit", opts->bKeepLimit, "leave RLIMIT_MEMLOCK as it is");
+    cmd->add_flag("--json", opts->bJson, "print the figures as one JSON object (machine-readable)");
     cmd->callback([opts] { RunPreload(*opts); });
 }

@@ -28,5 +28,8 @@ void SetHostPath(HostMediaInfo& info, const std::string& path);
 // A module last-error code in words, for messages ("truncated", "read error").
 std::string DescribeLastError(DWORD dwError);
 
+// s as a JSON string literal, quotes included.
+std::string JsonString(const std::string& s);
+
 // Storage mode names as the tool prints them.
 const char* ModeName(LONG nMode);
