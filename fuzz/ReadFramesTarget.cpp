@@ -15,7 +15,7 @@ namespace rvofuzz {
 namespace {
 
 constexpr uint64_t kMaxPixels = 64 * 64;
-constexpr int kMaxFrames = 40;
+constexpr int kMaxFrames = 16;
 
 }  // namespace
 
