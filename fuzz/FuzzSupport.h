@@ -34,9 +34,8 @@ std::u16string Wide(const std::string& s);
 
 uint32_t GetU32(const uint8_t* p);
 
-// The frame a file's header claims, when the input holds a header: 0 when it
-// is within nMaxPixels (or the input has no header), 1 when it is larger and
-// the target should skip the input.
+// True when the input holds a header whose frame is larger than nMaxPixels:
+// the targets that read frames skip it, so that every input runs quickly.
 bool HeaderFrameTooLarge(const uint8_t* p, size_t n, uint64_t nMaxPixels);
 
 // A host buffer of nStride x nHeight pixels with nPad canary pixels before and
