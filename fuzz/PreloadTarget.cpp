@@ -39,7 +39,7 @@ int PreloadTarget(const uint8_t* p, size_t n) {
     Expect(f->m_arrPreloaded.GetSize() == f->m_arrPreloadedSizes.GetSize(), "cache blocks and sizes disagree");
     const LONG cx = std::clamp<LONG>(f->m_sizeFrame.cx, 1, (LONG)kMaxPixels);
     const LONG cy = std::clamp<LONG>(f->m_sizeFrame.cy, 1, (LONG)kMaxPixels);
-    const int nFrames = std::min(pHandle->m_nLastFrame + 2, kMaxFrames);
+    const int nFrames = (int)std::min<LONGLONG>((LONGLONG)pHandle->m_nLastFrame + 2, kMaxFrames);
 
     CanaryBuffer host(cx + 5, cy + 3);
     HostFrameBuffer dst{};
