@@ -16,6 +16,11 @@ namespace rvofuzz {
 namespace {
 
 std::string g_strDir;
+std::vector<std::string> g_arrScratch;   // removed when the process ends
+
+void RemoveScratch() {
+    for (const std::string& path : g_arrScratch) std::remove(path.c_str());
+}
 
 // A still named in an index never comes from the disk: a fuzzed name may be
 // any path, including devices that never end.
@@ -51,11 +56,14 @@ void Setup() {
     if (pszDir && *pszDir) g_strDir = pszDir;
     else if (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0) g_strDir = "/dev/shm";
     else g_strDir = "/tmp";
+    std::atexit(RemoveScratch);
 }
 
 std::string ScratchPath(const char* tag) {
     Setup();
-    return g_strDir + "/rvofuzz-" + std::to_string((long)getpid()) + "-" + tag + ".rvo";
+    std::string path = g_strDir + "/rvofuzz-" + std::to_string((long)getpid()) + "-" + tag + ".rvo";
+    if (std::find(g_arrScratch.begin(), g_arrScratch.end(), path) == g_arrScratch.end()) g_arrScratch.push_back(path);
+    return path;
 }
 
 void WriteScratch(const std::string& path, const uint8_t* p, size_t n) {
