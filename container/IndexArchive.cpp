@@ -63,31 +63,6 @@ private:
     HGLOBAL m_h;
 };
 
-void WriteName(CArchive& ar, const CString& s) {
-    AfxWriteStringLength(ar, (ULONGLONG)s.GetLength(), TRUE);
-    for (char16_t c : s.Str()) ar << (WORD)c;
-}
-
-// A name of either form; its length is checked against the limit and the rest
-// of the file before anything is allocated.
-void ReadName(CArchive& ar, CString& s) {
-    int nCharSize = 1;
-    ULONGLONG n = AfxReadStringLength(ar, nCharSize);
-    if (n > 0x7FFFFFFFull) AfxThrowOleException(E_INVALIDARG);   // negative as the archive's int
-    if (n > rvo::kMaxNameChars) AfxThrowArchiveException(CArchiveException::badIndex);
-    ULONGLONG nBytes = n * (ULONGLONG)nCharSize;
-    if (nBytes > ar.BytesLeft()) AfxThrowArchiveException(CArchiveException::endOfFile);
-    std::vector<BYTE> raw((size_t)nBytes);
-    ar.ReadExact(raw.data(), (UINT)nBytes);
-    if (nCharSize == 2) {
-        std::u16string w((size_t)n, u'\0');
-        for (size_t i = 0; i < (size_t)n; i++) w[i] = (char16_t)(raw[2 * i] | (raw[2 * i + 1] << 8));
-        s = CString(std::move(w));
-    } else {
-        s = CString(FromAnsi(reinterpret_cast<const char*>(raw.data()), raw.size()));
-    }
-}
-
 }  // namespace
 
 void WriteBlob(CArchive& ar, HGLOBAL hBlob) {
@@ -148,7 +123,7 @@ BOOL GetBlobDimensions(HGLOBAL hBlob, LONG* pWidth, LONG* pHeight) {
 
 void WriteEntry(CArchive& ar, const RvoIndexEntry& e) {
     ar << e.m_dwReserved0 << e.m_nKind;
-    WriteName(ar, e.m_strName);
+    ar << e.m_strName;
     ar << e.m_dwReserved12 << e.m_dwReserved16 << e.m_nStartFrame << e.m_nLastFrame << e.m_dwFlags;
     ar << (DWORD)(e.m_hBlob ? 1 : 0);
     if (e.m_hBlob) WriteBlob(ar, e.m_hBlob);
@@ -164,7 +139,7 @@ void WriteEntry(CArchive& ar, const RvoIndexEntry& e) {
 void ReadEntry(CArchive& ar, RvoIndexEntry& e) {
     e.Clear();
     ar >> e.m_dwReserved0 >> e.m_nKind;
-    ReadName(ar, e.m_strName);
+    ReadArchiveString(ar, e.m_strName, rvo::kMaxNameChars);
     ar >> e.m_dwReserved12 >> e.m_dwReserved16 >> e.m_nStartFrame >> e.m_nLastFrame >> e.m_dwFlags;
     DWORD dwBlobFlag;
     ar >> dwBlobFlag;

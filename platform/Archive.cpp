@@ -143,13 +143,15 @@ CArchive& operator<<(CArchive& ar, const CString& s) {
     return ar;
 }
 
-CArchive& operator>>(CArchive& ar, CString& s) {
+void ReadArchiveString(CArchive& ar, CString& s, ULONGLONG nMaxChars) {
     int nCharSize;
     ULONGLONG n = AfxReadStringLength(ar, nCharSize);
     if (n > 0x7FFFFFFFull) AfxThrowOleException(E_INVALIDARG);   // a negative length as the archive's int
+    if (n > nMaxChars) AfxThrowArchiveException(CArchiveException::badIndex);
     // The text must lie in the file: a forged length never reaches the allocator.
-    if (n * (ULONGLONG)nCharSize > ar.BytesLeft()) AfxThrowArchiveException(CArchiveException::endOfFile);
-    std::vector<BYTE> raw((size_t)(n * (ULONGLONG)nCharSize));
+    ULONGLONG nBytes = n * (ULONGLONG)nCharSize;
+    if (nBytes > ar.BytesLeft()) AfxThrowArchiveException(CArchiveException::endOfFile);
+    std::vector<BYTE> raw((size_t)nBytes);
     ar.ReadExact(raw.data(), (UINT)raw.size());
     if (nCharSize == 2) {
         std::u16string w((size_t)n, u'\0');
@@ -158,5 +160,9 @@ CArchive& operator>>(CArchive& ar, CString& s) {
     } else {
         s = CString(FromAnsi(reinterpret_cast<const char*>(raw.data()), raw.size()));
     }
+}
+
+CArchive& operator>>(CArchive& ar, CString& s) {
+    ReadArchiveString(ar, s, 0x7FFFFFFFull);
     return ar;
 }

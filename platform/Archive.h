@@ -66,3 +66,5 @@ CArchive& operator<<(CArchive& ar, const CString& s);
 // Reads either form; 8-bit text is taken in the ANSI code page. A length that
 // cannot fit the rest of the file raises endOfFile before anything is allocated.
 CArchive& operator>>(CArchive& ar, CString& s);
+// The same with a limit on the length: a longer string raises badIndex.
+void ReadArchiveString(CArchive& ar, CString& s, ULONGLONG nMaxChars);
