@@ -75,6 +75,15 @@ void WriteScratch(const std::string& path, const uint8_t* p, size_t n) {
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
+HostMediaInfo HostRecordFor(const std::string& path) {
+    HostMediaInfo in{};
+    const std::u16string wide = Wide(path);
+    Expect(wide.size() < kHostPathChars, "scratch path longer than the host's field");
+    std::memcpy(in.szPath, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+    in.dFieldDuration = 1.0;
+    return in;
+}
+
 uint32_t GetU32(const uint8_t* p) {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Types.h"
+#include "plugin/HostRecords.h"
 
 namespace rvofuzz {
 
@@ -33,6 +34,9 @@ void WriteScratch(const std::string& path, const uint8_t* p, size_t n);
 std::u16string Wide(const std::string& s);
 
 uint32_t GetU32(const uint8_t* p);
+
+// A host parameter record naming the scratch file, with one field per time unit.
+HostMediaInfo HostRecordFor(const std::string& path);
 
 // True when the input holds a header whose frame is larger than nMaxPixels:
 // the targets that read frames skip it, so that every input runs quickly.

@@ -15,9 +15,7 @@ int OpenQueryTarget(const uint8_t* p, size_t n) {
     WriteScratch(path, p, n);
     const std::u16string wide = Wide(path);
 
-    HostMediaInfo in{}, out{};
-    std::memcpy(in.szPath, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
-    in.dFieldDuration = 1.0;
+    HostMediaInfo in = HostRecordFor(path), out{};
     const int nResult = RvoDispatch(CMD_GET_FILE_INFO, &in, &out, nullptr);
     Expect(nResult == kHostDone || nResult == kHostFailed, "file info: unknown result");
 

@@ -23,11 +23,7 @@ int PreloadTarget(const uint8_t* p, size_t n) {
     if (HeaderFrameTooLarge(p, n, kMaxPixels)) return 0;
     const std::string path = ScratchPath("preload");
     WriteScratch(path, p, n);
-    const std::u16string wide = Wide(path);
-
-    HostMediaInfo in{};
-    std::memcpy(in.szPath, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
-    in.dFieldDuration = 1.0;
+    HostMediaInfo in = HostRecordFor(path);
     RvoHandle* pHandle = nullptr;
     const int nResult = RvoDispatch(CMD_PRELOAD, &in, nullptr, &pHandle);
     Expect(nResult == kHostDone || nResult == kHostFailed, "preload: unknown result");

@@ -24,11 +24,7 @@ int ReadFramesTarget(const uint8_t* p, size_t n) {
     if (HeaderFrameTooLarge(p, n, kMaxPixels)) return 0;
     const std::string path = ScratchPath("read");
     WriteScratch(path, p, n);
-    const std::u16string wide = Wide(path);
-
-    HostMediaInfo in{};
-    std::memcpy(in.szPath, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
-    in.dFieldDuration = 1.0;
+    HostMediaInfo in = HostRecordFor(path);
     RvoHandle* pHandle = nullptr;
     if (RvoDispatch(CMD_OPEN_READ, &in, nullptr, &pHandle) != kHostDone) {
         RvoDispatch(CMD_CLOSE, &in, nullptr, &pHandle);
