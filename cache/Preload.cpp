@@ -7,14 +7,13 @@
 #include "container/Limits.h"
 #include "container/RvoFile.h"
 #include "platform/CString.h"
+#include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 
 using namespace rvo;
 
 namespace {
-
-constexpr UINT kOpenForPreload = 0x20;   // modeRead | shareDenyWrite
 
 // Movies that come through an external frame source; none is ever attached.
 bool IsAviPath(const WCHAR* pszPath) {
@@ -60,9 +59,9 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     // Delivery finds frame i at cache position i, so loading always starts at frame 0.
     if (nFirst > 0) return Fail(ERROR_INVALID_PARAMETER);
     SetLastError(ERROR_SUCCESS);
-    if (!Open(pszPath, kOpenForPreload)) return FailKeeping(ERROR_FILE_NOT_FOUND);
+    if (!Open(pszPath, CFile::modeRead | CFile::shareDenyWrite)) return FailKeeping(ERROR_FILE_NOT_FOUND);
 
-    const bool bRaw = m_nMode == RawFrames || m_nMode == PackedFrames;
+    const bool bRaw = IsRecordMode(m_nMode);
     const LONG nFrames = LoadCount(bRaw ? m_nEntryCount : GetEntryCount(), nLast);
     const LONG cx = m_nWidth;
     const LONG cy = m_nHeight;

@@ -216,11 +216,11 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
         delete[] pWork;
         return nullptr;
     }
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_WIDTH, (DWORD)nWidth);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
+    StoreLe32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
+    StoreLe32(p + JPEG_BLOB_OFS_WIDTH, (DWORD)nWidth);
+    StoreLe32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
+    StoreLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
+    StoreLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
     std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork, (size_t)dwAlphaBytes + dwColourBytes);
     std::memset(p + nBlock - JPEG_BLOB_TAIL_BYTES, 0, JPEG_BLOB_TAIL_BYTES);
     GlobalUnlock(hBlob);
@@ -407,14 +407,14 @@ BOOL CJpeEngine::LockBlob(JpegBlobInfo* pInfo, HGLOBAL h, BOOL bLock) {
     // The header and both stream lengths must lie within the block before
     // anything reads a stream.
     size_t nBlock = GlobalSize(h);
-    if (nBlock < JPEG_BLOB_HEADER_BYTES || JpegBlobGetU32(p + JPEG_BLOB_OFS_MAGIC) != JPEG_BLOB_MAGIC)
+    if (nBlock < JPEG_BLOB_HEADER_BYTES || LoadLe32(p + JPEG_BLOB_OFS_MAGIC) != JPEG_BLOB_MAGIC)
         return Fail(ERROR_INVALID_HANDLE);
-    DWORD dwColourBytes = JpegBlobGetU32(p + JPEG_BLOB_OFS_COLOUR_BYTES);
-    DWORD dwAlphaBytes = JpegBlobGetU32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
+    DWORD dwColourBytes = LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES);
+    DWORD dwAlphaBytes = LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
     if ((ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes > nBlock)
         return Fail(ERROR_INVALID_HANDLE);
-    pInfo->width = (LONG)JpegBlobGetU32(p + JPEG_BLOB_OFS_WIDTH);
-    pInfo->height = (LONG)JpegBlobGetU32(p + JPEG_BLOB_OFS_HEIGHT);
+    pInfo->width = (LONG)LoadLe32(p + JPEG_BLOB_OFS_WIDTH);
+    pInfo->height = (LONG)LoadLe32(p + JPEG_BLOB_OFS_HEIGHT);
     pInfo->colourBytes = dwColourBytes;
     pInfo->alphaBytes = dwAlphaBytes;
     pInfo->data = (BYTE*)p + JPEG_BLOB_HEADER_BYTES;

@@ -19,8 +19,6 @@ using namespace rvo;
 
 namespace {
 
-bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
-
 // The size of record 0's image from the host, for files whose header lacks one.
 void QueryMissingSize(CRvoFile& f) {
     if (!((f.m_nMode == ImageList && f.m_nWidth < 1) || f.m_nHeight < 1)) return;

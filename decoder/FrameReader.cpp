@@ -122,7 +122,7 @@ int CRvoFile::FindEntry(unsigned frame) {
 
 int CRvoFile::LocateFrame(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
-    if (m_nMode == RawFrames || m_nMode == PackedFrames) {
+    if (IsRecordMode(m_nMode)) {
         if (frame < nFirst) return -1;
         if (frame > nFirst + (DWORD)m_nFrameCount) return m_nFrameCount;
         return (int)frame;

@@ -4,11 +4,10 @@
 #include <memory>
 
 #include "container/Limits.h"
+#include "platform/File.h"
 #include "platform/Rect.h"
 
 namespace {
-
-constexpr UINT kOpenForReading = 0x20;   // CFile::modeRead | CFile::shareDenyWrite
 
 // The host's path field holds 256 code units; a path that fills it without a
 // terminator would make every string operation read past the field.
@@ -50,7 +49,7 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 // the file cannot be opened.
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
-    if (!file->Open(strPath, kOpenForReading)) return nullptr;
+    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
     SIZE size{file->m_nWidth, file->m_nHeight};
     file->SetFrameSize(&size);
     file->m_nOriginX = 0;
@@ -88,7 +87,7 @@ int GetFilter(HostMediaInfo* pOut) {
 int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
     if (!pOut) return kHostFailed;
     CRvoFile file;
-    if (!file.Open(pIn->szPath, kOpenForReading)) {
+    if (!file.Open(pIn->szPath, CFile::modeRead | CFile::shareDenyWrite)) {
         file.Close(FALSE);
         return kHostFailed;
     }
@@ -187,7 +186,7 @@ int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
     BOOL written = file->WriteFrame(source, pSrc->nStride);
     // A raw or packed record that did not reach the disk is not in the file:
     // the host hears of it, and the frame number stays free for another try.
-    if (!written && (file->m_nMode == rvo::RawFrames || file->m_nMode == rvo::PackedFrames)) {
+    if (!written && rvo::IsRecordMode(file->m_nMode)) {
         r->m_nCurrentFrame--;
         return kHostFailed;
     }
