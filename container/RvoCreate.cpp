@@ -88,6 +88,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
             if (g_pfnGetImgInfo && g_pfnGetImgInfo(e->m_strName, &p1, &p2, &w, &h)) takeMax(w, h);
             continue;
         }
+        // An entry without a picture keeps its flags: nothing of it is in the frame area.
         if (!e->m_hBlob) continue;
         // Record offsets are 32-bit: a frame area past 4 GiB cannot be described.
         const ULONGLONG nAt = f.m_pFile->GetPosition();
@@ -192,6 +193,8 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
             m_pFile = nullptr;
         }
     }
+    // Only a size table that could not be written fails Close; a failed Finalize is not
+    // passed on, as callers close whatever it reports.
     if (m_hRawFile) {
         // Only a file being written gets a table; without one the header keeps the count it had.
         bool bTableOk = true;

@@ -93,6 +93,8 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
     std::memset(m_abReserved, 0, sizeof m_abReserved);
     m_nOriginX = 0;
     m_nOriginY = 0;
+    // A width of 0 marks the working size unset; the height is left as it was, as is
+    // what Close settles itself (the raw handle, the writing flag, the frame sizes).
     m_sizeFrame.cx = 0;
     return TRUE;
 }
@@ -156,10 +158,12 @@ int CRvoFile::GetFrameCount() {
     const bool bRecords = IsRecordMode(m_nMode);
     m_nFrameCount = 0;
     if (n == 0) {
+        // A raw or packed file opened for reading has no entries: the header's count stands.
         if (bRecords) m_nFrameCount = m_nEntryCount;
     } else if (bRecords) {
         m_nFrameCount = n;
     } else {
+        // The last entry alone gives the count: entries are kept in frame order.
         const RvoIndexEntry* e = GetEntry(n - 1);
         LONGLONG nCount = (e->m_nLastFrame != 0 && e->m_nLastFrame != -1) ? (LONGLONG)e->m_nLastFrame + 1
                                                                           : (LONGLONG)e->m_nStartFrame + 1;
@@ -195,6 +199,7 @@ BOOL CRvoFile::SeekToFrame(unsigned i) {
 LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod) {
     LONG nHigh = (LONG)((ULONGLONG)distance >> 32);
     const DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)distance, &nHigh, dwMethod);
+    // A low half of all ones is a real position unless an error code came with it.
     if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return -1;
     return (LONGLONG)(((ULONGLONG)(DWORD)nHigh << 32) | dwLow);
 }

@@ -180,6 +180,7 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
 
     if (field >= nCached) return 0;
     const BYTE* rec = static_cast<const BYTE*>(m_arrPreloaded.GetAt((int)field));
+    // Delivered even when the record turns out damaged: the field is cached, so the file is not read instead.
     if (rec && nRows > 0 && nWidth > 0 && pDst)
         DrawFieldRecord(parity ? pDst + nDstStride : pDst, nDstStride, nWidth, nRows, rec,
                         m_arrPreloadedSizes.GetAt((int)field));
