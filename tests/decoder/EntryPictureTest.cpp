@@ -9,16 +9,17 @@
 #include "codec/JpeEngine.h"
 #include "container/RvoFile.h"
 #include "decoder/BlobFile.h"
-#include "platform/DefaultImageServices.h"
 #include "platform/GlobalMemory.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
-#include "tests/decoder/ImageFiles.h"
+#include "plugin/DefaultImageServices.h"
 #include "tests/decoder/RecordFiles.h"
+#include "tests/support/ImageFiles.h"
 
 using namespace dectest;
 using rvotest::ScratchPath;
 using rvotest::Wide;
+using rvotest::WritePng;
 
 namespace {
 
