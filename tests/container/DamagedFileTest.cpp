@@ -40,7 +40,7 @@ Bytes PackedFile() {
 }
 
 Bytes Patch(Bytes v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; i++) v[at + i] = (uint8_t)(x >> (8 * i));
+    for (int i = 0; i < 4; i++) v.at(at + i) = (uint8_t)(x >> (8 * i));
     return v;
 }
 
@@ -56,7 +56,7 @@ bool OpensCleanly(const Bytes& bytes, const std::string& what) {
         CRvoFile f;
         SetLastError(0);
         try {
-            bOpened = f.Open(Wide(path).c_str(), 0x20) != 0;
+            bOpened = f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite) != 0;
         } catch (...) {
             ADD_FAILURE() << what << ": an exception left Open";
             return true;
