@@ -1,7 +1,7 @@
 // What the module sets up when it is loaded: the filter text the host shows in
 // its file dialogs and the host image services the container and decoder use.
-#include "platform/DefaultImageServices.h"
 #include "platform/HostImageServices.h"
+#include "plugin/DefaultImageServices.h"
 #include "plugin/Dispatch.h"
 
 WCHAR g_szFilterText[64];
