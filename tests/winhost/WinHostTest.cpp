@@ -2,7 +2,8 @@
 // of every writable mode, preloading, still images, the host's own image
 // services, share modes and unbuffered records. `winhost CASE` runs one case
 // (ctest runs each in its own process); `winhost write-movies DIR` and
-// `winhost read-movies DIR` are the Windows half of the Linux comparison.
+// `winhost read-movies DIR` are the Windows half of the Linux comparison;
+// `winhost bench DIR FRAMES` times writing and reading 1920 x 1080 movies.
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -413,6 +414,51 @@ int ReadMovies(const std::wstring& dir) {
     return 0;
 }
 
+// Writer and reader timings through Main (commands 6, 8, 10 and 5, 7, 10) for
+// 1920 x 1080 frames, for comparison with `rvo encode` and `rvo decode` of the
+// same frames (frames.bgra) on Linux.
+int Bench(const std::wstring& dir, int frames) {
+    constexpr int w = 1920, h = 1080;
+    std::vector<uint8_t> raw;
+    for (int k = 0; k < frames; k++)
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) U32(raw, Pixel(k, x, y));
+    if (!WriteAll(dir + L"\\frames.bgra", raw)) return 1;
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    auto ms = [&] { return 1000.0 * (double)(t1.QuadPart - t0.QuadPart) / (double)f.QuadPart / frames; };
+    std::vector<Frame> src;
+    for (int k = 0; k < frames; k++) src.push_back(Source(k, w, h));
+    for (int m = 0; m < 3; m++) {
+        std::wstring path = dir + L"\\bench-" + kModes[m] + L".rvo";
+        HostMediaInfo in = Record(path), out = Record();
+        void* slot = nullptr;
+        in.nCompression = kCompression[m];
+        in.rcRegion = {kSrcLeft, kSrcTop, kSrcLeft + w, kSrcTop + h};
+        in.dFieldDuration = 1.0;
+        in.dTotalDuration = 2.0 * (frames - 1);
+        QueryPerformanceCounter(&t0);
+        Main()(6, &in, &out, &slot);
+        for (int k = 0; k < frames; k++) {
+            in.pSrc = &src[k].fb;
+            Main()(8, &in, &out, &slot);
+        }
+        Main()(10, &in, &out, &slot);
+        QueryPerformanceCounter(&t1);
+        const double write = ms();
+        in = Record(path);
+        Frame dst = Destination(w, h);
+        QueryPerformanceCounter(&t0);
+        Main()(5, &in, &out, &slot);
+        for (int k = 0; k < frames; k++)
+            if (ReadInto(&slot, in, dst, w, h, 2.0 * k, 2) != 0) return 1;
+        Main()(10, &in, &out, &slot);
+        QueryPerformanceCounter(&t1);
+        std::printf("%-7ls write %7.2f ms/frame   read %7.2f ms/frame\n", kModes[m], write, ms());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -425,6 +471,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!Main()) return 1;
     if (argc > 2 && what == L"write-movies") return WriteMovies(argv[2]);
     if (argc > 2 && what == L"read-movies") return ReadMovies(argv[2]);
+    if (argc > 3 && what == L"bench") return Bench(argv[2], _wtoi(argv[3]));
     const struct {
         const wchar_t* name;
         std::function<void()> run;
