@@ -28,7 +28,7 @@ typedef void*    HGLOBAL;
 #endif
 
 // The module's exports: visible symbols of the ELF library; on Windows the
-// module definition file (plugin/rvoplugin.def) names them.
+// module definition file (plugin/rvoplugin.def.in) names them.
 #if defined(_WIN32)
 #define RVO_EXPORT
 #else
