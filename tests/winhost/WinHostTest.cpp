@@ -494,6 +494,8 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("winhost: unknown case\n");
         return 2;
     }
-    std::printf("%d failure(s)\n", g_nFailures);
+    // ctest looks for this line too: a Wine that exits 0 without running the case does not pass.
+    if (g_nFailures == 0) std::printf("winhost: all checks passed\n");
+    else std::printf("winhost: %d failure(s)\n", g_nFailures);
     return g_nFailures ? 1 : 0;
 }
