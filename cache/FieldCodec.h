@@ -47,6 +47,8 @@ constexpr WORD kFieldCountMask = 0x0FFF;
 constexpr LONG kFieldMaxCount = 4095;
 
 constexpr DWORD kFieldHeaderBytes = 16;
+constexpr size_t kFieldWidthAt = 0;
+constexpr size_t kFieldHeightAt = 2;
 constexpr size_t kFieldTokenCountAt = 4;
 constexpr size_t kFieldLiteralOffsetAt = 8;
 constexpr size_t kFieldTotalWordsAt = 12;

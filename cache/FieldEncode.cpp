@@ -5,6 +5,7 @@
 
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
+#include "platform/ByteOrder.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
@@ -40,16 +41,6 @@ inline void CopySlots(DWORD* d, const DWORD* s, LONG n) {
         return;
     }
     for (LONG i = 0; i < n; i++) d[i] = s[i];
-}
-
-inline void PutLE16(BYTE* p, DWORD v) {
-    p[0] = (BYTE)v;
-    p[1] = (BYTE)(v >> 8);
-}
-
-inline void PutLE32(BYTE* p, DWORD v) {
-    PutLE16(p, v);
-    PutLE16(p + 2, v >> 16);
 }
 
 }  // namespace
@@ -163,11 +154,11 @@ BYTE* FieldPack(LONG nWidth, LONG nHeight, const void* pTokens, LONG nTokens, co
     if (!rec) return nullptr;
 
     const DWORD nLiteralOffset = (DWORD)(4 + 2 * (((ULONGLONG)nTokens + 3) / 4));
-    PutLE16(rec + 0, (DWORD)nWidth);
-    PutLE16(rec + 2, (DWORD)nHeight);
-    PutLE32(rec + kFieldTokenCountAt, (DWORD)nTokens);
-    PutLE32(rec + kFieldLiteralOffsetAt, nLiteralOffset);
-    PutLE32(rec + kFieldTotalWordsAt, (DWORD)nWords);
+    StoreLe16(rec + kFieldWidthAt, (WORD)nWidth);
+    StoreLe16(rec + kFieldHeightAt, (WORD)nHeight);
+    StoreLe32(rec + kFieldTokenCountAt, (DWORD)nTokens);
+    StoreLe32(rec + kFieldLiteralOffsetAt, nLiteralOffset);
+    StoreLe32(rec + kFieldTotalWordsAt, (DWORD)nWords);
     // Tokens and slots are little-endian in memory already; the tails carry no
     // meaning and are zeroed so equal fields give equal records.
     BYTE* pTok = rec + kFieldHeaderBytes;

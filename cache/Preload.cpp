@@ -7,14 +7,13 @@
 #include "container/Limits.h"
 #include "container/RvoFile.h"
 #include "platform/CString.h"
+#include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 
 using namespace rvo;
 
 namespace {
-
-constexpr UINT kOpenForPreload = 0x20;   // modeRead | shareDenyWrite
 
 // Movies that come through an external frame source; none is ever attached.
 bool IsAviPath(const WCHAR* pszPath) {
@@ -60,9 +59,10 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     // Delivery finds frame i at cache position i, so loading always starts at frame 0.
     if (nFirst > 0) return Fail(ERROR_INVALID_PARAMETER);
     SetLastError(ERROR_SUCCESS);
-    if (!Open(pszPath, kOpenForPreload)) return FailKeeping(ERROR_FILE_NOT_FOUND);
+    if (!Open(pszPath, CFile::modeRead | CFile::shareDenyWrite)) return FailKeeping(ERROR_FILE_NOT_FOUND);
 
-    const bool bRaw = m_nMode == RawFrames || m_nMode == PackedFrames;
+    const bool bRaw = IsRecordMode(m_nMode);
+    // Raw and packed files have no index entries once opened: their header counts the frames.
     const LONG nFrames = LoadCount(bRaw ? m_nEntryCount : GetEntryCount(), nLast);
     const LONG cx = m_nWidth;
     const LONG cy = m_nHeight;
@@ -71,6 +71,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
         const SIZE size{cx, cy};
         SetFrameSize(&size);
     }
+    // The answer to the count is not looked at; only the answers after frames can stop.
     if (m_pfnProgress) m_pfnProgress(-nFrames);
     if (nFrames == 0) return TRUE;
     if (!bSizeOk) return Fail(ERROR_INVALID_DATA);
@@ -93,6 +94,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             if (!pBlock) return FALSE;
             m_arrPreloaded.Add(pBlock);
             m_arrPreloadedSizes.Add((UINT)nFrameBytes);
+            // The host asked to stop: what is loaded stays, and that is a success.
             if (!Progress(m_pfnProgress, i)) return TRUE;
         }
         return TRUE;

@@ -31,6 +31,37 @@ void InsertAlpha(BYTE* pDst, const BYTE* pSrc, JDIMENSION n) {
     for (JDIMENSION x = 0; x < n; x++) pDst[4 * x + 3] = pSrc[x];
 }
 
+// One compress object of the given input, writing into the stream. Called with
+// the caller's escape armed; it holds nothing that needs destruction.
+void CreateCompress(jpeg_compress_struct* c, JpegErrorManager* pErr, MemoryStream* pStream, int nQuality,
+                    int nComponents, J_COLOR_SPACE space) {
+    c->err = &pErr->pub;
+    jpeg_create_compress(c);
+    c->image_width = 0;
+    c->image_height = 0;
+    c->input_components = nComponents;
+    c->in_color_space = space;
+    jpeg_set_defaults(c);
+    jpeg_set_quality(c, nQuality, TRUE);
+    SetMemoryDestination(c, pStream);
+}
+
+// Starts decoding the nBytes stream at pData into the given output; false unless
+// the stream is w x h and gives nComponents bytes per pixel. Called with the
+// caller's escape armed; it holds nothing that needs destruction.
+bool StartStream(j_decompress_ptr d, MemoryStream* pStream, BYTE* pData, DWORD nBytes, J_COLOR_SPACE space,
+                 int nComponents, JDIMENSION w, JDIMENSION h) {
+    pStream->base = pData;
+    pStream->capacity = nBytes;
+    pStream->position = 0;
+    SetMemorySource(d, pStream);
+    if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK) return false;
+    if (d->image_width != w || d->image_height != h) return false;
+    d->out_color_space = space;
+    jpeg_start_decompress(d);
+    return d->output_width == w && d->output_height == h && d->output_components == nComponents;
+}
+
 }  // namespace
 
 const EngineClass CJpeEngine::classCJpeEngine = {"CJpeEngine", (int)sizeof(CJpeEngine), 0xFFFF,
@@ -70,25 +101,8 @@ BOOL CJpeEngine::CreateObjects() {
 
     // The colour stream is read straight from the 32-bit pixels: libjpeg-turbo's
     // BGRX input takes red, green and blue from bytes 2, 1, 0 and skips byte 3.
-    m_cinfoColour.err = &m_jerr.pub;
-    jpeg_create_compress(&m_cinfoColour);
-    m_cinfoColour.image_width = 0;
-    m_cinfoColour.image_height = 0;
-    m_cinfoColour.input_components = 4;
-    m_cinfoColour.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&m_cinfoColour);
-    jpeg_set_quality(&m_cinfoColour, m_nQuality, TRUE);
-    SetMemoryDestination(&m_cinfoColour, &m_stream);
-
-    m_cinfoAlpha.err = &m_jerr.pub;
-    jpeg_create_compress(&m_cinfoAlpha);
-    m_cinfoAlpha.image_width = 0;
-    m_cinfoAlpha.image_height = 0;
-    m_cinfoAlpha.input_components = 1;
-    m_cinfoAlpha.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&m_cinfoAlpha);
-    jpeg_set_quality(&m_cinfoAlpha, m_nQuality, TRUE);
-    SetMemoryDestination(&m_cinfoAlpha, &m_stream);
+    CreateCompress(&m_cinfoColour, &m_jerr, &m_stream, m_nQuality, 4, JCS_EXT_BGRX);
+    CreateCompress(&m_cinfoAlpha, &m_jerr, &m_stream, m_nQuality, 1, JCS_GRAYSCALE);
 
     m_dinfo.err = &m_jerr.pub;
     jpeg_create_decompress(&m_dinfo);
@@ -216,11 +230,11 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
         delete[] pWork;
         return nullptr;
     }
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_WIDTH, (DWORD)nWidth);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
-    JpegBlobPutU32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
+    StoreLe32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
+    StoreLe32(p + JPEG_BLOB_OFS_WIDTH, (DWORD)nWidth);
+    StoreLe32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
+    StoreLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
+    StoreLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
     std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork, (size_t)dwAlphaBytes + dwColourBytes);
     std::memset(p + nBlock - JPEG_BLOB_TAIL_BYTES, 0, JPEG_BLOB_TAIL_BYTES);
     GlobalUnlock(hBlob);
@@ -359,30 +373,15 @@ BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
     // Colour first: libjpeg-turbo's 4-byte output also writes byte 3, so the
     // alpha samples are put in afterwards. Each stream must have the blob's
     // size, or rows would be missing or run past the buffer.
-    m_stream.base = pInfo->data + pInfo->alphaBytes;
-    m_stream.capacity = pInfo->colourBytes;
-    m_stream.position = 0;
-    SetMemorySource(d, &m_stream);
-    if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK) return FALSE;
-    if (d->image_width != w || d->image_height != h) return FALSE;
-    d->out_color_space = JCS_EXT_BGRX;
-    jpeg_start_decompress(d);
-    if (d->output_width != w || d->output_height != h || d->output_components != 4) return FALSE;
+    if (!StartStream(d, &m_stream, pInfo->data + pInfo->alphaBytes, pInfo->colourBytes, JCS_EXT_BGRX, 4, w, h))
+        return FALSE;
     while (d->output_scanline < h) {
         if (jpeg_read_scanlines(d, ppRows + d->output_scanline, h - d->output_scanline) == 0)
             return FALSE;
     }
     jpeg_finish_decompress(d);
 
-    m_stream.base = pInfo->data;
-    m_stream.capacity = pInfo->alphaBytes;
-    m_stream.position = 0;
-    SetMemorySource(d, &m_stream);
-    if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK) return FALSE;
-    if (d->image_width != w || d->image_height != h) return FALSE;
-    d->out_color_space = JCS_GRAYSCALE;
-    jpeg_start_decompress(d);
-    if (d->output_width != w || d->output_height != h || d->output_components != 1) return FALSE;
+    if (!StartStream(d, &m_stream, pInfo->data, pInfo->alphaBytes, JCS_GRAYSCALE, 1, w, h)) return FALSE;
     JSAMPARRAY ppGrey = (*d->mem->alloc_sarray)((j_common_ptr)d, JPOOL_IMAGE, w, kRowBatch);
     while (d->output_scanline < h) {
         JDIMENSION y = d->output_scanline;
@@ -407,14 +406,14 @@ BOOL CJpeEngine::LockBlob(JpegBlobInfo* pInfo, HGLOBAL h, BOOL bLock) {
     // The header and both stream lengths must lie within the block before
     // anything reads a stream.
     size_t nBlock = GlobalSize(h);
-    if (nBlock < JPEG_BLOB_HEADER_BYTES || JpegBlobGetU32(p + JPEG_BLOB_OFS_MAGIC) != JPEG_BLOB_MAGIC)
+    if (nBlock < JPEG_BLOB_HEADER_BYTES || LoadLe32(p + JPEG_BLOB_OFS_MAGIC) != JPEG_BLOB_MAGIC)
         return Fail(ERROR_INVALID_HANDLE);
-    DWORD dwColourBytes = JpegBlobGetU32(p + JPEG_BLOB_OFS_COLOUR_BYTES);
-    DWORD dwAlphaBytes = JpegBlobGetU32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
+    DWORD dwColourBytes = LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES);
+    DWORD dwAlphaBytes = LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
     if ((ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes > nBlock)
         return Fail(ERROR_INVALID_HANDLE);
-    pInfo->width = (LONG)JpegBlobGetU32(p + JPEG_BLOB_OFS_WIDTH);
-    pInfo->height = (LONG)JpegBlobGetU32(p + JPEG_BLOB_OFS_HEIGHT);
+    pInfo->width = (LONG)LoadLe32(p + JPEG_BLOB_OFS_WIDTH);
+    pInfo->height = (LONG)LoadLe32(p + JPEG_BLOB_OFS_HEIGHT);
     pInfo->colourBytes = dwColourBytes;
     pInfo->alphaBytes = dwAlphaBytes;
     pInfo->data = (BYTE*)p + JPEG_BLOB_HEADER_BYTES;

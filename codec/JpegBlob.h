@@ -11,16 +11,15 @@
 // The block is JPEG_BLOB_HEADER_BYTES + alphaBytes + colourBytes +
 // JPEG_BLOB_TAIL_BYTES long; the 4 tail bytes carry no meaning (written as 0).
 // Note the order: the header names the colour length first, the data holds the
-// alpha stream first. In a file the blob is stored with JPEG_BLOB_FILE_MARKER
-// in place of the magic, the other bytes unchanged.
+// alpha stream first. The blob's file form is in container/BlobFile.h.
 #pragma once
 
 #include <cstddef>
 
+#include "platform/ByteOrder.h"
 #include "platform/Types.h"
 
 constexpr DWORD  JPEG_BLOB_MAGIC         = 0x55AA0001u;
-constexpr DWORD  JPEG_BLOB_FILE_MARKER   = 0x55AAA000u;
 constexpr size_t JPEG_BLOB_HEADER_BYTES  = 20;
 constexpr size_t JPEG_BLOB_TAIL_BYTES    = 4;
 
@@ -45,13 +44,7 @@ inline ULONGLONG JpegBlobBlockBytes(DWORD dwColourBytes, DWORD dwAlphaBytes) {
     return (ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes + JPEG_BLOB_TAIL_BYTES;
 }
 
-inline DWORD JpegBlobGetU32(const BYTE* p) {
-    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
-}
-
-inline void JpegBlobPutU32(BYTE* p, DWORD v) {
-    p[0] = (BYTE)v;
-    p[1] = (BYTE)(v >> 8);
-    p[2] = (BYTE)(v >> 16);
-    p[3] = (BYTE)(v >> 24);
+// Length of both streams as the header at p states them, in 64 bits.
+inline ULONGLONG JpegBlobDataBytes(const BYTE* p) {
+    return (ULONGLONG)LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES) + LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
 }

@@ -3,9 +3,11 @@
 // the final header.
 #include <new>
 
+#include "container/BlobFile.h"
 #include "container/IndexArchive.h"
 #include "container/RvoFile.h"
 #include "platform/Archive.h"
+#include "platform/ByteOrder.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
@@ -13,8 +15,6 @@
 using namespace rvo;
 
 namespace {
-
-bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
 
 // The header block of the raw modes: the header image, then zeros to 512 bytes.
 BOOL WriteHeaderBlock(const CRvoFile& f, DWORD* pnWritten) {
@@ -42,13 +42,7 @@ BOOL WriteSizeTable(CRvoFile& f) {
     if (nTable) {
         BYTE* p = static_cast<BYTE*>(AllocAligned((size_t)nTable));
         if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        for (int i = 0; i < nFrames; i++) {
-            const DWORD v = f.m_arrFrameSizes.GetAt(i);
-            p[4 * i] = (BYTE)v;
-            p[4 * i + 1] = (BYTE)(v >> 8);
-            p[4 * i + 2] = (BYTE)(v >> 16);
-            p[4 * i + 3] = (BYTE)(v >> 24);
-        }
+        for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, f.m_arrFrameSizes.GetAt(i));
         bOk = WriteFile(f.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
         FreeAligned(p);
     }
@@ -94,6 +88,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
             if (g_pfnGetImgInfo && g_pfnGetImgInfo(e->m_strName, &p1, &p2, &w, &h)) takeMax(w, h);
             continue;
         }
+        // An entry without a picture keeps its flags: nothing of it is in the frame area.
         if (!e->m_hBlob) continue;
         // Record offsets are 32-bit: a frame area past 4 GiB cannot be described.
         const ULONGLONG nAt = f.m_pFile->GetPosition();
@@ -198,6 +193,8 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
             m_pFile = nullptr;
         }
     }
+    // Only a size table that could not be written fails Close; a failed Finalize is not
+    // passed on, as callers close whatever it reports.
     if (m_hRawFile) {
         // Only a file being written gets a table; without one the header keeps the count it had.
         bool bTableOk = true;

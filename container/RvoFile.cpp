@@ -6,27 +6,13 @@
 #include <cstring>
 
 #include "container/Limits.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cpu.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
 
 using namespace rvo;
-
-namespace {
-
-void PutU32(BYTE* p, DWORD v) {
-    p[0] = (BYTE)v;
-    p[1] = (BYTE)(v >> 8);
-    p[2] = (BYTE)(v >> 16);
-    p[3] = (BYTE)(v >> 24);
-}
-
-DWORD GetU32(const BYTE* p) {
-    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
-}
-
-}  // namespace
 
 CRvoFile::CRvoFile()
     : m_nFrameBytes(0),
@@ -107,41 +93,43 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
     std::memset(m_abReserved, 0, sizeof m_abReserved);
     m_nOriginX = 0;
     m_nOriginY = 0;
+    // A width of 0 marks the working size unset; the height is left as it was, as is
+    // what Close settles itself (the raw handle, the writing flag, the frame sizes).
     m_sizeFrame.cx = 0;
     return TRUE;
 }
 
 void CRvoFile::StoreHeader(BYTE out[160]) const {
     std::memcpy(out + kOffMagic, m_szMagic, 8);
-    PutU32(out + kOffIndexOffset, m_dwIndexOffset);
-    PutU32(out + kOffEntryCount, (DWORD)m_nEntryCount);
-    PutU32(out + kOffFrameCount, (DWORD)m_nFrameCount);
-    PutU32(out + kOffMode, (DWORD)m_nMode);
-    PutU32(out + kOffWidth, (DWORD)m_nWidth);
-    PutU32(out + kOffHeight, (DWORD)m_nHeight);
-    PutU32(out + kOffReserved32, m_dwReserved32);
-    PutU32(out + kOffReserved36, m_dwReserved36);
-    PutU32(out + kOffSizeTableFlag, m_dwSizeTableFlag);
-    PutU32(out + kOffSizeTableBytes, m_dwSizeTableBytes);
-    PutU32(out + kOffSizeTableOffsetHigh, m_dwSizeTableOffsetHigh);
-    PutU32(out + kOffSizeTableOffsetLow, m_dwSizeTableOffsetLow);
+    StoreLe32(out + kOffIndexOffset, m_dwIndexOffset);
+    StoreLe32(out + kOffEntryCount, (DWORD)m_nEntryCount);
+    StoreLe32(out + kOffFrameCount, (DWORD)m_nFrameCount);
+    StoreLe32(out + kOffMode, (DWORD)m_nMode);
+    StoreLe32(out + kOffWidth, (DWORD)m_nWidth);
+    StoreLe32(out + kOffHeight, (DWORD)m_nHeight);
+    StoreLe32(out + kOffReserved32, m_dwReserved32);
+    StoreLe32(out + kOffReserved36, m_dwReserved36);
+    StoreLe32(out + kOffSizeTableFlag, m_dwSizeTableFlag);
+    StoreLe32(out + kOffSizeTableBytes, m_dwSizeTableBytes);
+    StoreLe32(out + kOffSizeTableOffsetHigh, m_dwSizeTableOffsetHigh);
+    StoreLe32(out + kOffSizeTableOffsetLow, m_dwSizeTableOffsetLow);
     std::memcpy(out + kOffReserved, m_abReserved, sizeof m_abReserved);
 }
 
 void CRvoFile::LoadHeader(const BYTE in[160]) {
     std::memcpy(m_szMagic, in + kOffMagic, 8);
-    m_dwIndexOffset = GetU32(in + kOffIndexOffset);
-    m_nEntryCount = (LONG)GetU32(in + kOffEntryCount);
-    m_nFrameCount = (LONG)GetU32(in + kOffFrameCount);
-    m_nMode = (LONG)GetU32(in + kOffMode);
-    m_nWidth = (LONG)GetU32(in + kOffWidth);
-    m_nHeight = (LONG)GetU32(in + kOffHeight);
-    m_dwReserved32 = GetU32(in + kOffReserved32);
-    m_dwReserved36 = GetU32(in + kOffReserved36);
-    m_dwSizeTableFlag = GetU32(in + kOffSizeTableFlag);
-    m_dwSizeTableBytes = GetU32(in + kOffSizeTableBytes);
-    m_dwSizeTableOffsetHigh = GetU32(in + kOffSizeTableOffsetHigh);
-    m_dwSizeTableOffsetLow = GetU32(in + kOffSizeTableOffsetLow);
+    m_dwIndexOffset = LoadLe32(in + kOffIndexOffset);
+    m_nEntryCount = (LONG)LoadLe32(in + kOffEntryCount);
+    m_nFrameCount = (LONG)LoadLe32(in + kOffFrameCount);
+    m_nMode = (LONG)LoadLe32(in + kOffMode);
+    m_nWidth = (LONG)LoadLe32(in + kOffWidth);
+    m_nHeight = (LONG)LoadLe32(in + kOffHeight);
+    m_dwReserved32 = LoadLe32(in + kOffReserved32);
+    m_dwReserved36 = LoadLe32(in + kOffReserved36);
+    m_dwSizeTableFlag = LoadLe32(in + kOffSizeTableFlag);
+    m_dwSizeTableBytes = LoadLe32(in + kOffSizeTableBytes);
+    m_dwSizeTableOffsetHigh = LoadLe32(in + kOffSizeTableOffsetHigh);
+    m_dwSizeTableOffsetLow = LoadLe32(in + kOffSizeTableOffsetLow);
     std::memcpy(m_abReserved, in + kOffReserved, sizeof m_abReserved);
 }
 
@@ -156,7 +144,7 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
 
     const ULONGLONG nPixelBytes = 4ull * (ULONGLONG)pSize->cx * (ULONGLONG)pSize->cy;
     ULONGLONG nUnrounded = nPixelBytes, nBytes = nPixelBytes;
-    const bool bRecords = m_nMode == PackedFrames || m_nMode == RawFrames;
+    const bool bRecords = IsRecordMode(m_nMode);
     if (m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
     if (bRecords) nBytes = RoundUp512_64(nUnrounded);
     m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
@@ -167,13 +155,15 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
 
 int CRvoFile::GetFrameCount() {
     const int n = GetEntryCount();
-    const bool bRecords = m_nMode == RawFrames || m_nMode == PackedFrames;
+    const bool bRecords = IsRecordMode(m_nMode);
     m_nFrameCount = 0;
     if (n == 0) {
+        // A raw or packed file opened for reading has no entries: the header's count stands.
         if (bRecords) m_nFrameCount = m_nEntryCount;
     } else if (bRecords) {
         m_nFrameCount = n;
     } else {
+        // The last entry alone gives the count: entries are kept in frame order.
         const RvoIndexEntry* e = GetEntry(n - 1);
         LONGLONG nCount = (e->m_nLastFrame != 0 && e->m_nLastFrame != -1) ? (LONGLONG)e->m_nLastFrame + 1
                                                                           : (LONGLONG)e->m_nStartFrame + 1;
@@ -209,6 +199,7 @@ BOOL CRvoFile::SeekToFrame(unsigned i) {
 LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod) {
     LONG nHigh = (LONG)((ULONGLONG)distance >> 32);
     const DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)distance, &nHigh, dwMethod);
+    // A low half of all ones is a real position unless an error code came with it.
     if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return -1;
     return (LONGLONG)(((ULONGLONG)(DWORD)nHigh << 32) | dwLow);
 }

@@ -6,8 +6,8 @@
 // size-table length, size-table offset high half then low half, 104 zero bytes.
 //
 // Modes 1-3: header, then the frame area holding each entry's blob in its file
-// form (marker 0x55AAA000, width, height, colour length, alpha length, alpha
-// stream, colour stream), then the index archive: one record per entry.
+// form (container/BlobFile.h), then the index archive: one record per entry
+// (container/IndexArchive.h).
 // Modes 4-5: a 512-byte header block, then frame records, each a multiple of
 // 512 bytes; mode 5 ends with the frame-size table (one u32 per frame, zero
 // padded to a multiple of 512).
@@ -20,8 +20,6 @@ namespace rvo {
 constexpr char  kMagic[8] = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
 constexpr DWORD kHeaderBytes = 160;
 constexpr DWORD kHeaderBlockBytes = 512;     // modes 4 and 5
-constexpr DWORD kBlobFileMarker = 0x55AAA000u;
-constexpr DWORD kBlobFileHeaderBytes = 20;
 
 enum StorageMode : int {
     kModeLegacyBlobs = 1,   // read like JpegBlobs
@@ -30,6 +28,10 @@ enum StorageMode : int {
     RawFrames = 4,
     PackedFrames = 5,
 };
+
+// The modes whose frames are records in the frame area (read and written
+// without system buffering) rather than index entries.
+inline bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
 
 enum EntryKind : int {
     kKindFrame = 1,         // a frame stored by this module

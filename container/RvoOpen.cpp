@@ -19,10 +19,10 @@ using namespace rvo;
 
 namespace {
 
-bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
-
 // The size of record 0's image from the host, for files whose header lacks one.
 void QueryMissingSize(CRvoFile& f) {
+    // Uneven on purpose: a missing width is asked for only in image lists, a missing
+    // height in every indexed mode, so existing files keep the size they report.
     if (!((f.m_nMode == ImageList && f.m_nWidth < 1) || f.m_nHeight < 1)) return;
     int p1 = 0, p2 = 0, nWidth = 0, nHeight = 0;
     if (g_pfnGetImgInfo && g_pfnGetImgInfo(f.GetEntry(0)->m_strName, &p1, &p2, &nWidth, &nHeight)) {

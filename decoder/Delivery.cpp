@@ -11,6 +11,7 @@
 #include "cache/FieldCodec.h"
 #include "container/RvoFile.h"
 #include "decoder/PixelRows.h"
+#include "platform/ByteOrder.h"
 #include "platform/Cpu.h"
 #include "platform/LastError.h"
 
@@ -24,22 +25,8 @@ namespace {
 // slower on graphics content). Raw frame rows are whole lines and do stream.
 constexpr LONG kVectorMin = 4;
 
-inline DWORD GetLE32(const BYTE* p) {
-    return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
-}
-
 // Host areas need not be aligned at all, so every plain access goes through memcpy.
 inline void Put1(DWORD* d, DWORD v) { std::memcpy(d, &v, 4); }
-
-void CopyPlain(DWORD* d, const DWORD* s, LONG n) {
-    LONG i = 0;
-    for (; n - i >= 2; i += 2) {
-        uint64_t q;
-        std::memcpy(&q, s + i, 8);
-        std::memcpy(d + i, &q, 8);
-    }
-    if (i < n) std::memcpy(d + i, s + i, 4);
-}
 
 void FillPlain(DWORD* d, DWORD v, LONG n) {
     const uint64_t q = (uint64_t)v << 32 | v;
@@ -103,7 +90,7 @@ inline void CopyFew(DWORD* d, const DWORD* s, LONG n) {
 inline void CopyPixels(DWORD* d, const DWORD* s, LONG n, bool bVector) {
     if (n < kVectorMin) CopyFew(d, s, n);
     else if (bVector) CopySse2(d, s, n);
-    else CopyPlain(d, s, n);
+    else CopyPixelsPlain(d, s, n);
 }
 
 inline void FillPixels(DWORD* d, DWORD v, LONG n, bool bVector) {
@@ -117,10 +104,10 @@ BOOL DrawFieldRecord(DWORD* pDst, ptrdiff_t nDstStride, LONG nDstWidth, LONG nRo
                      size_t nRecordBytes) {
     if (!pRecord || nRecordBytes < kFieldHeaderBytes || (reinterpret_cast<uintptr_t>(pRecord) & 3u))
         return Fail(ERROR_INVALID_DATA);
-    const ULONGLONG nTokens = GetLE32(pRecord + kFieldTokenCountAt);
-    const ULONGLONG nLiteralOffset = GetLE32(pRecord + kFieldLiteralOffsetAt);
+    const ULONGLONG nTokens = LoadLe32(pRecord + kFieldTokenCountAt);
+    const ULONGLONG nLiteralOffset = LoadLe32(pRecord + kFieldLiteralOffsetAt);
     // The slots end at the record's stated length or its real size, whichever is less.
-    const ULONGLONG nWords = std::min<ULONGLONG>(GetLE32(pRecord + kFieldTotalWordsAt), nRecordBytes / 4);
+    const ULONGLONG nWords = std::min<ULONGLONG>(LoadLe32(pRecord + kFieldTotalWordsAt), nRecordBytes / 4);
     // Tokens must lie between the header and the slots, and the slots inside the record.
     if (kFieldHeaderBytes + 2 * nTokens > 4 * nLiteralOffset || nLiteralOffset > nWords)
         return Fail(ERROR_INVALID_DATA);
@@ -174,7 +161,7 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
     // Both fields of an odd-height area get the same number of rows, so its last row stays as it was.
     const LONG nRows = nDstHeight > 0 ? nDstHeight / 2 : 0;
 
-    if (m_nMode == RawFrames || m_nMode == PackedFrames) {
+    if (IsRecordMode(m_nMode)) {
         const unsigned frame = field / 2;
         if (frame >= nCached) return 0;
         const DWORD* src = static_cast<const DWORD*>(m_arrPreloaded.GetAt((int)frame));
@@ -193,6 +180,7 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
 
     if (field >= nCached) return 0;
     const BYTE* rec = static_cast<const BYTE*>(m_arrPreloaded.GetAt((int)field));
+    // Delivered even when the record turns out damaged: the field is cached, so the file is not read instead.
     if (rec && nRows > 0 && nWidth > 0 && pDst)
         DrawFieldRecord(parity ? pDst + nDstStride : pDst, nDstStride, nWidth, nRows, rec,
                         m_arrPreloadedSizes.GetAt((int)field));

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "container/BlobFile.h"
 #include "container/RvoFile.h"
-#include "decoder/BlobFile.h"
 #include "decoder/PixelRows.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"

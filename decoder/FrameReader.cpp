@@ -112,6 +112,7 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
 
 int CRvoFile::FindEntry(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
+    // One past the last frame passes on purpose (> rather than >=); LocateFrame decides what it shows.
     if (frame < nFirst || frame > nFirst + (DWORD)m_nFrameCount) return -1;
     const DWORD rel = frame - (DWORD)m_nFirstFrame;
     const int n = GetEntryCount();
@@ -122,7 +123,8 @@ int CRvoFile::FindEntry(unsigned frame) {
 
 int CRvoFile::LocateFrame(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
-    if (m_nMode == RawFrames || m_nMode == PackedFrames) {
+    if (IsRecordMode(m_nMode)) {
+        // Frames past the end come back as themselves or as the frame count; SeekToFrame refuses both.
         if (frame < nFirst) return -1;
         if (frame > nFirst + (DWORD)m_nFrameCount) return m_nFrameCount;
         return (int)frame;
@@ -152,6 +154,8 @@ int CRvoFile::ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHei
 
     // Modes 1-3: index is an entry index as LocateFrame gives it ((unsigned)-1 for a
     // blank frame), so files with runs and gaps are not looked up twice.
+    // A cached entry is delivered field by field and reported read whatever the fields report;
+    // the dispatcher has tried the cache by field already, this second try goes by entry.
     if (2ull * index + 1 < (ULONGLONG)m_arrPreloaded.GetSize()) {
         DeliverField(2 * index, pDst, nDstStride, nDstHeight, nDstWidth);
         DeliverField(2 * index + 1, pDst, nDstStride, nDstHeight, nDstWidth);

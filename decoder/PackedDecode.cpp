@@ -8,17 +8,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/LastError.h"
 
 using namespace rvo;
 
 namespace {
-
-inline DWORD U32(const BYTE* p) {
-    DWORD v;
-    std::memcpy(&v, p, 4);   // x86: file order is memory order
-    return v;
-}
 
 template <bool bAligned>
 inline void Store(BYTE* p, __m128i v) {
@@ -58,7 +53,7 @@ inline DWORD RunEnd(DWORD dwDone, DWORD dwCount, DWORD nPixelCount) {
     return nEnd < nPixelCount ? (DWORD)nEnd : nPixelCount;
 }
 
-inline __m128i Cvt(const BYTE* p) { return _mm_cvtsi32_si128((int)U32(p)); }
+inline __m128i Cvt(const BYTE* p) { return _mm_cvtsi32_si128((int)LoadLe32(p)); }
 
 template <bool bAligned>
 void AlphaRuns(BYTE* pOut, const BYTE* pGroups, const BYTE* pRuns, DWORD nPixelCount) {
@@ -67,8 +62,8 @@ void AlphaRuns(BYTE* pOut, const BYTE* pGroups, const BYTE* pRuns, DWORD nPixelC
     bool bSecond = false;
     while (done < nPixelCount) {
         const BYTE* pRun = pBlock + (bSecond ? 8 : 0);
-        const DWORD end = RunEnd(done, U32(pRun), nPixelCount);
-        const __m128i a = _mm_set1_epi32((int)U32(pRun + 4));
+        const DWORD end = RunEnd(done, LoadLe32(pRun), nPixelCount);
+        const __m128i a = _mm_set1_epi32((int)LoadLe32(pRun + 4));
         // Four groups are 48 bytes: G0 B0 R0 G1 | B1 R1 G2 B2 | R2 G3 B3 R3;
         // gather each channel's four words, then interleave.
         while (end - done >= 16) {
@@ -100,7 +95,7 @@ void AlphaRuns(BYTE* pOut, const BYTE* pGroups, const BYTE* pRuns, DWORD nPixelC
         }
         if (done >= nPixelCount) break;
         // Runs come two to a 16-byte block; a second run of count 0 is an empty slot.
-        if (!bSecond && U32(pBlock + 8) != 0) {
+        if (!bSecond && LoadLe32(pBlock + 8) != 0) {
             bSecond = true;
         } else {
             bSecond = false;
@@ -114,7 +109,7 @@ void ColourRuns(BYTE* pOut, const BYTE* pRuns, const BYTE* pAlpha, DWORD nPixelC
     DWORD done = 0;
     const BYTE* pRun = pRuns;
     while (done < nPixelCount) {
-        const DWORD end = RunEnd(done, U32(pRun), nPixelCount);
+        const DWORD end = RunEnd(done, LoadLe32(pRun), nPixelCount);
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pRun));
         const __m128i g = _mm_shuffle_epi32(v, 0x55);
         const __m128i b = _mm_shuffle_epi32(v, 0xAA);
@@ -154,10 +149,10 @@ bool AlphaRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCoun
     ULONGLONG nCovered = 0;
     for (ULONGLONG off = 0; nCovered < nPixelCount; off += 16) {
         if (off + 8 > nSectionBytes) return false;
-        if (!TakeRun(U32(pRuns + off), nCovered, nPixelCount)) return false;
+        if (!TakeRun(LoadLe32(pRuns + off), nCovered, nPixelCount)) return false;
         if (nCovered == nPixelCount) break;
         if (off + 16 > nSectionBytes) return false;
-        const DWORD dwSecond = U32(pRuns + off + 8);
+        const DWORD dwSecond = LoadLe32(pRuns + off + 8);
         if (dwSecond != 0 && !TakeRun(dwSecond, nCovered, nPixelCount)) return false;
     }
     return true;
@@ -167,7 +162,7 @@ bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCou
     ULONGLONG nCovered = 0;
     for (ULONGLONG off = 0; nCovered < nPixelCount; off += kColourRunBytes) {
         if (off + kColourRunBytes > nSectionBytes) return false;
-        if (!TakeRun(U32(pRuns + off), nCovered, nPixelCount)) return false;
+        if (!TakeRun(LoadLe32(pRuns + off), nCovered, nPixelCount)) return false;
     }
     return true;
 }
@@ -176,10 +171,10 @@ bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCou
 
 PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord) {
     PackedRecordHeader h;
-    h.tag = U32(pRecord + kOffPackedTag);
-    h.recordBytes = U32(pRecord + kOffPackedRecordBytes);
-    h.section1Dwords = U32(pRecord + kOffPackedSection1Dwords);
-    h.pixelCount = U32(pRecord + kOffPackedPixelCount);
+    h.tag = LoadLe32(pRecord + kOffPackedTag);
+    h.recordBytes = LoadLe32(pRecord + kOffPackedRecordBytes);
+    h.section1Dwords = LoadLe32(pRecord + kOffPackedSection1Dwords);
+    h.pixelCount = LoadLe32(pRecord + kOffPackedPixelCount);
     return h;
 }
 

@@ -31,16 +31,6 @@ void CopyRowSse2(DWORD* d, const DWORD* s, LONG n) {
     std::memcpy(d + i, s + i, 4 * (size_t)(n - i));
 }
 
-void CopyRowPlain(DWORD* d, const DWORD* s, LONG n) {
-    LONG i = 0;
-    for (; n - i >= 2; i += 2) {
-        uint64_t v;
-        std::memcpy(&v, s + i, 8);
-        std::memcpy(d + i, &v, 8);
-    }
-    if (i < n) std::memcpy(d + i, s + i, 4);   // host areas need not be 4-byte aligned
-}
-
 void ZeroRowSse2(DWORD* d, LONG n) {
     const LONG head = HeadPixels(d, n);
     std::memset(d, 0, 4 * (size_t)head);
@@ -59,6 +49,16 @@ void ZeroRowPlain(DWORD* d, LONG n) {
 
 }  // namespace
 
+void CopyPixelsPlain(DWORD* pDst, const DWORD* pSrc, LONG nPixels) {
+    LONG i = 0;
+    for (; nPixels - i >= 2; i += 2) {
+        uint64_t v;
+        std::memcpy(&v, pSrc + i, 8);
+        std::memcpy(pDst + i, &v, 8);
+    }
+    if (i < nPixels) std::memcpy(pDst + i, pSrc + i, 4);   // host areas need not be 4-byte aligned
+}
+
 void CopyPixelRows(DWORD* pDst, ptrdiff_t nDstStep, const DWORD* pSrc, ptrdiff_t nSrcStep, LONG nPixels,
                    LONG nRows) {
     if (nPixels <= 0 || nRows <= 0) return;
@@ -66,7 +66,7 @@ void CopyPixelRows(DWORD* pDst, ptrdiff_t nDstStep, const DWORD* pSrc, ptrdiff_t
         DWORD* d = pDst + y * nDstStep;
         const DWORD* s = pSrc + y * nSrcStep;
         if (g_bSse2) CopyRowSse2(d, s, nPixels);
-        else CopyRowPlain(d, s, nPixels);
+        else CopyPixelsPlain(d, s, nPixels);
     }
     // Streaming stores are weakly ordered; make them visible before the caller reads.
     if (g_bSse2) _mm_sfence();

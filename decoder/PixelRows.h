@@ -7,6 +7,9 @@
 
 #include "platform/Types.h"
 
+// Copies nPixels pixels with plain 8- and 4-byte moves at any alignment: the
+// copy used where the processor lacks SSE2.
+void CopyPixelsPlain(DWORD* pDst, const DWORD* pSrc, LONG nPixels);
 // Copies nRows rows of nPixels pixels. Nothing happens when either count is 0 or less.
 void CopyPixelRows(DWORD* pDst, ptrdiff_t nDstStep, const DWORD* pSrc, ptrdiff_t nSrcStep, LONG nPixels,
                    LONG nRows);

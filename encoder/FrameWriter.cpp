@@ -60,6 +60,8 @@ BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
         }
         if (!WriteRecord(m_hRawFile, m_pFrameBuffer, m_nFrameBytes)) return FALSE;
     } else {
+        // A frame that fails to compress still gets its entry (without a picture) and is
+        // counted, so the file's frame numbers stay those of the host's frames.
         CJpeEngine engine;
         pEntry->m_hBlob = engine.Compress(&m_sizeFrame, pPixels, nStride);
     }

@@ -29,7 +29,7 @@ int PictureBlobTarget(const uint8_t* p, size_t n) {
     BYTE* pBlock = static_cast<BYTE*>(GlobalLock(hBlob));
     std::memcpy(pBlock, p, n);
     // Most inputs carry the right magic, so the fuzzer spends its time past it.
-    if (p[0] & 1) JpegBlobPutU32(pBlock, JPEG_BLOB_MAGIC);
+    if (p[0] & 1) StoreLe32(pBlock, JPEG_BLOB_MAGIC);
     GlobalUnlock(hBlob);
 
     CJpeEngine engine;

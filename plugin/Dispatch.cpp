@@ -4,11 +4,10 @@
 #include <memory>
 
 #include "container/Limits.h"
+#include "platform/File.h"
 #include "platform/Rect.h"
 
 namespace {
-
-constexpr UINT kOpenForReading = 0x20;   // CFile::modeRead | CFile::shareDenyWrite
 
 // The host's path field holds 256 code units; a path that fills it without a
 // terminator would make every string operation read past the field.
@@ -40,6 +39,7 @@ RvoHandle* HandleFor(RvoHandle** ppHandle) {
 // Commands 5 and 6 given another path: the old file is closed with its own
 // finalize flag and dropped; the handle's counters stay.
 void DropOtherFile(RvoHandle* r, const CString& strPath) {
+    // Paths compare exactly, case included: another spelling counts as another file.
     if (!r->m_pRvoFile || r->m_strPath == strPath) return;
     std::unique_ptr<CRvoFile> old(r->m_pRvoFile);
     r->m_pRvoFile = nullptr;
@@ -50,7 +50,7 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 // the file cannot be opened.
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
-    if (!file->Open(strPath, kOpenForReading)) return nullptr;
+    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
     SIZE size{file->m_nWidth, file->m_nHeight};
     file->SetFrameSize(&size);
     file->m_nOriginX = 0;
@@ -88,7 +88,7 @@ int GetFilter(HostMediaInfo* pOut) {
 int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
     if (!pOut) return kHostFailed;
     CRvoFile file;
-    if (!file.Open(pIn->szPath, kOpenForReading)) {
+    if (!file.Open(pIn->szPath, CFile::modeRead | CFile::shareDenyWrite)) {
         file.Close(FALSE);
         return kHostFailed;
     }
@@ -111,6 +111,7 @@ int OpenRead(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
         return kHostDone;
     }
     std::unique_ptr<CRvoFile> file = OpenForReading(strPath);
+    // The handle stays in the slot without a file; a later command 5, 6 or 9 can fill it.
     if (!file) return kHostFailed;
     AdoptReadFile(r, std::move(file), strPath);
     r->m_nCurrentFrame = -1;
@@ -158,6 +159,7 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     int h = rc.bottom - rc.top;
     int w = rc.right - rc.left;
 
+    // Times past the end show the last frame.
     if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
     // A file without frames has nothing to show; the host buffer is left as it is.
     if (r->m_nLastFrame >= 0) {
@@ -166,11 +168,16 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
             int entry = file->LocateFrame((unsigned)frame);
             // The same entry as last time is already in the host buffer.
             if (entry != r->m_nLastDecoded) {
+                // In modes 1-3 ReadFrame tries the preload cache again, by entry: that second try
+                // serves what the first missed (times past the end, delivery mode 2).
+                // Its result is not looked at: command 7 reports done, and an entry that failed
+                // once counts as decoded so it is not decoded again for every time within it.
                 file->ReadFrame((unsigned)entry, p, pDst->nStride, h, TRUE, w);
                 r->m_nLastDecoded = entry;
             }
         }
     }
+    // The last frame reached, there is no current frame (-1), as the host expects.
     r->m_nCurrentFrame = frame >= r->m_nLastFrame ? -1 : frame;
     return kHostDone;
 }
@@ -182,12 +189,13 @@ int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
     CRvoFile* file = r->m_pRvoFile;
 
     r->m_nCurrentFrame++;
+    // The counter stays past the last frame, so every later frame is refused too.
     if (r->m_nCurrentFrame > r->m_nLastFrame) return kHostRefused;
     const DWORD* source = PixelAt(pSrc, pIn->rcRegion.left, pIn->rcRegion.top);
     BOOL written = file->WriteFrame(source, pSrc->nStride);
     // A raw or packed record that did not reach the disk is not in the file:
     // the host hears of it, and the frame number stays free for another try.
-    if (!written && (file->m_nMode == rvo::RawFrames || file->m_nMode == rvo::PackedFrames)) {
+    if (!written && rvo::IsRecordMode(file->m_nMode)) {
         r->m_nCurrentFrame--;
         return kHostFailed;
     }
@@ -196,15 +204,18 @@ int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
 
 int PreloadFile(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     RvoHandle* r = HandleFor(ppHandle);
+    // Unlike commands 5 and 6, the path is not compared: a handle that has a file is not set up again.
     if (!r->m_pRvoFile) {
         CString strPath(pIn->szPath);
         std::unique_ptr<CRvoFile> file = OpenForReading(strPath);
         if (!file) return kHostFailed;
         AdoptReadFile(r, std::move(file), strPath);
+        // Unlike command 5, the current frame starts at the host's time.
         r->m_nCurrentFrame = TruncToLong(pIn->dTime / pIn->dFieldDuration * 0.5 + 0.5);
     }
     if (!r->m_bPreloaded) {
         r->m_pRvoFile->m_pfnProgress = pIn->pfnProgress;
+        // Preloaded once per handle whatever the outcome: what was loaded serves, the rest is read from the file.
         r->m_pRvoFile->Preload(pIn->szPath, -1, -1);
         r->m_bPreloaded = 1;
     }
@@ -219,6 +230,7 @@ int CloseHandleRecord(RvoHandle** ppHandle) {
     std::unique_ptr<CRvoFile> file(r->m_pRvoFile);
     r->m_pRvoFile = nullptr;
     *ppHandle = nullptr;
+    // Close's result is not passed on: the host forgets the handle whatever it hears, so command 10 is always done.
     if (file) {
         try {
             file->Close(r->m_bWriteMode);
@@ -229,6 +241,7 @@ int CloseHandleRecord(RvoHandle** ppHandle) {
 }
 
 int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {
+    // Codes this module does not know report done and change nothing, so a host that sends them goes on working.
     if (nCommand < CMD_QUERY_CAPS || nCommand > CMD_CLOSE) return kHostDone;
     switch (nCommand) {
     case CMD_QUERY_CAPS: return QueryCaps(pOut);

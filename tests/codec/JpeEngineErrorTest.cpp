@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "container/BlobFile.h"
 #include "tests/codec/CodecTestUtil.h"
 
 using namespace codectest;
@@ -24,7 +25,7 @@ std::vector<BYTE> SampleBlobBytes(int w = 48, int h = 32) {
     return v;
 }
 
-void PutU32At(std::vector<BYTE>& v, size_t at, DWORD x) { JpegBlobPutU32(v.data() + at, x); }
+void PutU32At(std::vector<BYTE>& v, size_t at, DWORD x) { StoreLe32(v.data() + at, x); }
 
 // Decodes the blob with both decoders; returns the last-error codes (0 on success).
 std::pair<DWORD, DWORD> DecodeCodes(HGLOBAL hBlob, LONG w, LONG h) {
@@ -113,7 +114,7 @@ TEST(JpeEngineErrors, NegativeStrideReadsBottomUp) {
 
 TEST(JpeEngineErrors, DamagedBlobsFailWithTheirCodes) {
     const std::vector<BYTE> good = SampleBlobBytes();
-    const DWORD dwColour = JpegBlobGetU32(&good[12]), dwAlpha = JpegBlobGetU32(&good[16]);
+    const DWORD dwColour = LoadLe32(&good[12]), dwAlpha = LoadLe32(&good[16]);
     struct Case { const char* what; std::vector<BYTE> bytes; DWORD code; };
     auto edit = [&](size_t at, DWORD v) { std::vector<BYTE> b = good; PutU32At(b, at, v); return b; };
     std::vector<BYTE> zeroedColour = good;
@@ -121,7 +122,7 @@ TEST(JpeEngineErrors, DamagedBlobsFailWithTheirCodes) {
     std::vector<BYTE> noColour = good;
     PutU32At(noColour, 12, 0);
     std::vector<Case> cases = {
-        {"file marker as magic", edit(0, JPEG_BLOB_FILE_MARKER), ERROR_INVALID_HANDLE},
+        {"file marker as magic", edit(0, rvo::kBlobFileMarker), ERROR_INVALID_HANDLE},
         {"other magic", edit(0, 0x55AA0002u), ERROR_INVALID_HANDLE},
         {"alpha length past block", edit(16, dwAlpha + 5), ERROR_INVALID_HANDLE},
         {"colour length huge", edit(12, 0xFFFFFFFFu), ERROR_INVALID_HANDLE},
@@ -190,7 +191,7 @@ TEST(JpeEngineErrors, DecompressIntoChecksItsArguments) {
 
 TEST(JpeEngineErrors, HostileBlobsNeverCrash) {
     const std::vector<BYTE> good = SampleBlobBytes(40, 24);
-    const DWORD dwAlpha = JpegBlobGetU32(&good[16]);
+    const DWORD dwAlpha = LoadLe32(&good[16]);
     std::vector<std::vector<BYTE>> inputs;
     for (size_t i = 0; i < good.size(); i += 3) {   // one flipped bit per input
         std::vector<BYTE> b = good;

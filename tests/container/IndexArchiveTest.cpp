@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "container/BlobFile.h"
 #include "platform/LastError.h"
 #include "tests/container/Fixtures.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "codec/JpeEngine.h"
+#include "container/BlobFile.h"
 #include "container/RvoFile.h"
-#include "decoder/BlobFile.h"
 #include "platform/DefaultImageServices.h"
 #include "platform/GlobalMemory.h"
 #include "platform/HostImageServices.h"
@@ -77,7 +77,7 @@ std::vector<uint8_t> FileForm(HGLOBAL h) {
     const size_t n = GlobalSize(h) - JPEG_BLOB_TAIL_BYTES;
     std::vector<uint8_t> v(p, p + n);
     GlobalUnlock(h);
-    JpegBlobPutU32(v.data(), JPEG_BLOB_FILE_MARKER);
+    StoreLe32(v.data(), rvo::kBlobFileMarker);
     return v;
 }
 
@@ -211,7 +211,7 @@ TEST(EntryPicture, DamagedBlobCopiesFailCleanly) {
     GlobalFree(hOrig);
     auto with = [&](size_t off, uint32_t v) {
         std::vector<uint8_t> b = good;
-        JpegBlobPutU32(b.data() + off, v);
+        StoreLe32(b.data() + off, v);
         return b;
     };
     std::vector<uint8_t> shortHeader(good.begin(), good.begin() + 12);

@@ -24,8 +24,8 @@ unsigned long long BlobFileBytes(HGLOBAL hBlob) {
     if (!hBlob || GlobalSize(hBlob) < JPEG_BLOB_HEADER_BYTES) return 0;
     const BYTE* p = static_cast<const BYTE*>(GlobalLock(hBlob));
     if (!p) return 0;
-    unsigned long long n = JPEG_BLOB_HEADER_BYTES + (unsigned long long)JpegBlobGetU32(p + JPEG_BLOB_OFS_COLOUR_BYTES) +
-                  JpegBlobGetU32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
+    unsigned long long n = JPEG_BLOB_HEADER_BYTES + (unsigned long long)LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES) +
+                  LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
     GlobalUnlock(hBlob);
     return n;
 }

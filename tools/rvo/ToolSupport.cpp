@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "container/RvoFormat.h"
+#include "platform/File.h"
 #include "platform/LastError.h"
 
 void FailFile(const std::string& path, const std::string& problem) {
@@ -53,7 +54,7 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     SetLastError(0);
     BOOL opened = FALSE;
     try {
-        opened = file->Open(wide.c_str(), 0x20);
+        opened = file->Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite);
     } catch (...) {
         FailFile(path, "damaged RVO file (its index cannot be read)");
     }

@@ -30,8 +30,8 @@ bool SameBlob(HGLOBAL hA, HGLOBAL hB) {
     const BYTE* b = static_cast<const BYTE*>(GlobalLock(hB));
     bool same = false;
     if (a && b) {
-        const ULONGLONG n = JPEG_BLOB_HEADER_BYTES + (ULONGLONG)JpegBlobGetU32(a + JPEG_BLOB_OFS_COLOUR_BYTES) +
-                            JpegBlobGetU32(a + JPEG_BLOB_OFS_ALPHA_BYTES);
+        const ULONGLONG n = JPEG_BLOB_HEADER_BYTES + (ULONGLONG)LoadLe32(a + JPEG_BLOB_OFS_COLOUR_BYTES) +
+                            LoadLe32(a + JPEG_BLOB_OFS_ALPHA_BYTES);
         same = n <= nA && n <= nB && std::memcmp(a, b, (size_t)n) == 0;
     }
     if (a) GlobalUnlock(hA);
