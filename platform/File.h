@@ -1,4 +1,9 @@
-// A buffered file in the manner of MFC's CFile, over POSIX descriptors.
+// A buffered file in the manner of MFC's CFile, over the file handles of
+// platform/RawFile.h. Access, share and creation flags become CreateFileW's
+// as MFC turns them into them, so the share modes hold here too:
+// shareDenyWrite lets other handles read and keeps writers out, shareExclusive
+// and shareCompat (no share flag) keep every other handle out, shareDenyNone
+// keeps nobody out.
 #pragma once
 
 #include <string>
@@ -9,7 +14,8 @@ class CFile {
 public:
     enum OpenFlags : UINT {
         modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002,
-        shareDenyWrite = 0x0020, shareDenyNone = 0x0040,
+        shareCompat = 0x0000, shareExclusive = 0x0010, shareDenyWrite = 0x0020, shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
         modeNoTruncate = 0x10000, modeCreate = 0x1000
     };
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
@@ -19,7 +25,10 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // UTF-16 path; FALSE when the file cannot be opened (or created with modeCreate).
+    // UTF-16 path; FALSE with a last error when the file cannot be opened (or
+    // created with modeCreate): ERROR_SHARING_VIOLATION when another handle's
+    // share mode, or this one's, refuses. A refused modeCreate leaves an
+    // existing file as it was.
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags, void* pError = nullptr);
     // Bytes read; fewer at the end of the file, 0 on error.
     UINT Read(void* pBuf, UINT nCount);
@@ -31,10 +40,10 @@ public:
     ULONGLONG GetLength() const;
     void Flush();
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_hFile != nullptr; }
     const std::string& GetFilePath() const { return m_strPath; }
 
 private:
-    int m_fd = -1;
+    HANDLE m_hFile = nullptr;
     std::string m_strPath;   // UTF-8
 };

@@ -53,6 +53,7 @@ enum : DWORD {
     ERROR_OUTOFMEMORY          = 14,
     ERROR_WRITE_FAULT          = 29,
     ERROR_READ_FAULT           = 30,
+    ERROR_SHARING_VIOLATION    = 32,    // another handle's share mode keeps this one out
     ERROR_HANDLE_EOF           = 38,
     ERROR_NOT_SUPPORTED        = 50,
     ERROR_NOT_LOCKED           = 158,

@@ -138,4 +138,47 @@ else
     echo "note: page-lock limit case not run (${SANITIZED:-cannot drop CAP_IPC_LOCK})"
 fi
 
+# Readers and writers of one file kept apart between processes. A decode
+# waiting on a full pipe holds its file open: an encode over that file is
+# refused in every mode and leaves it as it was, a second reader shares it,
+# and the decode still delivers every frame.
+LW=200 LH=200
+head -c $((LW * LH * 4 * 3)) /dev/urandom >"$DIR/noise.bgra"
+"$RVO" encode --mode raw --size ${LW}x${LH} -o "$DIR/shared.rvo" - <"$DIR/noise.bgra" >/dev/null ||
+    fail "cannot encode the shared fixture"
+cp "$DIR/shared.rvo" "$DIR/shared.orig"
+exec 3< <("$RVO" decode "$DIR/shared.rvo" -o -)
+reader=$!
+head -c 1 <&3 >/dev/null
+for mode in raw jpeg packed; do
+    expect_failure "shared.rvo: cannot be created: it is open elsewhere" -- \
+        "$RVO" encode --mode $mode --size ${LW}x${LH} -o "$DIR/shared.rvo" - <"$DIR/noise.bgra"
+done
+cmp -s "$DIR/shared.rvo" "$DIR/shared.orig" || fail "a refused encode changed the file being read"
+expect 0 "3 frames, all decode" -- "$RVO" verify "$DIR/shared.rvo"
+cat <&3 >"$DIR/shared.out"
+exec 3<&-
+wait "$reader" || fail "the decode of the shared file failed"
+cmp -s <(tail -c +2 "$DIR/noise.bgra") "$DIR/shared.out" || fail "the decode of the shared file delivered other frames"
+
+# While an encode writes a file (its input still open), every reading
+# subcommand is refused; once it is closed the file reads.
+for mode in raw jpeg packed; do
+    rm -f "$DIR/growing.rvo"
+    exec 4> >("$RVO" encode --mode $mode --size ${LW}x${LH} -o "$DIR/growing.rvo" - >"$DIR/growing.log" 2>&1)
+    writer=$!
+    head -c $((LW * LH * 4)) "$DIR/noise.bgra" >&4
+    # The header is written once the writer holds the file.
+    for ((i = 0; i < 200; i++)); do
+        [ "$(stat -c %s "$DIR/growing.rvo" 2>/dev/null || echo 0)" -ge 160 ] && break
+        sleep 0.05
+    done
+    for c in info verify preload "decode -o -"; do
+        expect_failure "growing.rvo: is being written" -- "$RVO" $c "$DIR/growing.rvo"
+    done
+    exec 4>&-
+    wait "$writer" || fail "the $mode encode that others tried to read failed: $(cat "$DIR/growing.log")"
+    expect 0 "1 frames, all decode" -- "$RVO" verify "$DIR/growing.rvo"
+done
+
 finish "rvo error"
