@@ -6,7 +6,6 @@
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
 #include "platform/LastError.h"
-#include "platform/Memory.h"
 #include "platform/RawFile.h"
 
 using namespace rvo;
@@ -152,13 +151,8 @@ BYTE* FieldPack(LONG nWidth, LONG nHeight, const void* pTokens, LONG nTokens, co
         SetLastError(ERROR_ARITHMETIC_OVERFLOW);
         return nullptr;
     }
-    // Stop before the record would push the system into paging.
-    MEMORYSTATUS ms;
-    GlobalMemoryStatus(&ms);
-    if ((ULONGLONG)ms.dwAvailPhys < nBytes) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    // Stop before the record would push the system into paging or starve the host.
+    if (!PreloadMemoryAllows(nBytes)) return nullptr;
     BYTE* rec = NewLockedBlock((size_t)nBytes);
     if (!rec) return nullptr;
 

@@ -181,4 +181,20 @@ for mode in raw jpeg packed; do
     expect 0 "1 frames, all decode" -- "$RVO" verify "$DIR/growing.rvo"
 done
 
+# Preloading under an address-space limit (standing in for a 32-bit host)
+# stops while the host's reserve is still free, and says so. The sanitizers
+# cannot run under such a limit; a page-lock limit below the frames would stop
+# the preload first.
+memlock=$(ulimit -Hl)
+if [ -n "$SANITIZED" ]; then
+    echo "note: address-space limit case not run (sanitized)"
+elif [ -z "$nocap" ] && [ "$memlock" != unlimited ] && [ "$memlock" -lt 16384 ]; then
+    echo "note: address-space limit case not run (page-lock limit $memlock KiB)"
+else
+    head -c $((128 * 128 * 4 * 160)) /dev/zero |
+        "$RVO" encode --mode raw --size 128x128 -o "$DIR/many.rvo" - >/dev/null || fail "cannot encode many.rvo"
+    expect_failure "many.rvo: preloading stopped after [0-9]+ of 160 frames: the free address space is down to the reserve" -- \
+        bash -c "ulimit -v 20000 && '$RVO' preload '$DIR/many.rvo'"
+fi
+
 finish "rvo error"

@@ -31,6 +31,7 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_WORKING_SET_QUOTA: return "the page lock was refused (RLIMIT_MEMLOCK)";
     case ERROR_WRITE_FAULT: return "write error";
     case ERROR_SHARING_VIOLATION: return "in use elsewhere (a writer keeps readers out, a reader keeps writers out)";
+    case ERROR_COMMITMENT_LIMIT: return "the free address space is down to the reserve kept for the host";
     case ERROR_DISK_FULL: return "disk full";
     default: return "error code " + std::to_string(dwError);
     }
