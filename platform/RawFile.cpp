@@ -28,6 +28,7 @@ DWORD ErrnoToWin32(int e) {
         case ENOENT: case ENOTDIR: return ERROR_FILE_NOT_FOUND;
         case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
         case ENOSPC: return ERROR_DISK_FULL;
+        case EFBIG: return ERROR_FILE_TOO_LARGE;
         case EINVAL: return ERROR_INVALID_PARAMETER;
         case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
         default: return ERROR_INVALID_FUNCTION;

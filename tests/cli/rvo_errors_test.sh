@@ -181,6 +181,23 @@ for mode in raw jpeg packed; do
     expect 0 "1 frames, all decode" -- "$RVO" verify "$DIR/growing.rvo"
 done
 
+# A file that cannot be finished (the file-size limit reached at a frame, or
+# at closing, where JPEG files store their pictures): encode fails naming the
+# file, and the frames it says the file holds are the frames it holds.
+for mode in jpeg raw packed; do
+    err=$(bash -c "trap '' XFSZ; ulimit -f 8; '$RVO' encode --mode $mode --size ${W}x${H} -o '$DIR/capped.rvo' - \
+        <'$DIR/frames.bgra'" 2>&1 >/dev/null)
+    rc=$?
+    [ "$rc" = 1 ] && grep -q "^rvo: .*capped.rvo: " <<<"$err" || fail "a $mode encode past the file-size limit: $rc $err"
+    claimed=$(grep -Eo 'holds [0-9]+ of' <<<"$err" | grep -Eo '[0-9]+')
+    [ -n "$claimed" ] || claimed=$(grep -Eo 'stopped after [0-9]+' <<<"$err" | grep -Eo '[0-9]+')
+    held=$("$RVO" info --json "$DIR/capped.rvo" | grep -Eo '"frameCount": [0-9]+' | grep -Eo '[0-9]+$')
+    [ -n "$claimed" ] && [ "$claimed" = "$held" ] || fail "a $mode encode says the file holds '$claimed' frames, it holds $held: $err"
+done
+grep -q "finishing the file failed: it holds 0 of the 8 frames written" <<<"$(bash -c "trap '' XFSZ; ulimit -f 8;
+    '$RVO' encode --mode jpeg --size ${W}x${H} -o '$DIR/capped.rvo' - <'$DIR/frames.bgra'" 2>&1)" ||
+    fail "a JPEG file that could not be finished was not reported"
+
 # Preloading under an address-space limit (standing in for a 32-bit host)
 # stops while the host's reserve is still free, and says so. The sanitizers
 # cannot run under such a limit; a page-lock limit below the frames would stop
