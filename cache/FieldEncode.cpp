@@ -7,7 +7,6 @@
 #include "cache/PreloadBlocks.h"
 #include "platform/ByteOrder.h"
 #include "platform/LastError.h"
-#include "platform/Memory.h"
 #include "platform/RawFile.h"
 
 using namespace rvo;
@@ -143,13 +142,8 @@ BYTE* FieldPack(LONG nWidth, LONG nHeight, const void* pTokens, LONG nTokens, co
         SetLastError(ERROR_ARITHMETIC_OVERFLOW);
         return nullptr;
     }
-    // Stop before the record would push the system into paging.
-    MEMORYSTATUS ms;
-    GlobalMemoryStatus(&ms);
-    if ((ULONGLONG)ms.dwAvailPhys < nBytes) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    // Stop before the record would push the system into paging or starve the host.
+    if (!PreloadMemoryAllows(nBytes)) return nullptr;
     BYTE* rec = NewLockedBlock((size_t)nBytes);
     if (!rec) return nullptr;
 

@@ -9,7 +9,6 @@
 #include "platform/CString.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
-#include "platform/Memory.h"
 
 using namespace rvo;
 
@@ -83,10 +82,8 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
 
     if (bRaw) {
         for (LONG i = 0; i < nFrames; i++) {
-            // Stop before the next frame would push the system into paging.
-            MEMORYSTATUS ms;
-            GlobalMemoryStatus(&ms);
-            if ((ULONGLONG)ms.dwAvailPhys < nFrameBytes) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+            // Stop before the next frame would push the system into paging or starve the host.
+            if (!PreloadMemoryAllows(nFrameBytes)) return FALSE;
             // A frame that cannot be read is not stored: the buffer would still hold the previous one.
             SetLastError(ERROR_SUCCESS);
             if (!ReadFrame((unsigned)i, pFrame, cx, cy, FALSE)) return FailKeeping(ERROR_READ_FAULT);

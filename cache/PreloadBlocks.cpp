@@ -1,10 +1,28 @@
-// Allocation and page locking of the preload cache's blocks.
+// The preload cache's memory check, and the allocation and page locking of its blocks.
 #include "cache/PreloadBlocks.h"
+
+#include <algorithm>
 
 #include "decoder/PixelRows.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
+
+namespace {
+constexpr ULONGLONG kHostReserveBytes = 256ull << 20;
+}  // namespace
+
+BOOL PreloadMemoryAllows(ULONGLONG nBytes, const MEMORYSTATUS* pStatus) {
+    MEMORYSTATUS ms;
+    if (pStatus)
+        ms = *pStatus;
+    else
+        GlobalMemoryStatus(&ms);
+    if ((ULONGLONG)ms.dwAvailPhys < nBytes) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    const ULONGLONG nReserve = std::min<ULONGLONG>(kHostReserveBytes, (ULONGLONG)ms.dwTotalVirtual / 4);
+    if ((ULONGLONG)ms.dwAvailVirtual < nBytes + nReserve) return Fail(ERROR_COMMITMENT_LIMIT);
+    return TRUE;
+}
 
 BYTE* NewLockedBlock(size_t nBytes) {
     BYTE* p = static_cast<BYTE*>(AllocAligned(nBytes ? nBytes : 1));

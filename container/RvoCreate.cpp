@@ -154,9 +154,10 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
     } else {
         m_pFile = new CFile;
         if (!m_pFile->Open(pszPath, CFile::modeCreate | CFile::modeReadWrite, nullptr)) {
+            const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a reader or another writer has it
             delete m_pFile;
             m_pFile = nullptr;
-            return Fail(ERROR_ACCESS_DENIED);
+            return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
         }
         BYTE header[kHeaderBytes];
         StoreHeader(header);

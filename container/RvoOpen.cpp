@@ -53,12 +53,14 @@ BOOL ReadIndex(CRvoFile& f, ULONGLONG nFileBytes) {
 
 // Modes 4 and 5: the unbuffered handle and the frame-size table.
 BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
+    // Opened before the first handle closes, so that no writer can come in between.
+    HANDLE h = CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD dwError = GetLastError();
     f.m_pFile->Close();
     delete f.m_pFile;
     f.m_pFile = nullptr;
-    HANDLE h = CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    if (h == INVALID_HANDLE_VALUE) return Fail(dwError);
     f.m_hRawFile = h;
 
     // A set flag means the table was never placed by a seek: it is read where the handle starts.
@@ -85,9 +87,10 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
 BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
     f.m_pFile = new CFile;
     if (!f.m_pFile->Open(pszPath, nOpenFlags, nullptr)) {
+        const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a writer has it
         delete f.m_pFile;
         f.m_pFile = nullptr;
-        return Fail(ERROR_FILE_NOT_FOUND);
+        return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND);
     }
     const ULONGLONG nFileBytes = f.m_pFile->GetLength();
     BYTE header[kHeaderBytes];

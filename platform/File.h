@@ -1,13 +1,18 @@
-// A file in the manner of MFC's CFile: a POSIX descriptor or a Win32 handle
-// (platform/posix/File.cpp, platform/win32/File.cpp).
+// A file in the manner of MFC's CFile: on POSIX over the file handles of
+// platform/RawFile.h (platform/posix/File.cpp), on Windows a Win32 handle
+// (platform/win32/File.cpp). Access, share and creation flags become
+// CreateFileW's as MFC turns them into them, so the share modes hold on both:
+// shareDenyWrite lets other handles read and keeps writers out, shareExclusive
+// and shareCompat (no share flag) keep every other handle out, shareDenyNone
+// keeps nobody out.
 #pragma once
 
 #include <string>
 
 #include "platform/Types.h"
 
-// The system's file: a descriptor on POSIX, a HANDLE on Windows; both keep -1
-// (INVALID_HANDLE_VALUE) for none.
+// The system's file: a handle of platform/RawFile.h on POSIX, a HANDLE on
+// Windows; both keep -1 (INVALID_HANDLE_VALUE) for none.
 typedef intptr_t FILE_HANDLE;
 constexpr FILE_HANDLE kNoFile = -1;
 
@@ -15,7 +20,8 @@ class CFile {
 public:
     enum OpenFlags : UINT {
         modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002,
-        shareDenyWrite = 0x0020, shareDenyNone = 0x0040,
+        shareCompat = 0x0000, shareExclusive = 0x0010, shareDenyWrite = 0x0020, shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
         modeNoTruncate = 0x10000, modeCreate = 0x1000
     };
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
@@ -25,9 +31,10 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // UTF-16 path; FALSE when the file cannot be opened (or created with modeCreate).
-    // The share flags hold on Windows: shareDenyWrite lets others read only,
-    // no share flag lets no one else in.
+    // UTF-16 path; FALSE with a last error when the file cannot be opened (or
+    // created with modeCreate): ERROR_SHARING_VIOLATION when another handle's
+    // share mode, or this one's, refuses. A refused modeCreate leaves an
+    // existing file as it was.
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags, void* pError = nullptr);
     // Bytes read; fewer at the end of the file, 0 on error.
     UINT Read(void* pBuf, UINT nCount);
@@ -43,6 +50,8 @@ public:
     const std::string& GetFilePath() const { return m_strPath; }
 
 private:
+    HANDLE SystemHandle() const { return reinterpret_cast<HANDLE>(m_hFile); }
+
     FILE_HANDLE m_hFile = kNoFile;
     std::string m_strPath;   // UTF-8
 };

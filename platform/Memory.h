@@ -19,9 +19,15 @@ struct MEMORYSTATUS {
 // Windows the working set is grown once before the lock is given up).
 BOOL VirtualLock(void* p, size_t nBytes);
 BOOL VirtualUnlock(void* p, size_t nBytes);
-// Physical memory figures from /proc/meminfo (MemAvailable), capped to what a
-// 32-bit process can address on the 32-bit build.
+// The system's physical memory (MemAvailable from /proc/meminfo), and the
+// process's address space: dwTotalVirtual is its limit (RLIMIT_AS, and at
+// most 4 GiB on the 32-bit build), dwAvailVirtual what of it is not mapped
+// yet. Both are SIZE_MAX when nothing limits the space (a 64-bit process
+// without RLIMIT_AS). Figures beyond SIZE_MAX are given as SIZE_MAX.
 void GlobalMemoryStatus(MEMORYSTATUS* pStatus);
 
-// Test hook: when set, GlobalMemoryStatus reports this figure as dwAvailPhys.
+// Test hooks. While set, GlobalMemoryStatus reports nBytes as dwAvailPhys, and
+// takes nLimit as the process's address-space limit in place of RLIMIT_AS
+// (still at most what the build can address).
 void SetAvailableMemoryOverride(bool bEnable, size_t nBytes);
+void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit);

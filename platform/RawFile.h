@@ -1,9 +1,17 @@
-// Unbuffered files: Win32 handles opened with FILE_FLAG_NO_BUFFERING. On
-// Windows they are the system's (a transfer that does not fit the volume's
-// sector size goes through an aligned bounce block); on Linux reads and writes
-// go through O_DIRECT when the file system takes it, and where it refuses
-// (tmpfs, or a transfer the device cannot align) the same call is served
-// buffered, with identical bytes.
+// File handles in the manner of Win32's, buffered or, with
+// FILE_FLAG_NO_BUFFERING, unbuffered. On Windows they are the system's (an
+// unbuffered transfer that does not fit the volume's sector size goes through
+// an aligned bounce block); on Linux unbuffered reads and writes go through
+// O_DIRECT when the file system takes it, and where it refuses (tmpfs, or a
+// transfer the device cannot align) the same call is served buffered, with
+// identical bytes.
+//
+// Share modes hold between handles, in one process or in several: a handle
+// opened with FILE_SHARE_READ lets others read and keeps writers out, one
+// opened with share mode 0 keeps every other handle out, and one that shares
+// writing keeps nobody out. An open that a share mode refuses fails with
+// ERROR_SHARING_VIOLATION and changes nothing: CREATE_ALWAYS empties an
+// existing file only once the handle has been admitted.
 #pragma once
 
 #include "platform/Types.h"
@@ -11,6 +19,7 @@
 #define GENERIC_READ            0x80000000u
 #define GENERIC_WRITE           0x40000000u
 #define FILE_SHARE_READ         0x00000001u
+#define FILE_SHARE_WRITE        0x00000002u
 #define CREATE_NEW              1u
 #define CREATE_ALWAYS           2u
 #define OPEN_EXISTING           3u

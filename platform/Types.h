@@ -61,17 +61,20 @@ enum : DWORD {
     ERROR_OUTOFMEMORY          = 14,
     ERROR_WRITE_FAULT          = 29,
     ERROR_READ_FAULT           = 30,
+    ERROR_SHARING_VIOLATION    = 32,    // another handle's share mode keeps this one out
     ERROR_HANDLE_EOF           = 38,
     ERROR_NOT_SUPPORTED        = 50,
     ERROR_NOT_LOCKED           = 158,
     ERROR_INVALID_PARAMETER    = 87,
     ERROR_DISK_FULL            = 112,
+    ERROR_FILE_TOO_LARGE       = 223,
     ERROR_NEGATIVE_SEEK        = 131,
     ERROR_BUSY                 = 170,
     ERROR_ARITHMETIC_OVERFLOW  = 534,
     ERROR_BAD_FORMAT           = 11,
     ERROR_INVALID_FORM_SIZE    = 1903,
     ERROR_WORKING_SET_QUOTA    = 1453,   // pages cannot be locked (RLIMIT_MEMLOCK)
+    ERROR_COMMITMENT_LIMIT     = 1455,   // the free address space is down to the host's reserve
 };
 
 // COM-style results the engine stores as last-error values.

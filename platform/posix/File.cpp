@@ -1,98 +1,97 @@
-// CFile over POSIX descriptors (kept in the handle); paths arrive as UTF-16 and
-// are opened as UTF-8.
+// CFile over the file handles of platform/RawFile.h (buffered); paths arrive
+// as UTF-16 and are opened as UTF-8.
 #include "platform/File.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "platform/CString.h"
+#include "platform/LastError.h"
+#include "platform/RawFile.h"
+
+namespace {
+
+// MFC's mapping: a share mode of 0 for shareCompat as for shareExclusive.
+DWORD ShareModeFor(UINT nOpenFlags) {
+    switch (nOpenFlags & 0x70) {
+    case CFile::shareDenyWrite: return FILE_SHARE_READ;
+    case CFile::shareDenyRead: return FILE_SHARE_WRITE;
+    case CFile::shareDenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return 0;
+    }
+}
+
+// SetFilePointer on the whole 64-bit distance; the new position, or -1. The
+// caller's last error survives a seek that succeeds.
+ULONGLONG SeekHandle(HANDLE h, LONGLONG lOff, DWORD dwMethod) {
+    const DWORD dwSaved = GetLastError();
+    LONG nHigh = (LONG)((ULONGLONG)lOff >> 32);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD nLow = SetFilePointer(h, (LONG)(DWORD)(ULONGLONG)lOff, &nHigh, dwMethod);
+    if (nLow == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return (ULONGLONG)-1;
+    SetLastError(dwSaved);
+    return ((ULONGLONG)(DWORD)nHigh << 32) | nLow;
+}
+
+}  // namespace
 
 CFile::~CFile() { Close(); }
 
 BOOL CFile::Open(const WCHAR* pszPath, UINT nOpenFlags, void*) {
     Close();
-    if (!pszPath) return FALSE;
-    int flags = O_CLOEXEC;
+    if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);
+    DWORD dwAccess = GENERIC_READ;
     switch (nOpenFlags & 3) {
-        case modeRead: flags |= O_RDONLY; break;
-        case modeWrite: flags |= O_WRONLY; break;
-        default: flags |= O_RDWR; break;
+        case modeRead: break;
+        case modeWrite: dwAccess = GENERIC_WRITE; break;
+        default: dwAccess = GENERIC_READ | GENERIC_WRITE; break;
     }
-    if (nOpenFlags & modeCreate) {
-        flags |= O_CREAT;
-        if (!(nOpenFlags & modeNoTruncate)) flags |= O_TRUNC;
-    }
-    std::string path = ToUtf8(pszPath);
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return FALSE;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return FALSE;
-    }
-    m_hFile = fd;
-    m_strPath = path;
+    DWORD dwDisposition = OPEN_EXISTING;
+    if (nOpenFlags & modeCreate) dwDisposition = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    HANDLE h = CreateFileW(pszPath, dwAccess, ShareModeFor(nOpenFlags), nullptr, dwDisposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    m_hFile = (FILE_HANDLE)h;
+    m_strPath = ToUtf8(pszPath);
     return TRUE;
 }
 
 UINT CFile::Read(void* pBuf, UINT nCount) {
     if (m_hFile == kNoFile) return 0;
-    char* p = static_cast<char*>(pBuf);
-    UINT done = 0;
-    while (done < nCount) {
-        ssize_t n = ::read((int)m_hFile, p + done, nCount - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += (UINT)n;
-    }
-    return done;
+    DWORD nRead = 0;
+    ReadFile(SystemHandle(), pBuf, nCount, &nRead, nullptr);
+    return nRead;
 }
 
 UINT CFile::Write(const void* pBuf, UINT nCount) {
     if (m_hFile == kNoFile) return 0;
-    const char* p = static_cast<const char*>(pBuf);
-    UINT done = 0;
-    while (done < nCount) {
-        ssize_t n = ::write((int)m_hFile, p + done, nCount - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += (UINT)n;
-    }
-    return done;
+    DWORD nWritten = 0;
+    WriteFile(SystemHandle(), pBuf, nCount, &nWritten, nullptr);
+    return nWritten;
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
     if (m_hFile == kNoFile) return (ULONGLONG)-1;
-    int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : SEEK_END;
-    off_t r = ::lseek((int)m_hFile, (off_t)lOff, whence);
-    return r < 0 ? (ULONGLONG)-1 : (ULONGLONG)r;
+    return SeekHandle(SystemHandle(), lOff, nFrom == begin ? FILE_BEGIN : nFrom == current ? FILE_CURRENT : FILE_END);
 }
 
 ULONGLONG CFile::GetPosition() const {
     if (m_hFile == kNoFile) return 0;
-    off_t r = ::lseek((int)m_hFile, 0, SEEK_CUR);
-    return r < 0 ? 0 : (ULONGLONG)r;
+    const ULONGLONG nPos = SeekHandle(SystemHandle(), 0, FILE_CURRENT);
+    return nPos == (ULONGLONG)-1 ? 0 : nPos;
 }
 
 ULONGLONG CFile::GetLength() const {
-    struct stat st;
-    if (m_hFile == kNoFile || fstat((int)m_hFile, &st) != 0) return 0;
-    return (ULONGLONG)st.st_size;
+    if (m_hFile == kNoFile) return 0;
+    const ULONGLONG nPos = SeekHandle(SystemHandle(), 0, FILE_CURRENT);
+    const ULONGLONG nEnd = SeekHandle(SystemHandle(), 0, FILE_END);
+    if (nPos != (ULONGLONG)-1) SeekHandle(SystemHandle(), (LONGLONG)nPos, FILE_BEGIN);
+    return nEnd == (ULONGLONG)-1 ? 0 : nEnd;
 }
 
 void CFile::Flush() {
     // Writes go straight to the kernel; nothing is held back in user space.
-    (void)m_hFile;
 }
 
 void CFile::Close() {
-    if (m_hFile != kNoFile) ::close((int)m_hFile);
+    if (m_hFile != kNoFile) CloseHandle(SystemHandle());
     m_hFile = kNoFile;
     m_strPath.clear();
 }

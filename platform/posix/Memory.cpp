@@ -1,9 +1,13 @@
-// Page locking over mlock and the memory status from /proc/meminfo.
+// Page locking over mlock; the memory status from /proc/meminfo, RLIMIT_AS
+// and /proc/self/maps.
 #include "platform/Memory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +18,68 @@
 namespace {
 std::atomic<bool>   g_bOverride{false};
 std::atomic<size_t> g_nOverride{0};
+std::atomic<bool>   g_bLimitOverride{false};
+std::atomic<unsigned long long> g_nLimitOverride{0};
+
+constexpr unsigned long long kNoLimit = ~0ull;
+// The most a process of this build can address.
+constexpr unsigned long long kAddressable = sizeof(void*) == 4 ? 1ull << 32 : kNoLimit;
+
+// The process's address-space limit in bytes; kNoLimit when there is none.
+unsigned long long AddressSpaceLimit() {
+    if (g_bLimitOverride) return std::min(kAddressable, g_nLimitOverride.load());
+    rlimit lim{};
+    if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return kAddressable;
+    return std::min<unsigned long long>(kAddressable, lim.rlim_cur);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The bytes the process has mapped: the sum of the ranges in /proc/self/maps
+// ("start-end ..." a line, in hex). statm would give the same natively, but
+// under user-mode emulation (the 32-bit tests) it describes the emulator and
+// only maps the emulated process. Read with plain system calls into a stack
+// buffer, so that taking the figure maps nothing. 0 when it cannot be read.
+unsigned long long MappedBytes() {
+    int fd;
+    do {
+        fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+    char buf[4096];
+    unsigned long long total = 0, start = 0, value = 0;
+    enum { kStart, kEnd, kRest } state = kStart;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; i++) {
+            const char c = buf[i];
+            if (c == '\n') {
+                state = kStart;
+                value = 0;
+            } else if (state != kRest) {
+                const int d = HexDigit(c);
+                if (d >= 0) {
+                    value = value << 4 | (unsigned)d;
+                } else if (state == kStart && c == '-') {
+                    start = value;
+                    value = 0;
+                    state = kEnd;
+                } else {
+                    if (state == kEnd && value > start) total += value - start;
+                    state = kRest;
+                }
+            }
+        }
+    }
+    ::close(fd);
+    return total;
+}
 
 // A /proc/meminfo figure in bytes, or 0.
 unsigned long long MemInfo(const char* key) {
@@ -57,8 +123,15 @@ void GlobalMemoryStatus(MEMORYSTATUS* s) {
     s->dwAvailPhys = Cap(avail);
     s->dwTotalPageFile = Cap(MemInfo("SwapTotal") + total);
     s->dwAvailPageFile = Cap(MemInfo("SwapFree") + avail);
-    s->dwTotalVirtual = sizeof(void*) == 4 ? 0xC0000000u : SIZE_MAX;
-    s->dwAvailVirtual = s->dwTotalVirtual;
+    const unsigned long long limit = AddressSpaceLimit();
+    if (limit == kNoLimit) {
+        s->dwTotalVirtual = SIZE_MAX;
+        s->dwAvailVirtual = SIZE_MAX;
+    } else {
+        const unsigned long long mapped = MappedBytes();
+        s->dwTotalVirtual = Cap(limit);
+        s->dwAvailVirtual = Cap(mapped < limit ? limit - mapped : 0);
+    }
     if (total) s->dwMemoryLoad = (DWORD)(100 - avail * 100 / total);
     if (g_bOverride) s->dwAvailPhys = g_nOverride;
 }
@@ -66,4 +139,9 @@ void GlobalMemoryStatus(MEMORYSTATUS* s) {
 void SetAvailableMemoryOverride(bool bEnable, size_t nBytes) {
     g_nOverride = nBytes;
     g_bOverride = bEnable;
+}
+
+void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit) {
+    g_nLimitOverride = nLimit;
+    g_bLimitOverride = bEnable;
 }

@@ -1,5 +1,6 @@
-// Unbuffered file handles over O_DIRECT, falling back to buffered transfers
-// with the same bytes where the file system or the transfer does not allow it.
+// File handles over POSIX descriptors: unbuffered ones over O_DIRECT, falling
+// back to buffered transfers with the same bytes where the file system or the
+// transfer does not allow it; share modes as open-file-description locks.
 #include "platform/RawFile.h"
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ DWORD ErrnoToWin32(int e) {
         case ENOENT: case ENOTDIR: return ERROR_FILE_NOT_FOUND;
         case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
         case ENOSPC: return ERROR_DISK_FULL;
+        case EFBIG: return ERROR_FILE_TOO_LARGE;
         case EINVAL: return ERROR_INVALID_PARAMETER;
         case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
         default: return ERROR_INVALID_FUNCTION;
@@ -77,9 +79,37 @@ BOOL Transfer(RawFile* f, char* p, DWORD nBytes, DWORD* pnDone, Op op) {
     return TRUE;
 }
 
+// Share modes as open-file-description locks over the whole file, which keep
+// handles apart within a process as well as between processes: a shared lock
+// for a handle that lets others read, an exclusive one for a handle that lets
+// nobody in, none for a handle that lets others write. Linux grants a shared
+// lock only on a descriptor open for reading and an exclusive one only on a
+// descriptor open for writing, so a write-only handle that would let others
+// read keeps them out too, and a read-only handle that would keep everyone out
+// still lets readers in (writers stay out). ERROR_SUCCESS, or why the handle
+// may not be had.
+DWORD TakeShareLock(int fd, DWORD dwShare, bool bRead, bool bWrite) {
+    if (dwShare & FILE_SHARE_WRITE) return ERROR_SUCCESS;
+    short type = (dwShare & FILE_SHARE_READ) ? F_RDLCK : F_WRLCK;
+    if (type == F_RDLCK && !bRead) type = F_WRLCK;
+    if (type == F_WRLCK && !bWrite) type = F_RDLCK;
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;   // start 0, length 0: the whole file, however far it grows
+    while (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EACCES) return ERROR_SHARING_VIOLATION;
+        // A file system (or kernel) that keeps no such locks: the file opens as it always did.
+        if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return ERROR_SUCCESS;
+        return ErrnoToWin32(errno);
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
-HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD, void*, DWORD dwDisposition,
+HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, DWORD dwDisposition,
                    DWORD dwFlags, HANDLE) {
     if (!pszPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -88,10 +118,10 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD, void*, DWORD dwD
     int flags = O_CLOEXEC;
     bool r = dwAccess & GENERIC_READ, w = dwAccess & GENERIC_WRITE;
     flags |= (r && w) ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+    // Never O_TRUNC: the file is emptied only after the share mode has admitted the handle.
     switch (dwDisposition) {
         case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        case CREATE_ALWAYS: case OPEN_ALWAYS: flags |= O_CREAT; break;
         default: break;
     }
     std::string path = ToUtf8(pszPath);
@@ -111,6 +141,14 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD, void*, DWORD dwD
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD dwError = TakeShareLock(fd, dwShare, r || !w, w);
+    if (dwError == ERROR_SUCCESS && dwDisposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0)
+        dwError = ErrnoToWin32(errno);
+    if (dwError != ERROR_SUCCESS) {
+        ::close(fd);
+        SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
     RawFile* f = new RawFile{fd, bDirect, 0};

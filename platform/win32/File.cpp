@@ -13,7 +13,7 @@ w32::HANDLE Handle(FILE_HANDLE h) { return reinterpret_cast<w32::HANDLE>(h); }
 w32::ULONG ShareMode(UINT nOpenFlags) {
     switch (nOpenFlags & 0x70) {
         case CFile::shareDenyWrite: return w32::kShareRead;
-        case 0x30: return w32::kShareWrite;   // shareDenyRead
+        case CFile::shareDenyRead: return w32::kShareWrite;
         case CFile::shareDenyNone: return w32::kShareRead | w32::kShareWrite;
         default: return 0;
     }

@@ -2,6 +2,7 @@
 // it, and the memory status from GlobalMemoryStatusEx.
 #include "platform/Memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,8 @@
 namespace {
 std::atomic<bool>   g_bOverride{false};
 std::atomic<size_t> g_nOverride{0};
+std::atomic<bool>   g_bLimitOverride{false};
+std::atomic<unsigned long long> g_nLimitOverride{0};
 
 size_t Cap(unsigned long long v) { return v > (unsigned long long)SIZE_MAX ? SIZE_MAX : (size_t)v; }
 
@@ -52,6 +55,18 @@ void GlobalMemoryStatus(MEMORYSTATUS* s) {
         s->dwAvailVirtual = Cap(ms.ullAvailVirtual);
     }
     if (g_bOverride) s->dwAvailPhys = g_nOverride;
+    if (g_bLimitOverride) {
+        // A lower limit on the address space: what is mapped now stays mapped.
+        const unsigned long long nUsed = ms.ullTotalVirtual - ms.ullAvailVirtual;
+        const unsigned long long nLimit = std::min<unsigned long long>(g_nLimitOverride, ms.ullTotalVirtual);
+        s->dwTotalVirtual = Cap(nLimit);
+        s->dwAvailVirtual = Cap(nLimit > nUsed ? nLimit - nUsed : 0);
+    }
+}
+
+void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit) {
+    g_nLimitOverride = nLimit;
+    g_bLimitOverride = bEnable;
 }
 
 void SetAvailableMemoryOverride(bool bEnable, size_t nBytes) {

@@ -27,15 +27,17 @@ namespace {
 constexpr LONG kW = 37, kH = 11;
 
 // The host's callback: records every call, answers 0 at stopAt, and may lower
-// the available memory once a frame is stored.
+// the available memory or the address-space limit once a frame is stored.
 std::vector<int> g_calls;
 int g_stopAt = -100;
 int g_squeezeAt = -100;
 size_t g_squeezeTo = 0;
+bool g_bSqueezeAddressSpace = false;
 
 int Progress(int k) {
     g_calls.push_back(k);
-    if (k == g_squeezeAt) SetAvailableMemoryOverride(true, g_squeezeTo);
+    if (k == g_squeezeAt && g_bSqueezeAddressSpace) SetAddressSpaceLimitOverride(true, g_squeezeTo);
+    if (k == g_squeezeAt && !g_bSqueezeAddressSpace) SetAvailableMemoryOverride(true, g_squeezeTo);
     return k == g_stopAt ? 0 : 1;
 }
 
@@ -43,8 +45,12 @@ struct ProgressScope {
     ProgressScope() {
         g_calls.clear();
         g_stopAt = g_squeezeAt = -100;
+        g_bSqueezeAddressSpace = false;
     }
-    ~ProgressScope() { SetAvailableMemoryOverride(false, 0); }
+    ~ProgressScope() {
+        SetAvailableMemoryOverride(false, 0);
+        SetAddressSpaceLimitOverride(false, 0);
+    }
 };
 
 // A movie of `frames` frames of flat runs written by the frame writer.
@@ -170,22 +176,59 @@ TEST(Preload, EmptyFileReportsNoFrames) {
     EXPECT_EQ(f.m_arrPreloaded.GetSize(), 0);
 }
 
-// Memory running short after the first frame stops before the second, keeping the first.
+// Physical memory running short after the first frame, or the address space
+// (the limit lowered below what is mapped), stops before the second frame,
+// keeping the first.
 TEST(Preload, MemoryCheckStopsKeepingWhatWasLoaded) {
-    for (LONG mode : {3, 4}) {
-        SCOPED_TRACE(ModeName(mode));
-        const std::string path = WriteMovie("memory" + ModeName(mode) + ".rvo", mode, 3);
-        auto f = OpenForPlay(path);
-        ASSERT_TRUE(f);
-        ProgressScope scope;
-        g_squeezeAt = 0;
-        g_squeezeTo = mode == 3 ? 16 : 4u * kW * kH - 1;
-        f->m_pfnProgress = Progress;
+    for (bool bAddressSpace : {false, true}) {
+        for (LONG mode : {3, 4}) {
+            SCOPED_TRACE(ModeName(mode) + (bAddressSpace ? " address space" : " physical memory"));
+            const std::string path = WriteMovie("memory" + ModeName(mode) + ".rvo", mode, 3);
+            auto f = OpenForPlay(path);
+            ASSERT_TRUE(f);
+            ProgressScope scope;
+            g_squeezeAt = 0;
+            g_bSqueezeAddressSpace = bAddressSpace;
+            g_squeezeTo = bAddressSpace ? 1 : mode == 3 ? 16 : 4u * kW * kH - 1;
+            f->m_pfnProgress = Progress;
+            SetLastError(0);
+            EXPECT_FALSE(f->Preload(Wide(path).c_str(), -1, -1));
+            EXPECT_EQ(GetLastError(), (DWORD)(bAddressSpace ? ERROR_COMMITMENT_LIMIT : ERROR_NOT_ENOUGH_MEMORY));
+            EXPECT_EQ(g_calls, (std::vector<int>{-3, 0}));
+            EXPECT_EQ(f->m_arrPreloaded.GetSize(), BlocksPerFrame(mode));
+        }
+    }
+}
+
+// The check's figures at its edges: a block fits while the free address space
+// after it keeps 256 MiB, or a quarter of the space when that is less.
+TEST(Preload, MemoryCheckKeepsTheHostsReserve) {
+    constexpr size_t kMiB = 1u << 20, kBlock = 3 * kMiB;
+    const struct {
+        size_t availPhys, totalVirtual, availVirtual;
+        DWORD error;   // 0: allowed
+    } cases[] = {
+        {SIZE_MAX, SIZE_MAX, SIZE_MAX, 0},                                          // nothing limits the space
+        {SIZE_MAX, SIZE_MAX, 256 * kMiB + kBlock, 0},  // the whole space: 256 MiB kept
+        {SIZE_MAX, SIZE_MAX, 256 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
+        {SIZE_MAX, 1024 * kMiB, 256 * kMiB + kBlock, 0},                            // a quarter is 256 MiB too
+        {SIZE_MAX, 1024 * kMiB, 256 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
+        {SIZE_MAX, 400 * kMiB, 100 * kMiB + kBlock, 0},                             // a quarter is less
+        {SIZE_MAX, 400 * kMiB, 100 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
+        {SIZE_MAX, 400 * kMiB, 0, ERROR_COMMITMENT_LIMIT},
+        {kBlock, SIZE_MAX, SIZE_MAX, 0},                                            // physical memory
+        {kBlock - 1, SIZE_MAX, SIZE_MAX, ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.availPhys) + " " + std::to_string(c.totalVirtual) + " " +
+                     std::to_string(c.availVirtual));
+        MEMORYSTATUS ms{};
+        ms.dwAvailPhys = c.availPhys;
+        ms.dwTotalVirtual = c.totalVirtual;
+        ms.dwAvailVirtual = c.availVirtual;
         SetLastError(0);
-        EXPECT_FALSE(f->Preload(Wide(path).c_str(), -1, -1));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
-        EXPECT_EQ(g_calls, (std::vector<int>{-3, 0}));
-        EXPECT_EQ(f->m_arrPreloaded.GetSize(), BlocksPerFrame(mode));
+        EXPECT_EQ(PreloadMemoryAllows(kBlock, &ms), c.error == 0 ? TRUE : FALSE);
+        EXPECT_EQ(GetLastError(), c.error);
     }
 }
 

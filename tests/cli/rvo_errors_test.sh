@@ -138,4 +138,80 @@ else
     echo "note: page-lock limit case not run (${SANITIZED:-cannot drop CAP_IPC_LOCK})"
 fi
 
+# Readers and writers of one file kept apart between processes. A decode
+# waiting on a full pipe holds its file open: an encode over that file is
+# refused in every mode and leaves it as it was, a second reader shares it,
+# and the decode still delivers every frame.
+LW=200 LH=200
+head -c $((LW * LH * 4 * 3)) /dev/urandom >"$DIR/noise.bgra"
+"$RVO" encode --mode raw --size ${LW}x${LH} -o "$DIR/shared.rvo" - <"$DIR/noise.bgra" >/dev/null ||
+    fail "cannot encode the shared fixture"
+cp "$DIR/shared.rvo" "$DIR/shared.orig"
+exec 3< <("$RVO" decode "$DIR/shared.rvo" -o -)
+reader=$!
+head -c 1 <&3 >/dev/null
+for mode in raw jpeg packed; do
+    expect_failure "shared.rvo: cannot be created: it is open elsewhere" -- \
+        "$RVO" encode --mode $mode --size ${LW}x${LH} -o "$DIR/shared.rvo" - <"$DIR/noise.bgra"
+done
+cmp -s "$DIR/shared.rvo" "$DIR/shared.orig" || fail "a refused encode changed the file being read"
+expect 0 "3 frames, all decode" -- "$RVO" verify "$DIR/shared.rvo"
+cat <&3 >"$DIR/shared.out"
+exec 3<&-
+wait "$reader" || fail "the decode of the shared file failed"
+cmp -s <(tail -c +2 "$DIR/noise.bgra") "$DIR/shared.out" || fail "the decode of the shared file delivered other frames"
+
+# While an encode writes a file (its input still open), every reading
+# subcommand is refused; once it is closed the file reads.
+for mode in raw jpeg packed; do
+    rm -f "$DIR/growing.rvo"
+    exec 4> >("$RVO" encode --mode $mode --size ${LW}x${LH} -o "$DIR/growing.rvo" - >"$DIR/growing.log" 2>&1)
+    writer=$!
+    head -c $((LW * LH * 4)) "$DIR/noise.bgra" >&4
+    # The header is written once the writer holds the file.
+    for ((i = 0; i < 200; i++)); do
+        [ "$(stat -c %s "$DIR/growing.rvo" 2>/dev/null || echo 0)" -ge 160 ] && break
+        sleep 0.05
+    done
+    for c in info verify preload "decode -o -"; do
+        expect_failure "growing.rvo: is being written" -- "$RVO" $c "$DIR/growing.rvo"
+    done
+    exec 4>&-
+    wait "$writer" || fail "the $mode encode that others tried to read failed: $(cat "$DIR/growing.log")"
+    expect 0 "1 frames, all decode" -- "$RVO" verify "$DIR/growing.rvo"
+done
+
+# A file that cannot be finished (the file-size limit reached at a frame, or
+# at closing, where JPEG files store their pictures): encode fails naming the
+# file, and the frames it says the file holds are the frames it holds.
+for mode in jpeg raw packed; do
+    err=$(bash -c "trap '' XFSZ; ulimit -f 8; '$RVO' encode --mode $mode --size ${W}x${H} -o '$DIR/capped.rvo' - \
+        <'$DIR/frames.bgra'" 2>&1 >/dev/null)
+    rc=$?
+    [ "$rc" = 1 ] && grep -q "^rvo: .*capped.rvo: " <<<"$err" || fail "a $mode encode past the file-size limit: $rc $err"
+    claimed=$(grep -Eo 'holds [0-9]+ of' <<<"$err" | grep -Eo '[0-9]+')
+    [ -n "$claimed" ] || claimed=$(grep -Eo 'stopped after [0-9]+' <<<"$err" | grep -Eo '[0-9]+')
+    held=$("$RVO" info --json "$DIR/capped.rvo" | grep -Eo '"frameCount": [0-9]+' | grep -Eo '[0-9]+$')
+    [ -n "$claimed" ] && [ "$claimed" = "$held" ] || fail "a $mode encode says the file holds '$claimed' frames, it holds $held: $err"
+done
+grep -q "finishing the file failed: it holds 0 of the 8 frames written" <<<"$(bash -c "trap '' XFSZ; ulimit -f 8;
+    '$RVO' encode --mode jpeg --size ${W}x${H} -o '$DIR/capped.rvo' - <'$DIR/frames.bgra'" 2>&1)" ||
+    fail "a JPEG file that could not be finished was not reported"
+
+# Preloading under an address-space limit (standing in for a 32-bit host)
+# stops while the host's reserve is still free, and says so. The sanitizers
+# cannot run under such a limit; a page-lock limit below the frames would stop
+# the preload first.
+memlock=$(ulimit -Hl)
+if [ -n "$SANITIZED" ]; then
+    echo "note: address-space limit case not run (sanitized)"
+elif [ -z "$nocap" ] && [ "$memlock" != unlimited ] && [ "$memlock" -lt 16384 ]; then
+    echo "note: address-space limit case not run (page-lock limit $memlock KiB)"
+else
+    head -c $((128 * 128 * 4 * 160)) /dev/zero |
+        "$RVO" encode --mode raw --size 128x128 -o "$DIR/many.rvo" - >/dev/null || fail "cannot encode many.rvo"
+    expect_failure "many.rvo: preloading stopped after [0-9]+ of 160 frames: the free address space is down to the reserve" -- \
+        bash -c "ulimit -v 20000 && '$RVO' preload '$DIR/many.rvo'"
+fi
+
 finish "rvo error"

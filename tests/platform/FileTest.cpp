@@ -2,6 +2,7 @@
 // file system takes direct I/O (the build folder's disk) or refuses it (tmpfs).
 #include <gtest/gtest.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -197,4 +198,130 @@ TEST(File, Utf16PathsBecomeUtf8Names) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
+}
+
+namespace {
+
+// The ways the module opens a file: CFile readers (commands 4, 5, 9) and the
+// mode-3 writer, the raw reader of modes 4 and 5 and their writer.
+enum class Way { Reader, RawReader, Writer, RawWriter, RawCreator };
+
+const char* WayName(Way w) {
+    switch (w) {
+    case Way::Reader: return "reader";
+    case Way::RawReader: return "raw reader";
+    case Way::Writer: return "writer";
+    case Way::RawWriter: return "raw writer";
+    default: return "raw creator";
+    }
+}
+
+// One open handle, closed when it goes.
+struct Held {
+    CFile file;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ~Held() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    bool Open(Way w, const std::string& path) {
+        const std::u16string p = Wide(path);
+        switch (w) {
+        case Way::Reader: return file.Open(p.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+        case Way::Writer: return file.Open(p.c_str(), CFile::modeCreate | CFile::modeReadWrite);   // empties it
+        case Way::RawReader:
+            h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING,
+                            nullptr);
+            break;
+        case Way::RawWriter:
+            h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_NO_BUFFERING, nullptr);
+            break;
+        case Way::RawCreator:
+            h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);   // empties it
+            break;
+        }
+        return h != INVALID_HANDLE_VALUE;
+    }
+};
+
+struct ShareCase {
+    Way first, second;
+    bool admitted;
+};
+
+// Readers share; a writer keeps everyone out and is kept out by anyone.
+const ShareCase kShareCases[] = {
+    {Way::Reader, Way::Reader, true},        {Way::Reader, Way::RawReader, true},
+    {Way::RawReader, Way::Reader, true},     {Way::RawReader, Way::RawReader, true},
+    {Way::Reader, Way::Writer, false},       {Way::Reader, Way::RawWriter, false},
+    {Way::Reader, Way::RawCreator, false},   {Way::RawReader, Way::Writer, false},
+    {Way::RawReader, Way::RawCreator, false}, {Way::Writer, Way::Reader, false},
+    {Way::Writer, Way::RawReader, false},    {Way::RawWriter, Way::Reader, false},
+    {Way::RawWriter, Way::RawReader, false}, {Way::Writer, Way::RawWriter, false},
+    {Way::RawWriter, Way::Writer, false},
+};
+
+// The second open while the first handle is held: admitted, or refused with
+// ERROR_SHARING_VIOLATION and the file as it was.
+void ExpectSecondOpen(const ShareCase& c, const std::string& path, const Bytes& before) {
+    Held second;
+    SetLastError(0);
+    EXPECT_EQ(second.Open(c.second, path), c.admitted);
+    if (!c.admitted) {
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(rvotest::DiffBytes(before, ReadAll(path)), "");
+    }
+}
+
+}  // namespace
+
+TEST(File, ShareModesBetweenHandlesOfOneProcess) {
+    const std::string path = ScratchPath("shared.bin");
+    const Bytes bytes = Pattern(3000, 5);
+    for (const ShareCase& c : kShareCases) {
+        SCOPED_TRACE(std::string(WayName(c.first)) + " then " + WayName(c.second));
+        rvotest::WriteAll(path, bytes);
+        {
+            Held first;
+            ASSERT_TRUE(first.Open(c.first, path));
+            ExpectSecondOpen(c, path, ReadAll(path));
+        }
+        // The share mode goes with the handle.
+        Held again;
+        EXPECT_TRUE(again.Open(c.second, path));
+    }
+}
+
+TEST(File, ShareModesBetweenProcesses) {
+    const std::string path = ScratchPath("shared-fork.bin");
+    const Bytes bytes = Pattern(3000, 6);
+    for (const ShareCase& c : kShareCases) {
+        SCOPED_TRACE(std::string(WayName(c.first)) + " in another process, then " + WayName(c.second));
+        rvotest::WriteAll(path, bytes);
+        int opened[2], release[2];
+        ASSERT_EQ(pipe(opened), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Holds the first handle until the parent is done; _exit keeps the parent's scratch folder.
+            close(opened[0]);
+            close(release[1]);
+            Held first;
+            const char ok = first.Open(c.first, path) ? 1 : 0;
+            char done;
+            if (write(opened[1], &ok, 1) != 1 || read(release[0], &done, 1) < 0) _exit(2);
+            _exit(0);
+        }
+        close(opened[1]);
+        close(release[0]);
+        char ok = 0;
+        ASSERT_EQ(read(opened[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 1);
+        ExpectSecondOpen(c, path, ReadAll(path));
+        close(release[1]);
+        close(opened[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
 }

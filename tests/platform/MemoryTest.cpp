@@ -1,5 +1,7 @@
 // Global memory handles, page locking and the memory status.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cstring>
 #include <thread>
@@ -70,6 +72,51 @@ TEST(Memory, StatusAndOverride) {
     SetAvailableMemoryOverride(false, 0);
     GlobalMemoryStatus(&s);
     EXPECT_NE(s.dwAvailPhys, 12345u);
+}
+
+// The address space: the limit (RLIMIT_AS, or the hook's figure in its place),
+// at most 4 GiB on the 32-bit build, less what is mapped.
+TEST(Memory, AddressSpaceIsTheLimitLessWhatIsMapped) {
+    constexpr ULONGLONG kGiB = 1ull << 30, kMiB = 1ull << 20;
+    const bool b32 = sizeof(void*) == 4;
+    MEMORYSTATUS s;
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &lim), 0);
+    GlobalMemoryStatus(&s);
+    if (lim.rlim_cur == RLIM_INFINITY && !b32) {
+        EXPECT_EQ(s.dwTotalVirtual, SIZE_MAX);   // nothing limits a 64-bit process
+        EXPECT_EQ(s.dwAvailVirtual, SIZE_MAX);
+    } else {
+        EXPECT_LT(s.dwAvailVirtual, s.dwTotalVirtual);
+    }
+
+    // What is mapped now, seen through a limit far above it (the 32-bit build's 4 GiB).
+    const ULONGLONG nHigh = b32 ? 4 * kGiB : 1ull << 60;
+    SetAddressSpaceLimitOverride(true, nHigh);
+    GlobalMemoryStatus(&s);
+    EXPECT_EQ(s.dwTotalVirtual, b32 ? SIZE_MAX : (size_t)nHigh);   // 4 GiB is one more than a 32-bit size
+    const ULONGLONG nMapped = nHigh - s.dwAvailVirtual;
+    EXPECT_GT(nMapped, kMiB);
+    // Past what the build can address, the limit is the build's.
+    SetAddressSpaceLimitOverride(true, 8 * kGiB);
+    GlobalMemoryStatus(&s);
+    EXPECT_EQ(s.dwTotalVirtual, b32 ? SIZE_MAX : (size_t)(8 * kGiB));
+
+    // A new mapping takes its size from what is free; a limit below what is mapped leaves nothing.
+    SetAddressSpaceLimitOverride(true, nMapped + kGiB);
+    GlobalMemoryStatus(&s);
+    const ULONGLONG nFreeBefore = s.dwAvailVirtual;
+    void* p = mmap(nullptr, 64 * kMiB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(p, MAP_FAILED);
+    GlobalMemoryStatus(&s);
+    EXPECT_GE(nFreeBefore - s.dwAvailVirtual, 64 * kMiB);
+    EXPECT_LE(nFreeBefore - s.dwAvailVirtual, 68 * kMiB);   // whatever else the process mapped meanwhile
+    munmap(p, 64 * kMiB);
+    SetAddressSpaceLimitOverride(true, kMiB);
+    GlobalMemoryStatus(&s);
+    EXPECT_EQ(s.dwTotalVirtual, kMiB);
+    EXPECT_EQ(s.dwAvailVirtual, 0u);
+    SetAddressSpaceLimitOverride(false, 0);
 }
 
 TEST(Memory, PageLocking) {

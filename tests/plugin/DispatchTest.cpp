@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/LastError.h"
 #include "tests/plugin/PluginTestHost.h"
 
 using namespace plugintest;
@@ -186,6 +187,63 @@ TEST(Dispatch, OpenReusesTheHandle) {
     EXPECT_EQ(h.Open(a), 0);
     ASSERT_NE(r->m_pRvoFile, nullptr);
     EXPECT_EQ(r->m_pRvoFile->m_nMode, rvo::RawFrames);
+}
+
+// One frame of 32 x 32 through command 8, then command 10.
+void WriteOneFrame(const std::string& path, LONG nCompression) {
+    Host w;
+    ASSERT_EQ(w.Create(path, nCompression, 32, 32), 0);
+    std::vector<DWORD> px(32 * 32, 0xFF336699u);
+    HostFrameBuffer src{};
+    src.nWidth = src.nHeight = src.nStride = 32;
+    src.pPixels = px.data();
+    w.in->pSrc = &src;
+    ASSERT_EQ(w.Run(CMD_WRITE_FRAME), 0);
+}
+
+// A file being read (commands 5, 4, 9 on other handles) refuses every writer
+// and stays as it was; a file being written refuses every reader; readers
+// share it. The file's mode decides how its readers hold it (the index modes
+// through CFile, the record modes through the raw handle); the writer's mode
+// how the writer asks for it.
+TEST(Dispatch, ReadersAndWritersOfOneFileAreKeptApart) {
+    for (LONG nFileCompression : {1, 2, 0}) {
+        const std::string path = ScratchPath("apart" + std::to_string(nFileCompression) + ".rvo");
+        WriteOneFrame(path, nFileCompression);
+        const std::vector<uint8_t> bytes = ReadAll(path);
+        {
+            Host reader, second, info, preload;
+            ASSERT_EQ(reader.Open(path), 0);
+            EXPECT_EQ(second.Open(path), 0);
+            info.SetPath(path);
+            EXPECT_EQ(info.Run(CMD_GET_FILE_INFO), 0);
+            preload.SetPath(path);
+            preload.in->dFieldDuration = 1.0;
+            EXPECT_EQ(preload.Run(CMD_PRELOAD), 0);
+            for (LONG nCompression : {1, 2, 0}) {
+                SCOPED_TRACE("file " + std::to_string(nFileCompression) + ", writer " + std::to_string(nCompression));
+                Host writer;
+                SetLastError(0);
+                EXPECT_EQ(writer.Create(path, nCompression, 32, 32), 1);
+                EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+                EXPECT_EQ(DiffBytes(bytes, ReadAll(path)), "");
+            }
+        }
+        Host writer;
+        ASSERT_EQ(writer.Create(path, nFileCompression, 32, 32), 0);
+        for (unsigned nCommand : {CMD_GET_FILE_INFO, CMD_OPEN_READ, CMD_PRELOAD}) {
+            SCOPED_TRACE("file " + std::to_string(nFileCompression) + ", command " + std::to_string(nCommand));
+            Host reader;
+            reader.SetPath(path);
+            reader.in->dFieldDuration = 1.0;
+            SetLastError(0);
+            EXPECT_EQ(reader.Run(nCommand), 1);
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+        }
+        EXPECT_EQ(writer.Close(), 0);
+        Host after;
+        EXPECT_EQ(after.Open(path), 0);
+    }
 }
 
 int g_nProgressCalls = 0;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "container/Limits.h"
+#include "container/RvoFormat.h"
+#include "platform/CString.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/HostSession.h"
@@ -69,6 +71,28 @@ private:
     bool m_bStdin = false;
 };
 
+// Closing (command 10) reports no failure, so the finished file itself is
+// asked: the module's reader must find the frames written, at their size and
+// in their mode. "" when it does, else what is wrong.
+std::string WrittenFileProblem(const std::string& path, long long nFrames, FrameSize size, LONG nMode) {
+    CRvoFile file;
+    const std::u16string wide = FromUtf8(path);
+    SetLastError(ERROR_SUCCESS);
+    if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
+        return "it does not open (" + DescribeLastError(GetLastError()) + ")";
+    const long long nHeld = file.GetFrameCount();
+    const LONG cx = file.m_nWidth, cy = file.m_nHeight, nHeldMode = file.m_nMode;
+    file.Close(FALSE);
+    if (nHeld != nFrames)
+        return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";
+    // A JPEG file without frames has no frame size to report.
+    if (nFrames > 0 && (cx != size.nWidth || cy != size.nHeight))
+        return "its frames are " + std::to_string(cx) + "x" + std::to_string(cy) + ", not " +
+               std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight);
+    if (nHeldMode != nMode) return std::string("it is ") + ModeName(nHeldMode) + ", not " + ModeName(nMode);
+    return "";
+}
+
 // The frame size: --size, or for PNG inputs the first picture's size.
 FrameSize ResolveSize(const EncodeOptions& o) {
     FrameSize size;
@@ -89,6 +113,7 @@ void RunEncode(const EncodeOptions& o) {
         if (in == "-" && o.inputs.size() > 1)
             throw CLI::ValidationError("INPUT", "'-' (raw frames on stdin) cannot be mixed with other inputs");
     const LONG nCompression = CompressionForModeName(o.strMode);
+    const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
     const FrameSize size = ResolveSize(o);
     CFrameSource source(o, size);
     const long long nMax = source.FromStdin() ? (long long)rvo::kMaxEntries : source.Count();
@@ -120,8 +145,10 @@ void RunEncode(const EncodeOptions& o) {
                        "store any frame";
             else if (dwError)
                 why += ": " + DescribeLastError(dwError);
+            const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
             FailFile(o.strOutput, "frame " + std::to_string(k) + " failed (" + why + "); stopped after " +
-                                      std::to_string(k) + " frames");
+                                      std::to_string(k) + " frames" +
+                                      (problem.empty() ? "" : ", and finishing the file failed: " + problem));
         }
         k++;
         bar.Update(k);
@@ -137,13 +164,13 @@ void RunEncode(const EncodeOptions& o) {
         std::filesystem::remove(o.strOutput, ec);
         FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
     }
+    const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
+    if (!problem.empty()) FailFile(o.strOutput, "finishing the file failed: " + problem);
 
     std::error_code ec;
     unsigned long long bytes = std::filesystem::file_size(o.strOutput, ec);
     std::printf("%s: %lld frames of %dx%d, %s, %llu bytes, %.2f ms/frame\n", o.strOutput.c_str(), k, size.nWidth,
-                size.nHeight, ModeName(nCompression == 1 ? rvo::JpegBlobs
-                                                          : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames),
-                bytes, ms / (double)k);
+                size.nHeight, ModeName(nMode), bytes, ms / (double)k);
 }
 
 }  // namespace

@@ -115,8 +115,13 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
     m_pIn->nCompression = nCompression;
     // The last frame lies at two fields per frame after the first.
     m_pIn->dTotalDuration = 2.0 * kFieldDuration * (double)(nMaxFrames > 0 ? nMaxFrames - 1 : 0);
+    SetLastError(ERROR_SUCCESS);
     if (RvoDispatch(CMD_CREATE_WRITE, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone) {
+        const DWORD dwError = GetLastError();
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+        if (dwError == ERROR_SHARING_VIOLATION)
+            FailFile(path, "cannot be created: it is open elsewhere (being read or written by another process or "
+                           "handle); the file is left as it was");
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
@@ -148,8 +153,12 @@ void CHostWriter::Close() {
 }
 
 CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecord(path)) {
+    SetLastError(ERROR_SUCCESS);
     if (RvoDispatch(CMD_OPEN_READ, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone) {
+        const DWORD dwError = GetLastError();
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+        if (dwError == ERROR_SHARING_VIOLATION)
+            FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError));
         FailFile(path, "cannot be opened by the module");
     }
 }

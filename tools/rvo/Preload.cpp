@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/LastError.h"
+#include "platform/Memory.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/ToolSupport.h"
@@ -78,6 +79,15 @@ void RunPreload(const PreloadOptions& o) {
         std::string why = DescribeLastError(report.dwLastError);
         if (report.dwLastError == ERROR_WORKING_SET_QUOTA)
             why += "; the page-lock limit is " + CurrentLockLimit() + ": raise it with ulimit -l, or run with CAP_IPC_LOCK";
+        if (report.dwLastError == ERROR_NOT_ENOUGH_MEMORY) why = "free physical memory ran short";
+        if (report.dwLastError == ERROR_COMMITMENT_LIMIT) {
+            MEMORYSTATUS ms;
+            GlobalMemoryStatus(&ms);
+            char figures[160];
+            std::snprintf(figures, sizeof figures, " (%.0f MiB of the %.0f MiB address space free); raise the limit "
+                          "with ulimit -v to preload more", Mb(ms.dwAvailVirtual), Mb(ms.dwTotalVirtual));
+            why += figures;
+        }
         FailFile(o.strInput, "preloading stopped after " + std::to_string(report.nFramesLoaded) + " of " +
                                  std::to_string(report.nFramesTotal) + " frames: " + why);
     }

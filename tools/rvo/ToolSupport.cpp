@@ -31,7 +31,10 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_NOT_SUPPORTED: return "an entry has no picture that can be preloaded";
     case ERROR_WORKING_SET_QUOTA: return "the page lock was refused (RLIMIT_MEMLOCK)";
     case ERROR_WRITE_FAULT: return "write error";
+    case ERROR_SHARING_VIOLATION: return "in use elsewhere (a writer keeps readers out, a reader keeps writers out)";
+    case ERROR_COMMITMENT_LIMIT: return "the free address space is down to the reserve kept for the host";
     case ERROR_DISK_FULL: return "disk full";
+    case ERROR_FILE_TOO_LARGE: return "the file outgrows the file-size limit (ulimit -f)";
     default: return "error code " + std::to_string(dwError);
     }
 }
@@ -58,6 +61,8 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     } catch (...) {
         FailFile(path, "damaged RVO file (its index cannot be read)");
     }
+    if (!opened && GetLastError() == ERROR_SHARING_VIOLATION)
+        FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
     if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
     return file;
 }
