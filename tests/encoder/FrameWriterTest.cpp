@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "container/RvoFile.h"
@@ -272,3 +273,20 @@ TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
 }
 
 }  // namespace
+
+// Four 32 x 32 frames of JPEG blobs, the third without a picture: the file must
+// be byte for byte the one kept in tests/data, written before blobs went to the
+// frame area as they arrived.
+TEST(FrameWriter, JpegBlobsFileMatchesTheKeptFile) {
+    const char* pszData = std::getenv("RVO_TEST_DATA");
+    ASSERT_NE(pszData, nullptr);
+    Writer w("jpeg-kept.rvo", rvo::JpegBlobs, SIZE{32, 32});
+    for (int n = 0; n < 4; ++n) {
+        TestFrame f(32, 32, 3);
+        for (size_t i = 0; i < f.Count(); ++i)
+            f.Walk(i) = Bgra((BYTE)(i / 8 + 40 * n), (BYTE)(i % 32 * 4), (BYTE)(60 + n), (BYTE)(255 - i / 16));
+        ASSERT_TRUE(n == 2 ? w.file.WriteFrame(nullptr, 32) : w.Write(f));
+    }
+    const std::vector<uint8_t> written = w.CloseAndRead();
+    EXPECT_EQ(DiffBytes(rvotest::ReadAll(std::string(pszData) + "/jpeg-4frames.rvo"), written), "");
+}
