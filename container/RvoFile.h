@@ -83,6 +83,8 @@ public:
     // Writing (encoder/).
     BOOL WriteFrame(const DWORD* pPixels, int nStride);
     BOOL WritePackedFrame(const DWORD* pPixels, int nStride);
+    // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
+    BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
 
     // Reading (decoder/).
     int  FindEntry(unsigned frame);

@@ -58,6 +58,7 @@ enum : DWORD {
     ERROR_NOT_LOCKED           = 158,
     ERROR_INVALID_PARAMETER    = 87,
     ERROR_DISK_FULL            = 112,
+    ERROR_FILE_TOO_LARGE       = 223,
     ERROR_NEGATIVE_SEEK        = 131,
     ERROR_BUSY                 = 170,
     ERROR_ARITHMETIC_OVERFLOW  = 534,

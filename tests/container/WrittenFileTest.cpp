@@ -59,11 +59,14 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     EXPECT_TRUE(e->m_strName == CString(u"No.0"));
     EXPECT_EQ(e->m_dwBlobOffset, 160u);
     EXPECT_EQ(e->m_dwFlags, 0u);
-    // The blob read back is the in-memory form again.
-    ASSERT_NE(e->m_hBlob, nullptr);
-    Bytes mem(GlobalSize(e->m_hBlob));
-    std::memcpy(mem.data(), GlobalLock(e->m_hBlob), mem.size());
-    GlobalUnlock(e->m_hBlob);
+    EXPECT_EQ(e->m_nIndexBlobAt, 160u + nBlob + 44u);   // after the record's first nine fields
+    // The blob read back from the file is the in-memory form again.
+    HGLOBAL hBack = r.TakeBlob(0);
+    ASSERT_NE(hBack, nullptr);
+    Bytes mem(GlobalSize(hBack));
+    std::memcpy(mem.data(), GlobalLock(hBack), mem.size());
+    GlobalUnlock(hBack);
+    GlobalFree(hBack);
     Bytes want = BlobFileBytes(blob);
     want[0] = 0x01; want[1] = 0x00; want[2] = 0xAA; want[3] = 0x55;
     rvotest::PutZeros(want, 4);

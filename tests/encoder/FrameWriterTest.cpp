@@ -99,10 +99,12 @@ TEST(FrameWriter, IndexEntriesNameAndCountEveryFrame) {
             EXPECT_EQ(e->m_nKind, 1);
             EXPECT_EQ(e->m_nStartFrame, i);
             EXPECT_EQ(e->m_nLastFrame, 0);
-            EXPECT_EQ(e->m_dwFlags, 1u);
+            // A blob is in the frame area as soon as its frame is written; none stays in memory.
+            EXPECT_EQ(e->m_dwFlags, bRecords ? 1u : 0u);
             EXPECT_EQ(e->m_nWidth, bRecords ? 32 : 0);
             EXPECT_EQ(e->m_nHeight, bRecords ? 32 : 0);
-            EXPECT_EQ(e->m_hBlob != nullptr, !bRecords);
+            EXPECT_EQ(e->m_hBlob, nullptr);
+            EXPECT_EQ(e->m_dwBlobOffset != 0, !bRecords);
         }
         EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), nMode == rvo::PackedFrames ? 11 : 0);
         w.CloseAndRead();
@@ -117,8 +119,8 @@ TEST(FrameWriter, JpegFrameThatDoesNotCompressIsStillCounted) {
     ASSERT_TRUE(w.file.WriteFrame(nullptr, 32));
     EXPECT_EQ(w.file.m_nEntryCount, 2);
     EXPECT_EQ(w.file.m_nFrameCount, 2);
-    EXPECT_NE(w.file.GetEntry(0)->m_hBlob, nullptr);
-    EXPECT_EQ(w.file.GetEntry(1)->m_hBlob, nullptr);
+    EXPECT_EQ(w.file.GetEntry(0)->m_dwBlobOffset, 160u);
+    EXPECT_EQ(w.file.GetEntry(1)->m_dwBlobOffset, 0u);
     w.CloseAndRead();
     CRvoFile back;
     ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), 0x20));

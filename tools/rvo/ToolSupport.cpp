@@ -25,6 +25,7 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_HANDLE_EOF: return "truncated";
     case ERROR_READ_FAULT: return "read error";
     case ERROR_ARITHMETIC_OVERFLOW: return "a size or offset is out of range";
+    case ERROR_FILE_TOO_LARGE: return "the file would pass 4 GiB, beyond what its 32-bit offsets address";
     case ERROR_INVALID_HANDLE: return "a picture blob is damaged";
     case ERROR_INVALID_PARAMETER: return "a frame number or entry is out of range";
     case ERROR_INVALID_FUNCTION: return "the frame cannot be read";
