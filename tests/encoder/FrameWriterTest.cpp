@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
 #include "container/RvoFile.h"
 #include "platform/Cpu.h"
+#include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
 #include "tests/encoder/EncoderTestFrames.h"
 #include "tests/support/TestFiles.h"
@@ -291,4 +293,43 @@ TEST(FrameWriter, JpegBlobsFileMatchesTheKeptFile) {
     }
     const std::vector<uint8_t> written = w.CloseAndRead();
     EXPECT_EQ(DiffBytes(rvotest::ReadAll(std::string(pszData) + "/jpeg-4frames.rvo"), written), "");
+}
+
+// Writing a JPEG-blob movie, and opening it and reading every frame, hold no
+// more global memory (where blobs live) for 2,000 frames than for 100: at most
+// one frame's blob more.
+TEST(FrameWriter, JpegBlobsMemoryDoesNotGrowWithTheMovie) {
+    const LONG w = 32, h = 32;
+    TestFrame f(w, h);
+    for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), (BYTE)(i % 32 * 4), 90, 255);
+    struct Peaks {
+        size_t nWrite, nRead, nBlob;
+    };
+    auto Run = [&](int nFrames) {
+        Peaks p{};
+        const size_t nBase = GlobalBytesInUse();
+        GlobalResetPeak();
+        Writer wr("memory" + std::to_string(nFrames) + ".rvo", rvo::JpegBlobs, SIZE{w, h});
+        for (int i = 0; i < nFrames; ++i) EXPECT_TRUE(wr.Write(f));
+        p.nBlob = (wr.file.m_dwIndexOffset - 160u) / (size_t)nFrames;   // the same frame, so blobs of one length
+        EXPECT_TRUE(wr.file.Close(TRUE));
+        p.nWrite = GlobalPeakBytes() - nBase;
+
+        GlobalResetPeak();
+        CRvoFile r;
+        EXPECT_TRUE(r.Open(rvotest::Wide(wr.path).c_str(), 0x20));
+        const SIZE size{w, h};
+        r.SetFrameSize(&size);
+        std::vector<DWORD> px((size_t)w * h);
+        EXPECT_EQ(r.GetFrameCount(), nFrames);
+        for (int i = 0; i < nFrames; ++i) EXPECT_EQ(r.ReadFrame((unsigned)r.LocateFrame(i), px.data(), w, h, TRUE), 1);
+        p.nRead = GlobalPeakBytes() - nBase;
+        r.Close(FALSE);
+        std::remove(wr.path.c_str());
+        return p;
+    };
+    const Peaks a = Run(100), b = Run(2000);
+    EXPECT_GT(a.nWrite, 0u);
+    EXPECT_LE(b.nWrite, a.nWrite + b.nBlob) << "writing";
+    EXPECT_LE(b.nRead, a.nRead + b.nBlob) << "opening and reading";
 }
