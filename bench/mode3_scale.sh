@@ -23,8 +23,8 @@ echo "encode exit $enc_rc: $(cat "$WORK/encode.out" "$WORK/encode.err")"
 ver_rc=$?
 echo "verify exit $ver_rc: $(cat "$WORK/verify.out" "$WORK/verify.err")"
 frames=$("$RVO" info --json "$f" | grep -o '"frameCount": [0-9]*' | grep -o '[0-9]*$')
-read -r enc_kib enc_s <"$WORK/encode.time"
-read -r ver_kib ver_s <"$WORK/verify.time"
+read -r enc_kib enc_s < <(tail -n 1 "$WORK/encode.time")
+read -r ver_kib ver_s < <(tail -n 1 "$WORK/verify.time")
 echo "frames in the file: $frames"
 echo "file bytes: $(stat -c %s "$f")"
 echo "encode: peak RSS $enc_kib KiB, $enc_s s"
