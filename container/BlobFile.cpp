@@ -2,7 +2,9 @@
 // archive or straight from the frame area, both readers through one header check.
 #include "container/BlobFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "container/Limits.h"
 #include "platform/ByteOrder.h"
@@ -139,6 +141,60 @@ HGLOBAL ReadBlob(CArchive& ar) {
     }
 }
 
+void SkipBlob(CArchive& ar, ULONGLONG* pnAt, DWORD* pnBytes) {
+    const ULONGLONG nAt = ar.GetPosition();
+    BYTE head[kBlobFileHeaderBytes];
+    ar.ReadExact(head, 4);
+    if (LoadLe32(head) != kBlobFileMarker) AfxThrowArchiveException(CArchiveException::badIndex);
+    ar.ReadExact(head + 4, kBlobFileHeaderBytes - 4);
+    const BlobFileCheck check = CheckBlobFileHeader(head, ar.BytesLeft());
+    if (check == kBlobFileTooLong) AfxThrowArchiveException(CArchiveException::badIndex);
+    if (check == kBlobFilePastEnd) AfxThrowArchiveException(CArchiveException::endOfFile);
+    const ULONGLONG nData = JpegBlobDataBytes(head);
+    ar.Skip(nData);
+    *pnAt = nAt;
+    *pnBytes = (DWORD)(kBlobFileHeaderBytes + nData);   // the limit keeps it far below 4 GiB
+}
+
+void WriteBlobFromFile(CArchive& ar, ULONGLONG nAt, LONG* pWidth, LONG* pHeight) {
+    CFile* f = ar.GetFile();
+    ar.Flush();   // the archive's bytes first, so the copy lands after them
+    ULONGLONG nWriteAt = f->GetPosition();
+    BYTE head[kBlobFileHeaderBytes];
+    // The copy must lie inside the frame area, which ends where the index begins.
+    if (nAt > nWriteAt || nWriteAt - nAt < kBlobFileHeaderBytes || f->Seek((LONGLONG)nAt, CFile::begin) != nAt ||
+        f->Read(head, kBlobFileHeaderBytes) != kBlobFileHeaderBytes)
+        AfxThrowArchiveException(CArchiveException::endOfFile);
+    if (LoadLe32(head) != kBlobFileMarker) AfxThrowArchiveException(CArchiveException::badIndex);
+    const BlobFileCheck check = CheckBlobFileHeader(head, nWriteAt - nAt - kBlobFileHeaderBytes);
+    if (check == kBlobFileTooLong) AfxThrowArchiveException(CArchiveException::badIndex);
+    if (check == kBlobFilePastEnd) AfxThrowArchiveException(CArchiveException::endOfFile);
+    *pWidth = (LONG)LoadLe32(head + JPEG_BLOB_OFS_WIDTH);
+    *pHeight = (LONG)LoadLe32(head + JPEG_BLOB_OFS_HEIGHT);
+
+    auto Put = [&](const BYTE* p, UINT n) {
+        if (f->Seek((LONGLONG)nWriteAt, CFile::begin) != nWriteAt || f->Write(p, n) != n)
+            AfxThrowArchiveException(CArchiveException::genericException);
+        nWriteAt += n;
+    };
+    Put(head, kBlobFileHeaderBytes);
+    const ULONGLONG nData = JpegBlobDataBytes(head);
+    std::vector<BYTE> buf((size_t)std::min<ULONGLONG>(nData, 1u << 16));
+    for (ULONGLONG nDone = 0; nDone < nData;) {
+        const UINT n = (UINT)std::min<ULONGLONG>(nData - nDone, buf.size());
+        const ULONGLONG nFrom = nAt + kBlobFileHeaderBytes + nDone;
+        if (f->Seek((LONGLONG)nFrom, CFile::begin) != nFrom || f->Read(buf.data(), n) != n)
+            AfxThrowArchiveException(CArchiveException::endOfFile);
+        Put(buf.data(), n);
+        nDone += n;
+    }
+}
+
+ULONGLONG GetBlobFileBytes(HGLOBAL hBlob) {
+    CLockedBlob b(hBlob);
+    return b.Consistent() ? kBlobFileHeaderBytes + b.DataBytes() : 0;
+}
+
 BOOL WriteBlobToFile(CFile* pFile, HGLOBAL hBlob) {
     CLockedBlob b(hBlob);
     if (!b.Locked()) return Fail(ERROR_INVALID_HANDLE);
@@ -146,9 +202,14 @@ BOOL WriteBlobToFile(CFile* pFile, HGLOBAL hBlob) {
     BYTE marker[4];
     StoreLe32(marker, kBlobFileMarker);
     const UINT nHeader = kBlobFileHeaderBytes - 4, nData = (UINT)b.DataBytes();
+    SetLastError(ERROR_SUCCESS);
     if (pFile->Write(marker, 4) != 4 || pFile->Write(b.Header(), nHeader) != nHeader ||
-        pFile->Write(b.Data(), nData) != nData)
-        return Fail(ERROR_WRITE_FAULT);
+        pFile->Write(b.Data(), nData) != nData) {
+        // The file's own reason (disk full, file-size limit); a short write
+        // without one means the device took no more.
+        const DWORD dwError = GetLastError();
+        return Fail(dwError ? dwError : ERROR_DISK_FULL);
+    }
     return TRUE;
 }
 

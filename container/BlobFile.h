@@ -48,6 +48,19 @@ void WriteBlob(CArchive& ar, HGLOBAL hBlob);
 // CMemoryException when a block cannot be had.
 HGLOBAL ReadBlob(CArchive& ar);
 
+// Passes over a blob's file form in the index archive with the same checks as
+// ReadBlob, without loading it: *pnAt is where the form begins in the file and
+// *pnBytes its length (header and streams).
+void SkipBlob(CArchive& ar, ULONGLONG* pnAt, DWORD* pnBytes);
+// Copies the file form at nAt of the archive's own file (a frame-area copy,
+// which ends where the archive writes) into the storing archive through a
+// bounded buffer, and gives the blob's width and height. Raises
+// CArchiveException: badIndex for a wrong marker or streams beyond the limit,
+// endOfFile for a copy that is short, genericException when the file takes less.
+void WriteBlobFromFile(CArchive& ar, ULONGLONG nAt, LONG* pWidth, LONG* pHeight);
+
+// Length of the blob's file form; 0 when it cannot be locked or claims more than its block.
+ULONGLONG GetBlobFileBytes(HGLOBAL hBlob);
 // The blob's file form written at the file's position. FALSE with
 // ERROR_INVALID_HANDLE when the blob cannot be locked, ERROR_INVALID_DATA when
 // its lengths exceed its block, ERROR_WRITE_FAULT when the file takes less.

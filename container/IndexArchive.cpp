@@ -5,13 +5,22 @@
 
 #include "container/BlobFile.h"
 #include "container/Limits.h"
+#include "container/RvoFormat.h"
 
-void WriteEntry(CArchive& ar, const RvoIndexEntry& e) {
+void WriteEntry(CArchive& ar, const RvoIndexEntry& e, bool bFrameAreaBlob, LONG* pnMaxWidth, LONG* pnMaxHeight) {
+    const bool bFromFile = bFrameAreaBlob && !e.m_hBlob && e.m_dwBlobOffset != 0 &&
+                           !(e.m_dwFlags & rvo::kEntryFlagBlobNotStored);
     ar << e.m_dwReserved0 << e.m_nKind;
     ar << e.m_strName;
     ar << e.m_dwReserved12 << e.m_dwReserved16 << e.m_nStartFrame << e.m_nLastFrame << e.m_dwFlags;
-    ar << (DWORD)(e.m_hBlob ? 1 : 0);
+    ar << (DWORD)(e.m_hBlob || bFromFile ? 1 : 0);
     if (e.m_hBlob) WriteBlob(ar, e.m_hBlob);
+    if (bFromFile) {
+        LONG w = 0, h = 0;
+        WriteBlobFromFile(ar, e.m_dwBlobOffset, &w, &h);
+        if (pnMaxWidth && w > *pnMaxWidth) *pnMaxWidth = w;
+        if (pnMaxHeight && h > *pnMaxHeight) *pnMaxHeight = h;
+    }
     ar << e.m_dwBlobOffset << e.m_nWidth << e.m_nHeight;
     ar.Write(e.m_abReserved48, sizeof e.m_abReserved48);
     ar.Write(e.m_abReserved80, sizeof e.m_abReserved80);
@@ -28,7 +37,7 @@ void ReadEntry(CArchive& ar, RvoIndexEntry& e) {
     ar >> e.m_dwReserved12 >> e.m_dwReserved16 >> e.m_nStartFrame >> e.m_nLastFrame >> e.m_dwFlags;
     DWORD dwBlobFlag;
     ar >> dwBlobFlag;
-    if (dwBlobFlag) e.m_hBlob = ReadBlob(ar);
+    if (dwBlobFlag) SkipBlob(ar, &e.m_nIndexBlobAt, &e.m_dwIndexBlobBytes);
     ar >> e.m_dwBlobOffset >> e.m_nWidth >> e.m_nHeight;
     ar.ReadExact(e.m_abReserved48, sizeof e.m_abReserved48);
     ar.ReadExact(e.m_abReserved80, sizeof e.m_abReserved80);

@@ -26,9 +26,15 @@ constexpr DWORD kMinIndexRecordBytes = 144;
 }  // namespace rvo
 
 // Appends one record. Raises CArchiveException::badIndex when the entry's blob
-// cannot be locked or claims more bytes than its block holds.
-void WriteEntry(CArchive& ar, const RvoIndexEntry& e);
-// Clears e, then reads one record into it. Raises CArchiveException (endOfFile
+// cannot be locked or claims more bytes than its block holds. With
+// bFrameAreaBlob, an entry that holds no blob in memory but whose blob is
+// stored in the frame area (flag bit 0 clear, a blob offset) carries that
+// copy, streamed from the file (WriteBlobFromFile); its picture size then
+// raises *pnMaxWidth and *pnMaxHeight.
+void WriteEntry(CArchive& ar, const RvoIndexEntry& e, bool bFrameAreaBlob = false, LONG* pnMaxWidth = nullptr,
+                LONG* pnMaxHeight = nullptr);
+// Clears e, then reads one record into it. A blob in the record is checked and
+// passed over, not loaded: e keeps where it lies (m_nIndexBlobAt). Raises CArchiveException (endOfFile
 // for a short or overlong field, badIndex for a bad blob marker or a length
 // beyond the module's limits), COleException(E_INVALIDARG) for a negative
 // name length and CMemoryException when a block cannot be had. Whatever e

@@ -25,6 +25,8 @@ void RvoIndexEntry::Clear() {
     m_nLastFrame = 0;
     m_dwFlags = 0;
     m_dwBlobOffset = 0;
+    m_nIndexBlobAt = 0;
+    m_dwIndexBlobBytes = 0;
     m_nWidth = 0;
     m_nHeight = 0;
     std::memset(m_abReserved48, 0, sizeof m_abReserved48);

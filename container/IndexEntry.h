@@ -15,6 +15,10 @@ struct RvoIndexEntry {
     DWORD   m_dwFlags;          // bit 0: blob not yet stored in the frame area
     HGLOBAL m_hBlob;            // the entry's picture blob in memory, owned; null when none
     DWORD   m_dwBlobOffset;     // file offset of the blob's frame-area copy; 0 = none
+    // Where the copy of the blob inside the entry's index record lies (its file
+    // form); 0 = the record carries none. Readers keep this instead of the blob.
+    ULONGLONG m_nIndexBlobAt;
+    DWORD   m_dwIndexBlobBytes;
     LONG    m_nWidth;
     LONG    m_nHeight;
     BYTE    m_abReserved48[32];

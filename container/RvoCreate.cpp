@@ -68,7 +68,11 @@ BOOL FinalizeRecords(CRvoFile& f) {
     return SetEndOfFile(f.m_hRawFile);
 }
 
-// Modes 1-3: the blobs into the frame area, the index archive after them, the header.
+// Modes 1-3: the index archive after the frame area, then the header. The
+// writer stored each frame's blob in the frame area as it arrived, so the frame
+// area ends at m_dwIndexOffset; a blob an entry still holds in memory goes
+// there now. Each record carries a second copy of its blob, streamed back
+// from the frame area.
 BOOL FinalizeIndex(CRvoFile& f) {
     if (!f.m_pFile) return Fail(ERROR_INVALID_HANDLE);
     if (f.m_pFile->Seek(f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset) {
@@ -112,13 +116,14 @@ BOOL FinalizeIndex(CRvoFile& f) {
         return Fail(ERROR_ARITHMETIC_OVERFLOW);
     }
     f.m_dwIndexOffset = (DWORD)nIndex;
-    f.m_nWidth = nMaxWidth;
-    f.m_nHeight = nMaxHeight;
     {
         CArchive ar(f.m_pFile, CArchive::store, 4096);
-        for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i));
+        const bool bFrameArea = f.m_nMode != ImageList;
+        for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i), bFrameArea, &nMaxWidth, &nMaxHeight);
         ar.Flush();
     }
+    f.m_nWidth = nMaxWidth;
+    f.m_nHeight = nMaxHeight;
     f.m_nEntryCount = nEntries;
     f.GetFrameCount();
     BYTE header[kHeaderBytes];

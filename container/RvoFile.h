@@ -19,7 +19,7 @@ public:
     // Header image: these fourteen members are the file's first 160 bytes
     // (StoreHeader/LoadHeader give their byte form).
     char  m_szMagic[8];
-    DWORD m_dwIndexOffset;
+    DWORD m_dwIndexOffset;              // while a mode 1-3 file is written: where its frame area ends
     LONG  m_nEntryCount;
     LONG  m_nFrameCount;
     LONG  m_nMode;
@@ -83,6 +83,8 @@ public:
     // Writing (encoder/).
     BOOL WriteFrame(const DWORD* pPixels, int nStride);
     BOOL WritePackedFrame(const DWORD* pPixels, int nStride);
+    // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
+    BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
 
     // Reading (decoder/).
     int  FindEntry(unsigned frame);

@@ -22,6 +22,20 @@ DWORD* WorkingPicture(const CRvoFile& f) {
     return reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
 }
 
+// Frees a blob taken for one picture on every way out.
+class CBlobOwner {
+public:
+    explicit CBlobOwner(HGLOBAL h) : m_h(h) {}
+    ~CBlobOwner() {
+        if (m_h) CJpeEngine::FreeBlob(m_h);
+    }
+    CBlobOwner(const CBlobOwner&) = delete;
+    CBlobOwner& operator=(const CBlobOwner&) = delete;
+
+private:
+    HGLOBAL m_h;
+};
+
 }  // namespace
 
 int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
@@ -39,8 +53,11 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         pSrc = pWork;
         srcW = cx;
         srcH = cy;
-    } else if (LoadEntryBlob(entry)) {
-        HGLOBAL hBlob = GetEntry(entry)->m_hBlob;
+    } else if (const bool bHeld = GetEntry(entry)->m_hBlob != nullptr; bHeld || LoadEntryBlob(entry)) {
+        // A blob read from the file for this picture is dropped after decoding,
+        // so reading a movie holds one blob at a time, whatever its length.
+        HGLOBAL hBlob = bHeld ? GetEntry(entry)->m_hBlob : TakeBlob(entry);
+        CBlobOwner owner(bHeld ? nullptr : hBlob);
         {
             CJpeEngine engine;   // its own engine: shares nothing with m_engine or the preload
             pDecoded.reset(engine.Decompress(hBlob));
@@ -110,9 +127,13 @@ int CRvoFile::LoadEntryBlob(int entry) {
     if (entry < 0 || entry >= GetEntryCount()) return Fail(ERROR_INVALID_PARAMETER);
     RvoIndexEntry* e = GetEntry(entry);
     if (e->m_hBlob) return 1;
-    if (e->m_dwBlobOffset == 0 || !m_pFile) return 0;
-    if (m_pFile->Seek((LONGLONG)(ULONGLONG)e->m_dwBlobOffset, CFile::begin) != (ULONGLONG)e->m_dwBlobOffset)
-        return Fail(ERROR_HANDLE_EOF);
+    // Opening keeps no blob: the frame-area copy is read, or the copy inside the
+    // record when the frame area has none (offset 0, or flag bit 0 set: not stored there).
+    const bool bFrameArea = e->m_dwBlobOffset != 0 &&
+                            (!(e->m_dwFlags & kEntryFlagBlobNotStored) || e->m_nIndexBlobAt == 0);
+    const ULONGLONG nAt = bFrameArea ? (ULONGLONG)e->m_dwBlobOffset : e->m_nIndexBlobAt;
+    if (nAt == 0 || !m_pFile) return 0;
+    if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF);
     ReadBlobFromFile(m_pFile, &e->m_hBlob);
     return e->m_hBlob != nullptr;
 }

@@ -1,8 +1,9 @@
 // The frame writer: appends one host frame to a file being written, as a picture
-// blob kept in memory (JpegBlobs), a raw record or a packed record.
+// blob in the frame area (JpegBlobs), a raw record or a packed record.
 #include <cstring>
 #include <memory>
 
+#include "container/BlobFile.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
 #include "encoder/ChannelRuns.h"
@@ -30,6 +31,28 @@ BOOL WriteRecord(HANDLE h, const BYTE* p, DWORD nBytes) {
 }
 
 }  // namespace
+
+// The blob goes into the frame area at once, right after the blobs before it
+// (m_dwIndexOffset is where the frame area ends while the file is written), so
+// no frame's blob stays in memory. Only a blob whose end, and so the index
+// offset after it, a 32-bit offset can still address is taken: a later one
+// could never be found.
+BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
+    const ULONGLONG nBytes = GetBlobFileBytes(hBlob);
+    const ULONGLONG nAt = m_dwIndexOffset;
+    BOOL bOk = FALSE;
+    if (!m_pFile || nBytes == 0) SetLastError(ERROR_INVALID_FUNCTION);
+    else if (nAt + nBytes > 0xFFFFFFFFull) SetLastError(ERROR_FILE_TOO_LARGE);
+    else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
+    else bOk = WriteBlobToFile(m_pFile, hBlob);
+    const DWORD dwError = GetLastError();
+    CJpeEngine::FreeBlob(hBlob);
+    if (!bOk) return Fail(dwError);
+    e.m_dwBlobOffset = (DWORD)nAt;
+    e.m_dwFlags &= ~rvo::kEntryFlagBlobNotStored;
+    m_dwIndexOffset = (DWORD)(nAt + nBytes);
+    return TRUE;
+}
 
 BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
     const int nIndex = GetEntryCount();
@@ -62,8 +85,12 @@ BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
     } else {
         // A frame that fails to compress still gets its entry (without a picture) and is
         // counted, so the file's frame numbers stay those of the host's frames.
-        CJpeEngine engine;
-        pEntry->m_hBlob = engine.Compress(&m_sizeFrame, pPixels, nStride);
+        HGLOBAL hBlob;
+        {
+            CJpeEngine engine;
+            hBlob = engine.Compress(&m_sizeFrame, pPixels, nStride);
+        }
+        if (hBlob && !StoreBlob(*pEntry, hBlob)) return FALSE;
     }
 
     m_arrEntries.Add(pEntry.release());

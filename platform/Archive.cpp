@@ -73,6 +73,24 @@ ULONGLONG CArchive::BytesLeft() const {
     return pos >= len ? buffered : len - pos + buffered;
 }
 
+ULONGLONG CArchive::GetPosition() const {
+    const ULONGLONG pos = m_pFile->GetPosition();
+    return m_bLoading ? pos - (m_nMax - m_nCur) : pos + m_nMax;
+}
+
+void CArchive::Skip(ULONGLONG nCount) {
+    if (!m_bLoading) AfxThrowArchiveException(CArchiveException::readOnly);
+    if (nCount > BytesLeft()) AfxThrowArchiveException(CArchiveException::endOfFile);
+    const UINT nBuffered = m_nMax - m_nCur;
+    if (nCount <= nBuffered) {
+        m_nCur += (UINT)nCount;
+        return;
+    }
+    const ULONGLONG nTo = m_pFile->GetPosition() + (nCount - nBuffered);
+    m_nCur = m_nMax = 0;
+    if (m_pFile->Seek((LONGLONG)nTo, CFile::begin) != nTo) AfxThrowArchiveException(CArchiveException::endOfFile);
+}
+
 CArchive& CArchive::operator<<(WORD v) {
     BYTE b[2] = {(BYTE)v, (BYTE)(v >> 8)};
     Write(b, 2);

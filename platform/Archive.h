@@ -34,6 +34,11 @@ public:
     void Close();
     // Bytes between the archive's logical position and the end of the file.
     ULONGLONG BytesLeft() const;
+    // The file offset of the next byte read or written.
+    ULONGLONG GetPosition() const;
+    // Loading: passes over nCount bytes without reading them; raises endOfFile
+    // when fewer are left.
+    void Skip(ULONGLONG nCount);
 
     CArchive& operator<<(BYTE v) { Write(&v, 1); return *this; }
     CArchive& operator<<(WORD v);

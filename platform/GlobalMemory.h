@@ -26,3 +26,7 @@ HGLOBAL GlobalFree(HGLOBAL hMem);
 UINT    GlobalFlags(HGLOBAL hMem);
 // Size in bytes of a live block; 0 otherwise.
 size_t  GlobalSize(HGLOBAL hMem);
+// Bytes held by live blocks now, and the most they held since the last reset.
+size_t  GlobalBytesInUse();
+size_t  GlobalPeakBytes();
+void    GlobalResetPeak();

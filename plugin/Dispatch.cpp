@@ -193,9 +193,10 @@ int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
     if (r->m_nCurrentFrame > r->m_nLastFrame) return kHostRefused;
     const DWORD* source = PixelAt(pSrc, pIn->rcRegion.left, pIn->rcRegion.top);
     BOOL written = file->WriteFrame(source, pSrc->nStride);
-    // A raw or packed record that did not reach the disk is not in the file:
-    // the host hears of it, and the frame number stays free for another try.
-    if (!written && rvo::IsRecordMode(file->m_nMode)) {
+    // A frame that is not in the file (a record or blob that did not reach the
+    // disk, or a blob past the 4 GiB the offsets address): the host hears of
+    // it, and the frame number stays free for another try.
+    if (!written) {
         r->m_nCurrentFrame--;
         return kHostFailed;
     }

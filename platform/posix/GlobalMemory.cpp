@@ -25,6 +25,9 @@ std::unordered_set<const void*>& Registry() {
     static std::unordered_set<const void*> s;
     return s;
 }
+// Bytes of the live blocks and their peak; guarded by RegistryLock.
+size_t g_nLiveBytes = 0;
+size_t g_nPeakBytes = 0;
 
 // The block behind a live handle, or null; the caller holds RegistryLock.
 GlobalBlock* Find(HGLOBAL h) {
@@ -48,6 +51,8 @@ HGLOBAL GlobalAlloc(UINT uFlags, size_t dwBytes) {
     b->nLocks = 0;
     std::lock_guard<std::mutex> g(RegistryLock());
     Registry().insert(b);
+    g_nLiveBytes += dwBytes;
+    if (g_nLiveBytes > g_nPeakBytes) g_nPeakBytes = g_nLiveBytes;
     return b;
 }
 
@@ -91,6 +96,7 @@ HGLOBAL GlobalFree(HGLOBAL hMem) {
             return hMem;
         }
         Registry().erase(b);
+        g_nLiveBytes -= b->nBytes;
     }
     std::free(b->pData);
     std::free(b);
@@ -107,4 +113,19 @@ size_t GlobalSize(HGLOBAL hMem) {
     std::lock_guard<std::mutex> g(RegistryLock());
     GlobalBlock* b = Find(hMem);
     return b ? b->nBytes : 0;
+}
+
+size_t GlobalBytesInUse() {
+    std::lock_guard<std::mutex> g(RegistryLock());
+    return g_nLiveBytes;
+}
+
+size_t GlobalPeakBytes() {
+    std::lock_guard<std::mutex> g(RegistryLock());
+    return g_nPeakBytes;
+}
+
+void GlobalResetPeak() {
+    std::lock_guard<std::mutex> g(RegistryLock());
+    g_nPeakBytes = g_nLiveBytes;
 }

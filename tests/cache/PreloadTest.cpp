@@ -254,13 +254,13 @@ TEST(Preload, UndecodableBlobStopsTheCodedPath) {
     const std::string path = WriteMovie("narrow.rvo", 3, 3);
     std::vector<uint8_t> bytes = rvotest::ReadAll(path);
     // Blob copies in the file (marker, width, height): the frame area's, then the
-    // index records'; the last is the third entry's copy that opening loads.
+    // index records'; the third is the third entry's frame-area copy, which is read.
     const uint8_t magic[4] = {0x00, 0xA0, 0xAA, 0x55};
     std::vector<size_t> at;
     for (size_t i = 0; i + 8 <= bytes.size(); i++)
         if (std::memcmp(bytes.data() + i, magic, 4) == 0 && bytes[i + 4] == kW && bytes[i + 8] == kH) at.push_back(i);
     ASSERT_EQ(at.size(), 6u);
-    bytes[at.back() + 4] = kW - 1;
+    bytes[at[2] + 4] = kW - 1;
     rvotest::WriteAll(path, bytes);
 
     CRvoFile f;

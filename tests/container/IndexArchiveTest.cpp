@@ -66,18 +66,16 @@ TEST(IndexArchive, LongNameAndExtraItemsRoundTrip) {
     EXPECT_EQ(r.m_nWidth, 640);
     ASSERT_EQ(r.m_nExtraCount, 2);
     EXPECT_EQ(Bytes(r.m_pExtra, r.m_pExtra + 32), extra);
-    // The blob comes back in its in-memory form, 24 bytes longer than its streams.
-    ASSERT_NE(r.m_hBlob, nullptr);
-    EXPECT_EQ(GlobalSize(r.m_hBlob), 20u + 16u + 4u);
-    const BYTE* p = static_cast<const BYTE*>(GlobalLock(r.m_hBlob));
-    EXPECT_EQ(Bytes(p, p + 4), (Bytes{0x01, 0x00, 0xAA, 0x55}));
-    const Bytes data = BlobData(blob);
-    EXPECT_EQ(Bytes(p + 20, p + 36), data);
-    GlobalUnlock(r.m_hBlob);
+    // The blob is passed over, not loaded: the entry knows where its file form lies.
+    EXPECT_EQ(r.m_hBlob, nullptr);
+    ASSERT_EQ(r.m_dwIndexBlobBytes, 20u + 16u);
+    ASSERT_LE(r.m_nIndexBlobAt + r.m_dwIndexBlobBytes, out.size());
+    EXPECT_EQ(Bytes(out.begin() + (ptrdiff_t)r.m_nIndexBlobAt, out.begin() + (ptrdiff_t)r.m_nIndexBlobAt + 36),
+              BlobFileBytes(blob));
 
     // Reading into a used entry clears it first: no blob, no extras survive.
     ASSERT_EQ(ReadFrom(RecordBytes({}), r), 0);
-    EXPECT_EQ(r.m_hBlob, nullptr);
+    EXPECT_EQ(r.m_nIndexBlobAt, 0u);
     EXPECT_EQ(r.m_nExtraCount, 0);
     EXPECT_EQ(r.m_pExtra, nullptr);
     EXPECT_TRUE(r.m_strName == CString(u"No.0"));

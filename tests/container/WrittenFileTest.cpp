@@ -59,15 +59,52 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     EXPECT_TRUE(e->m_strName == CString(u"No.0"));
     EXPECT_EQ(e->m_dwBlobOffset, 160u);
     EXPECT_EQ(e->m_dwFlags, 0u);
-    // The blob read back is the in-memory form again.
-    ASSERT_NE(e->m_hBlob, nullptr);
-    Bytes mem(GlobalSize(e->m_hBlob));
-    std::memcpy(mem.data(), GlobalLock(e->m_hBlob), mem.size());
-    GlobalUnlock(e->m_hBlob);
+    EXPECT_EQ(e->m_nIndexBlobAt, 160u + nBlob + 44u);   // after the record's first nine fields
+    // The blob read back from the file is the in-memory form again.
+    HGLOBAL hBack = r.TakeBlob(0);
+    ASSERT_NE(hBack, nullptr);
+    Bytes mem(GlobalSize(hBack));
+    std::memcpy(mem.data(), GlobalLock(hBack), mem.size());
+    GlobalUnlock(hBack);
+    GlobalFree(hBack);
     Bytes want = BlobFileBytes(blob);
     want[0] = 0x01; want[1] = 0x00; want[2] = 0xAA; want[3] = 0x55;
     rvotest::PutZeros(want, 4);
     EXPECT_EQ(DiffBytes(want, mem), "");
+}
+
+// Opening keeps no blob in memory. A record whose blob has no frame-area copy
+// (offset 0, or flag bit 0 set: not stored there; an image list's records)
+// has its picture read from the copy inside the record; otherwise the
+// frame-area copy is read.
+TEST(WrittenFile, RecordBlobIsReadFromTheFrameAreaOrElseTheRecord) {
+    const BlobSpec inRecord{4, 4, 2, 2, 5}, inFrameArea{4, 4, 2, 2, 9};
+    const struct {
+        uint32_t flags, blobOffset;
+        bool bFromFrameArea;
+    } rows[] = {{1, 0, false}, {0, 0, false}, {1, 160, false}, {0, 160, true}};
+    for (const auto& row : rows) {
+        const std::string path = ScratchPath("record-blob.rvo");
+        const uint32_t nArea = 20 + 4;
+        Bytes file = HeaderBytes({.indexOffset = 160 + nArea, .entryCount = 1, .frameCount = 1, .mode = 2,
+                                  .width = 4, .height = 4});
+        Append(file, BlobFileBytes(inFrameArea));
+        Append(file, RecordBytes({.kind = 2, .name = u"a.png", .flags = row.flags, .blob = &inRecord,
+                                  .blobOffset = row.blobOffset}));
+        rvotest::WriteAll(path, file);
+
+        CRvoFile r;
+        ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+        ASSERT_EQ(r.GetEntryCount(), 1);
+        EXPECT_EQ(r.GetEntry(0)->m_hBlob, nullptr);
+        HGLOBAL h = r.TakeBlob(0);
+        ASSERT_NE(h, nullptr);
+        const BYTE* p = static_cast<const BYTE*>(GlobalLock(h));
+        EXPECT_EQ(Bytes(p + 20, p + 24), BlobData(row.bFromFrameArea ? inFrameArea : inRecord))
+            << row.flags << " " << row.blobOffset;
+        GlobalUnlock(h);
+        GlobalFree(h);
+    }
 }
 
 TEST(WrittenFile, JpegBlobsTakeEachMaximumSeparately) {

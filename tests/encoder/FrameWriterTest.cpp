@@ -3,8 +3,16 @@
 // and what a record that cannot be written leaves behind.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
 #include "container/RvoFile.h"
 #include "platform/Cpu.h"
+#include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
 #include "tests/encoder/EncoderTestFrames.h"
 #include "tests/support/TestFiles.h"
@@ -92,10 +100,12 @@ TEST(FrameWriter, IndexEntriesNameAndCountEveryFrame) {
             EXPECT_EQ(e->m_nKind, 1);
             EXPECT_EQ(e->m_nStartFrame, i);
             EXPECT_EQ(e->m_nLastFrame, 0);
-            EXPECT_EQ(e->m_dwFlags, 1u);
+            // A blob is in the frame area as soon as its frame is written; none stays in memory.
+            EXPECT_EQ(e->m_dwFlags, bRecords ? 1u : 0u);
             EXPECT_EQ(e->m_nWidth, bRecords ? 32 : 0);
             EXPECT_EQ(e->m_nHeight, bRecords ? 32 : 0);
-            EXPECT_EQ(e->m_hBlob != nullptr, !bRecords);
+            EXPECT_EQ(e->m_hBlob, nullptr);
+            EXPECT_EQ(e->m_dwBlobOffset != 0, !bRecords);
         }
         EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), nMode == rvo::PackedFrames ? 11 : 0);
         w.CloseAndRead();
@@ -110,8 +120,8 @@ TEST(FrameWriter, JpegFrameThatDoesNotCompressIsStillCounted) {
     ASSERT_TRUE(w.file.WriteFrame(nullptr, 32));
     EXPECT_EQ(w.file.m_nEntryCount, 2);
     EXPECT_EQ(w.file.m_nFrameCount, 2);
-    EXPECT_NE(w.file.GetEntry(0)->m_hBlob, nullptr);
-    EXPECT_EQ(w.file.GetEntry(1)->m_hBlob, nullptr);
+    EXPECT_EQ(w.file.GetEntry(0)->m_dwBlobOffset, 160u);
+    EXPECT_EQ(w.file.GetEntry(1)->m_dwBlobOffset, 0u);
     w.CloseAndRead();
     CRvoFile back;
     ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
@@ -242,3 +252,59 @@ TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
 }
 
 }  // namespace
+
+// Four 32 x 32 frames of JPEG blobs, the third without a picture: the file must
+// be byte for byte the one kept in tests/data, written before blobs went to the
+// frame area as they arrived.
+TEST(FrameWriter, JpegBlobsFileMatchesTheKeptFile) {
+    const char* pszData = std::getenv("RVO_TEST_DATA");
+    ASSERT_NE(pszData, nullptr);
+    Writer w("jpeg-kept.rvo", rvo::JpegBlobs, SIZE{32, 32});
+    for (int n = 0; n < 4; ++n) {
+        TestFrame f(32, 32, 3);
+        for (size_t i = 0; i < f.Count(); ++i)
+            f.Walk(i) = Bgra((BYTE)(i / 8 + 40 * n), (BYTE)(i % 32 * 4), (BYTE)(60 + n), (BYTE)(255 - i / 16));
+        ASSERT_TRUE(n == 2 ? w.file.WriteFrame(nullptr, 32) : w.Write(f));
+    }
+    const std::vector<uint8_t> written = w.CloseAndRead();
+    EXPECT_EQ(DiffBytes(rvotest::ReadAll(std::string(pszData) + "/jpeg-4frames.rvo"), written), "");
+}
+
+// Writing a JPEG-blob movie, and opening it and reading every frame, hold no
+// more global memory (where blobs live) for 2,000 frames than for 100: at most
+// one frame's blob more.
+TEST(FrameWriter, JpegBlobsMemoryDoesNotGrowWithTheMovie) {
+    const LONG w = 32, h = 32;
+    TestFrame f(w, h);
+    for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), (BYTE)(i % 32 * 4), 90, 255);
+    struct Peaks {
+        size_t nWrite, nRead, nBlob;
+    };
+    auto Run = [&](int nFrames) {
+        Peaks p{};
+        const size_t nBase = GlobalBytesInUse();
+        GlobalResetPeak();
+        Writer wr("memory" + std::to_string(nFrames) + ".rvo", rvo::JpegBlobs, SIZE{w, h});
+        for (int i = 0; i < nFrames; ++i) EXPECT_TRUE(wr.Write(f));
+        p.nBlob = (wr.file.m_dwIndexOffset - 160u) / (size_t)nFrames;   // the same frame, so blobs of one length
+        EXPECT_TRUE(wr.file.Close(TRUE));
+        p.nWrite = GlobalPeakBytes() - nBase;
+
+        GlobalResetPeak();
+        CRvoFile r;
+        EXPECT_TRUE(r.Open(rvotest::Wide(wr.path).c_str(), 0x20));
+        const SIZE size{w, h};
+        r.SetFrameSize(&size);
+        std::vector<DWORD> px((size_t)w * h);
+        EXPECT_EQ(r.GetFrameCount(), nFrames);
+        for (int i = 0; i < nFrames; ++i) EXPECT_EQ(r.ReadFrame((unsigned)r.LocateFrame(i), px.data(), w, h, TRUE), 1);
+        p.nRead = GlobalPeakBytes() - nBase;
+        r.Close(FALSE);
+        std::remove(wr.path.c_str());
+        return p;
+    };
+    const Peaks a = Run(100), b = Run(2000);
+    EXPECT_GT(a.nWrite, 0u);
+    EXPECT_LE(b.nWrite, a.nWrite + b.nBlob) << "writing";
+    EXPECT_LE(b.nRead, a.nRead + b.nBlob) << "opening and reading";
+}

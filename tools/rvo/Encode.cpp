@@ -139,7 +139,8 @@ void RunEncode(const EncodeOptions& o) {
             DWORD dwError = GetLastError();
             bar.Finish();
             writer.Close();   // what was written before stays readable
-            std::string why = nCompression == 1 ? "the JPEG codec cannot compress it" : "not written";
+            std::string why =
+                nCompression == 1 && dwError != ERROR_FILE_TOO_LARGE ? "the JPEG codec cannot compress it" : "not written";
             if (nCompression == 1 && dwError == ERROR_WRITE_FAULT)
                 why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
                        "store any frame";

@@ -145,7 +145,8 @@ bool CHostWriter::LastFramePictureStored() const {
     const CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
     if (!file || file->m_nMode != rvo::JpegBlobs) return true;
     const int n = file->GetEntryCount();
-    return n > 0 && file->GetEntry(n - 1)->m_hBlob != nullptr;
+    const RvoIndexEntry* e = n > 0 ? file->GetEntry(n - 1) : nullptr;
+    return e && (e->m_hBlob != nullptr || e->m_dwBlobOffset != 0);
 }
 
 void CHostWriter::Close() {

@@ -2,9 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "codec/JpegBlob.h"
 #include "platform/CString.h"
-#include "platform/GlobalMemory.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/ToolSupport.h"
 
@@ -20,19 +18,9 @@ struct EntryView {
     unsigned long long nBlobBytes;   // the blob's file form: 20-byte header and both streams; 0 = none
 };
 
-unsigned long long BlobFileBytes(HGLOBAL hBlob) {
-    if (!hBlob || GlobalSize(hBlob) < JPEG_BLOB_HEADER_BYTES) return 0;
-    const BYTE* p = static_cast<const BYTE*>(GlobalLock(hBlob));
-    if (!p) return 0;
-    unsigned long long n = JPEG_BLOB_HEADER_BYTES + (unsigned long long)LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES) +
-                  LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
-    GlobalUnlock(hBlob);
-    return n;
-}
-
 EntryView ViewOf(const RvoIndexEntry& e) {
     return EntryView{e.m_nKind,        ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
-                     e.m_dwFlags,      e.m_dwBlobOffset,          BlobFileBytes(e.m_hBlob)};
+                     e.m_dwFlags,      e.m_dwBlobOffset,          e.m_dwIndexBlobBytes};
 }
 
 // Frames an entry shows: its start frame alone when its last frame is 0 or -1.

@@ -1,12 +1,12 @@
 // rvo verify: every frame of a file decodes, or the first one that does not.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
-#include <cstring>
-
-#include "codec/JpegBlob.h"
+#include "container/BlobFile.h"
 #include "container/Limits.h"
-#include "platform/GlobalMemory.h"
+#include "platform/ByteOrder.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/Progress.h"
@@ -22,21 +22,32 @@ long long CheckedFrameCount(CRvoFile& file, const std::string& path) {
 
 namespace {
 
-// The bytes a blob holds: header and both streams (the tail means nothing).
-bool SameBlob(HGLOBAL hA, HGLOBAL hB) {
-    const size_t nA = GlobalSize(hA), nB = GlobalSize(hB);
-    if (nA < JPEG_BLOB_HEADER_BYTES || nB < JPEG_BLOB_HEADER_BYTES) return false;
-    const BYTE* a = static_cast<const BYTE*>(GlobalLock(hA));
-    const BYTE* b = static_cast<const BYTE*>(GlobalLock(hB));
-    bool same = false;
-    if (a && b) {
-        const ULONGLONG n = JPEG_BLOB_HEADER_BYTES + (ULONGLONG)LoadLe32(a + JPEG_BLOB_OFS_COLOUR_BYTES) +
-                            LoadLe32(a + JPEG_BLOB_OFS_ALPHA_BYTES);
-        same = n <= nA && n <= nB && std::memcmp(a, b, (size_t)n) == 0;
+// Whether a blob's file form begins at nAt; ERROR_BAD_FORMAT when not.
+bool FrameAreaCopyFound(CFile& f, ULONGLONG nAt) {
+    BYTE marker[4];
+    if (f.Seek((LONGLONG)nAt, CFile::begin) == nAt && f.Read(marker, 4) == 4 && LoadLe32(marker) == rvo::kBlobFileMarker)
+        return true;
+    SetLastError(ERROR_BAD_FORMAT);
+    return false;
+}
+
+// Whether the n bytes at nAtA and nAtB of the file are the same, read through
+// two bounded buffers; false with ERROR_HANDLE_EOF when either copy is short.
+bool SameBytes(CFile& f, ULONGLONG nAtA, ULONGLONG nAtB, ULONGLONG n, bool* pbRead) {
+    std::vector<BYTE> a(1u << 16), b(1u << 16);
+    *pbRead = true;
+    for (ULONGLONG nDone = 0; nDone < n;) {
+        const UINT k = (UINT)std::min<ULONGLONG>(n - nDone, a.size());
+        if (f.Seek((LONGLONG)(nAtA + nDone), CFile::begin) != nAtA + nDone || f.Read(a.data(), k) != k ||
+            f.Seek((LONGLONG)(nAtB + nDone), CFile::begin) != nAtB + nDone || f.Read(b.data(), k) != k) {
+            *pbRead = false;
+            SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
+        if (std::memcmp(a.data(), b.data(), k) != 0) return false;
+        nDone += k;
     }
-    if (a) GlobalUnlock(hA);
-    if (b) GlobalUnlock(hB);
-    return same;
+    return true;
 }
 
 }  // namespace
@@ -80,33 +91,31 @@ VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
     }
 
     // Index modes: each entry's picture once, then every frame must map to an
-    // entry or to a blank frame. A blob is stored twice, in its index record
-    // (loaded by Open) and in the frame area (read again after preloading took
-    // the first); both must decode and agree.
+    // entry or to a blank frame. A blob is stored twice, in the frame area
+    // (decoded here, as every read does) and in its index record; both copies
+    // must agree byte for byte.
     const int nEntries = file.GetEntryCount();
     if (pBar) pBar->SetTotal(nEntries);
     for (int i = 0; i < nEntries; i++) {
         const RvoIndexEntry* e = file.GetEntry(i);
-        SetLastError(ERROR_SUCCESS);
-        if (!file.RebuildFrame(i, pixels.data(), cx, cy, cx)) {
-            Bad(e->m_nStartFrame, e->m_hBlob ? "picture blob of entry " + std::to_string(i)
-                                  : e->m_nKind == rvo::kKindStillImage
-                                      ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
-                                      : "entry " + std::to_string(i) + " has no picture");
-            return result;
-        }
-        if (e->m_hBlob && e->m_dwBlobOffset != 0) {
-            HGLOBAL hIndexCopy = file.TakeBlob(i);
+        if (e->m_nIndexBlobAt != 0 && e->m_dwBlobOffset != 0 && file.m_pFile) {
+            bool bRead = false;
             SetLastError(ERROR_SUCCESS);
-            bool bRead = file.LoadEntryBlob(i) != 0;
-            bool bSame = bRead && SameBlob(hIndexCopy, e->m_hBlob);
-            CJpeEngine::FreeBlob(hIndexCopy);
-            if (!bSame) {
-                if (bRead) SetLastError(ERROR_SUCCESS);
+            if (!FrameAreaCopyFound(*file.m_pFile, e->m_dwBlobOffset) ||
+                !SameBytes(*file.m_pFile, e->m_nIndexBlobAt, e->m_dwBlobOffset, e->m_dwIndexBlobBytes, &bRead)) {
                 Bad(e->m_nStartFrame, "the frame-area copy of the picture blob of entry " + std::to_string(i) +
                                           (bRead ? " differs from its index copy" : " cannot be read"));
                 return result;
             }
+        }
+        SetLastError(ERROR_SUCCESS);
+        if (!file.RebuildFrame(i, pixels.data(), cx, cy, cx)) {
+            const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
+            Bad(e->m_nStartFrame, bBlob ? "picture blob of entry " + std::to_string(i)
+                                  : e->m_nKind == rvo::kKindStillImage
+                                      ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
+                                      : "entry " + std::to_string(i) + " has no picture");
+            return result;
         }
         result.nChecked++;
         if (pBar) pBar->Update(i + 1);
