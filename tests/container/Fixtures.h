@@ -29,6 +29,10 @@ struct Header {
     uint32_t sizeTableBytes = 0;
     uint32_t tableHigh = 0;
     uint32_t tableLow = 0;
+    // The frame-size record of a 512-byte block of modes 4 and 5: the writer's
+    // size, the header's width and height unless given (0: no record).
+    int32_t recordWidth = 0;
+    int32_t recordHeight = 0;
 };
 
 inline Bytes HeaderBytes(const Header& h, size_t blockBytes = 160) {
@@ -43,6 +47,15 @@ inline Bytes HeaderBytes(const Header& h, size_t blockBytes = 160) {
     rvotest::PutU32(v, h.sizeTableBytes);
     rvotest::PutU32(v, h.tableHigh);
     rvotest::PutU32(v, h.tableLow);
+    rvotest::PutZeros(v, 160 - v.size());
+    const int32_t w = h.recordWidth ? h.recordWidth : h.width, ht = h.recordHeight ? h.recordHeight : h.height;
+    if (blockBytes == 512 && (h.mode == 4 || h.mode == 5) && w > 0 && ht > 0) {
+        const uint64_t nPixelBytes = 4ull * (uint64_t)w * (uint64_t)ht + (h.mode == 5 ? 16 : 0);
+        rvotest::PutBytes(v, "RVFS", 4);
+        rvotest::PutU32(v, (uint32_t)w);
+        rvotest::PutU32(v, (uint32_t)ht);
+        rvotest::PutU32(v, (uint32_t)((nPixelBytes + 511) / 512 * 512));
+    }
     rvotest::PutZeros(v, blockBytes - v.size());
     return v;
 }

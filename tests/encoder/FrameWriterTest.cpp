@@ -16,6 +16,7 @@
 
 using namespace enctest;
 using rvotest::DiffBytes;
+using rvotest::PutBytes;
 using rvotest::PutU32;
 using rvotest::PutZeros;
 
@@ -31,6 +32,10 @@ std::vector<uint8_t> HeaderBlock(uint32_t nFrames, uint32_t nMode, uint32_t cx, 
                                  uint32_t nTableAt) {
     std::vector<uint8_t> v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
     for (uint32_t w : {512u, nFrames, nFrames, nMode, cx, cy, 0u, 0u, 0u, nTableBytes, 0u, nTableAt}) PutU32(v, w);
+    PutZeros(v, 160 - v.size());
+    // The frame-size record: "RVFS", the size, the raw record's size (mode 5: with its 16-byte header).
+    PutBytes(v, "RVFS", 4);
+    for (uint32_t w : {cx, cy, (4 * cx * cy + (nMode == 5 ? 16 : 0) + 511) / 512 * 512}) PutU32(v, w);
     PutZeros(v, 512 - v.size());
     return v;
 }
