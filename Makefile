@@ -1,5 +1,5 @@
 # Thin layer over the CMake presets. `make demo` and `make test` are all a user needs.
-PRESETS := release i686 asan i686-asan
+PRESETS := release i686 asan i686-asan win32 win64
 JOBS    ?= $(shell nproc)
 
 .PHONY: all bootstrap build test demo clean fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
@@ -18,6 +18,9 @@ $(addprefix build-,$(PRESETS)): build-%: bootstrap
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
+# The win64 tests compare the DLL's files with those of the release build's rvo tool.
+test-win64: build-release
+
 build: $(addprefix build-,$(PRESETS))
 
 test: $(addprefix test-,$(PRESETS))
@@ -33,4 +36,4 @@ fuzz: bootstrap
 	bash fuzz/run.sh build-fuzz $(FUZZ_TIME)
 
 clean:
-	rm -rf build build-i686 build-asan build-i686-asan build-fuzz
+	rm -rf build build-i686 build-asan build-i686-asan build-win32 build-win64 build-fuzz

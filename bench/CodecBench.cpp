@@ -1,38 +1,16 @@
 // Times the JPEG engine against bare libjpeg doing the same two streams
 // (alpha and colour) on the same frames in the same run, and prints the ratio.
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "codec/JpeEngine.h"
 #include "platform/GlobalMemory.h"
+#include "tests/support/SyntheticFrames.h"
 
 namespace {
-
-// A frame with smooth gradients and some fine texture, so that the streams
-// carry a realistic amount of detail.
-std::vector<DWORD> MakeFrame(int w, int h) {
-    std::vector<DWORD> v((size_t)w * h);
-    unsigned seed = 12345;
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            seed = seed * 1103515245u + 12345u;
-            int n = (int)((seed >> 16) & 15) - 8;
-            auto clamp = [](int c) { return (DWORD)std::min(255, std::max(0, c)); };
-            DWORD b = clamp(x * 255 / w + n);
-            DWORD g = clamp(y * 255 / h + n);
-            DWORD r = clamp((int)(128 + 100 * std::sin((x + y) * 0.01)) + n);
-            DWORD a = clamp((x + y) * 255 / (w + h));
-            v[(size_t)y * w + x] = b | (g << 8) | (r << 16) | (a << 24);
-        }
-    return v;
-}
 
 // Bare libjpeg: objects made once, memory destination and source, the
 // fewest calls that produce the engine's two streams and decoded bytes.
@@ -112,42 +90,16 @@ struct Baseline {
     }
 };
 
-double Seconds(const std::function<void()>& f) {
-    auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Runs engine and baseline alternately (after one warm-up each) and prints both and the ratio.
-double Compare(const char* what, int w, int h, int nReps, const std::function<void()>& engine,
-               const std::function<void()>& baseline) {
-    engine();
-    baseline();
-    std::vector<double> te, tb;
-    for (int i = 0; i < nReps; i++) {
-        te.push_back(Seconds(engine));
-        tb.push_back(Seconds(baseline));
-    }
-    double e = Median(te), b = Median(tb), mb = 4.0 * w * h / 1e6;
-    std::printf("%-10s %4dx%-4d x%-3d engine %7.2f ms (%6.1f frames/s, %6.1f MB/s)  libjpeg %7.2f ms  ratio %.3f\n",
-                what, w, h, nReps, e * 1e3, 1 / e, mb / e, b * 1e3, e / b);
-    return e / b;
-}
-
-bool RunCase(int w, int h, int nReps) {
-    std::vector<DWORD> frame = MakeFrame(w, h);
+bool RunCase(int w, int h) {
+    // Natural video carries a realistic amount of detail into the colour stream.
+    const std::vector<DWORD> frame = rvotest::MakeFrame(w, h, rvotest::Content::Natural);
+    const size_t nFrameBytes = 4 * (size_t)w * h;
     Baseline base(w, h);
     CJpeEngine check;
     HGLOBAL hBlob = check.CompressImage(w, h, frame.data(), w);
-    if (!hBlob) {
-        std::printf("compress failed\n");
-        return false;
-    }
+    char what[64];
+    std::snprintf(what, sizeof what, "%dx%d", w, h);
+    if (!rvobench::Verified(hBlob != nullptr, what, "the engine does not compress the frame")) return false;
     JpegBlobInfo info;
     CJpeEngine::LockBlob(&info, hBlob, TRUE);
     base.Compress(frame.data());
@@ -160,38 +112,45 @@ bool RunCase(int w, int h, int nReps) {
     std::vector<BYTE> baseOut((size_t)w * h * 4);
     base.Decompress(streams.data(), nA, streams.data() + nA, streams.size() - nA, baseOut.data());
     bSame = bSame && pDec && std::memcmp(pDec.get(), baseOut.data(), baseOut.size()) == 0;
-    if (!bSame) {
-        std::printf("%dx%d: engine and libjpeg disagree; not timed\n", w, h);
+    if (!rvobench::Verified(bSame, what, "engine and libjpeg disagree")) {
+        CJpeEngine::FreeBlob(hBlob);
         return false;
     }
-    std::printf("%dx%d: streams %u + %u bytes, round trip verified\n", w, h, nA, (unsigned)(streams.size() - nA));
+    std::printf("%s natural video: streams %u + %u bytes, round trip verified\n", what, nA,
+                (unsigned)(streams.size() - nA));
 
-    Compare("compress", w, h, nReps,
-            [&] {
-                CJpeEngine engine;
-                CJpeEngine::FreeBlob(engine.CompressImage(w, h, frame.data(), w));
-            },
-            [&] { base.Compress(frame.data()); });
-    Compare("decompress", w, h, nReps,
-            [&] {
-                CJpeEngine engine;
-                delete[] engine.Decompress(hBlob);
-            },
-            [&] { base.Decompress(streams.data(), nA, streams.data() + nA, streams.size() - nA, baseOut.data()); });
+    auto row = [&](const char* op, const rvobench::Step& engine, const rvobench::Step& libjpeg) {
+        char label[64];
+        std::snprintf(label, sizeof label, "%-10s %s, engine", op, what);
+        rvobench::PrintRow(label, rvobench::Time(engine, libjpeg), nFrameBytes, "libjpeg");
+    };
+    row("compress",
+        [&](int) {
+            CJpeEngine engine;
+            CJpeEngine::FreeBlob(engine.CompressImage(w, h, frame.data(), w));
+        },
+        [&](int) { base.Compress(frame.data()); });
+    auto baseDecompress = [&](int) {
+        base.Decompress(streams.data(), nA, streams.data() + nA, streams.size() - nA, baseOut.data());
+    };
+    row("decompress",
+        [&](int) {
+            CJpeEngine engine;
+            delete[] engine.Decompress(hBlob);
+        },
+        baseDecompress);
     CJpeEngine embedded;
     SIZE size = {w, h};
     std::vector<DWORD> into((size_t)w * h);
-    Compare("dec-into", w, h, nReps, [&] { embedded.DecompressInto(hBlob, into.data(), &size); },
-            [&] { base.Decompress(streams.data(), nA, streams.data() + nA, streams.size() - nA, baseOut.data()); });
+    row("dec-into", [&](int) { embedded.DecompressInto(hBlob, into.data(), &size); }, baseDecompress);
     CJpeEngine::FreeBlob(hBlob);
     return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    int nReps = argc > 1 ? std::atoi(argv[1]) : 41;
-    bool ok = RunCase(1920, 1080, nReps);
-    ok = RunCase(720, 486, nReps * 2 + 1) && ok;
+int main() {
+    bool ok = RunCase(1920, 1080);
+    ok = RunCase(720, 486) && ok;
     return ok ? 0 : 1;
 }

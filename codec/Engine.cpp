@@ -10,7 +10,7 @@ BOOL EngineClass::IsDerivedFrom(const EngineClass* pBase) const {
     return FALSE;
 }
 
-CEngine::CEngine() : m_nOption(1), m_bInitialized(FALSE), m_bBusy(FALSE) {}
+CEngine::CEngine() : m_nOption(1), m_bInitialized(FALSE) {}
 
 CEngine::~CEngine() = default;
 
@@ -26,23 +26,8 @@ void CEngine::Terminate() {
     if (m_bInitialized) m_bInitialized = FALSE;
 }
 
-// Testing and setting the flag under one mutex, with the wait on a condition
-// variable, means a release can never slip between a waiter's test and its wait.
-void CEngine::Lock() {
-    std::unique_lock<std::mutex> g(m_mxBusy);
-    m_evIdle.wait(g, [this] { return !m_bBusy; });
-    m_bBusy = TRUE;
-}
+void CEngine::Lock() { m_lockBusy.Lock(); }
 
-void CEngine::Unlock() {
-    {
-        std::lock_guard<std::mutex> g(m_mxBusy);
-        m_bBusy = FALSE;
-    }
-    m_evIdle.notify_one();
-}
+void CEngine::Unlock() { m_lockBusy.Unlock(); }
 
-BOOL CEngine::IsBusy() const {
-    std::lock_guard<std::mutex> g(m_mxBusy);
-    return m_bBusy;
-}
+BOOL CEngine::IsBusy() const { return m_lockBusy.IsBusy(); }

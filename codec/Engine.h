@@ -2,9 +2,7 @@
 // prepared state and the busy lock that serialises its operations.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
-
+#include "platform/BusyLock.h"
 #include "platform/Types.h"
 
 // The class record an engine reports about itself: name, object size, schema
@@ -48,7 +46,5 @@ protected:
     BOOL m_bInitialized;
 
 private:
-    BOOL                    m_bBusy;
-    mutable std::mutex      m_mxBusy;
-    std::condition_variable m_evIdle;
+    CBusyLock m_lockBusy;
 };

@@ -73,8 +73,6 @@ void WriteScratch(const std::string& path, const uint8_t* p, size_t n) {
     std::fclose(f);
 }
 
-std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
 HostMediaInfo HostRecordFor(const std::string& path) {
     HostMediaInfo in{};
     const std::u16string wide = Wide(path);
@@ -84,13 +82,15 @@ HostMediaInfo HostRecordFor(const std::string& path) {
     return in;
 }
 
-uint32_t GetU32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+HostMediaInfo ScratchInput(const char* tag, const uint8_t* p, size_t n) {
+    const std::string path = ScratchPath(tag);
+    WriteScratch(path, p, n);
+    return HostRecordFor(path);
 }
 
 bool HeaderFrameTooLarge(const uint8_t* p, size_t n, uint64_t nMaxPixels) {
     if (n < 32) return false;
-    const int32_t cx = (int32_t)GetU32(p + 24), cy = (int32_t)GetU32(p + 28);
+    const int32_t cx = (int32_t)LoadLe32(p + 24), cy = (int32_t)LoadLe32(p + 28);
     if (cx <= 0 || cy <= 0) return false;
     return (uint64_t)cx * (uint64_t)cy > nMaxPixels;
 }
@@ -98,6 +98,15 @@ bool HeaderFrameTooLarge(const uint8_t* p, size_t n, uint64_t nMaxPixels) {
 CanaryBuffer::CanaryBuffer(int nStride, int nHeight, size_t nPad)
     : m_nStride(nStride), m_nHeight(nHeight), m_nPad(nPad),
       m_px((size_t)nStride * (size_t)nHeight + 2 * nPad, kCanary) {}
+
+HostFrameBuffer CanaryBuffer::HostBuffer() {
+    HostFrameBuffer b{};
+    b.nWidth = m_nStride;
+    b.nHeight = m_nHeight;
+    b.nStride = m_nStride;
+    b.pPixels = At(0, 0);
+    return b;
+}
 
 void CanaryBuffer::Reset() { std::fill(m_px.begin(), m_px.end(), kCanary); }
 

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteOrder.h"   // the targets read the input's words with LoadLe32
 #include "platform/Types.h"
 #include "plugin/HostRecords.h"
+#include "tests/support/TestFiles.h"
 
 namespace rvofuzz {
 
@@ -31,12 +33,12 @@ void Setup();
 // the targets write a file per input). Writes the bytes there.
 std::string ScratchPath(const char* tag);
 void WriteScratch(const std::string& path, const uint8_t* p, size_t n);
-std::u16string Wide(const std::string& s);
-
-uint32_t GetU32(const uint8_t* p);
+using rvotest::Wide;
 
 // A host parameter record naming the scratch file, with one field per time unit.
 HostMediaInfo HostRecordFor(const std::string& path);
+// The input written as scratch file `tag`, and the host record naming it.
+HostMediaInfo ScratchInput(const char* tag, const uint8_t* p, size_t n);
 
 // True when the input holds a header whose frame is larger than nMaxPixels:
 // the targets that read frames skip it, so that every input runs quickly.
@@ -55,6 +57,8 @@ public:
     void Reset();
     int Stride() const { return m_nStride; }
     int Height() const { return m_nHeight; }
+    // The host's frame-buffer record over the whole buffer.
+    HostFrameBuffer HostBuffer();
 
 private:
     int m_nStride;

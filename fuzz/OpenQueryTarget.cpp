@@ -5,6 +5,7 @@
 #include "container/RvoFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
+#include "platform/File.h"
 #include "plugin/Dispatch.h"
 
 namespace rvofuzz {
@@ -21,7 +22,7 @@ int OpenQueryTarget(const uint8_t* p, size_t n) {
 
     // The object itself: opening never throws, and a refused file leaves nothing open.
     CRvoFile f;
-    if (f.Open(wide.c_str(), 0x20)) {
+    if (f.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite)) {
         Expect(nResult == kHostDone, "file info failed on a file that opens");
         const int nFrames = f.GetFrameCount();
         Expect(nFrames >= 0, "negative frame count");

@@ -21,7 +21,7 @@ constexpr LONG kMaxSide = 256;
 int PictureBlobTarget(const uint8_t* p, size_t n) {
     Setup();
     if (n < JPEG_BLOB_HEADER_BYTES) return 0;
-    const LONG cx = (LONG)GetU32(p + JPEG_BLOB_OFS_WIDTH), cy = (LONG)GetU32(p + JPEG_BLOB_OFS_HEIGHT);
+    const LONG cx = (LONG)LoadLe32(p + JPEG_BLOB_OFS_WIDTH), cy = (LONG)LoadLe32(p + JPEG_BLOB_OFS_HEIGHT);
     if (cx > kMaxSide || cy > kMaxSide) return 0;
 
     HGLOBAL hBlob = GlobalAlloc(GMEM_MOVEABLE, n);

@@ -21,9 +21,7 @@ constexpr int kMaxFrames = 40;
 int PreloadTarget(const uint8_t* p, size_t n) {
     Setup();
     if (HeaderFrameTooLarge(p, n, kMaxPixels)) return 0;
-    const std::string path = ScratchPath("preload");
-    WriteScratch(path, p, n);
-    HostMediaInfo in = HostRecordFor(path);
+    HostMediaInfo in = ScratchInput("preload", p, n);
     RvoHandle* pHandle = nullptr;
     const int nResult = RvoDispatch(CMD_PRELOAD, &in, nullptr, &pHandle);
     Expect(nResult == kHostDone || nResult == kHostFailed, "preload: unknown result");
@@ -38,11 +36,7 @@ int PreloadTarget(const uint8_t* p, size_t n) {
     const int nFrames = (int)std::min<LONGLONG>((LONGLONG)pHandle->m_nLastFrame + 2, kMaxFrames);
 
     CanaryBuffer host(cx + 5, cy + 3);
-    HostFrameBuffer dst{};
-    dst.nWidth = host.Stride();
-    dst.nHeight = host.Height();
-    dst.nStride = host.Stride();
-    dst.pPixels = host.At(0, 0);
+    HostFrameBuffer dst = host.HostBuffer();
     in.pDst = &dst;
     in.rcRegion = RECT{1, 2, 1 + cx, 2 + cy};
     in.nDeliveryMode = 0;

@@ -22,9 +22,7 @@ constexpr int kMaxFrames = 16;
 int ReadFramesTarget(const uint8_t* p, size_t n) {
     Setup();
     if (HeaderFrameTooLarge(p, n, kMaxPixels)) return 0;
-    const std::string path = ScratchPath("read");
-    WriteScratch(path, p, n);
-    HostMediaInfo in = HostRecordFor(path);
+    HostMediaInfo in = ScratchInput("read", p, n);
     RvoHandle* pHandle = nullptr;
     if (RvoDispatch(CMD_OPEN_READ, &in, nullptr, &pHandle) != kHostDone) {
         RvoDispatch(CMD_CLOSE, &in, nullptr, &pHandle);
@@ -38,11 +36,7 @@ int ReadFramesTarget(const uint8_t* p, size_t n) {
 
     // The host rectangle sits at (3, 2) in a larger buffer.
     CanaryBuffer host(cx + 7, cy + 4);
-    HostFrameBuffer dst{};
-    dst.nWidth = host.Stride();
-    dst.nHeight = host.Height();
-    dst.nStride = host.Stride();
-    dst.pPixels = host.At(0, 0);
+    HostFrameBuffer dst = host.HostBuffer();
     in.pDst = &dst;
     in.rcRegion = RECT{3, 2, 3 + cx, 2 + cy};
     in.nDeliveryMode = 2;

@@ -11,14 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Seeds.h"
+#include "tests/support/TestFiles.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>
@@ -28,11 +27,6 @@ namespace fs = std::filesystem;
 using namespace rvofuzz;
 
 namespace {
-
-std::vector<uint8_t> Load(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // What runs now, for the report of a crash (written from a signal handler).
 char g_szCurrent[1024];
@@ -62,10 +56,7 @@ int WriteSeeds(const fs::path& dir) {
     for (const Target& t : kTargets) {
         const fs::path sub = dir / t.pszName;
         fs::create_directories(sub);
-        for (const Seed& s : MakeSeeds(t.pszName)) {
-            std::ofstream out(sub / s.first, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(s.second.data()), (std::streamsize)s.second.size());
-        }
+        for (const Seed& s : MakeSeeds(t.pszName)) rvotest::WriteAll((sub / s.first).string(), s.second);
     }
     return 0;
 }
@@ -102,7 +93,7 @@ int main(int argc, char** argv) {
         }
         std::sort(files.begin(), files.end());
         for (const fs::path& f : files) {
-            RunEverywhere(f.string(), Load(f), nRuns);
+            RunEverywhere(f.string(), rvotest::ReadAll(f.string()), nRuns);
             nInputs++;
         }
     }

@@ -9,6 +9,7 @@
 #include "container/RvoFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
+#include "platform/File.h"
 
 namespace rvofuzz {
 
@@ -30,12 +31,12 @@ Frame MakeFrame(LONG cx, LONG cy, uint8_t style, const uint8_t* p, size_t n) {
                 if (at + 5 > n) at = 0;
                 if (at + 5 > n) break;
                 const size_t count = 1 + p[at];
-                const DWORD v = GetU32(p + at + 1);
+                const DWORD v = LoadLe32(p + at + 1);
                 for (size_t k = 0; k < count && i < nPixels; k++) f[i++] = v;
                 at += 5;
             }
         } else {
-            for (size_t i = 0; i < nPixels; i++) f[i] = GetU32(p + (4 * i) % (n - n % 4));
+            for (size_t i = 0; i < nPixels; i++) f[i] = LoadLe32(p + (4 * i) % (n - n % 4));
         }
     }
     for (size_t i = 0; i < nPixels; i++) {
@@ -78,7 +79,7 @@ int RoundTripTarget(const uint8_t* p, size_t n) {
         Expect(WriteMovie(path, mode, cx, cy, frames), "writing a movie failed");
 
         CRvoFile r;
-        Expect(r.Open(path.c_str(), 0x20), "a written movie does not open");
+        Expect(r.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite), "a written movie does not open");
         Expect(r.GetFrameCount() == 2, "a written movie's frame count is wrong");
         if (bLossless) Expect(r.m_nWidth == cx && r.m_nHeight == cy, "a written movie's size is wrong");
         const SIZE s{cx, cy};

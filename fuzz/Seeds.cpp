@@ -1,3 +1,5 @@
+// The seed inputs of the fuzz targets, made by the module's own writer and codecs
+// from the synthetic frames the tests use.
 #include "fuzz/Seeds.h"
 
 #include <cstdio>
@@ -10,9 +12,13 @@
 #include "container/RvoFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Archive.h"
+#include "platform/ByteOrder.h"
 #include "platform/File.h"
 #include "platform/GlobalMemory.h"
 #include "platform/RawFile.h"
+#include "tests/support/Movies.h"
+#include "tests/support/SyntheticFrames.h"
+#include "tests/support/TestFiles.h"
 
 namespace rvofuzz {
 
@@ -20,52 +26,21 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadFileBytes(const std::string& path) {
-    Bytes v;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return v;
-    uint8_t buf[4096];
-    size_t k;
-    while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + k);
-    std::fclose(f);
-    return v;
-}
-
-// Flat, blocky, gradient and noisy content with a few alpha levels.
+// Flat, blocky, gradient and noisy content, and flat colour under noisy alpha (kind 7).
 std::vector<DWORD> Picture(LONG cx, LONG cy, int kind) {
-    std::vector<DWORD> v((size_t)cx * cy);
-    uint32_t seed = 12345u + (uint32_t)kind;
-    for (LONG y = 0; y < cy; y++)
-        for (LONG x = 0; x < cx; x++) {
-            seed = seed * 1664525u + 1013904223u;
-            DWORD px = 0;
-            switch (kind % 4) {
-            case 0: px = 0xFF336699u; break;
-            case 1: px = ((x / 4 + y / 3) % 2) ? 0x80FF0000u : 0xFF00FF00u; break;
-            case 2: px = 0xFF000000u | (DWORD)(x * 255 / cx) | ((DWORD)(y * 255 / cy) << 8); break;
-            default: px = (kind & 4) ? (0x00406080u | (seed & 0xFF000000u)) : seed; break;
-            }
-            v[(size_t)y * cx + x] = px;
-        }
-    return v;
+    using rvotest::Content;
+    const Content kinds[] = {Content::Flat, Content::Blocks, Content::Gradient, Content::Noise};
+    const Content c = kind % 4 == 3 && (kind & 4) ? Content::AlphaNoise : kinds[kind % 4];
+    return rvotest::MakeFrame(cx, cy, c, 12345u + (uint32_t)kind);
 }
 
 Bytes WrittenMovie(LONG mode, LONG cx, LONG cy, int nFrames) {
     const std::string path = ScratchPath("seed");
-    {
-        CRvoFile w;
-        w.m_nMode = mode;
-        const std::u16string wide = Wide(path);
-        if (!w.Create(wide.c_str())) return {};
-        const SIZE s{cx, cy};
-        w.SetFrameSize(&s);
-        for (int k = 0; k < nFrames; k++) {
-            const std::vector<DWORD> px = Picture(cx, cy, k);
-            w.WriteFrame(px.data(), cx);
-        }
-        w.Close(TRUE);
-    }
-    Bytes v = ReadFileBytes(path);
+    std::vector<std::vector<DWORD>> frames;
+    for (int k = 0; k < nFrames; k++) frames.push_back(Picture(cx, cy, k));
+    // A frame the JPEG codec cannot store leaves the file without it: still a seed.
+    rvotest::WriteMovie(path, mode, cx, cy, frames);
+    Bytes v = rvotest::ReadAll(path);
     std::remove(path.c_str());
     return v;
 }
@@ -124,7 +99,7 @@ Bytes ImageListFile() {
         ar.Close();
         file.Close();
     }
-    Bytes v = ReadFileBytes(path);
+    Bytes v = rvotest::ReadAll(path);
     std::remove(path.c_str());
     return v;
 }
@@ -153,7 +128,7 @@ std::vector<Seed> FileSeeds() {
                         {rvo::JpegBlobs, 40, 30, 3}, {rvo::RawFrames, 7, 5, 2},      {rvo::JpegBlobs, 24, 20, 1}};
     for (const Movie& m : movies) {
         const Bytes file = WrittenMovie(m.mode, m.cx, m.cy, m.frames);
-        const DWORD nIndex = file.size() >= 12 ? GetU32(file.data() + 8) : 0;
+        const DWORD nIndex = file.size() >= 12 ? LoadLe32(file.data() + 8) : 0;
         AddWithTruncations(out,
                            "mode" + std::to_string(m.mode) + "-" + std::to_string(m.cx) + "x" + std::to_string(m.cy),
                            file, m.mode == rvo::JpegBlobs ? nIndex : 0);
@@ -177,7 +152,7 @@ std::vector<Seed> PackedRecordSeeds() {
     // Records follow the header block; each states its own size at byte 4.
     size_t at = 512;
     for (int k = 0; k < 6 && at + 16 <= file.size(); k++) {
-        const DWORD nBytes = GetU32(file.data() + at + 4);
+        const DWORD nBytes = LoadLe32(file.data() + at + 4);
         if (nBytes == 0 || at + nBytes > file.size()) break;
         Bytes seed = {(uint8_t)(cx - 1), (uint8_t)(cy - 1)};
         seed.insert(seed.end(), file.begin() + at, file.begin() + at + nBytes);

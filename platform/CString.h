@@ -44,5 +44,6 @@ std::string ToUtf8(const WCHAR* psz);
 std::string ToUtf8(const std::u16string& s);
 // UTF-8 to UTF-16; invalid bytes become U+FFFD.
 std::u16string FromUtf8(const std::string& s);
-// Bytes in the ANSI code page (Windows-1252 here) to UTF-16.
+// Bytes in the ANSI code page to UTF-16: the system's on Windows
+// (MultiByteToWideChar with CP_ACP), Windows-1252 elsewhere.
 std::u16string FromAnsi(const char* p, size_t n);

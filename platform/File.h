@@ -1,9 +1,15 @@
-// A buffered file in the manner of MFC's CFile, over POSIX descriptors.
+// A file in the manner of MFC's CFile: a POSIX descriptor or a Win32 handle
+// (platform/posix/File.cpp, platform/win32/File.cpp).
 #pragma once
 
 #include <string>
 
 #include "platform/Types.h"
+
+// The system's file: a descriptor on POSIX, a HANDLE on Windows; both keep -1
+// (INVALID_HANDLE_VALUE) for none.
+typedef intptr_t FILE_HANDLE;
+constexpr FILE_HANDLE kNoFile = -1;
 
 class CFile {
 public:
@@ -20,6 +26,8 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     // UTF-16 path; FALSE when the file cannot be opened (or created with modeCreate).
+    // The share flags hold on Windows: shareDenyWrite lets others read only,
+    // no share flag lets no one else in.
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags, void* pError = nullptr);
     // Bytes read; fewer at the end of the file, 0 on error.
     UINT Read(void* pBuf, UINT nCount);
@@ -31,10 +39,10 @@ public:
     ULONGLONG GetLength() const;
     void Flush();
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_hFile != kNoFile; }
     const std::string& GetFilePath() const { return m_strPath; }
 
 private:
-    int m_fd = -1;
+    FILE_HANDLE m_hFile = kNoFile;
     std::string m_strPath;   // UTF-8
 };

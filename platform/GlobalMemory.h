@@ -1,6 +1,7 @@
 // Movable global-memory blocks (the HGLOBAL family): handles that stay valid
 // while the block moves, lock counts, and a validity test that never touches
-// freed memory (live handles are kept in a registry).
+// freed memory. The system's on Windows; on Linux over malloc, with live
+// handles kept in a registry.
 #pragma once
 
 #include "platform/Types.h"

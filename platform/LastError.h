@@ -1,4 +1,5 @@
-// The calling thread's last-error value, as SetLastError/GetLastError keep it.
+// The calling thread's last-error value, as SetLastError/GetLastError keep it
+// (on Windows the system's own, so a host sees the module's codes).
 #pragma once
 
 #include "platform/Types.h"

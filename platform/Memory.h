@@ -1,4 +1,5 @@
-// Page locking and the memory status (VirtualLock/VirtualUnlock/GlobalMemoryStatus roles).
+// Page locking and the memory status (VirtualLock/VirtualUnlock/GlobalMemoryStatus
+// roles): mlock and /proc/meminfo on Linux, the system calls on Windows.
 #pragma once
 
 #include "platform/Types.h"
@@ -14,7 +15,8 @@ struct MEMORYSTATUS {
     size_t dwAvailVirtual;
 };
 
-// mlock/munlock; FALSE with a last error when the kernel refuses (for instance RLIMIT_MEMLOCK).
+// FALSE with a last error when the system refuses (RLIMIT_MEMLOCK on Linux; on
+// Windows the working set is grown once before the lock is given up).
 BOOL VirtualLock(void* p, size_t nBytes);
 BOOL VirtualUnlock(void* p, size_t nBytes);
 // Physical memory figures from /proc/meminfo (MemAvailable), capped to what a

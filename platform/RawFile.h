@@ -1,7 +1,9 @@
-// Unbuffered files in the manner of Win32 handles opened with
-// FILE_FLAG_NO_BUFFERING. Reads and writes go through O_DIRECT when the file
-// system takes it; where it refuses (tmpfs, or a transfer the device cannot
-// align) the same call is served buffered, with identical bytes.
+// Unbuffered files: Win32 handles opened with FILE_FLAG_NO_BUFFERING. On
+// Windows they are the system's (a transfer that does not fit the volume's
+// sector size goes through an aligned bounce block); on Linux reads and writes
+// go through O_DIRECT when the file system takes it, and where it refuses
+// (tmpfs, or a transfer the device cannot align) the same call is served
+// buffered, with identical bytes.
 #pragma once
 
 #include "platform/Types.h"

@@ -1,5 +1,6 @@
 // IsBadReadPtr: whether a caller's memory range can be read, tested without
-// touching it (so an unmapped range reports failure instead of faulting).
+// touching it (so an unmapped range reports failure instead of faulting); the
+// system's own on Windows.
 #pragma once
 
 #include <cstddef>

@@ -1,19 +1,7 @@
-// Rectangle intersection (IntersectRect role).
+// Rectangle intersection (IntersectRect role; user32's on Windows).
 #pragma once
 
 #include "platform/Types.h"
 
 // The intersection of a and b in *pOut; an empty result is (0, 0, 0, 0) and returns FALSE.
-inline BOOL IntersectRect(RECT* pOut, const RECT* a, const RECT* b) {
-    RECT r;
-    r.left = a->left > b->left ? a->left : b->left;
-    r.top = a->top > b->top ? a->top : b->top;
-    r.right = a->right < b->right ? a->right : b->right;
-    r.bottom = a->bottom < b->bottom ? a->bottom : b->bottom;
-    if (r.left >= r.right || r.top >= r.bottom) {
-        *pOut = RECT{0, 0, 0, 0};
-        return FALSE;
-    }
-    *pOut = r;
-    return TRUE;
-}
+BOOL IntersectRect(RECT* pOut, const RECT* a, const RECT* b);

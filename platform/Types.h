@@ -27,6 +27,14 @@ typedef void*    HGLOBAL;
 #define WINAPI
 #endif
 
+// The module's exports: visible symbols of the ELF library; on Windows the
+// module definition file (plugin/rvoplugin.def.in) names them.
+#if defined(_WIN32)
+#define RVO_EXPORT
+#else
+#define RVO_EXPORT __attribute__((visibility("default")))
+#endif
+
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 struct SIZE {

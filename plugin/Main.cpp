@@ -1,9 +1,10 @@
-// The plug-in's exported entry point and its load and unload steps. Only
-// `Main`, SetReadImageFunc and SetGetImgInfoFunc leave the library
-// (plugin/rvoplugin.map); everything else stays inside.
+// The plug-in's exported entry point. Only `Main` leaves the library (with
+// SetReadImageFunc and SetGetImgInfoFunc in the ELF build: plugin/rvoplugin.map;
+// on Windows plugin/rvoplugin.def); everything else stays inside. The load and
+// unload steps are in plugin/posix/Load.cpp and plugin/win32/DllMain.cpp.
 #include "plugin/Dispatch.h"
 
-extern "C" __attribute__((visibility("default"))) int WINAPI
+extern "C" RVO_EXPORT int WINAPI
 Main(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {
     // RvoDispatch already turns exceptions into failures; this guard keeps that
     // promise at the library boundary whatever the dispatcher becomes.
@@ -13,11 +14,3 @@ Main(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppH
         return kHostFailed;
     }
 }
-
-namespace {
-
-__attribute__((constructor)) void OnLoad() { RvoModuleAttach(); }
-
-__attribute__((destructor)) void OnUnload() { RvoModuleDetach(); }
-
-}  // namespace

@@ -1,8 +1,9 @@
 // What the module sets up when it is loaded: the filter text the host shows in
 // its file dialogs and the host image services the container and decoder use.
-#include "platform/DefaultImageServices.h"
 #include "platform/HostImageServices.h"
+#include "plugin/DefaultImageServices.h"
 #include "plugin/Dispatch.h"
+#include "plugin/HostLibrary.h"
 
 WCHAR g_szFilterText[64];
 
@@ -20,16 +21,6 @@ WCHAR* _vxstrcpy(WCHAR* pDest, const WCHAR* pSrc) {
     return pDest;
 }
 
-// The host support library's image services. Without the host the module
-// reads PNG and JPEG stills itself; a host installs its own services through
-// SetReadImageFunc/SetGetImgInfoFunc.
-int VxReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
-    return DefaultReadImage(pszPath, pPixels, nWidth, nHeight);
-}
-int VxGetImgInfo(const WCHAR* pszPath, int& a, int& b, int& nWidth, int& nHeight) {
-    return DefaultGetImgInfo(pszPath, &a, &b, &nWidth, &nHeight);
-}
-
 int ReadImageAdapter(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
     return VxReadImage(pszPath, pPixels, nWidth, nHeight);
 }
@@ -41,6 +32,7 @@ int GetImgInfoAdapter(const WCHAR* pszPath, int* p1, int* p2, int* pWidth, int* 
 }  // namespace
 
 BOOL RvoModuleAttach() {
+    FindHostLibrary();
     _vxstrcpy(g_szFilterText, kFilterText);
     SetReadImageFunc(ReadImageAdapter);
     SetGetImgInfoFunc(GetImgInfoAdapter);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every system package the build, the tests, the benchmarks and the demo need
 # (ffmpeg: the rvo tool's end-to-end test and the reader benchmark's peer;
-# util-linux: setpriv, for the page-lock limit test).
+# util-linux: setpriv, for the page-lock limit test; mingw-w64, nasm and wine64: the
+# Windows presets, whose libjpeg is built from Debian's source package by dpkg-dev's
+# apt-get source, see cmake/WinJpeg.cmake).
 # Idempotent: it asks apt only for what is missing.
 set -euo pipefail
 
@@ -13,7 +15,10 @@ NATIVE=(cmake make g++ pkg-config git
         libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libcli11-dev
         gcc-multilib g++-multilib qemu-user
         clang-14 libclang-rt-14-dev valgrind
-        ffmpeg util-linux)
+        ffmpeg util-linux
+        gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+        gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+        nasm wine64 dpkg-dev)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 missing=()

@@ -13,6 +13,7 @@
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
 #include "platform/Types.h"
+#include "tests/support/SyntheticFrames.h"
 
 namespace cachetest {
 
@@ -42,45 +43,12 @@ struct Frame {
     DWORD At(LONG x, LONG y) const { return px[(size_t)y * w + x]; }
 };
 
-enum class Content { Noise, Graphics, Natural };
+using rvotest::Content;
 
-inline uint32_t Rand(uint32_t& s) {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
-}
-
-// Noise: every pixel random. Graphics: flat boxes and bands with runs of every
-// length around the run threshold. Natural: a soft gradient with sensor noise
-// and the occasional short equal stretch.
-inline void Fill(Frame& f, Content c, uint32_t seed) {
-    uint32_t s = seed | 1;
-    for (LONG y = 0; y < f.h; y++) {
-        LONG x = 0;
-        while (x < f.w) {
-            switch (c) {
-            case Content::Noise:
-                f.At(x++, y) = Rand(s);
-                break;
-            case Content::Graphics: {
-                const LONG lens[] = {1, 2, 3, 8, 9, 10, 11, 12, 40, 300, 4097, 4098, 5000};
-                LONG n = lens[Rand(s) % 13];
-                const DWORD v = (Rand(s) % 4 == 0) ? 0xFF000000u : (Rand(s) | 0xFF000000u);
-                for (; n > 0 && x < f.w; n--) f.At(x++, y) = v;
-                break;
-            }
-            case Content::Natural: {
-                const DWORD g = (DWORD)((x * 255) / (f.w + 1)) & 0xFF;
-                const DWORD n = Rand(s) % 3;
-                f.At(x, y) = 0xFF000000u | (g + n) << 16 | (DWORD)((y + n) & 0xFF) << 8 | ((g ^ n) & 0xFF);
-                x++;
-                break;
-            }
-            }
-        }
-    }
-}
+// Noise, Runs (flat runs of every length around the run threshold) and
+// Natural (smooth light with sensor noise, the occasional equal stretch) are
+// the contents the field records meet.
+inline void Fill(Frame& f, Content c, uint32_t seed) { rvotest::FillFrame(f.px, f.w, f.h, f.w, c, seed); }
 
 // A packed record and its size, freed with the block functions.
 struct Record {

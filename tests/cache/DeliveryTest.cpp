@@ -110,7 +110,7 @@ struct CachedFile {
     CRvoFile f;
     Frame fr;
     CachedFile(LONG mode, LONG w, LONG h, uint32_t seed) : fr(w, h) {
-        Fill(fr, Content::Graphics, seed);
+        Fill(fr, Content::Runs, seed);
         f.m_nMode = mode;
         const SIZE size{w, h};
         f.SetFrameSize(&size);
@@ -185,16 +185,16 @@ TEST(DeliverField, FieldsPastTheCacheAreNotDelivered) {
 // the record (the sanitizers watch the exact-size buffer) and nothing is
 // written outside the field's rows and width.
 TEST(DrawFieldRecord, RandomRecordsStayInBounds) {
-    uint32_t s = 12345;
+    rvotest::XorShift32 rng(12345);
     const LONG stride = 9, width = 7, rows = 3;
     for (int n = 0; n < (kSlowTarget ? 300 : 3000); n++) {
-        std::vector<uint8_t> rec(16 + 4 * (Rand(s) % 24));
-        for (uint8_t& b : rec) b = (uint8_t)Rand(s);
+        std::vector<uint8_t> rec(16 + 4 * (rng() % 24));
+        for (uint8_t& b : rec) b = (uint8_t)rng();
         // Mostly plausible counts, so decoding gets past the header checks.
         const uint32_t words = (uint32_t)rec.size() / 4;
-        const uint32_t T = Rand(s) % 3 ? Rand(s) % (2 * words) : Rand(s);
-        const uint32_t lo = Rand(s) % 3 ? 4 + Rand(s) % words : Rand(s);
-        const uint32_t tw = Rand(s) % 3 ? words : Rand(s);
+        const uint32_t T = rng() % 3 ? rng() % (2 * words) : rng();
+        const uint32_t lo = rng() % 3 ? 4 + rng() % words : rng();
+        const uint32_t tw = rng() % 3 ? words : rng();
         std::memcpy(rec.data() + 4, &T, 4);
         std::memcpy(rec.data() + 8, &lo, 4);
         std::memcpy(rec.data() + 12, &tw, 4);

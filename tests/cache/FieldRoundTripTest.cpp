@@ -1,4 +1,4 @@
-// Encode then draw: every field of noise, graphics and natural frames of widths
+// Encode then draw: every field of noise, flat-run and natural frames of widths
 // 1 to 16384 comes back exactly, into destinations of any alignment, wider
 // strides and narrower widths, writing only the rows of its parity; the SSE2
 // and plain paths write the same bytes.
@@ -70,15 +70,11 @@ std::vector<Target> Targets(LONG w) {
     };
 }
 
-const char* Name(Content c) {
-    return c == Content::Noise ? "noise" : c == Content::Graphics ? "graphics" : "natural";
-}
-
 }  // namespace
 
 TEST(FieldRoundTrip, EveryFieldComesBackExactly) {
     uint32_t seed = 1;
-    for (Content c : {Content::Noise, Content::Graphics, Content::Natural})
+    for (Content c : {Content::Noise, Content::Runs, Content::Natural})
         for (LONG w : Widths())
             for (LONG h : Heights(w)) {
                 Frame fr(w, h);
@@ -88,8 +84,8 @@ TEST(FieldRoundTrip, EveryFieldComesBackExactly) {
                     Record r = EncodeField(fr, f, work);
                     ASSERT_NE(r.p, nullptr);
                     for (const Target& t : Targets(w)) {
-                        SCOPED_TRACE(std::string(Name(c)) + " " + std::to_string(w) + "x" + std::to_string(h) +
-                                     " field " + std::to_string(f) + " " + t.name);
+                        SCOPED_TRACE(std::string(rvotest::ContentName(c)) + " " + std::to_string(w) + "x" +
+                                     std::to_string(h) + " field " + std::to_string(f) + " " + t.name);
                         const std::vector<uint8_t> plain = Draw(r, fr, f, t, false);
                         ASSERT_TRUE(plain == Expected(fr, f, t));
                         ASSERT_TRUE(Draw(r, fr, f, t, true) == plain);
@@ -102,7 +98,7 @@ TEST(FieldRoundTrip, EveryFieldComesBackExactly) {
 TEST(FieldRoundTrip, BothFieldsMakeTheFrame) {
     for (LONG h : {1, 2, 7, 8}) {
         Frame fr(37, h);
-        Fill(fr, Content::Graphics, 99u + (uint32_t)h);
+        Fill(fr, Content::Runs, 99u + (uint32_t)h);
         Work work;
         Record r0 = EncodeField(fr, 0, work);
         Record r1 = EncodeField(fr, 1, work);

@@ -15,6 +15,7 @@
 #include "container/RvoFile.h"
 #include "platform/LastError.h"
 #include "tests/cache/CacheTestUtil.h"
+#include "tests/support/Movies.h"
 #include "tests/support/TestFiles.h"
 
 using namespace cachetest;
@@ -46,30 +47,18 @@ struct ProgressScope {
     ~ProgressScope() { SetAvailableMemoryOverride(false, 0); }
 };
 
-// A movie of `frames` graphics frames written by the frame writer.
+// A movie of `frames` frames of flat runs written by the frame writer.
 std::string WriteMovie(const std::string& name, LONG mode, int frames, LONG w = kW, LONG h = kH) {
     const std::string path = ScratchPath(name);
-    CRvoFile f;
-    f.m_nMode = mode;
-    EXPECT_TRUE(f.Create(Wide(path).c_str()));
-    const SIZE size{w, h};
-    f.SetFrameSize(&size);
-    for (int k = 0; k < frames; k++) {
-        Frame fr(w, h);
-        Fill(fr, Content::Graphics, 1000u + (uint32_t)k);
-        EXPECT_TRUE(f.WriteFrame(fr.px, w));
-    }
-    EXPECT_TRUE(f.Close(TRUE));
+    std::vector<std::vector<uint32_t>> px;
+    for (int k = 0; k < frames; k++) px.push_back(rvotest::MakeFrame(w, h, Content::Runs, 1000u + (uint32_t)k));
+    EXPECT_TRUE(rvotest::WriteMovie(path, mode, w, h, px));
     return path;
 }
 
 std::unique_ptr<CRvoFile> OpenForPlay(const std::string& path) {
     auto f = std::make_unique<CRvoFile>();
-    if (!f->Open(Wide(path).c_str(), 0x20)) return nullptr;
-    const SIZE size{f->m_nWidth, f->m_nHeight};
-    f->SetFrameSize(&size);
-    f->SetFirstFrame(0);
-    return f;
+    return rvotest::OpenMovie(*f, path) ? std::move(f) : nullptr;
 }
 
 std::string ModeName(LONG mode) { return "mode" + std::to_string(mode); }

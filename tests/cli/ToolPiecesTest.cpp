@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "container/RvoFormat.h"
+#include "tests/support/SyntheticFrames.h"
 #include "tests/support/TestFiles.h"
 #include "tools/rvo/ContactSheet.h"
 #include "tools/rvo/FramePattern.h"
@@ -85,8 +86,7 @@ TEST(PngFiles, BadFilesFailNamingTheFile) {
     const std::string text = ScratchPath("text.png");
     rvotest::WriteAll(text, std::vector<uint8_t>(100, 'a'));
     const std::string good = ScratchPath("good.png");
-    std::vector<DWORD> px(64 * 64, 0xFF336699u);
-    for (size_t i = 0; i < px.size(); i++) px[i] ^= (DWORD)(i * 2654435761u) & 0x00FFFFFFu;   // not compressible
+    const std::vector<DWORD> px = rvotest::MakeFrame(64, 64, rvotest::Content::Noise);   // not compressible
     WritePng(good, px.data(), 64, 64, 64);
     std::vector<uint8_t> bytes = rvotest::ReadAll(good);
     bytes.resize(bytes.size() / 2);
@@ -218,8 +218,7 @@ TEST(HostSession, FailuresNameTheFile) {
     // The JPEG codec cannot hold a tiny noisy frame; command 8 says done, the entry tells.
     const std::string jpeg = ScratchPath("tiny-jpeg.rvo");
     CHostWriter writer(jpeg, 1, 4, 4, 1);
-    std::vector<DWORD> noise(16);
-    for (size_t i = 0; i < noise.size(); i++) noise[i] = (DWORD)(i * 2654435761u);
+    const std::vector<DWORD> noise = rvotest::MakeFrame(4, 4, rvotest::Content::Noise);
     EXPECT_EQ(writer.Write(noise.data(), 4), kHostDone);
     EXPECT_FALSE(writer.LastFramePictureStored());
 }

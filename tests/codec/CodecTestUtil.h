@@ -14,6 +14,7 @@
 #include "codec/JpeEngine.h"
 #include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
+#include "tests/support/SyntheticFrames.h"
 
 namespace codectest {
 
@@ -21,14 +22,7 @@ namespace codectest {
 // the padding pixels hold a marker that must never reach a stream.
 inline std::vector<DWORD> GradientFrame(int w, int h, int nStride, int nSeed = 0) {
     std::vector<DWORD> v((size_t)nStride * h, 0xDEADBEEFu);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            DWORD b = (DWORD)(((x + y) * 255) / (w + h) + nSeed) & 0xFF;
-            DWORD g = (DWORD)((y * 255) / (h > 1 ? h - 1 : 1)) & 0xFF;
-            DWORD r = (DWORD)(128 + 100 * std::sin((x + y + nSeed) * 0.05));
-            DWORD a = (DWORD)(((x + 2 * y) * 255) / (w + 2 * h)) & 0xFF;
-            v[(size_t)y * nStride + x] = b | (g << 8) | (r << 16) | (a << 24);
-        }
+    rvotest::FillFrame(v.data(), w, h, nStride, rvotest::Content::Gradient, (uint32_t)nSeed);
     return v;
 }
 

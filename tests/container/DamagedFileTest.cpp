@@ -40,14 +40,15 @@ Bytes PackedFile() {
 }
 
 Bytes Patch(Bytes v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; i++) v[at + i] = (uint8_t)(x >> (8 * i));
+    for (int i = 0; i < 4; i++) v.at(at + i) = (uint8_t)(x >> (8 * i));
     return v;
 }
 
 Bytes Cut(const Bytes& v, size_t n) { return Bytes(v.begin(), v.begin() + (ptrdiff_t)n); }
 
-// Opens the bytes; on failure checks that nothing was left behind.
-bool OpensCleanly(const Bytes& bytes, const std::string& what) {
+// Opens the bytes; on failure checks the last error (the expected code, or
+// any code when none is given) and that nothing was left behind.
+bool OpensCleanly(const Bytes& bytes, const std::string& what, DWORD dwExpected = 0) {
     const std::string path = ScratchPath("damaged.rvo");
     rvotest::WriteAll(path, bytes);
     const int nFds = OpenDescriptors();
@@ -56,13 +57,17 @@ bool OpensCleanly(const Bytes& bytes, const std::string& what) {
         CRvoFile f;
         SetLastError(0);
         try {
-            bOpened = f.Open(Wide(path).c_str(), 0x20) != 0;
+            bOpened = f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite) != 0;
         } catch (...) {
             ADD_FAILURE() << what << ": an exception left Open";
             return true;
         }
         if (!bOpened) {
-            EXPECT_NE(GetLastError(), 0u) << what;
+            if (dwExpected) {
+                EXPECT_EQ(GetLastError(), dwExpected) << what;
+            } else {
+                EXPECT_NE(GetLastError(), 0u) << what;
+            }
             EXPECT_EQ(f.m_pFile, nullptr) << what;
             EXPECT_EQ(f.m_hRawFile, nullptr) << what;
             EXPECT_EQ(f.GetEntryCount(), 0) << what;
@@ -90,50 +95,57 @@ TEST(DamagedFile, EachDamageFailsCleanly) {
     wrongDigit[7] = '1';
     Bytes longName = jpeg;   // the name claims 200 characters
     longName[kName + 3] = 200;
+    // No header (short, or not ours): ERROR_BAD_FORMAT. A count, offset or
+    // length the file cannot hold, or an index record that does not parse
+    // (the archive's exceptions): ERROR_INVALID_DATA.
+    constexpr DWORD kBad = ERROR_BAD_FORMAT, kInvalid = ERROR_INVALID_DATA;
     struct Case {
         const char* what;
         Bytes bytes;
+        DWORD error;
     } cases[] = {
-        {"empty file", {}},
-        {"short header", Cut(jpeg, 159)},
-        {"wrong last magic digit", wrongDigit},
-        {"huge entry count", Patch(jpeg, 12, 0x7FFFFFFF)},
-        {"negative entry count", Patch(jpeg, 12, 0xFFFFFFFF)},
-        {"entry count at the limit", Patch(jpeg, 12, 10000000)},
-        {"more entries than the index holds", Patch(jpeg, 12, 2)},
-        {"index offset past the end", Patch(jpeg, 8, (uint32_t)jpeg.size() + 1)},
-        {"index offset far past the end", Patch(jpeg, 8, 0xFFFFFFF0u)},
-        {"index offset inside the header", Patch(jpeg, 8, 0)},
-        {"name past the end", longName},
-        {"blob marker", Patch(jpeg, kBlobAt, 0x55AA0001u)},
-        {"colour stream past the end", Patch(jpeg, kBlobAt + 12, 100000)},
-        {"alpha stream past the end", Patch(jpeg, kBlobAt + 16, 0x7FFFFFFF)},
-        {"extra items past the end", Patch(jpeg, kExtraCount, 1000)},
-        {"extra count beyond the limit", Patch(jpeg, kExtraCount, 0x10000000)},
-        {"packed: short header block", Cut(packed, 100)},
-        {"packed: index offset past the end", Patch(packed, 8, 4096)},
-        {"packed: index offset inside the header block", Patch(packed, 8, 160)},
-        {"packed: table past the end", Patch(packed, 52, 1537)},
-        {"packed: table longer than the file", Patch(packed, 44, 1024)},
-        {"packed: table offset all ones", Patch(Patch(packed, 48, 0xFFFFFFFF), 52, 0xFFFFFFFF)},
-        {"packed: table offset high half", Patch(packed, 48, 1)},
-        {"packed: table not whole words", Patch(packed, 44, 510)},
-        {"packed: table shorter than the frames", Patch(packed, 44, 4)},
-        {"packed: huge table", Patch(packed, 44, 0xFFFFFFFC)},
-        {"packed: huge entry count", Patch(Patch(packed, 12, 0x7FFFFFFF), 16, 0x7FFFFFFF)},
-        {"packed: table cut off", Cut(packed, 1536 + 100)},
-        {"raw: entry count past the limit", Patch(Patch(packed, 20, 4), 12, 10000001)},
+        {"empty file", {}, kBad},
+        {"short header", Cut(jpeg, 159), kBad},
+        {"wrong last magic digit", wrongDigit, kBad},
+        {"huge entry count", Patch(jpeg, 12, 0x7FFFFFFF), kInvalid},
+        {"negative entry count", Patch(jpeg, 12, 0xFFFFFFFF), kInvalid},
+        {"entry count at the limit", Patch(jpeg, 12, 10000000), kInvalid},
+        {"more entries than the index holds", Patch(jpeg, 12, 2), kInvalid},
+        {"index offset past the end", Patch(jpeg, 8, (uint32_t)jpeg.size() + 1), kInvalid},
+        {"index offset far past the end", Patch(jpeg, 8, 0xFFFFFFF0u), kInvalid},
+        {"index offset inside the header", Patch(jpeg, 8, 0), kInvalid},
+        {"name past the end", longName, kInvalid},
+        {"blob marker", Patch(jpeg, kBlobAt, 0x55AA0001u), kInvalid},
+        {"colour stream past the end", Patch(jpeg, kBlobAt + 12, 100000), kInvalid},
+        {"alpha stream past the end", Patch(jpeg, kBlobAt + 16, 0x7FFFFFFF), kInvalid},
+        {"extra items past the end", Patch(jpeg, kExtraCount, 1000), kInvalid},
+        {"extra count beyond the limit", Patch(jpeg, kExtraCount, 0x10000000), kInvalid},
+        {"packed: short header block", Cut(packed, 100), kBad},
+        {"packed: index offset past the end", Patch(packed, 8, 4096), kInvalid},
+        {"packed: index offset inside the header block", Patch(packed, 8, 160), kInvalid},
+        {"packed: table past the end", Patch(packed, 52, 1537), kInvalid},
+        {"packed: table longer than the file", Patch(packed, 44, 1024), kInvalid},
+        {"packed: table offset all ones", Patch(Patch(packed, 48, 0xFFFFFFFF), 52, 0xFFFFFFFF), kInvalid},
+        {"packed: table offset high half", Patch(packed, 48, 1), kInvalid},
+        {"packed: table not whole words", Patch(packed, 44, 510), kInvalid},
+        {"packed: table shorter than the frames", Patch(packed, 44, 4), kInvalid},
+        {"packed: huge table", Patch(packed, 44, 0xFFFFFFFC), kInvalid},
+        {"packed: huge entry count", Patch(Patch(packed, 12, 0x7FFFFFFF), 16, 0x7FFFFFFF), kInvalid},
+        {"packed: table cut off", Cut(packed, 1536 + 100), kInvalid},
+        {"raw: entry count past the limit", Patch(Patch(packed, 20, 4), 12, 10000001), kInvalid},
     };
-    for (const Case& c : cases) EXPECT_FALSE(OpensCleanly(c.bytes, c.what)) << c.what;
+    for (const Case& c : cases) EXPECT_FALSE(OpensCleanly(c.bytes, c.what, c.error)) << c.what;
 }
 
 TEST(DamagedFile, EveryTruncationOfAValidFileFails) {
     const Bytes jpeg = JpegFile();
+    // Without the whole header the file is not ours; with it, something it claims is missing.
+    auto code = [](size_t n) -> DWORD { return n < 160 ? ERROR_BAD_FORMAT : ERROR_INVALID_DATA; };
     for (size_t n = 0; n < jpeg.size(); n++)
-        EXPECT_FALSE(OpensCleanly(Cut(jpeg, n), "mode 3 cut at " + std::to_string(n))) << n;
+        EXPECT_FALSE(OpensCleanly(Cut(jpeg, n), "mode 3 cut at " + std::to_string(n), code(n))) << n;
     const Bytes packed = PackedFile();
     for (size_t n : {0, 159, 160, 511, 512, 1024, 1536, 1537, 2047})
-        EXPECT_FALSE(OpensCleanly(Cut(packed, n), "mode 5 cut at " + std::to_string(n))) << n;
+        EXPECT_FALSE(OpensCleanly(Cut(packed, n), "mode 5 cut at " + std::to_string(n), code(n))) << n;
 }
 
 TEST(DamagedFile, RandomTailsNeverEscape) {

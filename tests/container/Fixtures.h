@@ -1,6 +1,7 @@
-// Hand-built RVO bytes for the container tests: header, blob file form and
-// index records written out field by field, and in-memory blobs made with
-// GlobalAlloc, so the module's output is compared with bytes it did not make.
+// Hand-built RVO bytes for the container tests: blob file form and index
+// records written out field by field (the header's builder is shared, in
+// tests/support), and in-memory blobs made with GlobalAlloc, so the module's
+// output is compared with bytes it did not make.
 #pragma once
 
 #include <cstring>
@@ -19,46 +20,8 @@ namespace fixture {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Header {
-    uint32_t indexOffset = 160;
-    uint32_t entryCount = 0;
-    int32_t frameCount = 0;
-    int32_t mode = 3;
-    int32_t width = 0;
-    int32_t height = 0;
-    uint32_t sizeTableBytes = 0;
-    uint32_t tableHigh = 0;
-    uint32_t tableLow = 0;
-    // The frame-size record of a 512-byte block of modes 4 and 5: the writer's
-    // size, the header's width and height unless given (0: no record).
-    int32_t recordWidth = 0;
-    int32_t recordHeight = 0;
-};
-
-inline Bytes HeaderBytes(const Header& h, size_t blockBytes = 160) {
-    Bytes v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
-    rvotest::PutU32(v, h.indexOffset);
-    rvotest::PutU32(v, h.entryCount);
-    rvotest::PutU32(v, (uint32_t)h.frameCount);
-    rvotest::PutU32(v, (uint32_t)h.mode);
-    rvotest::PutU32(v, (uint32_t)h.width);
-    rvotest::PutU32(v, (uint32_t)h.height);
-    rvotest::PutZeros(v, 12);   // two reserved words, the size-table flag
-    rvotest::PutU32(v, h.sizeTableBytes);
-    rvotest::PutU32(v, h.tableHigh);
-    rvotest::PutU32(v, h.tableLow);
-    rvotest::PutZeros(v, 160 - v.size());
-    const int32_t w = h.recordWidth ? h.recordWidth : h.width, ht = h.recordHeight ? h.recordHeight : h.height;
-    if (blockBytes == 512 && (h.mode == 4 || h.mode == 5) && w > 0 && ht > 0) {
-        const uint64_t nPixelBytes = 4ull * (uint64_t)w * (uint64_t)ht + (h.mode == 5 ? 16 : 0);
-        rvotest::PutBytes(v, "RVFS", 4);
-        rvotest::PutU32(v, (uint32_t)w);
-        rvotest::PutU32(v, (uint32_t)ht);
-        rvotest::PutU32(v, (uint32_t)((nPixelBytes + 511) / 512 * 512));
-    }
-    rvotest::PutZeros(v, blockBytes - v.size());
-    return v;
-}
+using rvotest::Append;
+using rvotest::HeaderBytes;
 
 // The streams of a test blob: alpha bytes then colour bytes, recognisable patterns.
 struct BlobSpec {
@@ -75,24 +38,6 @@ inline Bytes BlobData(const BlobSpec& s) {
     return d;
 }
 
-// The in-memory blob: magic 0x55AA0001, width, height, colourBytes, alphaBytes, data, 4 tail bytes.
-inline HGLOBAL MakeBlob(const BlobSpec& s) {
-    Bytes v;
-    rvotest::PutU32(v, 0x55AA0001u);
-    rvotest::PutU32(v, (uint32_t)s.width);
-    rvotest::PutU32(v, (uint32_t)s.height);
-    rvotest::PutU32(v, s.colourBytes);
-    rvotest::PutU32(v, s.alphaBytes);
-    Bytes d = BlobData(s);
-    v.insert(v.end(), d.begin(), d.end());
-    rvotest::PutZeros(v, 4);
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, v.size());
-    void* p = GlobalLock(h);
-    std::memcpy(p, v.data(), v.size());
-    GlobalUnlock(h);
-    return h;
-}
-
 // The blob as the file stores it: marker bytes 00 A0 AA 55 in place of the magic.
 inline Bytes BlobFileBytes(const BlobSpec& s) {
     Bytes v = {0x00, 0xA0, 0xAA, 0x55};
@@ -100,9 +45,22 @@ inline Bytes BlobFileBytes(const BlobSpec& s) {
     rvotest::PutU32(v, (uint32_t)s.height);
     rvotest::PutU32(v, s.colourBytes);
     rvotest::PutU32(v, s.alphaBytes);
-    Bytes d = BlobData(s);
-    v.insert(v.end(), d.begin(), d.end());
+    Append(v, BlobData(s));
     return v;
+}
+
+// The in-memory blob: magic 0x55AA0001, width, height, colourBytes, alphaBytes, data, 4 tail bytes.
+inline HGLOBAL MakeBlob(const BlobSpec& s) {
+    const Bytes file = BlobFileBytes(s);
+    Bytes v;
+    rvotest::PutU32(v, 0x55AA0001u);
+    v.insert(v.end(), file.begin() + 4, file.end());
+    rvotest::PutZeros(v, 4);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, v.size());
+    void* p = GlobalLock(h);
+    std::memcpy(p, v.data(), v.size());
+    GlobalUnlock(h);
+    return h;
 }
 
 // "No.0" as the archive stores it: FF FE FF, length 4, then UTF-16LE.
@@ -156,8 +114,6 @@ inline Bytes RecordBytes(const Record& r) {
     rvotest::PutZeros(v, 32);
     return v;
 }
-
-inline void Append(Bytes& v, const Bytes& more) { v.insert(v.end(), more.begin(), more.end()); }
 
 // Appends records of nBytes each to a file being written, byte k of record i
 // = i + k, with an entry per frame (and the record size in mode 5) as the

@@ -9,6 +9,7 @@
 #include "container/BlobFile.h"
 #include "platform/LastError.h"
 #include "tests/container/Fixtures.h"
+#include "tests/support/Archives.h"
 
 using namespace fixture;
 using rvotest::DiffBytes;
@@ -18,38 +19,10 @@ using rvotest::Wide;
 
 namespace {
 
-Bytes WriteWith(const std::string& name, const std::function<void(CArchive&)>& fn) {
-    const std::string path = ScratchPath(name);
-    CFile f;
-    EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeCreate | CFile::modeReadWrite));
-    {
-        CArchive ar(&f, CArchive::store);
-        fn(ar);
-        ar.Flush();
-    }
-    f.Close();
-    return ReadAll(path);
-}
-
-// Reads one record from the bytes; returns the archive cause, -1 for an OLE
-// error, -2 for a memory error, 0 when the record was read.
+// Reads one record from the bytes; the archive cause, -1 for an OLE error,
+// -2 for a memory error, 0 when the record was read.
 int ReadFrom(const Bytes& bytes, RvoIndexEntry& e) {
-    const std::string path = ScratchPath("read.bin");
-    rvotest::WriteAll(path, bytes);
-    CFile f;
-    EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead));
-    CArchive ar(&f, CArchive::load);
-    try {
-        ReadEntry(ar, e);
-    } catch (const CArchiveException& ex) {
-        return ex.m_cause;
-    } catch (const COleException& ex) {
-        EXPECT_EQ(ex.m_sc, E_INVALIDARG);
-        return -1;
-    } catch (const CMemoryException&) {
-        return -2;
-    }
-    return 0;
+    return rvotest::ArchiveLoaded(bytes, [&](CArchive& ar) { ReadEntry(ar, e); });
 }
 
 }  // namespace
@@ -73,7 +46,7 @@ TEST(IndexArchive, LongNameAndExtraItemsRoundTrip) {
     e.m_nExtraCount = 2;
     e.m_pExtra = new BYTE[32];
     std::memcpy(e.m_pExtra, extra.data(), 32);
-    const Bytes out = WriteWith("long.bin", [&](CArchive& ar) { WriteEntry(ar, e); });
+    const Bytes out = rvotest::ArchiveStored([&](CArchive& ar) { WriteEntry(ar, e); });
 
     const Bytes expected = RecordBytes({.kind = 2, .name = name, .startFrame = 5, .lastFrame = 9, .flags = 1,
                                         .blob = &blob, .blobOffset = 4096, .width = 640, .height = 480,

@@ -68,7 +68,7 @@ TEST(Object, OpenedFrameCountNeverExceedsTheTable) {
     const std::string path = ScratchPath("claims50.rvo");
     rvotest::WriteAll(path, v);
     CRvoFile f;
-    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(f.m_nFrameCount, 2);
     EXPECT_FALSE(f.SeekToFrame(2));
     EXPECT_TRUE(f.SeekToFrame(1));
@@ -168,7 +168,7 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
     }
     EXPECT_EQ(ReadAll(path).size(), 512u + 3 * 40448u);
     CRvoFile r;
-    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.m_nWidth, 100);
     const SIZE s{r.m_nWidth, r.m_nHeight};
     r.SetFrameSize(&s);
@@ -195,7 +195,7 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
         ASSERT_TRUE(f.Close(TRUE));
     }
     CRvoFile p;
-    ASSERT_TRUE(p.Open(Wide(packed).c_str(), 0x20));
+    ASSERT_TRUE(p.Open(Wide(packed).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     const LONGLONG packedAt[] = {512, 1024, 2048};
     for (unsigned i = 0; i < 3; i++) {
         ASSERT_TRUE(p.SeekToFrame(i));
@@ -221,11 +221,11 @@ TEST(Object, OpenForCreationIsRefusedWithoutTouchingTheFile) {
     const Bytes original = HeaderBytes({.mode = 3});
     rvotest::WriteAll(path, original);
     CRvoFile f;
-    EXPECT_FALSE(f.Open(Wide(path).c_str(), 0x1000));
-    EXPECT_FALSE(f.Open(Wide(path).c_str(), 0x1000 | 0x20));
+    EXPECT_FALSE(f.Open(Wide(path).c_str(), CFile::modeCreate));
+    EXPECT_FALSE(f.Open(Wide(path).c_str(), CFile::modeCreate | CFile::shareDenyWrite));
     EXPECT_EQ(ReadAll(path), original);
     const std::string absent = ScratchPath("absent.rvo");
-    EXPECT_FALSE(f.Open(Wide(absent).c_str(), 0x1002));
+    EXPECT_FALSE(f.Open(Wide(absent).c_str(), CFile::modeCreate | CFile::modeReadWrite));
     EXPECT_FALSE(std::filesystem::exists(absent));
     EXPECT_EQ(f.m_pFile, nullptr);
 }
@@ -255,9 +255,9 @@ TEST(Object, CloseReturnsToTheEmptyState) {
     f.StoreHeader(header);
     EXPECT_EQ(DiffBytes(HeaderBytes({.mode = 2}), Bytes(header, header + 160)), "");
     // The same object opens again; Open closes what it had without finalizing.
-    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(f.m_nFrameCount, 1);
-    ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(f.GetEntryCount(), 1);
     EXPECT_EQ(ReadAll(path), written);
 }
@@ -319,7 +319,7 @@ TEST(Object, ImageListSizesComeFromTheHost) {
         ImageInfoScope scope(c.pfn);
         rvotest::WriteAll(path, ImageListFile(c.first, c.width, c.height));
         CRvoFile f;
-        ASSERT_TRUE(f.Open(Wide(path).c_str(), 0x20));
+        ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(f.m_nWidth, c.expectW) << c.width << "x" << c.height;
         EXPECT_EQ(f.m_nHeight, c.expectH) << c.width << "x" << c.height;
         EXPECT_EQ(f.GetFrameCount(), 2);

@@ -49,7 +49,7 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     EXPECT_EQ(rec, (Bytes{0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0x04, 0x4E, 0, 0x6F, 0, 0x2E, 0, 0x30, 0}));
 
     CRvoFile r;
-    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.m_nMode, 3);
     EXPECT_EQ(r.GetFrameCount(), 1);
     EXPECT_EQ(r.m_nWidth, 33);
@@ -106,7 +106,7 @@ TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
         EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "") << "finalize " << bFinalize;
 
         CRvoFile r;
-        ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+        ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(r.GetFrameCount(), 0);
         EXPECT_EQ(r.m_nWidth, bFinalize ? -1 : 0);
         EXPECT_EQ(r.m_nHeight, bFinalize ? -1 : 0);
@@ -137,7 +137,7 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
     ASSERT_EQ(DiffBytes(expected, ReadAll(path)), "");
 
     CRvoFile r;
-    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 129);
     EXPECT_NE(r.m_hRawFile, nullptr);
     EXPECT_EQ(r.m_pFile, nullptr);
@@ -169,7 +169,7 @@ TEST(WrittenFile, PackedFramesWithoutFrames) {
     const Bytes expected = HeaderBytes({.indexOffset = 512, .mode = 5, .width = 8, .height = 2, .tableLow = 512}, 512);
     EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
     CRvoFile r;
-    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 0);
     EXPECT_EQ(r.m_hRawFile, nullptr);   // an entry count of 0 leaves the frame area alone
 }
@@ -208,6 +208,6 @@ TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
     Append(expected, RecordArea(1, 512));
     EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
     CRvoFile r;
-    ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+    ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 0);
 }

@@ -9,28 +9,23 @@
 #include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/RvoFile.h"
-#include "platform/DefaultImageServices.h"
 #include "platform/GlobalMemory.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
-#include "tests/decoder/ImageFiles.h"
+#include "plugin/DefaultImageServices.h"
 #include "tests/decoder/RecordFiles.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/SyntheticFrames.h"
 
 using namespace dectest;
 using rvotest::ScratchPath;
 using rvotest::Wide;
+using rvotest::WritePng;
 
 namespace {
 
 // A smooth picture (JPEG keeps it within a few levels) whose every row and column differs.
-std::vector<uint32_t> Gradient(int w, int h) {
-    std::vector<uint32_t> px((size_t)w * h);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            px[(size_t)y * w + x] = (uint32_t)(x * 255 / (w - 1)) | ((uint32_t)(y * 255 / (h - 1)) << 8) |
-                                    (0x80u << 16) | ((uint32_t)(255 - x * 100 / (w - 1)) << 24);
-    return px;
-}
+std::vector<uint32_t> Gradient(int w, int h) { return rvotest::MakeFrame(w, h, rvotest::Content::Gradient); }
 
 HGLOBAL MakeBlob(const std::vector<uint32_t>& px, int w, int h) {
     CJpeEngine engine;
@@ -206,7 +201,8 @@ TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
 }
 
 TEST(EntryPicture, DamagedBlobCopiesFailCleanly) {
-    HGLOBAL hOrig = MakeBlob(Gradient(16, 16), 16, 16);
+    // A blob that loads and decodes: a flat picture, as 16 x 16 leaves the codec little room.
+    HGLOBAL hOrig = MakeBlob(rvotest::MakeFrame(16, 16, rvotest::Content::Flat), 16, 16);
     const std::vector<uint8_t> good = FileForm(hOrig);
     GlobalFree(hOrig);
     auto with = [&](size_t off, uint32_t v) {

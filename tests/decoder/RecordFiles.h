@@ -13,24 +13,12 @@
 
 namespace dectest {
 
-// Header block: magic, data start 512, counts, mode, size, size-table fields, zeros to 512.
+// The 512-byte header block of a record file: data from 512, an entry per frame.
 inline std::vector<uint8_t> HeaderBlock(uint32_t mode, uint32_t frames, uint32_t w, uint32_t h,
                                         uint32_t tableBytes, uint64_t tableOffset) {
-    std::vector<uint8_t> v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
-    Put(v, 512);
-    Put(v, frames);
-    Put(v, frames);
-    Put(v, mode);
-    Put(v, w);
-    Put(v, h);
-    Put(v, 0);
-    Put(v, 0);
-    Put(v, 0);
-    Put(v, tableBytes);
-    Put(v, (uint32_t)(tableOffset >> 32));
-    Put(v, (uint32_t)tableOffset);
-    v.resize(512, 0);
-    return v;
+    return rvotest::HeaderBytes({512, frames, (int32_t)frames, (int32_t)mode, (int32_t)w, (int32_t)h, tableBytes,
+                                 (uint32_t)(tableOffset >> 32), (uint32_t)tableOffset},
+                                512);
 }
 
 // A PackedFrames file of the given records, the size table after them.

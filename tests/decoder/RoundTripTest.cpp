@@ -3,63 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 
 #include "container/RvoFile.h"
 #include "tests/decoder/RecordFiles.h"
+#include "tests/support/Movies.h"
+#include "tests/support/SyntheticFrames.h"
 
 using namespace dectest;
+using rvotest::OpenMovie;
 using rvotest::ScratchPath;
-using rvotest::Wide;
 
 namespace {
 
 using Frame = std::vector<uint32_t>;
 
-// Flat, graphics (blocks of colour with a few alpha levels), smooth and noisy
-// frames: every record type of the packed mode appears among them.
+// Flat, blocks of colour with a few alpha levels, smooth, noisy and
+// noisy-alpha frames: every record type of the packed mode appears among them.
 std::vector<Frame> Frames(LONG cx, LONG cy) {
-    std::mt19937 rng((uint32_t)(cx * 7919 + cy));
+    using rvotest::Content;
     std::vector<Frame> v;
-    v.push_back(Frame((size_t)cx * cy, 0xFF336699u));
-    Frame blocks((size_t)cx * cy), smooth((size_t)cx * cy), noise((size_t)cx * cy), alphaNoise((size_t)cx * cy);
-    for (LONG y = 0; y < cy; y++)
-        for (LONG x = 0; x < cx; x++) {
-            const size_t i = (size_t)y * cx + x;
-            blocks[i] = ((x / 8 + y / 5) % 3 == 0) ? 0x80FF0000u : (x < cx / 2 ? 0xFF00FF00u : 0x000000FFu);
-            smooth[i] = (uint32_t)(x * 255 / std::max<LONG>(cx - 1, 1)) |
-                        ((uint32_t)(y * 255 / std::max<LONG>(cy - 1, 1)) << 8) | 0xFF400000u;
-            noise[i] = (uint32_t)rng();
-            alphaNoise[i] = 0x00204060u | ((uint32_t)(rng() & 0xFF) << 24);   // flat colour, noisy alpha
-        }
-    v.push_back(blocks);
-    v.push_back(smooth);
-    v.push_back(noise);
-    v.push_back(alphaNoise);
+    for (Content c : {Content::Flat, Content::Blocks, Content::Gradient, Content::Noise, Content::AlphaNoise})
+        v.push_back(rvotest::MakeFrame(cx, cy, c, (uint32_t)(cx * 7919 + cy)));
     return v;
 }
 
 std::string WriteMovie(const std::string& name, LONG mode, LONG cx, LONG cy, const std::vector<Frame>& frames) {
     const std::string path = ScratchPath(name);
-    CRvoFile w;
-    w.m_nMode = mode;
-    EXPECT_TRUE(w.Create(Wide(path).c_str()));
-    const SIZE s = {cx, cy};
-    w.SetFrameSize(&s);
-    for (const Frame& f : frames) EXPECT_TRUE(w.WriteFrame(f.data(), cx));
-    EXPECT_TRUE(w.Close(TRUE));
+    EXPECT_TRUE(rvotest::WriteMovie(path, mode, cx, cy, frames));
     return path;
-}
-
-// Opened as the host's open command leaves a file for reading.
-bool OpenMovie(CRvoFile& r, const std::string& path) {
-    if (!r.Open(Wide(path).c_str(), 0x20)) return false;
-    const SIZE s = {r.m_nWidth, r.m_nHeight};
-    r.SetFrameSize(&s);
-    r.m_nOriginX = 0;
-    r.m_nOriginY = 0;
-    r.SetFirstFrame(0);
-    return true;
 }
 
 double Psnr(const Frame& a, const Frame& b) {

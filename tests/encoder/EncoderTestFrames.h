@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "platform/Types.h"
+#include "tests/support/SyntheticFrames.h"
 
 namespace enctest {
 
@@ -44,6 +44,11 @@ struct TestFrame {
         return v;
     }
 };
+
+// Fills the frame's pixels with synthetic content, whatever its stride.
+inline void Fill(TestFrame& f, rvotest::Content c, uint32_t nSeed) {
+    rvotest::FillFrame(f.Row(0), f.size.cx, f.size.cy, f.stride, c, nSeed);
+}
 
 // A frame of one row holding the given pixels.
 inline TestFrame RowFrame(const std::vector<DWORD>& pixels) {

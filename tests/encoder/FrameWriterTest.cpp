@@ -3,11 +3,6 @@
 // and what a record that cannot be written leaves behind.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-
-#include <random>
-
 #include "container/RvoFile.h"
 #include "platform/Cpu.h"
 #include "platform/LastError.h"
@@ -16,7 +11,7 @@
 
 using namespace enctest;
 using rvotest::DiffBytes;
-using rvotest::PutBytes;
+using rvotest::FileSizeCap;
 using rvotest::PutU32;
 using rvotest::PutZeros;
 
@@ -30,14 +25,8 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t at, size_t n) {
 // The header block of a closed raw-mode file, field by field.
 std::vector<uint8_t> HeaderBlock(uint32_t nFrames, uint32_t nMode, uint32_t cx, uint32_t cy, uint32_t nTableBytes,
                                  uint32_t nTableAt) {
-    std::vector<uint8_t> v = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
-    for (uint32_t w : {512u, nFrames, nFrames, nMode, cx, cy, 0u, 0u, 0u, nTableBytes, 0u, nTableAt}) PutU32(v, w);
-    PutZeros(v, 160 - v.size());
-    // The frame-size record: "RVFS", the size, the raw record's size (mode 5: with its 16-byte header).
-    PutBytes(v, "RVFS", 4);
-    for (uint32_t w : {cx, cy, (4 * cx * cy + (nMode == 5 ? 16 : 0) + 511) / 512 * 512}) PutU32(v, w);
-    PutZeros(v, 512 - v.size());
-    return v;
+    return rvotest::HeaderBytes(
+        {512, nFrames, (int32_t)nFrames, (int32_t)nMode, (int32_t)cx, (int32_t)cy, nTableBytes, 0, nTableAt}, 512);
 }
 
 struct Writer {
@@ -125,20 +114,21 @@ TEST(FrameWriter, JpegFrameThatDoesNotCompressIsStillCounted) {
     EXPECT_EQ(w.file.GetEntry(1)->m_hBlob, nullptr);
     w.CloseAndRead();
     CRvoFile back;
-    ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), 0x20));
+    ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(back.GetFrameCount(), 2);
 }
 
-// Three frames of 40 x 20 that take the three record types.
+// Three frames of 40 x 20 that take the three record types: flat (alpha
+// runs), noise (raw, bottom-up) and flat colour under noisy alpha (colour runs).
 std::vector<TestFrame> ThreeKinds() {
+    using rvotest::Content;
     std::vector<TestFrame> v;
-    std::mt19937 rng(5);
     v.emplace_back(40, 20, 3);
-    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = Bgra(0x30, 0x20, 0x10, 0xFF);          // alpha runs
+    Fill(v.back(), Content::Flat, 0);
     v.emplace_back(40, 20, 0, true);
-    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = rng();                                // raw
+    Fill(v.back(), Content::Noise, 5);
     v.emplace_back(40, 20, 1);
-    for (size_t i = 0; i < 800; ++i) v.back().Walk(i) = Bgra(1, 2, 3, (BYTE)rng());          // colour runs
+    Fill(v.back(), Content::AlphaNoise, 5);
     return v;
 }
 
@@ -189,31 +179,6 @@ TEST(FrameWriter, RefusesWhatItCannotStore) {
     EXPECT_FALSE(empty.file.WriteFrame(&px, 1));
     EXPECT_EQ(empty.file.GetEntryCount(), 0);
 }
-
-// Caps the size of files this process may write, as a full disk would; the
-// kernel then ends writes short or refuses them.
-class FileSizeCap {
-public:
-    explicit FileSizeCap(rlim_t nBytes) {
-        m_pfnOld = signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        struct rlimit cap = m_old;
-        cap.rlim_cur = nBytes;
-        m_bOk = setrlimit(RLIMIT_FSIZE, &cap) == 0;
-    }
-    ~FileSizeCap() { Lift(); }
-    void Lift() {
-        if (m_bOk) setrlimit(RLIMIT_FSIZE, &m_old);
-        m_bOk = false;
-        signal(SIGXFSZ, m_pfnOld);
-    }
-    bool Ok() const { return m_bOk; }
-
-private:
-    struct rlimit m_old {};
-    sighandler_t m_pfnOld = nullptr;
-    bool m_bOk = false;
-};
 
 TEST(FrameWriter, PackedRecordThatDoesNotFitIsNotCounted) {
     std::vector<TestFrame> frames = ThreeKinds();
@@ -271,7 +236,7 @@ TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
         EXPECT_EQ(DiffBytes(HeaderBlock(2, (uint32_t)nMode, 40, 20, bPacked ? 512 : 0, bPacked ? nEnd : 0),
                             Slice(file, 0, 512)), "");
         CRvoFile back;
-        ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), 0x20));
+        ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(back.GetFrameCount(), 2);
     }
 }

@@ -126,8 +126,7 @@ TEST(PackedBuilder, SmallFramesOfEachType) {
 
 TEST(PackedBuilder, NoiseFrameIsRawRecordOfTheLargestSize) {
     TestFrame f(640, 480, 16);
-    std::mt19937 rng(7);
-    for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = rng();
+    Fill(f, rvotest::Content::Noise, 7);
     std::vector<uint8_t> rec = Build(f);
     ASSERT_EQ(rec.size(), 1229312u);
     std::vector<uint8_t> expected;

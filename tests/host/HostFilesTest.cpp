@@ -3,6 +3,8 @@
 // modes, and the reuse of one handle slot across paths.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "HostRecord.h"
 
 using namespace host;
@@ -30,11 +32,11 @@ std::vector<uint8_t> Name(const std::string& s) {
 std::vector<uint8_t> Blob(int32_t w, int32_t h) {
     const std::vector<uint8_t> alpha = {0xFF, 0xD8, 0xFF, 0xD9}, colour = {0xFF, 0xD8, 0x00, 0xFF, 0xD9};
     std::vector<uint8_t> v;
-    U32(v, 0x55AAA000u);
-    U32(v, (uint32_t)w);
-    U32(v, (uint32_t)h);
-    U32(v, (uint32_t)colour.size());
-    U32(v, (uint32_t)alpha.size());
+    PutU32(v, 0x55AAA000u);
+    PutU32(v, (uint32_t)w);
+    PutU32(v, (uint32_t)h);
+    PutU32(v, (uint32_t)colour.size());
+    PutU32(v, (uint32_t)alpha.size());
     v += alpha;
     v += colour;
     return v;
@@ -43,22 +45,22 @@ std::vector<uint8_t> Blob(int32_t w, int32_t h) {
 std::vector<uint8_t> IndexRecord(int32_t kind, const std::string& name, int32_t start, int32_t last,
                                  uint32_t flags, const std::vector<uint8_t>* blob, uint32_t blobOffset) {
     std::vector<uint8_t> v;
-    U32(v, 0);
-    U32(v, (uint32_t)kind);
+    PutU32(v, 0);
+    PutU32(v, (uint32_t)kind);
     v += Name(name);
-    U32(v, 0);
-    U32(v, 0);
-    U32(v, (uint32_t)start);
-    U32(v, (uint32_t)last);
-    U32(v, flags);
-    U32(v, blob ? 1 : 0);
+    PutU32(v, 0);
+    PutU32(v, 0);
+    PutU32(v, (uint32_t)start);
+    PutU32(v, (uint32_t)last);
+    PutU32(v, flags);
+    PutU32(v, blob ? 1 : 0);
     if (blob) v += *blob;
-    U32(v, blobOffset);
-    U32(v, 0);   // width
-    U32(v, 0);   // height
-    Zeros(v, 64);
-    U32(v, 0);   // extra items
-    Zeros(v, 32);
+    PutU32(v, blobOffset);
+    PutU32(v, 0);   // width
+    PutU32(v, 0);   // height
+    PutZeros(v, 64);
+    PutU32(v, 0);   // extra items
+    PutZeros(v, 32);
     return v;
 }
 
@@ -78,13 +80,13 @@ std::vector<Fixture> Fixtures() {
     std::vector<Fixture> out;
     {
         std::vector<uint8_t> b = Blob(8, 4);
-        std::vector<uint8_t> f = Header(160 + (uint32_t)b.size(), 1, 1, 1, 8, 4);
+        std::vector<uint8_t> f = HeaderBytes({160 + (uint32_t)b.size(), 1, 1, 1, 8, 4});
         f += b;
         f += IndexRecord(1, "No.0", 0, 0, 0, &b, 160);
         out.push_back({1, f, 8, 4, 1});
     }
     {
-        std::vector<uint8_t> f = Header(160, 2, 10, 2, 320, 240);
+        std::vector<uint8_t> f = HeaderBytes({160, 2, 10, 2, 320, 240});
         f += IndexRecord(2, "C:\\stills\\a.png", 0, 4, 1, nullptr, 0);
         f += IndexRecord(2, "C:\\stills\\b.png", 5, 9, 1, nullptr, 0);
         out.push_back({2, f, 320, 240, 10});
@@ -92,7 +94,7 @@ std::vector<Fixture> Fixtures() {
     {
         std::vector<uint8_t> b0 = Blob(8, 4), b2 = Blob(6, 2);
         uint32_t at2 = 160 + (uint32_t)b0.size();
-        std::vector<uint8_t> f = Header(at2 + (uint32_t)b2.size(), 3, 3, 3, 8, 4);
+        std::vector<uint8_t> f = HeaderBytes({at2 + (uint32_t)b2.size(), 3, 3, 3, 8, 4});
         f += b0;
         f += b2;
         f += IndexRecord(1, "No.0", 0, 0, 0, &b0, 160);
@@ -101,28 +103,26 @@ std::vector<Fixture> Fixtures() {
         out.push_back({3, f, 8, 4, 3});
     }
     {
-        std::vector<uint8_t> f = Header(512, 3, 3, 4, 4, 2);
-        Zeros(f, 352);
+        std::vector<uint8_t> f = HeaderBytes({512, 3, 3, 4, 4, 2}, 512);
         for (int k = 0; k < 3; k++) {
-            for (int i = 0; i < 8; i++) U32(f, FramePixel(k, i % 4, i / 4));
-            Zeros(f, 512 - 32);
+            for (int i = 0; i < 8; i++) PutU32(f, FramePixel(k, i % 4, i / 4));
+            PutZeros(f, 512 - 32);
         }
         out.push_back({4, f, 4, 2, 3});
     }
     {
-        std::vector<uint8_t> f = Header(512, 2, 2, 5, 4, 2, 512, 0, 1536);
-        Zeros(f, 352);
-        for (uint32_t x : {0xFF000000u, 512u, 0u, 8u}) U32(f, x);
-        for (int i = 0; i < 8; i++) U32(f, FramePixel(0, i % 4, i / 4));
-        Zeros(f, 512 - 48);
-        for (uint32_t x : {0xFF000010u, 512u, 4u, 8u}) U32(f, x);
+        std::vector<uint8_t> f = HeaderBytes({512, 2, 2, 5, 4, 2, 512, 0, 1536}, 512);
+        for (uint32_t x : {0xFF000000u, 512u, 0u, 8u}) PutU32(f, x);
+        for (int i = 0; i < 8; i++) PutU32(f, FramePixel(0, i % 4, i / 4));
+        PutZeros(f, 512 - 48);
+        for (uint32_t x : {0xFF000010u, 512u, 4u, 8u}) PutU32(f, x);
         for (int i = 0; i < 8; i++) f.push_back(RunAlpha(i));
-        Zeros(f, 8);
-        for (uint32_t x : {8u, kRunGreen * 0x01010101u, kRunBlue * 0x01010101u, kRunRed * 0x01010101u}) U32(f, x);
-        Zeros(f, 512 - 48);
-        U32(f, 512);
-        U32(f, 512);
-        Zeros(f, 504);
+        PutZeros(f, 8);
+        for (uint32_t x : {8u, kRunGreen * 0x01010101u, kRunBlue * 0x01010101u, kRunRed * 0x01010101u}) PutU32(f, x);
+        PutZeros(f, 512 - 48);
+        PutU32(f, 512);
+        PutU32(f, 512);
+        PutZeros(f, 504);
         out.push_back({5, f, 4, 2, 2});
     }
     return out;
@@ -141,8 +141,8 @@ protected:
 TEST_F(HostFiles, InfoAndOpenOnEveryMode) {
     for (const Fixture& fx : Fixtures()) {
         SCOPED_TRACE("mode " + std::to_string(fx.mode));
-        std::string path = Scratch("fixture" + std::to_string(fx.mode) + ".rvo");
-        WriteFile(path, fx.bytes);
+        std::string path = ScratchPath("fixture" + std::to_string(fx.mode) + ".rvo");
+        WriteAll(path, fx.bytes);
         in.PutPath(path);
         in.PutDouble(kOffFieldDuration, 20.0);
         out.PutDouble(kOffDuration, -1.0);
@@ -156,14 +156,14 @@ TEST_F(HostFiles, InfoAndOpenOnEveryMode) {
         EXPECT_NE(slot, nullptr);
         EXPECT_EQ(Call(10, in, out, &slot), 0);
         EXPECT_EQ(slot, nullptr);
-        EXPECT_EQ(ReadFile(path), fx.bytes);   // reading never writes
+        EXPECT_EQ(ReadAll(path), fx.bytes);   // reading never writes
     }
 
     // One wrong byte in the magic: not an RVO file.
     std::vector<uint8_t> bad = Fixtures()[3].bytes;
     bad[7] = '1';
-    std::string path = Scratch("badmagic.rvo");
-    WriteFile(path, bad);
+    std::string path = ScratchPath("badmagic.rvo");
+    WriteAll(path, bad);
     in.PutPath(path);
     EXPECT_EQ(Call(4, in, out, &slot), 1);
     EXPECT_EQ(Call(5, in, out, &slot), 1);
@@ -175,8 +175,8 @@ TEST_F(HostFiles, ReadsHandBuiltRecords) {
     for (int mode : {4, 5}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         const Fixture& fx = fixtures[mode - 1];
-        std::string path = Scratch("read" + std::to_string(mode) + ".rvo");
-        WriteFile(path, fx.bytes);
+        std::string path = ScratchPath("read" + std::to_string(mode) + ".rvo");
+        WriteAll(path, fx.bytes);
         in.PutPath(path);
         ASSERT_EQ(Call(5, in, out, &slot), 0);
         FrameBuffer dst(4, 2, 4, kSentinel);
@@ -205,15 +205,15 @@ TEST_F(HostFiles, CreateEmptyFilesOfEachMode) {
         std::vector<uint8_t> header;
         size_t size;
     } cases[] = {
-        {1, Header(160, 0, 0, 3, -1, -1), 160},
-        {2, Header(512, 0, 0, 5, 16, 9, 0, 0, 512), 512},
-        {0, Header(512, 0, 0, 4, 16, 9), 512},
-        {3, Header(512, 0, 0, 4, 16, 9), 512},
-        {-1, Header(512, 0, 0, 4, 16, 9), 512},
+        {1, HeaderBytes({160, 0, 0, 3, -1, -1}), 160},
+        {2, HeaderBytes({512, 0, 0, 5, 16, 9, 0, 0, 512}), 512},
+        {0, HeaderBytes({512, 0, 0, 4, 16, 9}), 512},
+        {3, HeaderBytes({512, 0, 0, 4, 16, 9}), 512},
+        {-1, HeaderBytes({512, 0, 0, 4, 16, 9}), 512},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.compression));
-        std::string path = Scratch("new" + std::to_string(c.compression) + ".rvo");
+        std::string path = ScratchPath("new" + std::to_string(c.compression) + ".rvo");
         in.PutPath(path);
         in.PutI32(kOffCompression, c.compression);
         in.PutRegion(10, 20, 26, 29);
@@ -223,10 +223,10 @@ TEST_F(HostFiles, CreateEmptyFilesOfEachMode) {
         ASSERT_NE(slot, nullptr);
         EXPECT_EQ(Call(10, in, out, &slot), 0);
         EXPECT_EQ(slot, nullptr);
-        std::vector<uint8_t> bytes = ReadFile(path);
+        std::vector<uint8_t> bytes = ReadAll(path);
         EXPECT_EQ(bytes.size(), c.size);
         bytes.resize(160);
-        EXPECT_EQ(Diff(c.header, bytes), "");
+        EXPECT_EQ(DiffBytes(c.header, bytes), "");
 
         in.PutDouble(kOffFieldDuration, 20.0);
         EXPECT_EQ(Call(4, in, out, &slot), 0);
@@ -239,7 +239,7 @@ TEST_F(HostFiles, CreateEmptyFilesOfEachMode) {
 }
 
 TEST_F(HostFiles, CreateRefusesAnEmptyRegion) {
-    std::string path = Scratch("refused.rvo");
+    std::string path = ScratchPath("refused.rvo");
     in.PutPath(path);
     in.PutDouble(kOffFieldDuration, 1.0);
     in.PutDouble(kOffTotalDuration, 10.0);
@@ -249,7 +249,7 @@ TEST_F(HostFiles, CreateRefusesAnEmptyRegion) {
                                  (const int32_t[]){9, 5, 5, 9}}) {
             in.PutRegion(r[0], r[1], r[2], r[3]);
             EXPECT_EQ(Call(6, in, out, &slot), 1);
-            EXPECT_FALSE(Exists(path));
+            EXPECT_FALSE(std::filesystem::exists(path));
             EXPECT_NE(slot, nullptr);
         }
     }
@@ -257,7 +257,7 @@ TEST_F(HostFiles, CreateRefusesAnEmptyRegion) {
 
 // Ten field durations: frames 0-5 are taken, the seventh is refused with 2.
 TEST_F(HostFiles, JpegMovieOfTenFieldsTakesSixFrames) {
-    in.PutPath(Scratch("six.rvo"));
+    in.PutPath(ScratchPath("six.rvo"));
     in.PutI32(kOffCompression, 1);
     in.PutRegion(0, 0, 8, 8);
     in.PutDouble(kOffFieldDuration, 0.5);
@@ -278,9 +278,9 @@ int RecordProgress(int k) {   // the host's callback: plain C calling convention
 // Command 9 loads the whole file once, with progress -n, 0, 1, ...; command 7
 // then serves single fields from memory unless the host forbids it (mode 2).
 TEST_F(HostFiles, PreloadServesFieldsFromMemory) {
-    std::string path = Scratch("preload.rvo");
+    std::string path = ScratchPath("preload.rvo");
     std::vector<uint8_t> file = Fixtures()[3].bytes;
-    WriteFile(path, file);
+    WriteAll(path, file);
     g_progress.clear();
     in.PutPath(path);
     in.PutDouble(kOffTime, 2.0);
@@ -294,7 +294,7 @@ TEST_F(HostFiles, PreloadServesFieldsFromMemory) {
 
     // The file on disk changes under the open handle; the preloaded frames do not.
     std::fill(file.begin() + 512, file.end(), 0);
-    WriteFile(path, file);
+    WriteAll(path, file);
     FrameBuffer dst(4, 2, 4, kSentinel);
     in.PutPtr(kOffDst, dst.ab);
     in.PutRegion(0, 0, 4, 2);
@@ -314,8 +314,8 @@ TEST_F(HostFiles, PreloadServesFieldsFromMemory) {
 }
 
 TEST_F(HostFiles, HandleReuse) {
-    std::string a = Scratch("reuse-a.rvo"), b = Scratch("reuse-b.rvo");
-    WriteFile(b, Fixtures()[3].bytes);
+    std::string a = ScratchPath("reuse-a.rvo"), b = ScratchPath("reuse-b.rvo");
+    WriteAll(b, Fixtures()[3].bytes);
 
     in.PutPath(a);
     in.PutI32(kOffCompression, 0);
@@ -324,7 +324,7 @@ TEST_F(HostFiles, HandleReuse) {
     in.PutDouble(kOffTotalDuration, 10.0);
     ASSERT_EQ(Call(6, in, out, &slot), 0);
     void* handle = slot;
-    EXPECT_EQ(ReadFile(a).at(24), 0);   // width not yet in the header
+    EXPECT_EQ(ReadAll(a).at(24), 0);   // width not yet in the header
 
     // Same path: nothing changes.
     EXPECT_EQ(Call(6, in, out, &slot), 0);
@@ -334,9 +334,9 @@ TEST_F(HostFiles, HandleReuse) {
     in.PutPath(b);
     EXPECT_EQ(Call(5, in, out, &slot), 0);
     EXPECT_EQ(slot, handle);
-    std::vector<uint8_t> header = ReadFile(a);
+    std::vector<uint8_t> header = ReadAll(a);
     header.resize(160);
-    EXPECT_EQ(Diff(Header(512, 0, 0, 4, 6, 3), header), "");
+    EXPECT_EQ(DiffBytes(HeaderBytes({512, 0, 0, 4, 6, 3}), header), "");
     FrameBuffer dst(4, 2, 4, kSentinel);
     in.PutPtr(kOffDst, dst.ab);
     in.PutRegion(0, 0, 4, 2);
@@ -345,7 +345,7 @@ TEST_F(HostFiles, HandleReuse) {
     // Same path again; then a path that fails: the handle stays without a file.
     EXPECT_EQ(Call(5, in, out, &slot), 0);
     EXPECT_EQ(slot, handle);
-    in.PutPath(Scratch("missing.rvo"));
+    in.PutPath(ScratchPath("missing.rvo"));
     EXPECT_EQ(Call(5, in, out, &slot), 1);
     EXPECT_EQ(slot, handle);
     EXPECT_EQ(Call(7, in, out, &slot), 1);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestFiles.h"
+
 static_assert(sizeof(void*) == 4, "the host's records have 4-byte pointers");
 
 namespace host {
@@ -91,20 +93,13 @@ inline int Call(unsigned cmd, Record& in, Record& out, void** slot) {
     return Module().main(cmd, in.Bytes(), out.Bytes(), slot);
 }
 
-// Scratch files on the build folder's disk, removed when the program ends.
-std::string Scratch(const std::string& name);
-std::vector<uint8_t> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
-bool Exists(const std::string& path);
-
-// Little-endian fixture builders.
-void U32(std::vector<uint8_t>& v, uint32_t x);
-void Zeros(std::vector<uint8_t>& v, size_t n);
-// The 160-byte file header.
-std::vector<uint8_t> Header(uint32_t indexOffset, int32_t entries, int32_t frames, int32_t mode, int32_t width,
-                            int32_t height, uint32_t tableBytes = 0, uint32_t tableHigh = 0,
-                            uint32_t tableLow = 0);
-// "" when equal, else the first differing offset and both bytes there.
-std::string Diff(const std::vector<uint8_t>& want, const std::vector<uint8_t>& got);
+// Scratch files and byte builders, shared with the other test programs.
+using rvotest::DiffBytes;
+using rvotest::HeaderBytes;
+using rvotest::PutU32;
+using rvotest::PutZeros;
+using rvotest::ReadAll;
+using rvotest::ScratchPath;
+using rvotest::WriteAll;
 
 }  // namespace host

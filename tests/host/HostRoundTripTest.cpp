@@ -106,7 +106,7 @@ TEST_F(HostRoundTrip, EveryWritableMode) {
     constexpr int kFrames = 5;
     for (const auto& c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.compression));
-        std::string path = Scratch("roundtrip" + std::to_string(c.compression) + ".rvo");
+        std::string path = ScratchPath("roundtrip" + std::to_string(c.compression) + ".rvo");
         Write(path, c.compression, kFrames);
         if (HasFatalFailure()) return;
 
@@ -192,7 +192,7 @@ void ExpectField(const FrameBuffer& got, const FrameBuffer& frame, int field) {
 TEST_F(HostRoundTrip, PreloadedFieldsMatchPlainReads) {
     for (int compression : {0, 1}) {
         SCOPED_TRACE("compression " + std::to_string(compression));
-        std::string path = Scratch("preload" + std::to_string(compression) + ".rvo");
+        std::string path = ScratchPath("preload" + std::to_string(compression) + ".rvo");
         Write(path, compression, 3);
         if (HasFatalFailure()) return;
         std::vector<FrameBuffer> frames;
@@ -208,9 +208,9 @@ TEST_F(HostRoundTrip, PreloadedFieldsMatchPlainReads) {
         EXPECT_EQ(g_progress, (std::vector<int>{-3, 0, 1, 2}));
 
         // The file on disk is zeroed past its header: whatever still appears came from memory.
-        std::vector<uint8_t> bytes = ReadFile(path);
+        std::vector<uint8_t> bytes = ReadAll(path);
         std::fill(bytes.begin() + 512, bytes.end(), 0);
-        WriteFile(path, bytes);
+        WriteAll(path, bytes);
         for (int field = 0; field < 6; field++) {
             FrameBuffer dst = Destination();
             Target(dst, 0);
@@ -224,7 +224,7 @@ TEST_F(HostRoundTrip, PreloadedFieldsMatchPlainReads) {
 
 // A callback that answers 0 at frame 0 stops the preload with that frame loaded.
 TEST_F(HostRoundTrip, PreloadStoppedAfterTheFirstFrame) {
-    std::string path = Scratch("stopped.rvo");
+    std::string path = ScratchPath("stopped.rvo");
     Write(path, 0, 3);
     if (HasFatalFailure()) return;
     FrameBuffer frame0 = PlainRead(path, 0), frame1 = PlainRead(path, 1);
@@ -239,9 +239,9 @@ TEST_F(HostRoundTrip, PreloadStoppedAfterTheFirstFrame) {
     g_stopAt = -1;
     EXPECT_EQ(g_progress, (std::vector<int>{-3, 0}));
 
-    std::vector<uint8_t> bytes = ReadFile(path);
+    std::vector<uint8_t> bytes = ReadAll(path);
     std::fill(bytes.begin() + 512, bytes.end(), 0);
-    WriteFile(path, bytes);
+    WriteAll(path, bytes);
     for (int field : {0, 1}) {
         FrameBuffer dst = Destination();
         Target(dst, 0);

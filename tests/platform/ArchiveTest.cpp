@@ -6,46 +6,17 @@
 
 #include <functional>
 
+#include "tests/support/Archives.h"
 #include "tests/support/TestFiles.h"
 
+using rvotest::ArchiveLoaded;
+using rvotest::ArchiveStored;
 using rvotest::DiffBytes;
-using rvotest::ReadAll;
 using rvotest::ScratchPath;
 using rvotest::Wide;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-Bytes Stored(const std::function<void(CArchive&)>& fn) {
-    const std::string path = ScratchPath("store.bin");
-    CFile f;
-    EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeCreate | CFile::modeReadWrite));
-    {
-        CArchive ar(&f, CArchive::store);
-        fn(ar);
-        ar.Close();
-    }
-    f.Close();
-    return ReadAll(path);
-}
-
-// Runs fn on a loading archive over the bytes; returns the archive cause raised, -1 for OLE, 0 for none.
-int Loaded(const Bytes& bytes, const std::function<void(CArchive&)>& fn) {
-    const std::string path = ScratchPath("load.bin");
-    rvotest::WriteAll(path, bytes);
-    CFile f;
-    EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead));
-    CArchive ar(&f, CArchive::load);
-    try {
-        fn(ar);
-    } catch (const CArchiveException& e) {
-        return e.m_cause;
-    } catch (const COleException& e) {
-        EXPECT_EQ(e.m_sc, E_INVALIDARG);
-        return -1;
-    }
-    return 0;
-}
 
 Bytes Prefix(const Bytes& head, size_t units) {
     Bytes v = head;
@@ -59,7 +30,7 @@ Bytes Prefix(const Bytes& head, size_t units) {
 }  // namespace
 
 TEST(Archive, IntegersAreLittleEndian) {
-    const Bytes out = Stored([](CArchive& ar) {
+    const Bytes out = ArchiveStored([](CArchive& ar) {
         ar << (BYTE)0x12 << (WORD)0x3456 << (DWORD)0x789ABCDEu << (LONG)-2;
     });
     EXPECT_EQ(out, (Bytes{0x12, 0x56, 0x34, 0xDE, 0xBC, 0x9A, 0x78, 0xFE, 0xFF, 0xFF, 0xFF}));
@@ -67,7 +38,7 @@ TEST(Archive, IntegersAreLittleEndian) {
     WORD w;
     DWORD d;
     LONG l;
-    EXPECT_EQ(Loaded(out, [&](CArchive& ar) { ar >> b >> w >> d >> l; }), 0);
+    EXPECT_EQ(ArchiveLoaded(out, [&](CArchive& ar) { ar >> b >> w >> d >> l; }), 0);
     EXPECT_EQ(b, 0x12);
     EXPECT_EQ(w, 0x3456);
     EXPECT_EQ(d, 0x789ABCDEu);
@@ -90,29 +61,33 @@ TEST(Archive, StringLengthPrefixes) {
     for (const Case& c : cases) {
         std::u16string s;
         for (size_t i = 0; i < c.len; i++) s.push_back((char16_t)('a' + i % 26));
-        const Bytes out = Stored([&](CArchive& ar) { ar << CString(s); });
+        const Bytes out = ArchiveStored([&](CArchive& ar) { ar << CString(s); });
         ASSERT_EQ(DiffBytes(Prefix(c.head, c.len), out), "") << c.len;
         CString back;
-        EXPECT_EQ(Loaded(out, [&](CArchive& ar) { ar >> back; }), 0);
+        EXPECT_EQ(ArchiveLoaded(out, [&](CArchive& ar) { ar >> back; }), 0);
         EXPECT_TRUE(back == CString(s)) << c.len;
     }
     // The name of the first frame, as the index stores it.
-    EXPECT_EQ(Stored([](CArchive& ar) { ar << CString(u"No.0"); }),
+    EXPECT_EQ(ArchiveStored([](CArchive& ar) { ar << CString(u"No.0"); }),
               (Bytes{0xFF, 0xFE, 0xFF, 0x04, 0x4E, 0x00, 0x6F, 0x00, 0x2E, 0x00, 0x30, 0x00}));
 }
 
 TEST(Archive, AnsiStringsAndLengthReading) {
     CString s;
     // Without the marker the text is 8-bit, Windows-1252: 0x80 is the euro sign.
-    EXPECT_EQ(Loaded({0x03, 'A', 0x80, 0xE9}, [&](CArchive& ar) { ar >> s; }), 0);
+    EXPECT_EQ(ArchiveLoaded({0x03, 'A', 0x80, 0xE9}, [&](CArchive& ar) { ar >> s; }), 0);
     EXPECT_TRUE(s == CString(u"A\u20AC\u00e9"));
-    EXPECT_EQ(Loaded({0xFF, 0x04, 0x01, 'x'}, [&](CArchive& ar) { ar >> s; }), CArchiveException::endOfFile);
+    EXPECT_EQ(ArchiveLoaded({0xFF, 0x04, 0x01, 'x'}, [&](CArchive& ar) { ar >> s; }), CArchiveException::endOfFile);
     int nCharSize = 0;
     ULONGLONG n = 0;
-    EXPECT_EQ(Loaded({0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12}, [&](CArchive& ar) { n = AfxReadStringLength(ar, nCharSize); }), 0);
+    EXPECT_EQ(ArchiveLoaded({0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12},
+                            [&](CArchive& ar) { n = AfxReadStringLength(ar, nCharSize); }),
+              0);
     EXPECT_EQ(n, 0x12345678u);
     EXPECT_EQ(nCharSize, 1);
-    EXPECT_EQ(Loaded({0xFF, 0xFE, 0xFF, 0x07}, [&](CArchive& ar) { n = AfxReadStringLength(ar, nCharSize); }), 0);
+    EXPECT_EQ(ArchiveLoaded({0xFF, 0xFE, 0xFF, 0x07},
+                            [&](CArchive& ar) { n = AfxReadStringLength(ar, nCharSize); }),
+              0);
     EXPECT_EQ(n, 7u);
     EXPECT_EQ(nCharSize, 2);
 }
@@ -141,7 +116,7 @@ TEST(Archive, ShortAndHostileInputRaises) {
         {"prefix cut", {0xFF, 0xFE}, [&](CArchive& ar) { ar >> s; }, CArchiveException::endOfFile},
         {"writing a loading archive", {}, [&](CArchive& ar) { ar << (DWORD)1; }, CArchiveException::readOnly},
     };
-    for (const Case& c : cases) EXPECT_EQ(Loaded(c.bytes, c.fn), c.cause) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(ArchiveLoaded(c.bytes, c.fn), c.cause) << c.what;
 
     // Reading from a storing archive.
     const std::string path = ScratchPath("wo.bin");
@@ -160,7 +135,7 @@ TEST(Archive, ShortAndHostileInputRaises) {
 TEST(Archive, BlocksAcrossTheBufferAndBytesLeft) {
     Bytes data(10000);
     for (size_t i = 0; i < data.size(); i++) data[i] = (uint8_t)(i * 7);
-    const Bytes out = Stored([&](CArchive& ar) {
+    const Bytes out = ArchiveStored([&](CArchive& ar) {
         ar << (BYTE)1;
         ar.Write(data.data(), 10000);   // crosses the 4096-byte buffer twice
         ar << (DWORD)0xCAFEF00Du;
@@ -170,7 +145,7 @@ TEST(Archive, BlocksAcrossTheBufferAndBytesLeft) {
     Bytes back(10000);
     DWORD tail = 0;
     ULONGLONG leftAfterFirst = 0, leftAtEnd = 1;
-    EXPECT_EQ(Loaded(out, [&](CArchive& ar) {
+    EXPECT_EQ(ArchiveLoaded(out, [&](CArchive& ar) {
                   BYTE b;
                   ar >> b;
                   leftAfterFirst = ar.BytesLeft();

@@ -9,6 +9,7 @@
 
 using namespace plugintest;
 using rvotest::DiffBytes;
+using rvotest::HeaderBytes;
 using rvotest::ReadAll;
 using rvotest::ScratchPath;
 
@@ -105,11 +106,11 @@ TEST(Dispatch, EmptyFilesOfEachCompressionChoice) {
         std::vector<uint8_t> header;
         size_t fileBytes;
     } cases[] = {
-        {1, HeaderBytes(160, 0, 0, 3, -1, -1), 160},
-        {2, HeaderBytes(512, 0, 0, 5, 8, 2, 0, 0, 512), 512},
-        {0, HeaderBytes(512, 0, 0, 4, 8, 2), 512},
-        {3, HeaderBytes(512, 0, 0, 4, 8, 2), 512},
-        {-1, HeaderBytes(512, 0, 0, 4, 8, 2), 512},
+        {1, HeaderBytes({160, 0, 0, 3, -1, -1}), 160},
+        {2, HeaderBytes({512, 0, 0, 5, 8, 2, 0, 0, 512}), 512},
+        {0, HeaderBytes({512, 0, 0, 4, 8, 2}), 512},
+        {3, HeaderBytes({512, 0, 0, 4, 8, 2}), 512},
+        {-1, HeaderBytes({512, 0, 0, 4, 8, 2}), 512},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("compression " + std::to_string(c.compression));
@@ -169,7 +170,7 @@ TEST(Dispatch, OpenReusesTheHandle) {
     EXPECT_EQ(r->m_pRvoFile->m_nMode, rvo::PackedFrames);
     std::vector<uint8_t> header = ReadAll(a);
     header.resize(160);
-    EXPECT_EQ(DiffBytes(HeaderBytes(512, 0, 0, 4, 6, 3), header), "");
+    EXPECT_EQ(DiffBytes(HeaderBytes({512, 0, 0, 4, 6, 3}), header), "");
 
     // The same path again: no reopen, the current frame goes back to -1.
     CRvoFile* reading = r->m_pRvoFile;

@@ -1,9 +1,8 @@
 // Commands 7 and 8 against real files: how many frames a duration admits, which
 // frame a time shows, clipping to the host buffer, and the same-entry rule.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
+#include <algorithm>
 
 #include "tests/plugin/PluginTestHost.h"
 
@@ -77,17 +76,12 @@ TEST_P(LosslessFrames, FailedRecordIsReported) {
     HostBuffer src(kW, kH, kW);
     h.in->pSrc = &src.buf;
 
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limit = saved;
-    limit.rlim_cur = 512 + 2 * 512;   // the header block and two one-sector records
-    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    rvotest::FileSizeCap cap(512 + 2 * 512);   // the header block and two one-sector records
+    ASSERT_TRUE(cap.Ok());
     int results[3];
     for (int& r : results) r = h.Run(CMD_WRITE_FRAME);
     LONG current = h.handle->m_nCurrentFrame;
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
+    cap.Lift();
 
     EXPECT_EQ(results[0], 0);
     EXPECT_EQ(results[1], 0);

@@ -1,5 +1,5 @@
-// A native stand-in for the host in the dispatcher tests: parameter records,
-// one handle slot, and hand-built header bytes.
+// A native stand-in for the host in the dispatcher tests: parameter records
+// and one handle slot.
 #pragma once
 
 #include <memory>
@@ -43,18 +43,5 @@ struct Host {
     }
     int Close() { return Run(CMD_CLOSE); }
 };
-
-// The 160-byte header as the module writes it.
-inline std::vector<uint8_t> HeaderBytes(uint32_t indexOffset, int32_t entries, int32_t frames, int32_t mode,
-                                        int32_t width, int32_t height, uint32_t tableBytes = 0,
-                                        uint32_t tableHigh = 0, uint32_t tableLow = 0) {
-    std::vector<uint8_t> v;
-    rvotest::PutBytes(v, "QARVOV10", 8);
-    for (uint32_t x : {indexOffset, (uint32_t)entries, (uint32_t)frames, (uint32_t)mode, (uint32_t)width,
-                       (uint32_t)height, 0u, 0u, 0u, tableBytes, tableHigh, tableLow})
-        rvotest::PutU32(v, x);
-    rvotest::PutZeros(v, 104);
-    return v;
-}
 
 }  // namespace plugintest

@@ -82,7 +82,7 @@ std::vector<uint64_t> FrameBounds(const std::string& path) {
 // would leave when streaming them is the finished frame area under the initial header.
 Bytes UnfinishedJpegFile(const Bytes& finished, uint64_t nFrameAreaEnd) {
     Bytes v(finished.begin(), finished.begin() + (ptrdiff_t)nFrameAreaEnd);
-    Bytes initial = HeaderBytes(160, 0, 0, 3, 0, 0);
+    Bytes initial = rvotest::HeaderBytes({.indexOffset = 160, .mode = 3});
     std::copy(initial.begin(), initial.end(), v.begin());
     return v;
 }

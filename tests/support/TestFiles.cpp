@@ -3,6 +3,9 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -64,6 +67,25 @@ void PutBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
     v.insert(v.end(), b, b + n);
 }
 void PutZeros(std::vector<uint8_t>& v, size_t n) { v.insert(v.end(), n, 0); }
+void Append(std::vector<uint8_t>& v, const std::vector<uint8_t>& more) { v.insert(v.end(), more.begin(), more.end()); }
+
+std::vector<uint8_t> HeaderBytes(const HeaderFields& h, size_t nBlockBytes) {
+    std::vector<uint8_t> v;
+    PutBytes(v, "QARVOV10", 8);
+    for (uint32_t x : {h.indexOffset, h.entryCount, (uint32_t)h.frameCount, (uint32_t)h.mode, (uint32_t)h.width,
+                       (uint32_t)h.height, 0u, 0u, 0u, h.sizeTableBytes, h.tableHigh, h.tableLow})
+        PutU32(v, x);
+    PutZeros(v, 160 - v.size());
+    const int32_t w = h.recordWidth ? h.recordWidth : h.width, ht = h.recordHeight ? h.recordHeight : h.height;
+    if (nBlockBytes == 512 && (h.mode == 4 || h.mode == 5) && w > 0 && ht > 0) {
+        // "RVFS", the size, and the record size: the raw record's, with a 16-byte header in mode 5.
+        const uint64_t nUnrounded = 4ull * (uint64_t)w * (uint64_t)ht + (h.mode == 5 ? 16 : 0);
+        PutBytes(v, "RVFS", 4);
+        for (uint32_t x : {(uint32_t)w, (uint32_t)ht, (uint32_t)((nUnrounded + 511) / 512 * 512)}) PutU32(v, x);
+    }
+    PutZeros(v, nBlockBytes - v.size());
+    return v;
+}
 
 std::string DiffBytes(const std::vector<uint8_t>& expected, const std::vector<uint8_t>& actual) {
     size_t n = std::min(expected.size(), actual.size());
@@ -86,6 +108,21 @@ std::string DiffBytes(const std::vector<uint8_t>& expected, const std::vector<ui
     dump("expected:", expected);
     dump("actual:  ", actual);
     return os.str();
+}
+
+FileSizeCap::FileSizeCap(rlim_t nBytes) {
+    m_pfnOld = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &m_old);
+    struct rlimit cap = m_old;
+    cap.rlim_cur = nBytes;
+    m_bOk = setrlimit(RLIMIT_FSIZE, &cap) == 0;
+}
+
+void FileSizeCap::Lift() {
+    if (m_bOk) setrlimit(RLIMIT_FSIZE, &m_old);
+    m_bOk = false;
+    if (m_pfnOld) std::signal(SIGXFSZ, m_pfnOld);
+    m_pfnOld = nullptr;
 }
 
 }  // namespace rvotest

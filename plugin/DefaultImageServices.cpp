@@ -1,6 +1,6 @@
 // PNG and JPEG still images read with libpng and libjpeg, stretched to the
 // size the caller asks for.
-#include "platform/DefaultImageServices.h"
+#include "plugin/DefaultImageServices.h"
 
 #include <png.h>
 

@@ -1,4 +1,5 @@
-// CFile over POSIX descriptors; paths arrive as UTF-16 and are opened as UTF-8.
+// CFile over POSIX descriptors (kept in the handle); paths arrive as UTF-16 and
+// are opened as UTF-8.
 #include "platform/File.h"
 
 #include <fcntl.h>
@@ -35,17 +36,17 @@ BOOL CFile::Open(const WCHAR* pszPath, UINT nOpenFlags, void*) {
         ::close(fd);
         return FALSE;
     }
-    m_fd = fd;
+    m_hFile = fd;
     m_strPath = path;
     return TRUE;
 }
 
 UINT CFile::Read(void* pBuf, UINT nCount) {
-    if (m_fd < 0) return 0;
+    if (m_hFile == kNoFile) return 0;
     char* p = static_cast<char*>(pBuf);
     UINT done = 0;
     while (done < nCount) {
-        ssize_t n = ::read(m_fd, p + done, nCount - done);
+        ssize_t n = ::read((int)m_hFile, p + done, nCount - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (UINT)n;
@@ -54,11 +55,11 @@ UINT CFile::Read(void* pBuf, UINT nCount) {
 }
 
 UINT CFile::Write(const void* pBuf, UINT nCount) {
-    if (m_fd < 0) return 0;
+    if (m_hFile == kNoFile) return 0;
     const char* p = static_cast<const char*>(pBuf);
     UINT done = 0;
     while (done < nCount) {
-        ssize_t n = ::write(m_fd, p + done, nCount - done);
+        ssize_t n = ::write((int)m_hFile, p + done, nCount - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += (UINT)n;
@@ -67,31 +68,31 @@ UINT CFile::Write(const void* pBuf, UINT nCount) {
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
-    if (m_fd < 0) return (ULONGLONG)-1;
+    if (m_hFile == kNoFile) return (ULONGLONG)-1;
     int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : SEEK_END;
-    off_t r = ::lseek(m_fd, (off_t)lOff, whence);
+    off_t r = ::lseek((int)m_hFile, (off_t)lOff, whence);
     return r < 0 ? (ULONGLONG)-1 : (ULONGLONG)r;
 }
 
 ULONGLONG CFile::GetPosition() const {
-    if (m_fd < 0) return 0;
-    off_t r = ::lseek(m_fd, 0, SEEK_CUR);
+    if (m_hFile == kNoFile) return 0;
+    off_t r = ::lseek((int)m_hFile, 0, SEEK_CUR);
     return r < 0 ? 0 : (ULONGLONG)r;
 }
 
 ULONGLONG CFile::GetLength() const {
     struct stat st;
-    if (m_fd < 0 || fstat(m_fd, &st) != 0) return 0;
+    if (m_hFile == kNoFile || fstat((int)m_hFile, &st) != 0) return 0;
     return (ULONGLONG)st.st_size;
 }
 
 void CFile::Flush() {
     // Writes go straight to the kernel; nothing is held back in user space.
-    (void)m_fd;
+    (void)m_hFile;
 }
 
 void CFile::Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    if (m_hFile != kNoFile) ::close((int)m_hFile);
+    m_hFile = kNoFile;
     m_strPath.clear();
 }

@@ -10,7 +10,7 @@
 
 #include <jpeglib.h>
 
-namespace dectest {
+namespace rvotest {
 
 // Writes BGRA pixels as a PNG with libpng's own writer.
 inline bool WritePng(const std::string& path, const std::vector<uint32_t>& px, int w, int h) {
@@ -48,4 +48,4 @@ inline void WriteFlatJpeg(const std::string& path, int w, int h, uint8_t r, uint
     std::fclose(f);
 }
 
-}  // namespace dectest
+}  // namespace rvotest

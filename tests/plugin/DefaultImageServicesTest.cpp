@@ -4,16 +4,15 @@
 
 #include <vector>
 
-#include "platform/DefaultImageServices.h"
 #include "platform/HostImageServices.h"
-#include "tests/decoder/ImageFiles.h"
+#include "plugin/DefaultImageServices.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/TestFiles.h"
 
 using rvotest::ScratchPath;
 using rvotest::Wide;
-
-
-using namespace dectest;
+using rvotest::WriteFlatJpeg;
+using rvotest::WritePng;
 
 TEST(DefaultImageServices, PngAtItsOwnSizeIsExact) {
     const std::vector<uint32_t> px = {0x80112233u, 0xFF445566u, 0x00778899u, 0x10AABBCCu, 0xFFDDEEFFu, 0x7F010203u};
