@@ -1,9 +1,6 @@
 // Image services for builds without a host: PNG (libpng) and JPEG (libjpeg)
-// files read into 32-bit pixels. A host installs its own instead.
-//
-// Fitting: the image is stretched to the requested width and height (aspect
-// ratio not kept) by bilinear interpolation of each byte, sampling at pixel
-// centres; an image of the requested size is copied unchanged. JPEG pixels get
+// files read into 32-bit pixels and fitted to the requested size as
+// plugin/ImageFit.h says. A host installs its own instead. JPEG pixels get
 // alpha 255; PNG transparency is kept (straight, not premultiplied, alpha).
 #pragma once
 

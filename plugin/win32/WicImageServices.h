@@ -1,7 +1,6 @@
 // The module's own image services on Windows: still images (BMP, PNG, JPEG,
 // TIFF, GIF) read with the Windows Imaging Component and fitted to the
-// requested size as the Linux build fits them (bilinear, pixel centres
-// aligned, aspect ratio not kept; an image of the requested size is copied).
+// requested size by plugin/ImageFit.h, as the Linux build fits them.
 // Declared in plain types: the implementation includes <windows.h>.
 #pragma once
 

@@ -16,17 +16,9 @@
 #include "platform/CString.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
+#include "plugin/ImageFit.h"
 
 namespace {
-
-// An image file may claim any size: refuse what no frame could show.
-constexpr unsigned kMaxImageDimension = 16384;
-constexpr unsigned long long kMaxImagePixels = 8192ull * 8192ull;
-
-bool SizeAllowed(unsigned w, unsigned h) {
-    return w > 0 && h > 0 && w <= kMaxImageDimension && h <= kMaxImageDimension &&
-           (unsigned long long)w * h <= kMaxImagePixels;
-}
 
 // A decoded image in malloc'd memory (the JPEG path may leave by longjmp).
 struct Picture {
@@ -44,7 +36,7 @@ bool ReadPng(FILE* f, Picture* pic, bool bSizeOnly) {
     std::memset(&img, 0, sizeof img);
     img.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_stdio(&img, f)) return false;
-    if (!SizeAllowed(img.width, img.height)) {
+    if (!ImageSizeAllowed(img.width, img.height)) {
         png_image_free(&img);
         return false;
     }
@@ -90,7 +82,7 @@ bool ReadJpeg(FILE* f, Picture* pic, bool bSizeOnly) {
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, f);
     jpeg_read_header(&cinfo, TRUE);
-    if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
+    if (!ImageSizeAllowed(cinfo.image_width, cinfo.image_height)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -141,58 +133,13 @@ bool Load(const WCHAR* pszPath, Picture* pic, bool bSizeOnly) {
     return bOk;
 }
 
-// Source coordinate of each destination column or row: index and weight (0-256)
-// of the next sample, pixel centres aligned.
-struct Tap {
-    unsigned i0, i1, w1;
-};
-
-std::vector<Tap> Taps(unsigned nSrc, unsigned nDst) {
-    std::vector<Tap> taps(nDst);
-    for (unsigned d = 0; d < nDst; d++) {
-        const double s = (d + 0.5) * nSrc / nDst - 0.5;
-        if (s <= 0) {
-            taps[d] = {0, 0, 0};
-            continue;
-        }
-        const unsigned i0 = (unsigned)s;
-        const unsigned i1 = i0 + 1 < nSrc ? i0 + 1 : nSrc - 1;
-        taps[d] = {i0 < nSrc ? i0 : nSrc - 1, i1, (unsigned)((s - i0) * 256.0 + 0.5)};
-    }
-    return taps;
-}
-
-void Stretch(const Picture& pic, DWORD* pOut, unsigned nWidth, unsigned nHeight) {
-    if (pic.nWidth == nWidth && pic.nHeight == nHeight) {
-        std::memcpy(pOut, pic.pPixels, 4 * (size_t)nWidth * nHeight);
-        return;
-    }
-    const std::vector<Tap> tx = Taps(pic.nWidth, nWidth), ty = Taps(pic.nHeight, nHeight);
-    for (unsigned y = 0; y < nHeight; y++) {
-        const DWORD* r0 = pic.pPixels + (size_t)ty[y].i0 * pic.nWidth;
-        const DWORD* r1 = pic.pPixels + (size_t)ty[y].i1 * pic.nWidth;
-        const unsigned wy = ty[y].w1;
-        for (unsigned x = 0; x < nWidth; x++) {
-            const Tap& t = tx[x];
-            DWORD v = 0;
-            for (unsigned k = 0; k < 32; k += 8) {
-                const unsigned a = (r0[t.i0] >> k) & 0xFF, b = (r0[t.i1] >> k) & 0xFF;
-                const unsigned c = (r1[t.i0] >> k) & 0xFF, d = (r1[t.i1] >> k) & 0xFF;
-                const unsigned top = a * (256 - t.w1) + b * t.w1, bottom = c * (256 - t.w1) + d * t.w1;
-                v |= ((top * (256 - wy) + bottom * wy + 32768) >> 16) << k;
-            }
-            pOut[(size_t)y * nWidth + x] = v;
-        }
-    }
-}
-
 }  // namespace
 
 int DefaultReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
     if (!pPixels || nWidth <= 0 || nHeight <= 0) return Fail(ERROR_INVALID_PARAMETER);
     Picture pic;
     if (!Load(pszPath, &pic, false)) return Fail(ERROR_BAD_FORMAT);
-    Stretch(pic, pPixels, (unsigned)nWidth, (unsigned)nHeight);
+    FitImage(pic.pPixels, pic.nWidth, pic.nHeight, pPixels, (unsigned)nWidth, (unsigned)nHeight);
     return 1;
 }
 
