@@ -16,11 +16,11 @@ using namespace rvo;
 
 namespace {
 
-// The header block of the raw modes: the header image, then zeros to 512 bytes.
+// The header block of the raw modes: the header image, the frame-size record, zeros to 512 bytes.
 BOOL WriteHeaderBlock(const CRvoFile& f, DWORD* pnWritten) {
     BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
     if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    f.StoreHeader(p);
+    f.StoreHeaderBlock(p);
     DWORD nWritten = 0;
     const BOOL bOk = WriteFile(f.m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
     FreeAligned(p);
@@ -55,11 +55,11 @@ BOOL WriteSizeTable(CRvoFile& f) {
 }
 
 // Modes 4 and 5: the final header block; the file ends where the last write ended.
-BOOL FinalizeRecords(CRvoFile& f) {
+BOOL FinalizeRecords(CRvoFile& f, int nFrames) {
     if (!f.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
     f.m_nWidth = f.m_sizeFrame.cx;
     f.m_nHeight = f.m_sizeFrame.cy;
-    f.m_nEntryCount = f.m_nFrameCount = f.GetEntryCount();
+    f.m_nEntryCount = f.m_nFrameCount = nFrames;
     const LONGLONG nEnd = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
     if (nEnd == -1 || SeekRaw(f.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
     if (!WriteHeaderBlock(f, nullptr)) return FALSE;
@@ -178,7 +178,7 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
 }
 
 BOOL CRvoFile::Finalize() {
-    if (IsRecordMode(m_nMode)) return FinalizeRecords(*this);
+    if (IsRecordMode(m_nMode)) return FinalizeRecords(*this, GetEntryCount());
     // The archive raises on a blob it cannot lock or a file that takes less; that is a failed close, not a crash.
     try {
         return FinalizeIndex(*this);
@@ -213,4 +213,27 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
     m_bWriting = FALSE;
     Reset(FALSE);
     return bResult;
+}
+
+BOOL CRvoFile::RewriteHeaderBlock() {
+    if (!m_hRawFile || !IsRecordMode(m_nMode)) return Fail(ERROR_INVALID_HANDLE);
+    const LONGLONG nPos = SeekRaw(m_hRawFile, 0, FILE_CURRENT);
+    if (nPos == -1 || SeekRaw(m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    const BOOL bOk = WriteHeaderBlock(*this, nullptr);
+    if (SeekRaw(m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
+    return bOk;
+}
+
+BOOL CRvoFile::FinishRecords(int nFrames) {
+    BOOL bOk = m_hRawFile && m_bWriting && IsRecordMode(m_nMode) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    if (bOk && m_nMode == PackedFrames) bOk = WriteSizeTable(*this);
+    if (bOk) bOk = FinalizeRecords(*this, nFrames);
+    const DWORD dwError = GetLastError();
+    // Closed here rather than by Close, which would append a second table.
+    if (m_hRawFile) CloseHandle(m_hRawFile);
+    m_hRawFile = nullptr;
+    m_bWriting = FALSE;
+    Reset(FALSE);
+    if (!bOk) return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
+    return TRUE;
 }

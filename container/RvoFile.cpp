@@ -116,6 +116,16 @@ void CRvoFile::StoreHeader(BYTE out[160]) const {
     std::memcpy(out + kOffReserved, m_abReserved, sizeof m_abReserved);
 }
 
+void CRvoFile::StoreHeaderBlock(BYTE out[512]) const {
+    std::memset(out, 0, kHeaderBlockBytes);
+    StoreHeader(out);
+    if (!IsRecordMode(m_nMode) || m_sizeFrame.cx <= 0 || m_sizeFrame.cy <= 0) return;
+    StoreLe32(out + kOffSizeRecordMagic, kFrameSizeRecordMagic);
+    StoreLe32(out + kOffSizeRecordWidth, (DWORD)m_sizeFrame.cx);
+    StoreLe32(out + kOffSizeRecordHeight, (DWORD)m_sizeFrame.cy);
+    StoreLe32(out + kOffSizeRecordBytes, m_nFrameBytes);
+}
+
 void CRvoFile::LoadHeader(const BYTE in[160]) {
     std::memcpy(m_szMagic, in + kOffMagic, 8);
     m_dwIndexOffset = LoadLe32(in + kOffIndexOffset);
@@ -151,6 +161,9 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
     m_nFrameBytesRemainder = (DWORD)(nUnrounded % 512);
     m_pFrameBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
     if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
+    // A writer records the size before its first frame, so a file whose writer stops
+    // before close can be rebuilt. Should that write fail, rebuilding needs the size given.
+    if (bRecords && m_bWriting && m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();
 }
 
 int CRvoFile::GetFrameCount() {

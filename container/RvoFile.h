@@ -79,6 +79,17 @@ public:
     // The 160-byte header image in file byte order.
     void StoreHeader(BYTE out[160]) const;
     void LoadHeader(const BYTE in[160]);
+    // The 512-byte header block of modes 4 and 5: the header image, then the
+    // frame-size record once the working size is set, zeros elsewhere.
+    void StoreHeaderBlock(BYTE out[512]) const;
+    // Modes 4 and 5 while writing: the header block written again at offset 0,
+    // the file position kept.
+    BOOL RewriteHeaderBlock();
+    // Modes 4 and 5: finishes a file whose records the caller appended itself
+    // (rebuilding an unfinished file) rather than WriteFrame: the size table of
+    // m_arrFrameSizes (mode 5) and the final header block for nFrames frames,
+    // then closes. FALSE with a last error when any of it was not written.
+    BOOL FinishRecords(int nFrames);
 
     // Writing (encoder/).
     BOOL WriteFrame(const DWORD* pPixels, int nStride);

@@ -10,7 +10,14 @@
 // (container/IndexArchive.h).
 // Modes 4-5: a 512-byte header block, then frame records, each a multiple of
 // 512 bytes; mode 5 ends with the frame-size table (one u32 per frame, zero
-// padded to a multiple of 512).
+// padded to a multiple of 512). Readers of a finished file take nothing from
+// bytes 160-511 of the header block; the writer puts the frame-size record
+// there (below) so that a file whose writer stopped before close can be rebuilt.
+//
+// Frame-size record (16 bytes at offset 160 of the header block, modes 4 and 5):
+// magic "RVFS" (u32 0x53465652), width, height, record size (mode 4: every
+// record's; mode 5: the largest record's, that of a PackedRaw record). Written
+// once the frame size is set, before the first frame, and kept at close.
 #pragma once
 
 #include "platform/Types.h"
@@ -46,6 +53,11 @@ enum HeaderOffset : DWORD {
     kOffWidth = 24, kOffHeight = 28, kOffReserved32 = 32, kOffReserved36 = 36,
     kOffSizeTableFlag = 40, kOffSizeTableBytes = 44, kOffSizeTableOffsetHigh = 48,
     kOffSizeTableOffsetLow = 52, kOffReserved = 56,
+};
+
+constexpr DWORD kFrameSizeRecordMagic = 0x53465652u;   // "RVFS"
+enum FrameSizeRecordOffset : DWORD {
+    kOffSizeRecordMagic = 160, kOffSizeRecordWidth = 164, kOffSizeRecordHeight = 168, kOffSizeRecordBytes = 172,
 };
 
 }  // namespace rvo

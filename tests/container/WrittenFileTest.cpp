@@ -240,8 +240,8 @@ TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
     f.SetFrameSize(&size);
     AppendRecords(f, 1, 512, false);
     ASSERT_TRUE(f.Close(FALSE));
-    // The initial block: index offset 160 and zero counts, as the header stood before Create wrote it.
-    Bytes expected = HeaderBytes({.indexOffset = 160, .mode = 4}, 512);
+    // The block as SetFrameSize wrote it again: zero counts, and the frame-size record.
+    Bytes expected = HeaderBytes({.indexOffset = 512, .mode = 4, .recordWidth = 10, .recordHeight = 10}, 512);
     Append(expected, RecordArea(1, 512));
     EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");
     CRvoFile r;

@@ -75,6 +75,14 @@ std::vector<uint8_t> HeaderBytes(const HeaderFields& h, size_t nBlockBytes) {
     for (uint32_t x : {h.indexOffset, h.entryCount, (uint32_t)h.frameCount, (uint32_t)h.mode, (uint32_t)h.width,
                        (uint32_t)h.height, 0u, 0u, 0u, h.sizeTableBytes, h.tableHigh, h.tableLow})
         PutU32(v, x);
+    PutZeros(v, 160 - v.size());
+    const int32_t w = h.recordWidth ? h.recordWidth : h.width, ht = h.recordHeight ? h.recordHeight : h.height;
+    if (nBlockBytes == 512 && (h.mode == 4 || h.mode == 5) && w > 0 && ht > 0) {
+        // "RVFS", the size, and the record size: the raw record's, with a 16-byte header in mode 5.
+        const uint64_t nUnrounded = 4ull * (uint64_t)w * (uint64_t)ht + (h.mode == 5 ? 16 : 0);
+        PutBytes(v, "RVFS", 4);
+        for (uint32_t x : {(uint32_t)w, (uint32_t)ht, (uint32_t)((nUnrounded + 511) / 512 * 512)}) PutU32(v, x);
+    }
     PutZeros(v, nBlockBytes - v.size());
     return v;
 }

@@ -44,9 +44,14 @@ struct HeaderFields {
     uint32_t sizeTableBytes = 0;
     uint32_t tableHigh = 0;
     uint32_t tableLow = 0;
+    // The frame-size record of a 512-byte block of modes 4 and 5: the writer's
+    // size; the header's width and height unless given; none when either is 0 or less.
+    int32_t recordWidth = 0;
+    int32_t recordHeight = 0;
 };
 // The header and zeros up to nBlockBytes: 160 for the header alone, 512 for
-// the header block that starts a file of modes 4 and 5.
+// the header block that starts a file of modes 4 and 5 (with its frame-size
+// record at 160, as the writer leaves it).
 std::vector<uint8_t> HeaderBytes(const HeaderFields& h, size_t nBlockBytes = 160);
 
 // "" when equal; otherwise the first differing offset with a short hex dump of both.

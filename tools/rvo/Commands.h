@@ -8,6 +8,7 @@ void RegisterInfo(CLI::App& app);
 void RegisterEncode(CLI::App& app);
 void RegisterDecode(CLI::App& app);
 void RegisterVerify(CLI::App& app);
+void RegisterRecover(CLI::App& app);
 void RegisterPreload(CLI::App& app);
 void RegisterBench(CLI::App& app);
 void RegisterDemo(CLI::App& app);

@@ -88,6 +88,7 @@ void RegisterInfo(CLI::App& app) {
     cmd->add_flag("--json", opts->bJson, "print one JSON object (machine-readable)");
     cmd->callback([opts] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
+        FailIfUnfinished(opts->path);
         unsigned long long tableOffset = ((unsigned long long)file->m_dwSizeTableOffsetHigh << 32) | file->m_dwSizeTableOffsetLow;
         if (opts->bJson)
             PrintJson(*file, tableOffset);

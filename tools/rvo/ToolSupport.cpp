@@ -68,6 +68,33 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     return file;
 }
 
+RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
+    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
+    RvoUnfinished scan;
+    SetLastError(ERROR_SUCCESS);
+    if (!ScanUnfinished(FromUtf8(path).c_str(), pSize, &scan)) {
+        const DWORD dwError = GetLastError();
+        if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
+        if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
+        FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")");
+    }
+    return scan;
+}
+
+void FailIfUnfinished(const std::string& path) {
+    const RvoUnfinished scan = ScanRvoOrFail(path);
+    if (!scan.bUnfinished) return;
+    // Opening such a file shows no frames; the tools must not call it intact.
+    const std::string strFrames =
+        scan.bCounted ? std::to_string(scan.nFrames) + " whole frame" + (scan.nFrames == 1 ? "" : "s") +
+                            " can be recovered with rvo recover"
+                      : "its frame size is not recorded; rvo recover --size WxH counts and recovers its whole frames";
+    FailFile(path, std::string("unfinished ") + ModeName(scan.nMode) +
+                       " file (its writer stopped before closing it; it opens with 0 frames): " + strFrames);
+}
+
 void SetHostPath(HostMediaInfo& info, const std::string& path) {
     std::u16string wide = FromUtf8(path);
     if (wide.size() >= kHostPathChars)

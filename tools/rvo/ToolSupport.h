@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "container/Recover.h"
 #include "container/RvoFile.h"
 #include "plugin/HostRecords.h"
 
@@ -20,6 +21,14 @@ struct ToolFailure : std::runtime_error {
 // Opens an RVO file for reading; when it cannot be opened, throws a ToolFailure
 // that says why (missing, not an RVO file, damaged).
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path);
+
+// What ScanUnfinished finds in an RVO file (pSize as it takes it); a
+// ToolFailure when the file is missing, unreadable or no RVO file.
+RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize = nullptr);
+
+// A ToolFailure when the file is unfinished (its writer stopped before closing
+// it): it says so and how many whole frames rvo recover can rebuild.
+void FailIfUnfinished(const std::string& path);
 
 // A host parameter record with the path field filled (UTF-8 in, UTF-16 out);
 // throws a ToolFailure when the path does not fit the host's 256-unit field.

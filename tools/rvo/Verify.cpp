@@ -144,6 +144,7 @@ void RegisterVerify(CLI::App& app) {
     cmd->add_option("FILE", *path, "the RVO file")->required();
     cmd->callback([path] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
+        FailIfUnfinished(*path);
         CheckedFrameCount(*file, *path);
         const LONG nMode = file->m_nMode;
         VerifyResult r;

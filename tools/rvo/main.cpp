@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     RegisterEncode(app);
     RegisterDecode(app);
     RegisterVerify(app);
+    RegisterRecover(app);
     RegisterPreload(app);
     RegisterBench(app);
     RegisterDemo(app);
