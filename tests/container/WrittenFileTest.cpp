@@ -94,7 +94,7 @@ TEST(WrittenFile, RecordBlobIsReadFromTheFrameAreaOrElseTheRecord) {
         rvotest::WriteAll(path, file);
 
         CRvoFile r;
-        ASSERT_TRUE(r.Open(Wide(path).c_str(), 0x20));
+        ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         ASSERT_EQ(r.GetEntryCount(), 1);
         EXPECT_EQ(r.GetEntry(0)->m_hBlob, nullptr);
         HGLOBAL h = r.TakeBlob(0);

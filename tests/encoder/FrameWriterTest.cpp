@@ -292,7 +292,7 @@ TEST(FrameWriter, JpegBlobsMemoryDoesNotGrowWithTheMovie) {
 
         GlobalResetPeak();
         CRvoFile r;
-        EXPECT_TRUE(r.Open(rvotest::Wide(wr.path).c_str(), 0x20));
+        EXPECT_TRUE(r.Open(rvotest::Wide(wr.path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         const SIZE size{w, h};
         r.SetFrameSize(&size);
         std::vector<DWORD> px((size_t)w * h);

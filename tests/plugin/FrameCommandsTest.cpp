@@ -130,7 +130,7 @@ TEST(JpegFrames, BlobPastWhatTheOffsetsAddressIsRefused) {
         EXPECT_EQ(host.Close(), 0);
 
         CRvoFile back;
-        ASSERT_TRUE(back.Open(rvotest::Wide(path).c_str(), 0x20));
+        ASSERT_TRUE(back.Open(rvotest::Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         ASSERT_EQ(back.GetFrameCount(), row.nStored);
         EXPECT_EQ((ULONGLONG)back.m_dwIndexOffset, row.nStored == 2 ? nEnd : nEnd - nBlob);   // right after the last blob
         const SIZE size{w, h};

@@ -215,7 +215,7 @@ PreloadReport CHostReader::Preload(const std::string& strLabel) {
     const CRvoFile* file = m_pHandle->m_pRvoFile;
     const long long nBlocks = file->m_arrPreloaded.GetSize();
     // Raw storage modes keep one block per frame, the others one record per field.
-    const bool bRaw = file->m_nMode == rvo::RawFrames || file->m_nMode == rvo::PackedFrames;
+    const bool bRaw = rvo::IsRecordMode(file->m_nMode);
     report.nFramesLoaded = bRaw ? nBlocks : nBlocks / 2;
     report.nFramesTotal = nAnnounced;
     for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->m_arrPreloadedSizes.GetAt((int)i);

@@ -76,7 +76,7 @@ VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
         result.strProblem = what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
     };
 
-    if (file.m_nMode == rvo::RawFrames || file.m_nMode == rvo::PackedFrames) {
+    if (rvo::IsRecordMode(file.m_nMode)) {
         if (pBar) pBar->SetTotal(result.nFrames);
         for (long long k = 0; k < result.nFrames; k++) {
             SetLastError(ERROR_SUCCESS);
@@ -157,6 +157,6 @@ void RegisterVerify(CLI::App& app) {
             FailFile(*path, "frame " + std::to_string(r.nBadFrame) + " does not decode (" + r.strProblem + ")");
         std::printf("%s: %lld frames, all decode (%s, %lld %s checked)\n", path->c_str(), r.nFrames,
                     ModeName(nMode), r.nChecked,
-                    nMode == rvo::RawFrames || nMode == rvo::PackedFrames ? "records" : "pictures");
+                    rvo::IsRecordMode(nMode) ? "records" : "pictures");
     });
 }
