@@ -50,7 +50,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "RVO movie files: the rvo tool and the host module
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tool and host module for RVO movie files
 RVO is a movie container for frames of 32-bit BGRA pixels, each frame stored
 on its own as JPEG pictures with alpha, raw records or lossless run-length
 records. The rvo tool shows, writes, reads, verifies and preloads RVO files
@@ -64,6 +64,8 @@ include(CPack)
 # `cpack --config CPackWindowsConfig.cmake` (make package runs both).
 set(RVO_WIN32_BUILD ${CMAKE_SOURCE_DIR}/build-win32 CACHE PATH "build folder of the win32 preset, for the Windows zip")
 set(RVO_WIN64_BUILD ${CMAKE_SOURCE_DIR}/build-win64 CACHE PATH "build folder of the win64 preset, for the Windows zip")
+find_program(RVO_WIN32_STRIP i686-w64-mingw32-strip)
+find_program(RVO_WIN64_STRIP x86_64-w64-mingw32-strip)
 configure_file(${CMAKE_SOURCE_DIR}/package/windows/CPackWindowsConfig.cmake.in
                ${CMAKE_BINARY_DIR}/CPackWindowsConfig.cmake @ONLY)
 

@@ -10,6 +10,16 @@ foreach(arch win32 win64)
         message(FATAL_ERROR "${dll} is missing: build the ${arch} preset first (make package does)")
     endif()
     file(INSTALL ${dll} DESTINATION ${out}/${arch})
+    # The build keeps the runtime libraries' debug sections; the host needs none
+    # of them (the export table is not a symbol table and stays).
+    set(strip ${CPACK_RVO_${ARCH}_STRIP})
+    if(NOT strip)
+        message(FATAL_ERROR "no mingw-w64 strip for ${arch} (binutils-mingw-w64)")
+    endif()
+    execute_process(COMMAND ${strip} ${out}/${arch}/rvoplugin.dll RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${strip} failed on the ${arch} rvoplugin.dll")
+    endif()
 endforeach()
 file(INSTALL ${CPACK_RVO_SOURCE_DIR}/package/windows/README.txt DESTINATION ${out})
 
