@@ -21,7 +21,7 @@ subcommands=$("$RVO" --help | awk '/^Subcommands:/ { on = 1; next } on && NF { p
     for c in $subcommands; do
         echo ".SS \"rvo $c\""
         echo ".nf"
-        "$RVO" "$c" --help | as_roff
+        (exec -a rvo "$RVO" "$c" --help) | as_roff
         echo ".fi"
     done
     echo "[SEE ALSO]"

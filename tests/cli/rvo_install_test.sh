@@ -21,7 +21,9 @@ done
 for f in bin/rvo lib/rvo/rvoplugin.so; do
     readelf -d "$P/$f" | grep -Eq 'R(UN)?PATH' && fail "$f keeps a run path: $(readelf -d "$P/$f" | grep -E 'R(UN)?PATH')"
 done
-zcat "$P/share/man/man1/rvo.1.gz" | grep -q '^\.SS "rvo info"' || fail "the man page lacks the info subcommand"
+man=$(zcat "$P/share/man/man1/rvo.1.gz")
+grep -q '^\.SS "rvo info"' <<<"$man" || fail "the man page lacks the info subcommand"
+grep -q "$BUILD" <<<"$man" && fail "the man page names the build folder"
 grep -q '^## The rvo tool' "$P/share/doc/rvo/README.md" || fail "the installed README lacks the tool's section"
 grep -q '^## Running one test' "$P/share/doc/rvo/README.md" && fail "the installed README has the checkout's sections"
 
