@@ -2,7 +2,7 @@
 PRESETS := release i686 asan i686-asan win32 win64
 JOBS    ?= $(shell nproc)
 
-.PHONY: all bootstrap build test demo clean fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all bootstrap build test demo install package clean fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build-release
 
@@ -27,6 +27,18 @@ test: $(addprefix test-,$(PRESETS))
 
 demo: build-release
 	@bash scripts/demo.sh build
+
+# The release build installed under PREFIX (bin/rvo, lib/rvo/rvoplugin.so, the
+# man page, share/doc/rvo/); DESTDIR is honoured for staging.
+PREFIX ?= /usr/local
+install: build-release
+	DESTDIR=$(DESTDIR) cmake --install build --prefix $(PREFIX)
+
+# build/rvo_VERSION_ARCH.deb from the release build, and
+# build/rvoplugin-VERSION-windows.zip from the win32 and win64 DLLs.
+package: build-release build-win32 build-win64
+	cd build && cpack --config CPackConfig.cmake
+	cd build && cpack --config CPackWindowsConfig.cmake
 
 # libFuzzer programs (clang) in build-fuzz/, each target run for FUZZ_TIME seconds.
 FUZZ_TIME ?= 60

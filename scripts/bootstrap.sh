@@ -3,7 +3,7 @@
 # (ffmpeg: the rvo tool's end-to-end test and the reader benchmark's peer;
 # util-linux: setpriv, for the page-lock limit test; mingw-w64, nasm and wine64: the
 # Windows presets, whose libjpeg is built from Debian's source package by dpkg-dev's
-# apt-get source, see cmake/WinJpeg.cmake).
+# apt-get source, see cmake/WinJpeg.cmake; help2man: the man page).
 # Idempotent: it asks apt only for what is missing.
 set -euo pipefail
 
@@ -18,7 +18,7 @@ NATIVE=(cmake make g++ pkg-config git
         ffmpeg util-linux
         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
         gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-        nasm wine64 dpkg-dev)
+        nasm wine64 dpkg-dev help2man)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 missing=()

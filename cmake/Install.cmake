@@ -1,0 +1,78 @@
+# What `cmake --install` puts under the prefix, and the packages CPack makes:
+#   bin/rvo                      the tool
+#   lib/rvo/rvoplugin.so         the module, for a host that loads it
+#   share/man/man1/rvo.1.gz      made by help2man from `rvo --help` and each subcommand's --help
+#   share/doc/rvo/               the README's user sections, the copyright and changelog
+# The tool links the module core in and only system libraries beside it, so an
+# installed tree needs nothing from the checkout.
+install(TARGETS rvo_cli RUNTIME DESTINATION bin)
+install(TARGETS rvoplugin LIBRARY DESTINATION lib/rvo
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/doc)
+find_program(RVO_HELP2MAN help2man)
+if(RVO_HELP2MAN)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/rvo.1.gz
+        COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/manpage.sh ${RVO_HELP2MAN} $<TARGET_FILE:rvo_cli>
+                ${CMAKE_BINARY_DIR}/doc/rvo.1.gz
+        DEPENDS rvo_cli ${CMAKE_SOURCE_DIR}/scripts/manpage.sh
+        COMMENT "Man page rvo.1 from rvo --help")
+    add_custom_target(rvo_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/rvo.1.gz)
+    install(FILES ${CMAKE_BINARY_DIR}/doc/rvo.1.gz DESTINATION share/man/man1)
+else()
+    message(WARNING "help2man not found (scripts/bootstrap.sh installs it): the install has no man page")
+endif()
+
+# The user sections of the README; the rest (building, testing, layout,
+# benchmarks) is for the checkout.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/README.md
+    COMMAND awk -f ${CMAKE_SOURCE_DIR}/scripts/user-readme.awk ${CMAKE_SOURCE_DIR}/README.md
+            > ${CMAKE_BINARY_DIR}/doc/README.md
+    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/scripts/user-readme.awk)
+# Debian wants the changelog compressed, without a time stamp.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+    COMMAND gzip -9n < ${CMAKE_SOURCE_DIR}/package/debian/changelog > ${CMAKE_BINARY_DIR}/doc/changelog.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/package/debian/changelog)
+add_custom_target(rvo_userdoc ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz
+              ${CMAKE_SOURCE_DIR}/package/debian/copyright
+        DESTINATION share/doc/rvo)
+
+# The Debian package of this build: the tree above under /usr, its
+# dependencies found by dpkg-shlibdeps from what the binaries link.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME rvo)
+set(CPACK_PACKAGE_VENDOR "rvo maintainers")
+set(CPACK_PACKAGE_CONTACT "rvo maintainers <maintainers@users.noreply.c-seed-10739ec0.example>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tool and host module for RVO movie files
+RVO is a movie container for frames of 32-bit BGRA pixels, each frame stored
+on its own as JPEG pictures with alpha, raw records or lossless run-length
+records. The rvo tool shows, writes, reads, verifies and preloads RVO files
+and converts them to and from raw frames for ffmpeg. The package also holds
+rvoplugin.so, the module a video host loads to read and write RVO files.")
+set(CPACK_PACKAGE_FILE_NAME rvo-${PROJECT_VERSION})
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
+
+# The Windows zip, packed from the win32 and win64 build folders by
+# `cpack --config CPackWindowsConfig.cmake` (make package runs both).
+set(RVO_WIN32_BUILD ${CMAKE_SOURCE_DIR}/build-win32 CACHE PATH "build folder of the win32 preset, for the Windows zip")
+set(RVO_WIN64_BUILD ${CMAKE_SOURCE_DIR}/build-win64 CACHE PATH "build folder of the win64 preset, for the Windows zip")
+find_program(RVO_WIN32_STRIP i686-w64-mingw32-strip)
+find_program(RVO_WIN64_STRIP x86_64-w64-mingw32-strip)
+configure_file(${CMAKE_SOURCE_DIR}/package/windows/CPackWindowsConfig.cmake.in
+               ${CMAKE_BINARY_DIR}/CPackWindowsConfig.cmake @ONLY)
+
+# The install tree as a user gets it, checked in the release build: installed
+# to a scratch prefix, the tool run from outside the checkout.
+if(NOT RVO_SANITIZE)
+    add_test(NAME install_tree COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/rvo_install_test.sh
+             ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/scratch ${PROJECT_VERSION})
+    set_tests_properties(install_tree PROPERTIES TIMEOUT 120)
+endif()

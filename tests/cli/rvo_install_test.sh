@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The install tree: cmake --install into a scratch prefix gives bin/rvo,
+# lib/rvo/rvoplugin.so, the man page and the user documentation, and the
+# installed tool runs from outside the checkout with a bare environment
+# (no run path into the build, nothing read from the source tree).
+# Usage: rvo_install_test.sh CMAKE BUILD_DIR SCRATCH_DIR VERSION
+set -uo pipefail
+CMAKE="$1"
+BUILD="$2"
+DIR="$3/install-tree"
+VERSION="$4"
+rm -rf "$DIR" && mkdir -p "$DIR/run" && DIR=$(cd "$DIR" && pwd)
+source "$(dirname "$0")/common.sh"
+P="$DIR/prefix"
+
+expect 0 "" -- "$CMAKE" --install "$BUILD" --prefix "$P"
+for f in bin/rvo lib/rvo/rvoplugin.so share/man/man1/rvo.1.gz share/doc/rvo/README.md \
+         share/doc/rvo/copyright share/doc/rvo/changelog.gz; do
+    [ -f "$P/$f" ] || fail "$f not installed"
+done
+for f in bin/rvo lib/rvo/rvoplugin.so; do
+    readelf -d "$P/$f" | grep -Eq 'R(UN)?PATH' && fail "$f keeps a run path: $(readelf -d "$P/$f" | grep -E 'R(UN)?PATH')"
+done
+man=$(zcat "$P/share/man/man1/rvo.1.gz")
+grep -q '^\.SS "rvo info"' <<<"$man" || fail "the man page lacks the info subcommand"
+grep -q "$BUILD" <<<"$man" && fail "the man page names the build folder"
+grep -q '^## The rvo tool' "$P/share/doc/rvo/README.md" || fail "the installed README lacks the tool's section"
+grep -q '^## Running one test' "$P/share/doc/rvo/README.md" && fail "the installed README has the checkout's sections"
+
+cd "$DIR/run" || exit 1
+run() { env -i PATH=/usr/bin:/bin HOME="$DIR/run" "$P/bin/rvo" "$@"; }
+expect 0 "^rvo $VERSION" -- run --version
+expect 0 "storage modes: 2 ImageList .* 5 PackedFrames" -- run --version
+expect 0 "libjpeg: built with .*JPEG_LIB_VERSION [0-9]+; running API .* from /" -- run --version
+expect 0 "PackedFrames +demo-packed.rvo" -- run demo --out . --frames 2 --width 48 --height 32
+expect 0 "mode +5 \(PackedFrames\)" -- run info demo-packed.rvo
+expect 0 "frame size +48 x 32" -- run info demo-jpeg.rvo
+[ -f contact-sheet.png ] || fail "the installed demo wrote no contact sheet"
+
+finish "install tree"
