@@ -30,20 +30,6 @@ LONG LoadCount(LONG nAvailable, int nLast) {
 // Reports to the host; false when it asks to stop.
 bool Progress(PFN_PROGRESS pfn, int k) { return !pfn || pfn(k) != 0; }
 
-// Frees a taken blob on every way out of a preload step.
-class CBlobGuard {
-public:
-    explicit CBlobGuard(HGLOBAL h) : m_h(h) {}
-    ~CBlobGuard() {
-        if (m_h) CJpeEngine::FreeBlob(m_h);
-    }
-    CBlobGuard(const CBlobGuard&) = delete;
-    CBlobGuard& operator=(const CBlobGuard&) = delete;
-
-private:
-    HGLOBAL m_h;
-};
-
 // Keeps the failure's own code, or names one when the callee left none.
 BOOL FailKeeping(DWORD dwDefault) {
     if (GetLastError() == ERROR_SUCCESS) SetLastError(dwDefault);
@@ -103,7 +89,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
         HGLOBAL hBlob = TakeBlob(k);
         // Entries without a picture blob (external still images) cannot be preloaded.
         if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
-        CBlobGuard guard(hBlob);
+        CBlobOwner guard(hBlob);
         if (!m_engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
         for (int f = 0; f < 2; f++) {
             LONG nTokens = 0;

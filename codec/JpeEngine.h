@@ -77,3 +77,17 @@ private:
     JpegErrorManager       m_jerr;
     MemoryStream           m_stream;
 };
+
+// Frees a blob on every way out of the scope that took it.
+class CBlobOwner {
+public:
+    explicit CBlobOwner(HGLOBAL h) : m_h(h) {}
+    ~CBlobOwner() {
+        if (m_h) CJpeEngine::FreeBlob(m_h);
+    }
+    CBlobOwner(const CBlobOwner&) = delete;
+    CBlobOwner& operator=(const CBlobOwner&) = delete;
+
+private:
+    HGLOBAL m_h;
+};

@@ -22,20 +22,6 @@ DWORD* WorkingPicture(const CRvoFile& f) {
     return reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
 }
 
-// Frees a blob taken for one picture on every way out.
-class CBlobOwner {
-public:
-    explicit CBlobOwner(HGLOBAL h) : m_h(h) {}
-    ~CBlobOwner() {
-        if (m_h) CJpeEngine::FreeBlob(m_h);
-    }
-    CBlobOwner(const CBlobOwner&) = delete;
-    CBlobOwner& operator=(const CBlobOwner&) = delete;
-
-private:
-    HGLOBAL m_h;
-};
-
 }  // namespace
 
 int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
