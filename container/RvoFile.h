@@ -6,6 +6,7 @@
 #include "codec/JpeEngine.h"
 #include "container/IndexEntry.h"
 #include "container/RvoFormat.h"
+#include "encoder/FrameEncode.h"
 #include "platform/Collections.h"
 #include "platform/File.h"
 #include "platform/Types.h"
@@ -92,8 +93,14 @@ public:
     BOOL FinishRecords(int nFrames);
 
     // Writing (encoder/).
+    // One frame (row step nStride pixels) encoded and appended: EncodeFrame
+    // into the file's working buffer, then AppendEncodedFrame.
     BOOL WriteFrame(const DWORD* pPixels, int nStride);
-    BOOL WritePackedFrame(const DWORD* pPixels, int nStride);
+    // Appends a frame encoded for this file's mode and working size: its record
+    // or blob, its index entry and (PackedFrames) its size-table word. Takes
+    // the blob (frame.hBlob is null afterwards). FALSE with a last error when
+    // the frame is not in the file; nothing is added then.
+    BOOL AppendEncodedFrame(RvoEncodedFrame& frame);
     // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
     BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
 

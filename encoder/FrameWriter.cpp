@@ -6,8 +6,7 @@
 #include "container/BlobFile.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
-#include "encoder/ChannelRuns.h"
-#include "encoder/PackedBuilder.h"
+#include "encoder/FrameEncode.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
 
@@ -55,6 +54,17 @@ BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
 }
 
 BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
+    RvoEncodedFrame frame;
+    if (!EncodeFrame(m_nMode, m_sizeFrame, pPixels, nStride, m_pFrameBuffer, m_nFrameBytes, frame)) return FALSE;
+    return AppendEncodedFrame(frame);
+}
+
+BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
+    // The blob is this call's to free, whatever happens.
+    HGLOBAL hBlob = frame.hBlob;
+    frame.hBlob = nullptr;
+    CBlobOwner blobOwner(rvo::IsRecordMode(m_nMode) ? hBlob : nullptr);
+
     const int nIndex = GetEntryCount();
     auto pEntry = std::make_unique<RvoIndexEntry>();
     pEntry->m_nKind = rvo::kKindFrame;
@@ -65,49 +75,24 @@ BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
     pEntry->m_nLastFrame = 0;
     pEntry->m_dwFlags = rvo::kEntryFlagBlobNotStored;
 
-    if (m_nMode == rvo::PackedFrames) {
-        if (!WritePackedFrame(pPixels, nStride)) return FALSE;
+    if (frame.bFailed) return Fail(frame.dwError ? frame.dwError : ERROR_INVALID_FUNCTION);
+    if (rvo::IsRecordMode(m_nMode)) {
+        if (!frame.pRecord && frame.nRecordBytes != 0) return Fail(ERROR_INVALID_PARAMETER);
+        if (!WriteRecord(m_hRawFile, frame.pRecord, frame.nRecordBytes)) return FALSE;
+        if (m_nMode == rvo::PackedFrames) m_arrFrameSizes.Add(frame.nRecordBytes);
         pEntry->m_nWidth = m_sizeFrame.cx;
         pEntry->m_nHeight = m_sizeFrame.cy;
-    } else if (m_nMode == rvo::RawFrames) {
-        pEntry->m_nWidth = m_sizeFrame.cx;
-        pEntry->m_nHeight = m_sizeFrame.cy;
-        if (m_sizeFrame.cx < 0 || m_sizeFrame.cy < 0) return Fail(ERROR_INVALID_PARAMETER);
-        const ULONGLONG nPixelBytes = 4 * (ULONGLONG)m_sizeFrame.cx * (ULONGLONG)m_sizeFrame.cy;
-        // The staging buffer must be the one SetFrameSize made for this size.
-        if (m_nFrameBytes != rvo::RawRecordBytes(nPixelBytes / 4)) return Fail(ERROR_INVALID_FUNCTION);
-        if (m_nFrameBytes != 0) {
-            if (!m_pFrameBuffer || !pPixels) return Fail(ERROR_INVALID_PARAMETER);
-            CopyFrameRows(m_pFrameBuffer, pPixels, nStride, m_sizeFrame);
-            std::memset(m_pFrameBuffer + nPixelBytes, 0, (size_t)(m_nFrameBytes - nPixelBytes));
-        }
-        if (!WriteRecord(m_hRawFile, m_pFrameBuffer, m_nFrameBytes)) return FALSE;
+    } else if (hBlob) {
+        if (!StoreBlob(*pEntry, hBlob)) return FALSE;
     } else {
-        // A frame that fails to compress still gets its entry (without a picture) and is
-        // counted, so the file's frame numbers stay those of the host's frames.
-        HGLOBAL hBlob;
-        {
-            CJpeEngine engine;
-            hBlob = engine.Compress(&m_sizeFrame, pPixels, nStride);
-        }
-        if (hBlob && !StoreBlob(*pEntry, hBlob)) return FALSE;
+        // A frame that failed to compress still gets its entry, without a
+        // picture, and is counted, so the file's frame numbers stay the host's;
+        // the codec's reason stays the last error, wherever it compressed.
+        SetLastError(frame.dwError);
     }
 
     m_arrEntries.Add(pEntry.release());
     m_nEntryCount = GetEntryCount();
     GetFrameCount();
-    return TRUE;
-}
-
-BOOL CRvoFile::WritePackedFrame(const DWORD* pPixels, int nStride) {
-    if (m_sizeFrame.cx <= 0 || m_sizeFrame.cy <= 0) return Fail(ERROR_INVALID_PARAMETER);
-    const ULONGLONG L = (ULONGLONG)m_sizeFrame.cx * (ULONGLONG)m_sizeFrame.cy;
-    // The record is built in the frame buffer, which SetFrameSize made page
-    // aligned and as large as the largest record of this size.
-    if (!m_pFrameBuffer || m_nFrameBytes < rvo::MaxPackedRecordBytes(L)) return Fail(ERROR_INVALID_FUNCTION);
-    const DWORD nRecord = BuildPackedRecord(m_pFrameBuffer, pPixels, nStride, m_sizeFrame);
-    if (nRecord == 0) return FALSE;
-    if (!WriteRecord(m_hRawFile, m_pFrameBuffer, nRecord)) return FALSE;
-    m_arrFrameSizes.Add(nRecord);
     return TRUE;
 }

@@ -182,25 +182,30 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     return kHostDone;
 }
 
-int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
-    if (!r || !r->m_pRvoFile) return kHostFailed;
-    const HostFrameBuffer* pSrc = pIn->pSrc;
-    if (!pSrc || !pSrc->pPixels) return kHostFailed;
-    CRvoFile* file = r->m_pRvoFile;
-
+// Command 8's bookkeeping around one frame that `append` puts into the file:
+// the write counter, the refusal past the last frame, and a failed frame
+// giving its number back.
+template <class Append>
+int CountedAppend(RvoHandle* r, Append append) {
     r->m_nCurrentFrame++;
     // The counter stays past the last frame, so every later frame is refused too.
     if (r->m_nCurrentFrame > r->m_nLastFrame) return kHostRefused;
-    const DWORD* source = PixelAt(pSrc, pIn->rcRegion.left, pIn->rcRegion.top);
-    BOOL written = file->WriteFrame(source, pSrc->nStride);
     // A frame that is not in the file (a record or blob that did not reach the
     // disk, or a blob past the 4 GiB the offsets address): the host hears of
     // it, and the frame number stays free for another try.
-    if (!written) {
+    if (!append(r->m_pRvoFile)) {
         r->m_nCurrentFrame--;
         return kHostFailed;
     }
     return kHostDone;
+}
+
+int WriteNextFrame(const HostMediaInfo* pIn, RvoHandle* r) {
+    if (!r || !r->m_pRvoFile) return kHostFailed;
+    const HostFrameBuffer* pSrc = pIn->pSrc;
+    if (!pSrc || !pSrc->pPixels) return kHostFailed;
+    const DWORD* source = PixelAt(pSrc, pIn->rcRegion.left, pIn->rcRegion.top);
+    return CountedAppend(r, [&](CRvoFile* file) { return file->WriteFrame(source, pSrc->nStride); });
 }
 
 int PreloadFile(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
@@ -270,6 +275,20 @@ int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHand
 }
 
 }  // namespace
+
+int RvoAppendFrame(RvoHandle* pHandle, RvoEncodedFrame& frame) {
+    HGLOBAL hBlob = frame.hBlob;
+    if (!pHandle || !pHandle->m_pRvoFile || !pHandle->m_pRvoFile->m_bWriting) {
+        if (hBlob) CJpeEngine::FreeBlob(hBlob);
+        frame.hBlob = nullptr;
+        return kHostFailed;
+    }
+    const int rc = CountedAppend(pHandle, [&](CRvoFile* file) { return file->AppendEncodedFrame(frame); });
+    // A refused frame never reached the file, which would have taken the blob.
+    if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
+    frame.hBlob = nullptr;
+    return rc;
+}
 
 int RvoDispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {
     // The host cannot take an exception: whatever goes wrong below is a failure.

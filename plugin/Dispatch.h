@@ -2,11 +2,20 @@
 // the native tools call the same function; nothing escapes it as an exception.
 #pragma once
 
+#include "encoder/FrameEncode.h"
 #include "plugin/HostRecords.h"
 
 // Runs one host command. Results: kHostDone (0), kHostFailed (1), kHostRefused (2);
 // command codes outside 1-10 return 0 and do nothing.
 int RvoDispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle);
+
+// Command 8 for a frame already encoded (EncodeFrame, for the file's mode and
+// frame size) on another thread: the same bookkeeping, refusals, records,
+// size table and index entry, and the same results. The module's writer
+// stays single-threaded: frames are appended one at a time, in frame order.
+// The blob, if any, is taken in every case. Not a host command: the tools
+// that link the module call it.
+int RvoAppendFrame(RvoHandle* pHandle, RvoEncodedFrame& frame);
 
 // The host's file-dialog filter text, filled when the module is loaded.
 extern WCHAR g_szFilterText[64];

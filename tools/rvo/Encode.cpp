@@ -4,18 +4,23 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "container/Limits.h"
 #include "container/RvoFormat.h"
+#include "encoder/FrameEncode.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
+#include "platform/RawFile.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/HostSession.h"
+#include "tools/rvo/OrderedWork.h"
 #include "tools/rvo/PngFiles.h"
 #include "tools/rvo/Progress.h"
 #include "tools/rvo/SizeOption.h"
+#include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
 
 namespace {
@@ -25,9 +30,12 @@ struct EncodeOptions {
     std::string strSize;
     std::string strOutput;
     std::vector<std::string> inputs;
+    int nThreads = 1;
 };
 
-// One frame at a time from the inputs: raw frames from stdin or PNG files in order.
+// The inputs in frame order: raw frames from stdin, or PNG files. A PNG
+// frame is only named here; reading it is part of the frame's work, done on
+// the worker that encodes it.
 class CFrameSource {
 public:
     CFrameSource(const EncodeOptions& o, FrameSize size) : m_inputs(o.inputs), m_size(size) {
@@ -38,37 +46,59 @@ public:
     // Frames to expect, or 0 when unknown (a pipe).
     long long Count() const { return m_bStdin ? 0 : (long long)m_inputs.size(); }
 
-    // The next frame into pixels (width x height, packed); false at the end.
-    bool Next(std::vector<DWORD>& pixels, long long k) {
-        const size_t nPixels = (size_t)m_size.nWidth * (size_t)m_size.nHeight;
-        if (m_bStdin) {
-            pixels.resize(nPixels);
-            size_t got = std::fread(pixels.data(), 1, nPixels * 4, stdin);
-            if (got == 0 && std::feof(stdin)) return false;
-            if (got < nPixels * 4) {
-                if (std::ferror(stdin)) FailFile("stdin", "read error in frame " + std::to_string(k));
-                FailFile("stdin", "input ends inside frame " + std::to_string(k) + " (" + std::to_string(got) +
-                                      " of " + std::to_string(nPixels * 4) + " bytes; is --size " +
-                                      std::to_string(m_size.nWidth) + "x" + std::to_string(m_size.nHeight) +
-                                      " right?)");
-            }
+    // Frame k: its pixels (width x height, packed) from stdin, or the PNG file
+    // that holds it in strPng; false at the end.
+    bool Next(long long k, std::vector<DWORD>& pixels, std::string& strPng) {
+        strPng.clear();
+        if (!m_bStdin) {
+            if ((size_t)k >= m_inputs.size()) return false;
+            strPng = m_inputs[(size_t)k];
             return true;
         }
-        if ((size_t)k >= m_inputs.size()) return false;
-        const std::string& path = m_inputs[(size_t)k];
+        const size_t nPixels = (size_t)m_size.nWidth * (size_t)m_size.nHeight;
+        pixels.resize(nPixels);
+        size_t got = std::fread(pixels.data(), 1, nPixels * 4, stdin);
+        if (got == 0 && std::feof(stdin)) return false;
+        if (got < nPixels * 4) {
+            if (std::ferror(stdin)) FailFile("stdin", "read error in frame " + std::to_string(k));
+            FailFile("stdin", "input ends inside frame " + std::to_string(k) + " (" + std::to_string(got) + " of " +
+                                  std::to_string(nPixels * 4) + " bytes; is --size " + std::to_string(m_size.nWidth) +
+                                  "x" + std::to_string(m_size.nHeight) + " right?)");
+        }
+        return true;
+    }
+
+    // The pixels of a PNG frame, which must have the movie's frame size.
+    void ReadPicture(const std::string& path, std::vector<DWORD>& pixels) const {
         PngPicture pic = ReadPng(path);
         if (pic.nWidth != m_size.nWidth || pic.nHeight != m_size.nHeight)
             FailFile(path, "picture is " + std::to_string(pic.nWidth) + "x" + std::to_string(pic.nHeight) +
                                ", the movie's frames are " + std::to_string(m_size.nWidth) + "x" +
                                std::to_string(m_size.nHeight));
         pixels = std::move(pic.pixels);
-        return true;
     }
 
 private:
     std::vector<std::string> m_inputs;
     FrameSize m_size;
     bool m_bStdin = false;
+};
+
+// One frame on its way through the pipeline: read, encoded into its stored
+// form, appended. The record buffer is kept for the next frame in the slot.
+struct EncodeItem {
+    std::vector<DWORD> pixels;
+    std::string strPng;
+    BYTE* pBuffer = nullptr;   // AllocAligned: the file's unbuffered writes take it as it is
+    RvoEncodedFrame frame;
+
+    EncodeItem() = default;
+    EncodeItem(const EncodeItem&) = delete;
+    EncodeItem& operator=(const EncodeItem&) = delete;
+    ~EncodeItem() {
+        if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
+        FreeAligned(pBuffer);
+    }
 };
 
 // Closing (command 10) reports no failure, so the finished file itself is
@@ -115,25 +145,24 @@ void RunEncode(const EncodeOptions& o) {
     const LONG nCompression = CompressionForModeName(o.strMode);
     const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
     const FrameSize size = ResolveSize(o);
+    const SIZE sizeFrame{size.nWidth, size.nHeight};
+    const DWORD nBufferBytes = EncodeBufferBytes(nMode, sizeFrame);
     CFrameSource source(o, size);
     const long long nMax = source.FromStdin() ? (long long)rvo::kMaxEntries : source.Count();
 
-    // Time spent in the module only, not waiting for input.
     using Clock = std::chrono::steady_clock;
-    Clock::duration inModule{};
-    auto start = Clock::now();
+    const auto start = Clock::now();
     CHostWriter writer(o.strOutput, nCompression, size.nWidth, size.nHeight, nMax);
-    inModule += Clock::now() - start;
     CProgressBar bar("encode " + o.strOutput, source.Count());
-    std::vector<DWORD> pixels;
     long long k = 0;
-    while (source.Next(pixels, k)) {
+
+    // The writer takes frames in frame order; a frame not stored stops the run
+    // there, the frames before it kept in a finished file.
+    auto Append = [&](long long nFrame, EncodeItem& item) {
         SetLastError(ERROR_SUCCESS);
-        auto t = Clock::now();
-        int rc = writer.Write(pixels.data(), size.nWidth);
-        inModule += Clock::now() - t;
+        const int rc = writer.Append(item.frame);
         if (rc == kHostRefused)
-            FailFile(o.strOutput, "frame " + std::to_string(k) + " refused: a movie holds at most " +
+            FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " refused: a movie holds at most " +
                                       std::to_string(nMax) + " frames");
         if (rc != kHostDone || !writer.LastFramePictureStored()) {
             DWORD dwError = GetLastError();
@@ -146,19 +175,29 @@ void RunEncode(const EncodeOptions& o) {
                        "store any frame";
             else if (dwError)
                 why += ": " + DescribeLastError(dwError);
-            const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
-            FailFile(o.strOutput, "frame " + std::to_string(k) + " failed (" + why + "); stopped after " +
-                                      std::to_string(k) + " frames" +
+            const std::string problem = WrittenFileProblem(o.strOutput, nFrame, size, nMode);
+            FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " failed (" + why + "); stopped after " +
+                                      std::to_string(nFrame) + " frames" +
                                       (problem.empty() ? "" : ", and finishing the file failed: " + problem));
         }
-        k++;
+        k = nFrame + 1;
         bar.Update(k);
-    }
+    };
+    RunOrdered<EncodeItem>(
+        o.nThreads, FramesInFlight(o.nThreads),
+        [&](long long nFrame, EncodeItem& item) { return source.Next(nFrame, item.pixels, item.strPng); },
+        [&](int, EncodeItem& item) {
+            if (!item.strPng.empty()) source.ReadPicture(item.strPng, item.pixels);
+            if (nBufferBytes && !item.pBuffer) {
+                item.pBuffer = static_cast<BYTE*>(AllocAligned(nBufferBytes));
+                if (!item.pBuffer) throw std::bad_alloc();
+            }
+            EncodeFrame(nMode, sizeFrame, item.pixels.data(), size.nWidth, item.pBuffer, nBufferBytes, item.frame);
+        },
+        Append);
     bar.Finish();
-    auto t = Clock::now();
     writer.Close();
-    inModule += Clock::now() - t;
-    double ms = std::chrono::duration<double, std::milli>(inModule).count();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (k == 0) {
         // A movie without frames is of no use to anyone; leave nothing behind.
         std::error_code ec;
@@ -197,6 +236,7 @@ void RegisterEncode(CLI::App& app) {
     cmd->add_option("--size", opts->strSize, "frame size WxH (required for stdin; PNG inputs default to the first picture's size)")
         ->check(FrameSizeValidator());
     cmd->add_option("-o,--output", opts->strOutput, "the RVO file to write (replaced if it exists)")->required();
+    AddThreadsOption(cmd, &opts->nThreads);
     cmd->add_option("INPUT", opts->inputs, "'-' for raw BGRA frames on stdin, or PNG files")->required();
     cmd->callback([opts] { RunEncode(*opts); });
 }

@@ -141,6 +141,8 @@ int CHostWriter::Write(const DWORD* pPixels, int nStride) {
     return rc;
 }
 
+int CHostWriter::Append(RvoEncodedFrame& frame) { return RvoAppendFrame(m_pHandle, frame); }
+
 bool CHostWriter::LastFramePictureStored() const {
     const CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
     if (!file || file->m_nMode != rvo::JpegBlobs) return true;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "encoder/FrameEncode.h"
 #include "plugin/HostRecords.h"
 
 // The host's compression choice for command 6 from the tool's mode name
@@ -33,6 +34,9 @@ public:
 
     // Command 8 for one frame (row step nStride pixels); its result.
     int Write(const DWORD* pPixels, int nStride);
+    // Command 8's bookkeeping for a frame encoded elsewhere (RvoAppendFrame);
+    // takes the blob. Same results as Write.
+    int Append(RvoEncodedFrame& frame);
     // Command 10: finalizes the file.
     void Close();
 

@@ -1,0 +1,33 @@
+// A frame turned into its stored form apart from the file it goes to: a
+// picture blob (JpegBlobs), a raw record or a packed record. Encoding touches
+// nothing but its arguments, so several threads may encode frames at once
+// (each with its own buffer) while one thread appends them in frame order
+// (CRvoFile::AppendEncodedFrame); a frame written this way gives the same
+// bytes as one written by WriteFrame.
+#pragma once
+
+#include "platform/Types.h"
+
+struct RvoEncodedFrame {
+    // JpegBlobs: the picture blob (owned; AppendEncodedFrame frees it), or null
+    // when the codec could not compress the frame, dwError saying why.
+    HGLOBAL hBlob = nullptr;
+    // RawFrames / PackedFrames: the record, in the caller's buffer.
+    const BYTE* pRecord = nullptr;
+    DWORD nRecordBytes = 0;
+    // TRUE when no stored form could be made: appending the frame fails with dwError.
+    BOOL bFailed = FALSE;
+    DWORD dwError = 0;
+};
+
+// The working buffer a frame of this mode and size is encoded into: one
+// record of the largest size, 0 for JpegBlobs (the blob is allocated). Allocate
+// it with AllocAligned, as the file's unbuffered writes need.
+DWORD EncodeBufferBytes(LONG nMode, const SIZE& size);
+
+// Encodes one frame (row step nStride pixels) of the given size. pBuffer holds
+// EncodeBufferBytes(nMode, size) bytes. FALSE with a last error when no stored
+// form can be made (out.bFailed, out.dwError say so too); a JPEG frame the codec cannot compress is not a failure
+// here (out.hBlob null: the file keeps an entry without a picture).
+BOOL EncodeFrame(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer,
+                 DWORD nBufferBytes, RvoEncodedFrame& out);
