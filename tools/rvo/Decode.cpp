@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,8 +11,10 @@
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/FramePattern.h"
 #include "tools/rvo/HostSession.h"
+#include "tools/rvo/OrderedWork.h"
 #include "tools/rvo/PngFiles.h"
 #include "tools/rvo/Progress.h"
+#include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
 
@@ -20,6 +23,16 @@ namespace {
 struct DecodeOptions {
     std::string strInput;
     std::string strOutput;
+    int nThreads = 1;
+};
+
+// One frame on its way out: decoded (and for PNG output, compressed) by a
+// worker, written in frame order.
+struct DecodeItem {
+    long long k = 0;
+    std::vector<DWORD> pixels;
+    DWORD dwError = 0;
+    std::vector<unsigned char> png;
 };
 
 void RunDecode(const DecodeOptions& o) {
@@ -42,25 +55,39 @@ void RunDecode(const DecodeOptions& o) {
     // A reader that has gone away is reported as a write error, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
 
-    CHostReader reader(o.strInput);
-    std::vector<DWORD> pixels((size_t)cx * (size_t)cy);
+    // Each worker reads through its own handle on the file.
+    std::vector<std::unique_ptr<CHostReader>> readers;
+    for (int w = 0; w < o.nThreads; w++) readers.push_back(std::make_unique<CHostReader>(o.strInput));
     CProgressBar bar("decode " + o.strInput, nFrames);
-    for (long long k = 0; k < nFrames; k++) {
-        DWORD dwError = reader.ReadFrame(k, pixels.data(), cx, cy, false);
-        if (dwError) {
-            bar.Finish();
-            FailFile(o.strInput, "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(dwError) + ")");
-        }
-        if (bStdout) {
-            if (std::fwrite(pixels.data(), 4, pixels.size(), stdout) != pixels.size()) {
+    RunOrdered<DecodeItem>(
+        o.nThreads, FramesInFlight(o.nThreads),
+        [&](long long k, DecodeItem& item) {
+            item.k = k;
+            return k < nFrames;
+        },
+        [&](int w, DecodeItem& item) {
+            item.pixels.resize((size_t)cx * (size_t)cy);
+            item.dwError = readers[(size_t)w]->ReadFrame(item.k, item.pixels.data(), cx, cy, false);
+            if (!item.dwError && !bStdout)
+                item.png = EncodePng(FrameFileName(o.strOutput, item.k), item.pixels.data(), cx, cy, cx);
+        },
+        [&](long long k, DecodeItem& item) {
+            if (item.dwError) {
                 bar.Finish();
-                FailFile("stdout", "write error at frame " + std::to_string(k));
+                FailFile(o.strInput,
+                         "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(item.dwError) + ")");
             }
-        } else {
-            WritePng(FrameFileName(o.strOutput, k), pixels.data(), cx, cy, cx);
-        }
-        bar.Update(k + 1);
-    }
+            if (bStdout) {
+                if (std::fwrite(item.pixels.data(), 4, item.pixels.size(), stdout) != item.pixels.size()) {
+                    bar.Finish();
+                    FailFile("stdout", "write error at frame " + std::to_string(k));
+                }
+            } else {
+                WriteFileBytes(FrameFileName(o.strOutput, k), item.png);
+            }
+            bar.Update(k + 1);
+            return true;
+        });
     bar.Finish();
     if (bStdout) {
         if (std::fflush(stdout) != 0) FailFile("stdout", "write error");
@@ -89,5 +116,6 @@ void RegisterDecode(CLI::App& app) {
                 "(rvo info movie.rvo gives the frame size for -s.)");
     cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
     cmd->add_option("-o,--output", opts->strOutput, "'-' for raw BGRA on stdout, or a PNG name pattern")->required();
+    AddThreadsOption(cmd, &opts->nThreads);
     cmd->callback([opts] { RunDecode(*opts); });
 }

@@ -186,7 +186,7 @@ void RunDemo(const DemoOptions& o) {
         // Verify with the module's own checks.
         {
             std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
-            VerifyResult v = VerifyFrames(*file, nullptr);
+            VerifyResult v = VerifyFrames(*file, path, 1, nullptr);
             file->Close(FALSE);
             if (v.nBadFrame >= 0) FailFile(path, "frame " + std::to_string(v.nBadFrame) + " does not decode: " + v.strProblem);
             if (v.nFrames != n) FailFile(path, "holds " + std::to_string(v.nFrames) + " frames, not " + std::to_string(n));

@@ -182,6 +182,7 @@ void RunEncode(const EncodeOptions& o) {
         }
         k = nFrame + 1;
         bar.Update(k);
+        return true;
     };
     RunOrdered<EncodeItem>(
         o.nThreads, FramesInFlight(o.nThreads),

@@ -5,7 +5,8 @@
 //   make(k, item)         fills item k; false when there is no item k (the
 //                         sequence ends). Calls come in order, one at a time.
 //   work(worker, item)    on one of the workers (0 .. nThreads - 1), in any order.
-//   take(k, item)         on the calling thread, in order k = 0, 1, 2 ...
+//   take(k, item)         on the calling thread, in order k = 0, 1, 2 ...;
+//                         false stops the run there (the caller found what it wanted).
 //
 // At most nWindow items exist at once (made and not yet taken), so memory
 // stays bounded whatever the sequence's length; items are reused, so buffers
@@ -31,7 +32,7 @@ void RunOrdered(int nThreads, int nWindow, Make make, Work work, Take take) {
         Item item;
         for (long long k = 0; make(k, item); k++) {
             work(0, item);
-            take(k, item);
+            if (!take(k, item)) return;
         }
         return;
     }
@@ -117,7 +118,7 @@ void RunOrdered(int nThreads, int nWindow, Make make, Work work, Take take) {
             if (!s.bDone) return;   // the sequence ended before item k
         }
         if (s.error) std::rethrow_exception(s.error);
-        take(k, s.item);
+        if (!take(k, s.item)) return;
         {
             std::lock_guard<std::mutex> lk(m);
             s.bDone = false;

@@ -4,6 +4,8 @@
 
 #include <png.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "container/Limits.h"
@@ -44,11 +46,34 @@ PngPicture ReadPng(const std::string& path) {
     return pic;
 }
 
-void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight, int nStride) {
+std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight,
+                                     int nStride) {
     PngImage png;
     png.image.width = (png_uint_32)nWidth;
     png.image.height = (png_uint_32)nHeight;
     png.image.format = PNG_FORMAT_BGRA;
-    if (!png_image_write_to_file(&png.image, path.c_str(), 0, pPixels, nStride * 4, nullptr))
-        FailFile(path, "cannot write the PNG file (" + PngProblem(png.image) + ")");
+    // The first call measures, the second writes.
+    png_alloc_size_t nBytes = 0;
+    std::vector<unsigned char> bytes;
+    if (png_image_write_to_memory(&png.image, nullptr, &nBytes, 0, pPixels, nStride * 4, nullptr)) {
+        bytes.resize(nBytes);
+        if (png_image_write_to_memory(&png.image, bytes.data(), &nBytes, 0, pPixels, nStride * 4, nullptr)) {
+            bytes.resize(nBytes);
+            return bytes;
+        }
+    }
+    FailFile(path, "cannot write the PNG file (" + PngProblem(png.image) + ")");
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) FailFile(path, std::string("cannot write the file (") + std::strerror(errno) + ")");
+    const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const int nError = errno;
+    if (std::fclose(f) != 0 || !bWritten)
+        FailFile(path, std::string("cannot write the file (") + std::strerror(bWritten ? errno : nError) + ")");
+}
+
+void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight, int nStride) {
+    WriteFileBytes(path, EncodePng(path, pPixels, nWidth, nHeight, nStride));
 }

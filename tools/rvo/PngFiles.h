@@ -20,3 +20,12 @@ PngPicture ReadPng(const std::string& path);
 // Writes nWidth x nHeight pixels with row step nStride; throws a ToolFailure
 // naming the file when it cannot.
 void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight, int nStride);
+
+// The PNG file of nWidth x nHeight pixels (row step nStride) in memory, so it
+// can be made on one thread and written on another; a ToolFailure naming path
+// when libpng cannot make it.
+std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight,
+                                     int nStride);
+// Writes bytes as the file path (replaced if it exists); a ToolFailure naming
+// it when it cannot be written in full.
+void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);

@@ -9,7 +9,9 @@
 #include "platform/ByteOrder.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/OrderedWork.h"
 #include "tools/rvo/Progress.h"
+#include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
 
@@ -52,14 +54,61 @@ bool SameBytes(CFile& f, ULONGLONG nAtA, ULONGLONG nAtB, ULONGLONG n, bool* pbRe
 
 }  // namespace
 
-VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
-    VerifyResult result;
-    const LONG cx = file.m_nWidth, cy = file.m_nHeight;
-    SIZE size{cx, cy};
+namespace {
+
+// A file set up for reading frame by frame at its own size.
+void PrepareForChecks(CRvoFile& file) {
+    SIZE size{file.m_nWidth, file.m_nHeight};
     file.SetFrameSize(&size);
     file.m_nOriginX = 0;
     file.m_nOriginY = 0;
     file.SetFirstFrame(0);
+}
+
+// "what: the module's reason", or either alone, the reason being the calling
+// thread's last error.
+std::string Problem(const std::string& what) {
+    const DWORD dwError = GetLastError();
+    const std::string why = dwError ? DescribeLastError(dwError) : std::string();
+    return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
+}
+
+// The problem with entry i of an index-mode file, "" when its picture
+// rebuilds. A blob is stored twice, in the frame area (decoded here, as every
+// read does) and in its index record; both copies must agree byte for byte.
+std::string EntryProblem(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
+    const LONG cx = file.m_nWidth, cy = file.m_nHeight;
+    const RvoIndexEntry* e = file.GetEntry(i);
+    if (e->m_nIndexBlobAt != 0 && e->m_dwBlobOffset != 0 && file.m_pFile) {
+        bool bRead = false;
+        SetLastError(ERROR_SUCCESS);
+        if (!FrameAreaCopyFound(*file.m_pFile, e->m_dwBlobOffset) ||
+            !SameBytes(*file.m_pFile, e->m_nIndexBlobAt, e->m_dwBlobOffset, e->m_dwIndexBlobBytes, &bRead))
+            return Problem("the frame-area copy of the picture blob of entry " + std::to_string(i) +
+                           (bRead ? " differs from its index copy" : " cannot be read"));
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (file.RebuildFrame(i, pixels.data(), cx, cy, cx)) return "";
+    const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
+    return Problem(bBlob ? "picture blob of entry " + std::to_string(i)
+                   : e->m_nKind == rvo::kKindStillImage
+                       ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
+                       : "entry " + std::to_string(i) + " has no picture");
+}
+
+// One record or picture checked by a worker.
+struct CheckItem {
+    long long k = 0;
+    std::string strProblem;
+    bool bBad = false;
+};
+
+}  // namespace
+
+VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar) {
+    VerifyResult result;
+    const LONG cx = file.m_nWidth, cy = file.m_nHeight;
+    PrepareForChecks(file);
     result.nFrames = file.GetFrameCount();
     if (result.nFrames <= 0) return result;
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) {
@@ -67,64 +116,61 @@ VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
         result.strProblem = "the frame size " + std::to_string(cx) + "x" + std::to_string(cy) + " is not allowed";
         return result;
     }
-    std::vector<DWORD> pixels((size_t)cx * (size_t)cy);
-    // "what: the module's reason", or either alone.
-    auto Bad = [&](long long frame, const std::string& what) {
-        DWORD dwError = GetLastError();
-        std::string why = dwError ? DescribeLastError(dwError) : std::string();
-        result.nBadFrame = frame;
-        result.strProblem = what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
-    };
+    const bool bRecords = rvo::IsRecordMode(file.m_nMode);
+    const int nEntries = file.GetEntryCount();
+    // Records of the raw modes, or pictures of the index modes, in file order.
+    const long long nItems = bRecords ? result.nFrames : nEntries;
+    if (pBar) pBar->SetTotal(nItems);
 
-    if (rvo::IsRecordMode(file.m_nMode)) {
-        if (pBar) pBar->SetTotal(result.nFrames);
-        for (long long k = 0; k < result.nFrames; k++) {
-            SetLastError(ERROR_SUCCESS);
-            if (!file.ReadFrame((unsigned)k, pixels.data(), cx, cy, TRUE, cx)) {
-                Bad(k, "");
-                return result;
+    // Worker 0 checks through the caller's file, the others each open their own.
+    if (nThreads < 1) nThreads = 1;
+    if (nThreads > nItems) nThreads = (int)nItems;
+    std::vector<std::unique_ptr<CRvoFile>> others;
+    std::vector<CRvoFile*> files{&file};
+    for (int w = 1; w < nThreads; w++) {
+        others.push_back(OpenRvoOrFail(path));
+        PrepareForChecks(*others.back());
+        files.push_back(others.back().get());
+    }
+    std::vector<std::vector<DWORD>> scratch((size_t)nThreads, std::vector<DWORD>((size_t)cx * (size_t)cy));
+
+    RunOrdered<CheckItem>(
+        nThreads, FramesInFlight(nThreads),
+        [&](long long k, CheckItem& item) {
+            item.k = k;
+            return k < nItems;
+        },
+        [&](int w, CheckItem& item) {
+            CRvoFile& f = *files[(size_t)w];
+            std::vector<DWORD>& pixels = scratch[(size_t)w];
+            if (bRecords) {
+                SetLastError(ERROR_SUCCESS);
+                item.bBad = !f.ReadFrame((unsigned)item.k, pixels.data(), cx, cy, TRUE, cx);
+                if (item.bBad) item.strProblem = Problem("");
+            } else {
+                item.strProblem = EntryProblem(f, (int)item.k, pixels);
+                item.bBad = !item.strProblem.empty();
+            }
+        },
+        [&](long long k, CheckItem& item) {
+            if (item.bBad) {
+                result.nBadFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
+                result.strProblem = item.strProblem;
+                return false;
             }
             result.nChecked++;
             if (pBar) pBar->Update(k + 1);
-        }
-        return result;
-    }
+            return true;
+        });
+    if (bRecords || result.nBadFrame >= 0) return result;
 
-    // Index modes: each entry's picture once, then every frame must map to an
-    // entry or to a blank frame. A blob is stored twice, in the frame area
-    // (decoded here, as every read does) and in its index record; both copies
-    // must agree byte for byte.
-    const int nEntries = file.GetEntryCount();
-    if (pBar) pBar->SetTotal(nEntries);
-    for (int i = 0; i < nEntries; i++) {
-        const RvoIndexEntry* e = file.GetEntry(i);
-        if (e->m_nIndexBlobAt != 0 && e->m_dwBlobOffset != 0 && file.m_pFile) {
-            bool bRead = false;
-            SetLastError(ERROR_SUCCESS);
-            if (!FrameAreaCopyFound(*file.m_pFile, e->m_dwBlobOffset) ||
-                !SameBytes(*file.m_pFile, e->m_nIndexBlobAt, e->m_dwBlobOffset, e->m_dwIndexBlobBytes, &bRead)) {
-                Bad(e->m_nStartFrame, "the frame-area copy of the picture blob of entry " + std::to_string(i) +
-                                          (bRead ? " differs from its index copy" : " cannot be read"));
-                return result;
-            }
-        }
-        SetLastError(ERROR_SUCCESS);
-        if (!file.RebuildFrame(i, pixels.data(), cx, cy, cx)) {
-            const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
-            Bad(e->m_nStartFrame, bBlob ? "picture blob of entry " + std::to_string(i)
-                                  : e->m_nKind == rvo::kKindStillImage
-                                      ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
-                                      : "entry " + std::to_string(i) + " has no picture");
-            return result;
-        }
-        result.nChecked++;
-        if (pBar) pBar->Update(i + 1);
-    }
+    // Every frame of an index-mode file must map to an entry or to a blank frame.
     for (long long k = 0; k < result.nFrames; k++) {
         int entry = file.LocateFrame((unsigned)k);
         if (entry < -1 || entry >= nEntries) {
             SetLastError(ERROR_SUCCESS);
-            Bad(k, "no index entry shows it");
+            result.nBadFrame = k;
+            result.strProblem = Problem("no index entry shows it");
             return result;
         }
     }
@@ -133,6 +179,7 @@ VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar) {
 
 void RegisterVerify(CLI::App& app) {
     auto path = std::make_shared<std::string>();
+    auto nThreads = std::make_shared<int>(1);
     CLI::App* cmd = app.add_subcommand("verify", "Check that every frame of an RVO file decodes.");
     cmd->footer(
                 "Check that every frame of an RVO file decodes, with the module's own checks:\n"
@@ -142,7 +189,8 @@ void RegisterVerify(CLI::App& app) {
                 "\n"
                 "Example:\n  rvo verify movie.rvo && echo intact");
     cmd->add_option("FILE", *path, "the RVO file")->required();
-    cmd->callback([path] {
+    AddThreadsOption(cmd, nThreads.get());
+    cmd->callback([path, nThreads] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
         FailIfUnfinished(*path);
         CheckedFrameCount(*file, *path);
@@ -150,7 +198,7 @@ void RegisterVerify(CLI::App& app) {
         VerifyResult r;
         {
             CProgressBar bar("verify " + *path, 0);
-            r = VerifyFrames(*file, &bar);
+            r = VerifyFrames(*file, *path, *nThreads, &bar);
         }
         file->Close(FALSE);
         if (r.nBadFrame >= 0)

@@ -18,8 +18,10 @@ struct VerifyResult {
     std::string strProblem;       // why, in words
 };
 
-// file is open (OpenRvoOrFail); pBar may be null.
-VerifyResult VerifyFrames(CRvoFile& file, CProgressBar* pBar);
+// file is open (OpenRvoOrFail) from path; nThreads workers check records or
+// pictures at once, each but the first through its own handle on path. The
+// result is the one a single thread gives. pBar may be null.
+VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar);
 
 // The frame count of an open file, or a ToolFailure naming path when the
 // file claims more frames than the module accepts.
