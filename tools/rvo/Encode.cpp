@@ -115,8 +115,9 @@ std::string WrittenFileProblem(const std::string& path, long long nFrames, Frame
     file.Close(FALSE);
     if (nHeld != nFrames)
         return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";
-    // A JPEG file without frames has no frame size to report.
-    if (nFrames > 0 && (cx != size.nWidth || cy != size.nHeight))
+    // A JPEG file without pictures has no frame size to report.
+    const bool bSized = cx > 0 && cy > 0;
+    if (nFrames > 0 && bSized && (cx != size.nWidth || cy != size.nHeight))
         return "its frames are " + std::to_string(cx) + "x" + std::to_string(cy) + ", not " +
                std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight);
     if (nHeldMode != nMode) return std::string("it is ") + ModeName(nHeldMode) + ", not " + ModeName(nMode);
@@ -175,9 +176,14 @@ void RunEncode(const EncodeOptions& o) {
                        "store any frame";
             else if (dwError)
                 why += ": " + DescribeLastError(dwError);
-            const std::string problem = WrittenFileProblem(o.strOutput, nFrame, size, nMode);
+            // A frame the codec could not compress is in the file all the same, as an entry without a picture.
+            const bool bKept = rc == kHostDone;
+            const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size, nMode);
             FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " failed (" + why + "); stopped after " +
                                       std::to_string(nFrame) + " frames" +
+                                      (bKept ? " (the file keeps frame " + std::to_string(nFrame) +
+                                                   " as an entry without a picture)"
+                                             : "") +
                                       (problem.empty() ? "" : ", and finishing the file failed: " + problem));
         }
         k = nFrame + 1;
