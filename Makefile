@@ -2,7 +2,7 @@
 PRESETS := release i686 asan i686-asan win32 win64
 JOBS    ?= $(shell nproc)
 
-.PHONY: all bootstrap build test demo install package clean fuzz $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all bootstrap build test demo install package clean fuzz tsan $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build-release
 
@@ -23,7 +23,7 @@ test-win64: build-release
 
 build: $(addprefix build-,$(PRESETS))
 
-test: $(addprefix test-,$(PRESETS))
+test: $(addprefix test-,$(PRESETS)) tsan
 
 demo: build-release
 	@bash scripts/demo.sh build
@@ -40,6 +40,13 @@ package: build-release build-win32 build-win64
 	cd build && cpack --config CPackConfig.cmake
 	cd build && cpack --config CPackWindowsConfig.cmake
 
+# The tool's threads under ThreadSanitizer: the tool, and the tests that run it
+# with 1, 2 and 7 threads (build-tsan/).
+tsan: bootstrap
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target rvo_cli test_cli
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 RVO_BUILD_DIR=$$PWD ./tools/test_cli --gtest_filter='Threads.*'
+
 # libFuzzer programs (clang) in build-fuzz/, each target run for FUZZ_TIME seconds.
 FUZZ_TIME ?= 60
 fuzz: bootstrap
@@ -48,4 +55,4 @@ fuzz: bootstrap
 	bash fuzz/run.sh build-fuzz $(FUZZ_TIME)
 
 clean:
-	rm -rf build build-i686 build-asan build-i686-asan build-win32 build-win64 build-fuzz
+	rm -rf build build-i686 build-asan build-i686-asan build-win32 build-win64 build-fuzz build-tsan
