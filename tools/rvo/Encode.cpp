@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -197,7 +196,9 @@ void RunEncode(const EncodeOptions& o) {
             if (!item.strPng.empty()) source.ReadPicture(item.strPng, item.pixels);
             if (nBufferBytes && !item.pBuffer) {
                 item.pBuffer = static_cast<BYTE*>(AllocAligned(nBufferBytes));
-                if (!item.pBuffer) throw std::bad_alloc();
+                if (!item.pBuffer)
+                    FailFile(o.strOutput, "out of memory for " + std::to_string(FramesInFlight(o.nThreads)) +
+                                              " frames in flight (fewer --threads need less)");
             }
             EncodeFrame(nMode, sizeFrame, item.pixels.data(), size.nWidth, item.pBuffer, nBufferBytes, item.frame);
         },
