@@ -89,6 +89,18 @@ expect 0 "^$DIR/png-out/stills.rvo: 4 frames, all decode \(ImageList, 2 pictures
 "$RVO" decode "$DIR/png-out/stills.rvo" -o - | frame_md5 >"$DIR/stills.md5"
 for i in 2 3; do png_md5 "$DIR/png-in/in0$i.png"; png_md5 "$DIR/png-in/in0$i.png"; done | awk '{print $1}' >"$DIR/stills-expected.md5"
 cmp -s "$DIR/stills.md5" "$DIR/stills-expected.md5" || fail "image-list frames differ from their PNG files"
+# Entries of ten frames each: a worker's reader meets the same entry again with
+# another frame buffer, which does not hold the picture yet.
+{
+    printf 'QARVOV10'; u32 160; u32 2; u32 20; u32 2; u32 $W; u32 $H; zeros 128
+    record 2 "$DIR/png-out/in02.png" 0 9
+    record 2 "$DIR/png-out/in03.png" 10 19
+} >"$DIR/png-out/long-stills.rvo"
+for i in 2 3; do for k in $(seq 10); do png_md5 "$DIR/png-in/in0$i.png"; done; done | awk '{print $1}' >"$DIR/long-expected.md5"
+for t in 1 2 7; do
+    "$RVO" decode --threads $t "$DIR/png-out/long-stills.rvo" -o - | frame_md5 >"$DIR/long-stills.md5"
+    cmp -s "$DIR/long-stills.md5" "$DIR/long-expected.md5" || fail "image-list frames with $t threads differ from their PNG files"
+done
 rm "$DIR/png-out/in03.png"
 expect_failure "stills.rvo: frame 2 does not decode \(still image 'C:/elsewhere/in03.png' of entry 1" -- \
     "$RVO" verify "$DIR/png-out/stills.rvo"

@@ -83,7 +83,7 @@ void RunDecode(const DecodeOptions& o) {
                     FailFile("stdout", "write error at frame " + std::to_string(k));
                 }
             } else {
-                WriteFileBytes(FrameFileName(o.strOutput, k), item.png);
+                WritePngFile(FrameFileName(o.strOutput, k), item.png);
             }
             bar.Update(k + 1);
             return true;

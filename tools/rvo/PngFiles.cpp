@@ -65,15 +65,15 @@ std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixe
     FailFile(path, "cannot write the PNG file (" + PngProblem(png.image) + ")");
 }
 
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+void WritePngFile(const std::string& path, const std::vector<unsigned char>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) FailFile(path, std::string("cannot write the file (") + std::strerror(errno) + ")");
+    if (!f) FailFile(path, std::string("cannot write the PNG file (") + std::strerror(errno) + ")");
     const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const int nError = errno;
     if (std::fclose(f) != 0 || !bWritten)
-        FailFile(path, std::string("cannot write the file (") + std::strerror(bWritten ? errno : nError) + ")");
+        FailFile(path, std::string("cannot write the PNG file (") + std::strerror(bWritten ? errno : nError) + ")");
 }
 
 void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight, int nStride) {
-    WriteFileBytes(path, EncodePng(path, pPixels, nWidth, nHeight, nStride));
+    WritePngFile(path, EncodePng(path, pPixels, nWidth, nHeight, nStride));
 }

@@ -26,6 +26,6 @@ void WritePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHe
 // when libpng cannot make it.
 std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixels, int nWidth, int nHeight,
                                      int nStride);
-// Writes bytes as the file path (replaced if it exists); a ToolFailure naming
-// it when it cannot be written in full.
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+// Writes a PNG file's bytes (EncodePng) as the file path, replacing it; a
+// ToolFailure naming it when it cannot be written in full.
+void WritePngFile(const std::string& path, const std::vector<unsigned char>& bytes);
