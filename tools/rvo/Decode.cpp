@@ -109,6 +109,8 @@ void RegisterDecode(CLI::App& app) {
                 "Read every frame of an RVO file through the module's host commands (open, read\n"
                 "each frame, close) and write it as raw BGRA frames to stdout ('-') or as PNG\n"
                 "files named by a pattern with one %d for the frame number (counted from 0).\n"
+                "Frames are decoded on --threads workers, each with its own handle on the file,\n"
+                "and written in frame order.\n"
                 "\n"
                 "Examples:\n"
                 "  rvo decode movie.rvo -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - movie.mp4\n"
