@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "container/RvoFormat.h"
 #include "platform/ByteOrder.h"
+#include "platform/LastError.h"
 #include "tests/support/SyntheticFrames.h"
 #include "tests/support/TestFiles.h"
 #include "tools/rvo/HostSession.h"
@@ -104,6 +106,34 @@ TEST(Threads, FilesAndDecodedFramesAreTheSameForEveryThreadCount) {
             }
         }
     }
+}
+
+// The writer's entry for frames encoded elsewhere keeps command 8's count: a
+// frame that could not be encoded fails and leaves its number free, frames
+// past the announced count are refused, and a refused picture is freed (the
+// sanitizer builds' leak check).
+TEST(Threads, AppendedFramesAreCountedAsCommand8CountsThem) {
+    const SIZE size{24, 24};
+    const std::vector<uint32_t> frame = rvotest::MakeFrame(24, 24, Content::Natural);
+    const std::string path = ScratchPath("appended.rvo");
+    {
+        CHostWriter writer(path, CompressionForModeName("jpeg"), 24, 24, 2);
+        RvoEncodedFrame failed;
+        failed.bFailed = TRUE;
+        failed.dwError = ERROR_WRITE_FAULT;
+        EXPECT_EQ(writer.Append(failed), kHostFailed);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_FAULT);
+        for (int expected : {kHostDone, kHostDone, kHostRefused}) {
+            RvoEncodedFrame f;
+            ASSERT_TRUE(EncodeFrame(rvo::JpegBlobs, size, frame.data(), 24, nullptr, 0, f));
+            ASSERT_NE(f.hBlob, nullptr);
+            EXPECT_EQ(writer.Append(f), expected);
+            EXPECT_EQ(f.hBlob, nullptr);
+        }
+    }
+    CRvoFile file;
+    ASSERT_TRUE(file.Open(rvotest::Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
+    EXPECT_EQ(file.GetFrameCount(), 2);
 }
 
 // Where the first damage in frame order stops a run, and what it says, must
