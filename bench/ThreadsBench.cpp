@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 using rvotest::Content;
 
 constexpr int kW = 1920, kH = 1080;
-constexpr int kFrames = 20;   // per movie; a call runs the tool over all of them
+constexpr int kFrames = 60;   // per movie; a call runs the tool over all of them, so start-up weighs little
 constexpr size_t kFrameBytes = 4 * (size_t)kW * kH;
 constexpr size_t kBlockBytes = 8u << 20;
 constexpr int kDiskBoundPercent = 80;   // this share of the disk's frame rate or more: the disk limits the run

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/FrameMemory.h"
 #include "tools/rvo/FramePattern.h"
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/OrderedWork.h"
@@ -30,7 +31,7 @@ struct DecodeOptions {
 // worker, written in frame order.
 struct DecodeItem {
     long long k = 0;
-    std::vector<DWORD> pixels;
+    CFrameMemory pixels;
     DWORD dwError = 0;
     std::vector<unsigned char> png;
 };
@@ -58,6 +59,7 @@ void RunDecode(const DecodeOptions& o) {
     // Each worker reads through its own handle on the file.
     std::vector<std::unique_ptr<CHostReader>> readers;
     for (int w = 0; w < o.nThreads; w++) readers.push_back(std::make_unique<CHostReader>(o.strInput));
+    const size_t nFrameBytes = (size_t)cx * (size_t)cy * 4;
     CProgressBar bar("decode " + o.strInput, nFrames);
     RunOrdered<DecodeItem>(
         o.nThreads, FramesInFlight(o.nThreads),
@@ -66,10 +68,10 @@ void RunDecode(const DecodeOptions& o) {
             return k < nFrames;
         },
         [&](int w, DecodeItem& item) {
-            item.pixels.resize((size_t)cx * (size_t)cy);
-            item.dwError = readers[(size_t)w]->ReadFrame(item.k, item.pixels.data(), cx, cy, false);
+            item.pixels.Reserve(nFrameBytes);
+            item.dwError = readers[(size_t)w]->ReadFrame(item.k, item.pixels.Pixels(), cx, cy, false);
             if (!item.dwError && !bStdout)
-                item.png = EncodePng(FrameFileName(o.strOutput, item.k), item.pixels.data(), cx, cy, cx);
+                item.png = EncodePng(FrameFileName(o.strOutput, item.k), item.pixels.Pixels(), cx, cy, cx);
         },
         [&](long long k, DecodeItem& item) {
             if (item.dwError) {
@@ -78,7 +80,7 @@ void RunDecode(const DecodeOptions& o) {
                          "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(item.dwError) + ")");
             }
             if (bStdout) {
-                if (std::fwrite(item.pixels.data(), 4, item.pixels.size(), stdout) != item.pixels.size()) {
+                if (std::fwrite(item.pixels.Bytes(), 1, nFrameBytes, stdout) != nFrameBytes) {
                     bar.Finish();
                     FailFile("stdout", "write error at frame " + std::to_string(k));
                 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,8 @@
 #include "encoder/FrameEncode.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
-#include "platform/RawFile.h"
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/FrameMemory.h"
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/OrderedWork.h"
 #include "tools/rvo/PngFiles.h"
@@ -47,7 +48,7 @@ public:
 
     // Frame k: its pixels (width x height, packed) from stdin, or the PNG file
     // that holds it in strPng; false at the end.
-    bool Next(long long k, std::vector<DWORD>& pixels, std::string& strPng) {
+    bool Next(long long k, CFrameMemory& pixels, std::string& strPng) {
         strPng.clear();
         if (!m_bStdin) {
             if ((size_t)k >= m_inputs.size()) return false;
@@ -55,8 +56,8 @@ public:
             return true;
         }
         const size_t nPixels = (size_t)m_size.nWidth * (size_t)m_size.nHeight;
-        pixels.resize(nPixels);
-        size_t got = std::fread(pixels.data(), 1, nPixels * 4, stdin);
+        pixels.Reserve(nPixels * 4);
+        size_t got = std::fread(pixels.Bytes(), 1, nPixels * 4, stdin);
         if (got == 0 && std::feof(stdin)) return false;
         if (got < nPixels * 4) {
             if (std::ferror(stdin)) FailFile("stdin", "read error in frame " + std::to_string(k));
@@ -86,9 +87,10 @@ private:
 // One frame on its way through the pipeline: read, encoded into its stored
 // form, appended. The record buffer is kept for the next frame in the slot.
 struct EncodeItem {
-    std::vector<DWORD> pixels;
+    CFrameMemory input;               // a frame from stdin
+    std::vector<DWORD> picture;       // a frame from a PNG file
     std::string strPng;
-    BYTE* pBuffer = nullptr;   // AllocAligned: the file's unbuffered writes take it as it is
+    CFrameMemory record;              // the stored record of the raw modes
     RvoEncodedFrame frame;
 
     EncodeItem() = default;
@@ -96,7 +98,6 @@ struct EncodeItem {
     EncodeItem& operator=(const EncodeItem&) = delete;
     ~EncodeItem() {
         if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
-        FreeAligned(pBuffer);
     }
 };
 
@@ -155,6 +156,14 @@ void RunEncode(const EncodeOptions& o) {
     CHostWriter writer(o.strOutput, nCompression, size.nWidth, size.nHeight, nMax);
     CProgressBar bar("encode " + o.strOutput, source.Count());
     long long k = 0;
+    auto ReserveOrFail = [&](CFrameMemory& m, size_t nBytes) {
+        try {
+            m.Reserve(nBytes);
+        } catch (const std::bad_alloc&) {
+            FailFile(o.strOutput, "out of memory for " + std::to_string(FramesInFlight(o.nThreads)) +
+                                      " frames in flight (fewer --threads need less)");
+        }
+    };
 
     // The writer takes frames in frame order; a frame not stored stops the run
     // there, the frames before it kept in a finished file.
@@ -191,16 +200,18 @@ void RunEncode(const EncodeOptions& o) {
     };
     RunOrdered<EncodeItem>(
         o.nThreads, FramesInFlight(o.nThreads),
-        [&](long long nFrame, EncodeItem& item) { return source.Next(nFrame, item.pixels, item.strPng); },
+        [&](long long nFrame, EncodeItem& item) {
+            ReserveOrFail(item.input, source.FromStdin() ? (size_t)size.nWidth * (size_t)size.nHeight * 4 : 0);
+            return source.Next(nFrame, item.input, item.strPng);
+        },
         [&](int, EncodeItem& item) {
-            if (!item.strPng.empty()) source.ReadPicture(item.strPng, item.pixels);
-            if (nBufferBytes && !item.pBuffer) {
-                item.pBuffer = static_cast<BYTE*>(AllocAligned(nBufferBytes));
-                if (!item.pBuffer)
-                    FailFile(o.strOutput, "out of memory for " + std::to_string(FramesInFlight(o.nThreads)) +
-                                              " frames in flight (fewer --threads need less)");
+            const DWORD* pPixels = item.input.Pixels();
+            if (!item.strPng.empty()) {
+                source.ReadPicture(item.strPng, item.picture);
+                pPixels = item.picture.data();
             }
-            EncodeFrame(nMode, sizeFrame, item.pixels.data(), size.nWidth, item.pBuffer, nBufferBytes, item.frame);
+            ReserveOrFail(item.record, nBufferBytes);
+            EncodeFrame(nMode, sizeFrame, pPixels, size.nWidth, item.record.Bytes(), nBufferBytes, item.frame);
         },
         Append);
     bar.Finish();
