@@ -159,8 +159,8 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
     if (bRecords) nBytes = RoundUp512_64(nUnrounded);
     m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
     m_nFrameBytesRemainder = (DWORD)(nUnrounded % 512);
-    m_pFrameBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
-    if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocAligned((size_t)nBytes));
+    m_pFrameBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
+    if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
     // A writer records the size before its first frame, so a file whose writer stops
     // before close can be rebuilt. Should that write fail, rebuilding needs the size given.
     if (bRecords && m_bWriting && m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();

@@ -51,3 +51,10 @@ BOOL   IsDirectIo(HANDLE h);
 // Page-aligned heap blocks for unbuffered transfers; contents zeroed.
 void* AllocAligned(size_t nBytes);
 void  FreeAligned(void* p);
+// A working block for whole frames (a file's frame buffers, a tool's frames in
+// flight): as AllocAligned, and on Linux a block of 2 MiB or more is aligned to
+// and rounded up to 2 MiB and offered for huge pages (MADV_HUGEPAGE), so that
+// an unbuffered transfer pins a few pages rather than thousands and touching
+// the block faults a few times. Not for blocks kept by the thousand (the
+// rounding) or locked (whole huge pages would be). Freed with FreeAligned.
+void* AllocFrameBlock(size_t nBytes);

@@ -4,6 +4,7 @@
 #include "platform/RawFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,19 @@ void* AllocAligned(size_t nBytes) {
     void* p = nullptr;
     if (posix_memalign(&p, kDirectAlignment, n ? n : kDirectAlignment) != 0) return nullptr;
     std::memset(p, 0, n ? n : kDirectAlignment);
+    return p;
+}
+
+void* AllocFrameBlock(size_t nBytes) {
+    constexpr size_t kHugePage = 2u << 20;
+    if (nBytes < kHugePage) return AllocAligned(nBytes);
+    const size_t n = (nBytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (n < nBytes) return nullptr;
+    void* p = nullptr;
+    if (posix_memalign(&p, kHugePage, n) != 0) return nullptr;
+    // Only advice: where the kernel has no huge pages to give, ordinary pages serve.
+    madvise(p, n, MADV_HUGEPAGE);
+    std::memset(p, 0, n);
     return p;
 }
 

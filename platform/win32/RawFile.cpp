@@ -219,3 +219,6 @@ void* AllocAligned(size_t nBytes) {
 }
 
 void FreeAligned(void* p) { _aligned_free(p); }
+
+// Large pages on Windows need a privilege hosts do not have: ordinary pages.
+void* AllocFrameBlock(size_t nBytes) { return AllocAligned(nBytes); }

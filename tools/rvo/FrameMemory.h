@@ -1,8 +1,7 @@
 // Frame-sized buffers for the tool's pipelines, which keep several frames in
-// flight. Not zeroed (every byte is written before it is read), aligned for
-// unbuffered file writes, and on Linux offered to the kernel for huge pages
-// (MADV_HUGEPAGE): a 1920x1080 frame is then a handful of page faults rather
-// than two thousand, and the codec's passes over it miss the TLB less.
+// flight: frame blocks (AllocFrameBlock), aligned for unbuffered file writes
+// and backed by huge pages where the system allows, so a 1920x1080 frame is a
+// handful of page faults rather than two thousand.
 #pragma once
 
 #include <cstddef>
