@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -54,6 +55,9 @@ std::string VersionText() {
 int main(int argc, char** argv) {
     // The tool links the module core directly, so it runs the load-time set-up itself.
     RvoModuleAttach();
+    // A file that reaches the file-size limit (ulimit -f) is a write that fails,
+    // which the tool reports and survives, finishing the file; not a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     CLI::App app{"rvo: inspect, write and read RVO movie files (32-bit BGRA frames)."};
     app.require_subcommand(1);
