@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,9 @@ public:
     // Frames to expect, or 0 when unknown (a pipe).
     long long Count() const { return m_bStdin ? 0 : (long long)m_inputs.size(); }
 
-    // Frame k: its pixels (width x height, packed) from stdin, or the PNG file
-    // that holds it in strPng; false at the end.
+    // Frame k: its pixels (width x height, packed) from stdin into pixels,
+    // which the caller made large enough, or the PNG file that holds it in
+    // strPng; false at the end.
     bool Next(long long k, CFrameMemory& pixels, std::string& strPng) {
         strPng.clear();
         if (!m_bStdin) {
@@ -56,7 +58,7 @@ public:
             return true;
         }
         const size_t nPixels = (size_t)m_size.nWidth * (size_t)m_size.nHeight;
-        pixels.Reserve(nPixels * 4);
+        if (pixels.Capacity() < nPixels * 4) throw std::logic_error("frame buffer too small");
         size_t got = std::fread(pixels.Bytes(), 1, nPixels * 4, stdin);
         if (got == 0 && std::feof(stdin)) return false;
         if (got < nPixels * 4) {
