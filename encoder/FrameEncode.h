@@ -22,12 +22,13 @@ struct RvoEncodedFrame {
 
 // The working buffer a frame of this mode and size is encoded into: one
 // record of the largest size, 0 for JpegBlobs (the blob is allocated). Allocate
-// it with AllocAligned, as the file's unbuffered writes need.
+// it with AllocFrameBlock, aligned as the file's unbuffered writes need.
 DWORD EncodeBufferBytes(LONG nMode, const SIZE& size);
 
 // Encodes one frame (row step nStride pixels) of the given size. pBuffer holds
 // EncodeBufferBytes(nMode, size) bytes. FALSE with a last error when no stored
-// form can be made (out.bFailed, out.dwError say so too); a JPEG frame the codec cannot compress is not a failure
-// here (out.hBlob null: the file keeps an entry without a picture).
+// form can be made (out.bFailed and out.dwError say so too); a JPEG frame the
+// codec cannot compress is not a failure here (out.hBlob null: the file keeps
+// an entry without a picture).
 BOOL EncodeFrame(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer,
                  DWORD nBufferBytes, RvoEncodedFrame& out);

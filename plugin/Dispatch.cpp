@@ -166,14 +166,16 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
         bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h, w);
         if (!delivered) {
             int entry = file->LocateFrame((unsigned)frame);
-            // The same entry as last time is already in the host buffer.
-            if (entry != r->m_nLastDecoded) {
+            // The same entry as last time is already in the host buffer, if
+            // the host gives the same buffer (and place in it) again.
+            if (entry != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
                 // In modes 1-3 ReadFrame tries the preload cache again, by entry: that second try
                 // serves what the first missed (times past the end, delivery mode 2).
                 // Its result is not looked at: command 7 reports done, and an entry that failed
                 // once counts as decoded so it is not decoded again for every time within it.
                 file->ReadFrame((unsigned)entry, p, pDst->nStride, h, TRUE, w);
                 r->m_nLastDecoded = entry;
+                r->m_pLastDecodedInto = p;
             }
         }
     }
@@ -277,15 +279,12 @@ int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHand
 }  // namespace
 
 int RvoAppendFrame(RvoHandle* pHandle, RvoEncodedFrame& frame) {
-    HGLOBAL hBlob = frame.hBlob;
-    if (!pHandle || !pHandle->m_pRvoFile || !pHandle->m_pRvoFile->m_bWriting) {
-        if (hBlob) CJpeEngine::FreeBlob(hBlob);
-        frame.hBlob = nullptr;
-        return kHostFailed;
-    }
-    const int rc = CountedAppend(pHandle, [&](CRvoFile* file) { return file->AppendEncodedFrame(frame); });
-    // A refused frame never reached the file, which would have taken the blob.
-    if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
+    int rc = kHostFailed;
+    if (pHandle && pHandle->m_pRvoFile && pHandle->m_pRvoFile->m_bWriting)
+        rc = CountedAppend(pHandle, [&](CRvoFile* file) { return file->AppendEncodedFrame(frame); });
+    // A frame that never reached the file (refused, or no file being written)
+    // still gives its blob up: the file takes it only when it gets the frame.
+    CBlobOwner leftover(frame.hBlob);
     frame.hBlob = nullptr;
     return rc;
 }

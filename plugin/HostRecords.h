@@ -82,6 +82,7 @@ struct RvoHandle {
     LONG      m_nCurrentFrame = -1;
     LONG      m_nLastFrame = -1;
     LONG      m_nLastDecoded = -1;
+    const DWORD* m_pLastDecodedInto = nullptr;   // where that entry's picture went
 };
 
 enum HostCommand : unsigned {

@@ -209,6 +209,12 @@ TEST_P(LosslessFrames, TimeSelectsTheFrame) {
     EXPECT_EQ(h.Run(CMD_READ_FRAME), 0);
     EXPECT_TRUE(dst.Untouched());
     EXPECT_EQ(h.handle->m_nCurrentFrame, 2);
+    // Another buffer does not hold it: the frame is decoded into that one.
+    HostBuffer other(kW, kH, kW + 3);
+    other.Fill();
+    h.in->pDst = &other.buf;
+    EXPECT_EQ(h.Run(CMD_READ_FRAME), 0);
+    EXPECT_TRUE(ShowsFrame(other, 2, 0, 0));
 }
 
 TEST_P(LosslessFrames, RegionIsClippedToTheHostBuffer) {

@@ -170,10 +170,6 @@ CHostReader::~CHostReader() { RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandl
 
 DWORD CHostReader::ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeight, bool bAllowCache) {
     HostFrameBuffer dst = BufferOver(pPixels, nWidth, nHeight, nWidth);
-    // The module skips a frame of the entry it decoded last, as the host's one
-    // buffer holds it already; another buffer does not.
-    if (pPixels != m_pLastBuffer && m_pHandle) m_pHandle->m_nLastDecoded = -1;
-    m_pLastBuffer = pPixels;
     m_pIn->pDst = &dst;
     m_pIn->rcRegion = RECT{0, 0, nWidth, nHeight};
     m_pIn->nDeliveryMode = bAllowCache ? 0 : 2;

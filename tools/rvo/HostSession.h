@@ -70,8 +70,7 @@ public:
     // Both fields of frame k into a packed nWidth x nHeight buffer through two
     // command 7 calls. bAllowCache FALSE forbids delivery from preloaded
     // frames (nDeliveryMode 2). Returns the last error the module left when it
-    // could not decode the frame, 0 on success. Any buffer may be given each
-    // time (the module is told when it is not the one it filled last).
+    // could not decode the frame, 0 on success.
     DWORD ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeight, bool bAllowCache);
 
     // Command 9 with a progress callback that draws a bar when stderr is a terminal.
@@ -84,5 +83,4 @@ private:
     std::string m_path;
     std::unique_ptr<HostMediaInfo> m_pIn;
     RvoHandle* m_pHandle = nullptr;
-    const DWORD* m_pLastBuffer = nullptr;
 };
