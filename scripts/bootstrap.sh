@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Installs every system package the build, the tests, the benchmarks and the demo need
-# (ffmpeg: the rvo tool's end-to-end test and the reader benchmark's peer;
-# util-linux: setpriv, for the page-lock limit test; mingw-w64, nasm and wine64: the
-# Windows presets, whose libjpeg is built from Debian's source package by dpkg-dev's
-# apt-get source, see cmake/WinJpeg.cmake; help2man: the man page).
-# Idempotent: it asks apt only for what is missing.
+# Installs the system packages the build needs. Idempotent: it asks apt only for
+# what is missing.
+#
+#   bootstrap.sh          everything `make test` needs: the native, 32-bit and
+#                         sanitizer builds, the Windows presets (mingw-w64, nasm and
+#                         wine, whose libjpeg is built from Debian's source package
+#                         by dpkg-dev's apt-get source, see cmake/WinJpeg.cmake),
+#                         ffmpeg (the tool's end-to-end test and the reader
+#                         benchmark's peer), util-linux (setpriv, for the page-lock
+#                         limit test) and help2man (the man page).
+#   bootstrap.sh demo     only what the release build of the tool and `make demo` need.
+#
+# Wine's 32-bit half (wine32:i386) runs the i686 DLL's host tests; it is installed
+# wherever the kernel runs 32-bit programs.
 set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
 
-NATIVE=(cmake make g++ pkg-config git
+DEMO=(cmake make g++ pkg-config libjpeg62-turbo-dev libpng-dev libcli11-dev)
+NATIVE=("${DEMO[@]}" git
         googletest libgtest-dev libgmock-dev libbenchmark-dev
-        libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libcli11-dev
+        libjpeg-turbo-progs
         gcc-multilib g++-multilib qemu-user
         clang-14 libclang-rt-14-dev valgrind
         ffmpeg util-linux
@@ -21,8 +30,28 @@ NATIVE=(cmake make g++ pkg-config git
         nasm wine64 dpkg-dev help2man)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
+# A tiny static i386 ELF that calls exit(0) through int 0x80: it runs only where
+# the kernel runs 32-bit programs (IA32 emulation), which Wine's 32-bit half needs.
+runs_32bit() {
+    local f
+    f=$(mktemp)
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\x31\xc0\x40\xcd\x80' >"$f"
+    chmod +x "$f"
+    local rc=0
+    "$f" 2>/dev/null || rc=$?
+    rm -f "$f"
+    return $rc
+}
+
+if [ "${1:-}" = "demo" ]; then
+    WANT=("${DEMO[@]}")
+else
+    WANT=("${NATIVE[@]}" "${FOREIGN[@]}")
+    if runs_32bit; then WANT+=(wine32:i386); fi
+fi
+
 missing=()
-for p in "${NATIVE[@]}" "${FOREIGN[@]}"; do
+for p in "${WANT[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$p")
     fi
@@ -30,9 +59,33 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "bootstrap: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A mirror caught mid-sync fails one index (seen: bookworm-security's i386 list);
+# the others still load, and the install below says so if a package is truly missing.
+$SUDO apt-get update -qq || echo "bootstrap: apt-get update reported errors; installing from the indexes it has"
+
+# Without one architecture's security list, an i386 library can exist only in an
+# older or newer version than its installed amd64 twin, and the two halves of a
+# multi-arch package must be the same version. Ask for both halves at the version
+# the i386 list has, until apt finds a plan (a few rounds at most).
+extra=()
+for round in 1 2 3 4 5 6 7 8; do
+    if plan=$(apt-get install -s --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}" 2>&1); then
+        break
+    fi
+    names=$(printf '%s\n' "$plan" | grep -oE '(Pre)?Depends: [a-z0-9.+-]+:i386' | awk '{print $2}' | sort -u)
+    if [ -z "$names" ] || [ "$round" = 8 ]; then
+        printf '%s\n' "$plan" | tail -20 >&2
+        echo "bootstrap: apt finds no plan for ${missing[*]}" >&2
+        exit 1
+    fi
+    for n in $names; do
+        v=$(apt-cache policy "$n" | awk '/Candidate:/ {print $2}')
+        [ -n "$v" ] && [ "$v" != "(none)" ] && extra+=("${n%:i386}:amd64=$v" "$n=$v")
+    done
+done
+[ ${#extra[@]} -gt 0 ] && echo "bootstrap: aligning multi-arch twins: ${extra[*]}"
+$SUDO apt-get install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}"
