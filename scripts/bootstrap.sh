@@ -50,42 +50,67 @@ else
     if runs_32bit; then WANT+=(wine32:i386); fi
 fi
 
-missing=()
-for p in "${WANT[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
+# A name without an architecture means the machine's own (or arch: all): an i386
+# twin alone does not count.
+NATIVE_ARCH=$(dpkg --print-architecture)
+installed() {
+    case "$1" in
+        *:*) dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null ;;
+        *)   dpkg-query -W -f='${Status} ${Architecture}\n' "$1" 2>/dev/null | grep -E " ($NATIVE_ARCH|all)\$" ;;
+    esac | grep -q "install ok installed"
+}
+
+find_missing() {
+    missing=()
+    for p in "${WANT[@]}"; do
+        installed "$p" || missing+=("$p")
+    done
+}
+
+# Without one architecture's security list, an i386 library can exist only in an
+# older or newer version than its installed amd64 twin, and the two halves of a
+# multi-arch package must be the same version. Ask for both halves at the version
+# the i386 list has, until apt finds a plan (a few rounds at most).
+install_missing() {
+    local extra=() plan names n v round
+    for round in 1 2 3 4 5 6 7 8; do
+        if plan=$(apt-get install -s --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}" 2>&1); then
+            break
+        fi
+        names=$(printf '%s\n' "$plan" | grep -oE '(Pre)?Depends: [a-z0-9.+-]+:i386' | awk '{print $2}' | sort -u)
+        if [ -z "$names" ] || [ "$round" = 8 ]; then
+            printf '%s\n' "$plan" | tail -20 >&2
+            echo "bootstrap: apt finds no plan for ${missing[*]}" >&2
+            exit 1
+        fi
+        for n in $names; do
+            v=$(apt-cache policy "$n" | awk '/Candidate:/ {print $2}')
+            [ -n "$v" ] && [ "$v" != "(none)" ] && extra+=("${n%:i386}:amd64=$v" "$n=$v")
+        done
+    done
+    [ ${#extra[@]} -gt 0 ] && echo "bootstrap: aligning multi-arch twins: ${extra[*]}"
+    $SUDO apt-get install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}"
+}
+
+find_missing
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "bootstrap: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if printf '%s\n' "${WANT[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 # A mirror caught mid-sync fails one index (seen: bookworm-security's i386 list);
 # the others still load, and the install below says so if a package is truly missing.
 $SUDO apt-get update -qq || echo "bootstrap: apt-get update reported errors; installing from the indexes it has"
 
-# Without one architecture's security list, an i386 library can exist only in an
-# older or newer version than its installed amd64 twin, and the two halves of a
-# multi-arch package must be the same version. Ask for both halves at the version
-# the i386 list has, until apt finds a plan (a few rounds at most).
-extra=()
-for round in 1 2 3 4 5 6 7 8; do
-    if plan=$(apt-get install -s --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}" 2>&1); then
-        break
-    fi
-    names=$(printf '%s\n' "$plan" | grep -oE '(Pre)?Depends: [a-z0-9.+-]+:i386' | awk '{print $2}' | sort -u)
-    if [ -z "$names" ] || [ "$round" = 8 ]; then
-        printf '%s\n' "$plan" | tail -20 >&2
-        echo "bootstrap: apt finds no plan for ${missing[*]}" >&2
-        exit 1
-    fi
-    for n in $names; do
-        v=$(apt-cache policy "$n" | awk '/Candidate:/ {print $2}')
-        [ -n "$v" ] && [ "$v" != "(none)" ] && extra+=("${n%:i386}:amd64=$v" "$n=$v")
-    done
+# Aligning a twin can take away a -dev package built for the old version
+# (libpng-dev with libpng16-16), so look again until nothing we need is missing.
+for pass in 1 2 3; do
+    install_missing
+    find_missing
+    [ ${#missing[@]} -eq 0 ] && exit 0
+    echo "bootstrap: still missing after pass $pass: ${missing[*]}"
 done
-[ ${#extra[@]} -gt 0 ] && echo "bootstrap: aligning multi-arch twins: ${extra[*]}"
-$SUDO apt-get install -y -qq --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}"
+echo "bootstrap: could not install ${missing[*]}" >&2
+exit 1
