@@ -77,12 +77,17 @@ install_missing() {
         if plan=$(apt-get install -s --no-install-recommends --allow-downgrades "${missing[@]}" "${extra[@]}" 2>&1); then
             break
         fi
-        names=$(printf '%s\n' "$plan" | grep -oE '(Pre)?Depends: [a-z0-9.+-]+:i386' | awk '{print $2}' | sort -u)
-        if [ -z "$names" ] || [ "$round" = 8 ]; then
+        names=$(printf '%s\n' "$plan" | grep -oE '(Pre)?Depends: [a-z0-9.+-]+:i386' | awk '{print $2}' | sort -u || true)
+        if [ "$round" = 8 ]; then
             printf '%s\n' "$plan" | tail -20 >&2
             echo "bootstrap: apt finds no plan for ${missing[*]}" >&2
             exit 1
         fi
+        # A -dev package whose newer version wants a library twin held back by the
+        # i386 list: take the -dev package at the version of the library kept.
+        while read -r n v; do
+            apt-cache madison "$n" | awk -v v="$v" '$3 == v {f = 1} END {exit !f}' && extra+=("$n=$v")
+        done < <(printf '%s\n' "$plan" | sed -nE 's/^ *([^ ]+) : (Pre)?Depends: [^ ]+ \(= [^)]+\) but ([^ ]+) is to be installed.*/\1 \3/p')
         for n in $names; do
             v=$(apt-cache policy "$n" | awk '/Candidate:/ {print $2}')
             [ -n "$v" ] && [ "$v" != "(none)" ] && extra+=("${n%:i386}:amd64=$v" "$n=$v")
