@@ -1,5 +1,5 @@
-// Packed record construction: the alpha pass always, the colour pass only when
-// alpha runs do not pay, then the sections of the chosen record type.
+// Packed record construction: the alpha pass always, the colour pass when the
+// rule asks for it, then the sections of the chosen record type.
 #include "encoder/PackedBuilder.h"
 
 #include <cstring>
@@ -18,7 +18,52 @@ void ZeroBytes(BYTE* p, ULONGLONG nFrom, ULONGLONG nTo) {
 
 }  // namespace
 
-DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const SIZE& size) {
+const char* PackRuleName(RvoPackRule rule) {
+    return rule == RvoPackRule::Smallest ? "smallest" : "standard";
+}
+
+BOOL PackRuleFromName(const char* pszName, RvoPackRule* pRule) {
+    if (!pszName || !pRule) return FALSE;
+    for (RvoPackRule rule : {RvoPackRule::Standard, RvoPackRule::Smallest}) {
+        if (std::strcmp(pszName, PackRuleName(rule)) == 0) {
+            *pRule = rule;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+namespace {
+
+// The record type by the module's rule: the colour pass only when alpha runs do not pay.
+DWORD StandardChoice(BOOL bAlphaPays, const DWORD* pPixels, int nStride, const SIZE& size,
+                     ColourRunList& colourRuns) {
+    if (bAlphaPays) return rvo::PackedAlphaRuns;
+    return EncodeColourRuns(pPixels, nStride, size, colourRuns) ? rvo::PackedColourRuns : rvo::PackedRaw;
+}
+
+// The record type of the smallest record. Colour runs must give a record
+// smaller than the better of the other two, so the colour pass stops once its
+// list is too long for that.
+DWORD SmallestChoice(const AlphaRunList& alphaRuns, ULONGLONG nColourLiterals, const DWORD* pPixels, int nStride,
+                     const SIZE& size, ColourRunList& colourRuns) {
+    const ULONGLONG L = (ULONGLONG)size.cx * (ULONGLONG)size.cy;
+    const ULONGLONG nAlpha = RoundUp512_64(rvo::AlphaRunsContentBytes(alphaRuns.size(), L));
+    const ULONGLONG nRaw = rvo::MaxPackedRecordBytes(L);
+    const DWORD dwBest = nAlpha <= nRaw ? rvo::PackedAlphaRuns : rvo::PackedRaw;
+    const ULONGLONG nBest = nAlpha <= nRaw ? nAlpha : nRaw;
+    // roundup512(c + 16 m) < nBest, nBest a multiple of 512: c + 16 m <= nBest - 512.
+    const ULONGLONG nSection2 = rvo::ColourRunsSection2Offset(L);
+    if (nBest < rvo::kRecordUnitBytes + nSection2 + rvo::kColourRunBytes) return dwBest;
+    const ULONGLONG nMaxRuns = (nBest - rvo::kRecordUnitBytes - nSection2) / rvo::kColourRunBytes;
+    // The literal groups alone already make too many elements (natural video): no colour pass.
+    if (nColourLiterals > nMaxRuns) return dwBest;
+    return EncodeColourRunsWithin(pPixels, nStride, size, nMaxRuns, colourRuns) ? rvo::PackedColourRuns : dwBest;
+}
+
+}  // namespace
+
+DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const SIZE& size, RvoPackRule rule) {
     // The passes need at least one pixel and counts that fit their 32-bit fields.
     if (!pRecord || !pPixels || size.cx <= 0 || size.cy <= 0 || !rvo::FrameSizeAllowed(size.cx, size.cy))
         return Fail(ERROR_INVALID_PARAMETER);
@@ -29,32 +74,34 @@ DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const 
 
     AlphaRunList alphaRuns;
     ColourRunList colourRuns;
-    BOOL bAlphaPays, bColourPays;
+    DWORD dwTag;
     // The run lists are the only allocations; a frame they cannot hold fails, it does not throw.
     try {
-        bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns);
-        bColourPays = !bAlphaPays && EncodeColourRuns(pPixels, nStride, size, colourRuns);
+        if (rule == RvoPackRule::Smallest) {
+            ULONGLONG nColourLiterals = 0;
+            EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns, &nColourLiterals);
+            dwTag = SmallestChoice(alphaRuns, nColourLiterals, pPixels, nStride, size, colourRuns);
+        } else {
+            const BOOL bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns);
+            dwTag = StandardChoice(bAlphaPays, pPixels, nStride, size, colourRuns);
+        }
     } catch (const std::bad_alloc&) {
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
 
-    DWORD dwTag;
     ULONGLONG nSection2, nContent;
-    if (bAlphaPays) {
-        dwTag = rvo::PackedAlphaRuns;
+    if (dwTag == rvo::PackedAlphaRuns) {
         nSection2 = rvo::AlphaRunsSection2Offset(alphaRuns.size());
         nContent = rvo::AlphaRunsContentBytes(alphaRuns.size(), L);
         CopyAlphaRuns(pRecord + rvo::kPackedHeaderBytes, alphaRuns);
         ZeroBytes(pRecord, rvo::kPackedHeaderBytes + rvo::kAlphaRunBytes * (ULONGLONG)alphaRuns.size(), nSection2);
         PackColourGroups(pRecord + nSection2, pPixels, nStride, size);
-    } else if (bColourPays) {
-        dwTag = rvo::PackedColourRuns;
+    } else if (dwTag == rvo::PackedColourRuns) {
         nSection2 = rvo::ColourRunsSection2Offset(L);
         nContent = rvo::ColourRunsContentBytes(colourRuns.size(), L);
         ZeroBytes(pRecord, rvo::kPackedHeaderBytes + L, nSection2);
         CopyColourRuns(pRecord + nSection2, colourRuns);
     } else {
-        dwTag = rvo::PackedRaw;
         nSection2 = rvo::kPackedHeaderBytes;
         nContent = rvo::PackedRawContentBytes(L);
         CopyFrameRows(pRecord + nSection2, pPixels, nStride, size);
