@@ -327,17 +327,22 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
 
 namespace {
 
-// The colour pass under either rule: it gives up once 16 x the elements closed
-// before the last pixel exceeds nLimit, or once the list holds more than
-// nMaxRuns elements.
-BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, LONGLONG nLimit, ULONGLONG nMaxRuns,
+// The colour pass under either rule: it gives up once the list holds more
+// than nMaxRuns elements, and, without pbOverLimit, once 16 x the elements
+// closed before the last pixel exceeds the module's limit; with pbOverLimit it
+// only notes there whether it went past that limit.
+BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns, BOOL* pbOverLimit,
                 ColourRunList& runs) {
     const ULONGLONG L = PixelCount(size);
     runs.clear();
+    // 16 bytes per element against 80 % of the 3 bytes per pixel of raw colour.
+    const LONGLONG nLimit = (LONGLONG)((double)(3 * L) * 0.8);
     LONGLONG nClosed = 0;       // elements closed before the last pixel is examined
+    bool bOverLimit = false;
 
     // The pass gives up before it holds more elements than this.
-    ULONGLONG nReserve = std::min<ULONGLONG>(rvo::ColourGroupCount(L), (ULONGLONG)nLimit / 16 + 2);
+    ULONGLONG nReserve = rvo::ColourGroupCount(L);
+    if (!pbOverLimit) nReserve = std::min<ULONGLONG>(nReserve, (ULONGLONG)nLimit / 16 + 2);
     if (nMaxRuns < nReserve) nReserve = nMaxRuns + 1;
     runs.reserve((size_t)nReserve);
     CGroupWalk walk(pPixels, nStride, size);
@@ -384,8 +389,11 @@ BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, LONGLONG nL
             if (nCloseAt + 2 <= L) {
                 ++nClosed;
                 if (16 * nClosed > nLimit) {
-                    bAbandoned = true;
-                    break;
+                    bOverLimit = true;
+                    if (!pbOverLimit) {
+                        bAbandoned = true;
+                        break;
+                    }
                 }
             }
         }
@@ -413,6 +421,7 @@ BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, LONGLONG nL
 
     // Once per frame the rest of the time slice goes to other threads.
     sched_yield();
+    if (pbOverLimit) *pbOverLimit = bOverLimit;
     if (bAbandoned) {
         FreeRuns(runs);
         return FALSE;
@@ -423,16 +432,15 @@ BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, LONGLONG nL
 }  // namespace
 
 BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs) {
-    // 16 bytes per element against 80 % of the 3 bytes per pixel of raw colour.
-    const LONGLONG nLimit = (LONGLONG)((double)(3 * PixelCount(size)) * 0.8);
-    return ColourPass(pPixels, nStride, size, nLimit, ~(ULONGLONG)0, runs);
+    return ColourPass(pPixels, nStride, size, ~(ULONGLONG)0, nullptr, runs);
 }
 
 BOOL EncodeColourRunsWithin(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns,
-                            ColourRunList& runs) {
-    // No element limit of the module's rule: every 16 closed elements stay below it.
-    const LONGLONG nNoLimit = (LONGLONG)(16 * (rvo::ColourGroupCount(PixelCount(size)) + 1));
-    return ColourPass(pPixels, nStride, size, nNoLimit, nMaxRuns, runs);
+                            ColourRunList& runs, BOOL* pbPaysByLimit) {
+    BOOL bOverLimit = FALSE;
+    const BOOL bWhole = ColourPass(pPixels, nStride, size, nMaxRuns, &bOverLimit, runs);
+    if (pbPaysByLimit) *pbPaysByLimit = bWhole && !bOverLimit;
+    return bWhole;
 }
 
 void CopyAlphaRuns(BYTE* pDst, const AlphaRunList& runs) {

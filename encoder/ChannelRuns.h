@@ -56,9 +56,10 @@ BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, Colou
 
 // The colour-run list without the module's limit, for a record chosen by its
 // size: FALSE, leaving the list empty, as soon as it holds more than nMaxRuns
-// elements. Yields the processor once on every return.
+// elements. *pbPaysByLimit (may be null): whether EncodeColourRuns would have
+// kept the list. Yields the processor once on every return.
 BOOL EncodeColourRunsWithin(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns,
-                            ColourRunList& runs);
+                            ColourRunList& runs, BOOL* pbPaysByLimit = nullptr);
 
 // Copy the elements in list order, 8 or 16 bytes each.
 void CopyAlphaRuns(BYTE* pDst, const AlphaRunList& runs);

@@ -42,23 +42,34 @@ DWORD StandardChoice(BOOL bAlphaPays, const DWORD* pPixels, int nStride, const S
     return EncodeColourRuns(pPixels, nStride, size, colourRuns) ? rvo::PackedColourRuns : rvo::PackedRaw;
 }
 
-// The record type of the smallest record. Colour runs must give a record
-// smaller than the better of the other two, so the colour pass stops once its
-// list is too long for that.
-DWORD SmallestChoice(const AlphaRunList& alphaRuns, ULONGLONG nColourLiterals, const DWORD* pPixels, int nStride,
-                     const SIZE& size, ColourRunList& colourRuns) {
+// The record type of the smallest record. Where sizes are equal, the record
+// the module's rule stores wins, so a frame's record changes only to save
+// bytes; of PackedAlphaRuns and PackedRaw of one size, when the rule stores
+// neither, PackedRaw. Colour runs must give a record no larger than the better
+// of the other two, so the colour pass stops once its list is too long for that.
+DWORD SmallestChoice(BOOL bAlphaPays, const AlphaRunList& alphaRuns, ULONGLONG nColourLiterals,
+                     const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& colourRuns) {
     const ULONGLONG L = (ULONGLONG)size.cx * (ULONGLONG)size.cy;
     const ULONGLONG nAlpha = RoundUp512_64(rvo::AlphaRunsContentBytes(alphaRuns.size(), L));
     const ULONGLONG nRaw = rvo::MaxPackedRecordBytes(L);
-    const DWORD dwBest = nAlpha <= nRaw ? rvo::PackedAlphaRuns : rvo::PackedRaw;
-    const ULONGLONG nBest = nAlpha <= nRaw ? nAlpha : nRaw;
-    // roundup512(c + 16 m) < nBest, nBest a multiple of 512: c + 16 m <= nBest - 512.
+    const bool bAlphaBetter = bAlphaPays ? nAlpha <= nRaw : nAlpha < nRaw;
+    const DWORD dwBest = bAlphaBetter ? rvo::PackedAlphaRuns : rvo::PackedRaw;
+    const ULONGLONG nBest = bAlphaBetter ? nAlpha : nRaw;
+    // With nBest a multiple of 512, roundup512(c + 16 m) <= nBest when c + 16 m <= nBest;
+    // when alpha runs pay, colour runs must be smaller: c + 16 m <= nBest - 512.
+    const ULONGLONG nRoom = bAlphaPays ? nBest - rvo::kRecordUnitBytes : nBest;
     const ULONGLONG nSection2 = rvo::ColourRunsSection2Offset(L);
-    if (nBest < rvo::kRecordUnitBytes + nSection2 + rvo::kColourRunBytes) return dwBest;
-    const ULONGLONG nMaxRuns = (nBest - rvo::kRecordUnitBytes - nSection2) / rvo::kColourRunBytes;
+    if (nRoom < nSection2 + rvo::kColourRunBytes) return dwBest;
+    const ULONGLONG nMaxRuns = (nRoom - nSection2) / rvo::kColourRunBytes;
     // The literal groups alone already make too many elements (natural video): no colour pass.
     if (nColourLiterals > nMaxRuns) return dwBest;
-    return EncodeColourRunsWithin(pPixels, nStride, size, nMaxRuns, colourRuns) ? rvo::PackedColourRuns : dwBest;
+    BOOL bPaysByLimit = FALSE;
+    if (!EncodeColourRunsWithin(pPixels, nStride, size, nMaxRuns, colourRuns, &bPaysByLimit)) return dwBest;
+    const ULONGLONG nColour = RoundUp512_64(rvo::ColourRunsContentBytes(colourRuns.size(), L));
+    // Of equal sizes, colour runs only where the module's rule stores them.
+    if (nColour < nBest || bPaysByLimit) return rvo::PackedColourRuns;
+    FreeRuns(colourRuns);
+    return dwBest;
 }
 
 }  // namespace
@@ -79,8 +90,8 @@ DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const 
     try {
         if (rule == RvoPackRule::Smallest) {
             ULONGLONG nColourLiterals = 0;
-            EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns, &nColourLiterals);
-            dwTag = SmallestChoice(alphaRuns, nColourLiterals, pPixels, nStride, size, colourRuns);
+            const BOOL bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns, &nColourLiterals);
+            dwTag = SmallestChoice(bAlphaPays, alphaRuns, nColourLiterals, pPixels, nStride, size, colourRuns);
         } else {
             const BOOL bAlphaPays = EncodeAlphaRuns(pAlphaPlane, pPixels, nStride, size, alphaRuns);
             dwTag = StandardChoice(bAlphaPays, pPixels, nStride, size, colourRuns);

@@ -9,9 +9,9 @@ enum class RvoPackRule {
     // The module's own rule (command 8): alpha runs when they pay, else colour
     // runs when they pay, else raw pixels.
     Standard,
-    // The smallest of the three records; on equal sizes alpha runs, then raw
-    // pixels, then colour runs. Both passes run, the colour pass only until it
-    // can no longer give a smaller record.
+    // The smallest of the three records; of equal sizes, the one the standard
+    // rule stores, so a frame's record changes only to save bytes. Both passes
+    // run, the colour pass only until it can no longer give a smaller record.
     Smallest,
 };
 
