@@ -82,10 +82,6 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTy
                 JsonString(std::string(f.m_szMagic, sizeof f.m_szMagic)).c_str(), f.m_nMode, f.m_nWidth,
                 f.m_nHeight, f.m_nEntryCount, f.m_nFrameCount, f.m_dwIndexOffset, f.m_dwSizeTableBytes,
                 tableOffset);
-    if (t.bPacked)
-        std::printf("\"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
-                    "\"unreadable\": %lld}, ",
-                    t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
     std::printf("\"entries\": [");
     for (int i = 0; i < f.GetEntryCount(); i++) {
         EntryView e = ViewOf(*f.GetEntry(i));
@@ -94,7 +90,12 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTy
                     i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
                     e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
     }
-    std::printf("%s]}\n", f.GetEntryCount() ? "\n" : "");
+    std::printf("%s]", f.GetEntryCount() ? "\n" : "");
+    if (t.bPacked)
+        std::printf(", \"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
+                    "\"unreadable\": %lld}",
+                    t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
+    std::printf("}\n");
 }
 
 void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
