@@ -1,11 +1,18 @@
 // Timing and printing shared by the benchmarks.
 #include "bench/BenchSupport.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "container/PackedRecord.h"
+
+extern char** environ;
 
 namespace rvobench {
 
@@ -56,6 +63,37 @@ void PrintRow(const char* pszLabel, const Timing& t, size_t nFrameBytes, const c
     if (t.dBaseSeconds > 0) std::printf("  %6.2fx %s", t.Ratio(), pszBase);
     if (*pszNote) std::printf("  %s", pszNote);
     std::printf("\n");
+}
+
+bool RunTool(const std::string& program, const std::vector<std::string>& args, const char* pszIn,
+             const char* pszOut) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, pszIn, O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, pszOut, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    int status = 0;
+    return rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    FILE* fa = std::fopen(a.c_str(), "rb");
+    FILE* fb = std::fopen(b.c_str(), "rb");
+    bool bSame = fa && fb;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (bSame) {
+        const size_t na = std::fread(ba.data(), 1, ba.size(), fa), nb = std::fread(bb.data(), 1, bb.size(), fb);
+        bSame = na == nb && std::memcmp(ba.data(), bb.data(), na) == 0;
+        if (na < ba.size()) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return bSame;
 }
 
 const char* PackedTypeName(DWORD dwTag) {

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/Types.h"
 
@@ -38,6 +40,14 @@ Timing Time(const Step& subject, const Step& baseline = nullptr, const Rounds& r
 // frames of nFrameBytes; the ratio only when the timing has a baseline.
 void PrintRow(const char* pszLabel, const Timing& t, size_t nFrameBytes, const char* pszBase = "",
               const char* pszNote = "");
+
+// Runs the program with args, stdin from pszIn and stdout into pszOut; true
+// when it exits 0.
+bool RunTool(const std::string& program, const std::vector<std::string>& args, const char* pszIn,
+             const char* pszOut);
+
+// Whether both files hold the same bytes.
+bool SameFile(const std::string& a, const std::string& b);
 
 // "raw", "alpha runs" or "colour runs": the type of a packed record.
 const char* PackedTypeName(DWORD dwTag);

@@ -6,10 +6,8 @@
 // Usage: ThreadsBench [folder for scratch files, default .] [rvo program, default ../rvo beside bench/]
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/vfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +23,6 @@
 #include "bench/BenchSupport.h"
 #include "tests/support/SyntheticFrames.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -38,38 +34,6 @@ constexpr size_t kFrameBytes = 4 * (size_t)kW * kH;
 constexpr size_t kBlockBytes = 8u << 20;
 constexpr int kDiskBoundPercent = 80;   // this share of the disk's frame rate or more: the disk limits the run
 const rvobench::Rounds kTurns{3, 0, 1, 1};   // a call is a whole movie: three rounds of one call each
-
-// Runs rvo with args, stdin from pszIn and stdout into pszOut; true when it exits 0.
-bool RunTool(const std::string& rvo, const std::vector<std::string>& args, const char* pszIn, const char* pszOut) {
-    std::vector<char*> argv{const_cast<char*>(rvo.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, pszIn, O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, pszOut, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, rvo.c_str(), &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    int status = 0;
-    return rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Whether both files hold the same bytes.
-bool SameFile(const std::string& a, const std::string& b) {
-    FILE* fa = std::fopen(a.c_str(), "rb");
-    FILE* fb = std::fopen(b.c_str(), "rb");
-    bool bSame = fa && fb;
-    std::vector<char> ba(1 << 20), bb(1 << 20);
-    while (bSame) {
-        const size_t na = std::fread(ba.data(), 1, ba.size(), fa), nb = std::fread(bb.data(), 1, bb.size(), fb);
-        bSame = na == nb && std::memcmp(ba.data(), bb.data(), na) == 0;
-        if (na < ba.size()) break;
-    }
-    if (fa) std::fclose(fa);
-    if (fb) std::fclose(fb);
-    return bSame;
-}
 
 // The disk's own rates for nBytes (rounded up to whole 4 KiB blocks), written
 // and read back through O_DIRECT in 8 MiB blocks from a huge-page buffer, as
@@ -151,19 +115,19 @@ bool BenchMode(const std::string& rvo, const std::string& dir, const std::string
     const std::string back1 = dir + "/threads-bench-1.bgra", backN = dir + "/threads-bench-n.bgra";
     const std::string threads = std::to_string(nThreads);
     auto Encode = [&](const std::string& t, const std::string& out) {
-        return RunTool(rvo, {"encode", "--mode", m.pszName, "--size", "1920x1080", "--threads", t, "-o", out, "-"},
+        return rvobench::RunTool(rvo, {"encode", "--mode", m.pszName, "--size", "1920x1080", "--threads", t, "-o", out, "-"},
                        input.c_str(), "/dev/null");
     };
     auto Decode = [&](const std::string& t, const char* pszOut) {
-        return RunTool(rvo, {"decode", "--threads", t, one, "-o", "-"}, "/dev/null", pszOut);
+        return rvobench::RunTool(rvo, {"decode", "--threads", t, one, "-o", "-"}, "/dev/null", pszOut);
     };
     char what[80];
     std::snprintf(what, sizeof what, "%s, %d threads", m.pszName, nThreads);
     bool bOk = rvobench::Verified(Encode("1", one) && Encode(threads, all), what, "rvo encode failed") &&
-               rvobench::Verified(SameFile(one, all), what, "the file differs from the 1-thread file") &&
+               rvobench::Verified(rvobench::SameFile(one, all), what, "the file differs from the 1-thread file") &&
                rvobench::Verified(Decode("1", back1.c_str()) && Decode(threads, backN.c_str()), what,
                                   "rvo decode failed") &&
-               rvobench::Verified(SameFile(back1, backN) && (!m.bLossless || SameFile(back1, input)), what,
+               rvobench::Verified(rvobench::SameFile(back1, backN) && (!m.bLossless || rvobench::SameFile(back1, input)), what,
                                   "the decoded frames differ from the 1-thread decode or the input");
     std::remove(back1.c_str());
     std::remove(backN.c_str());

@@ -83,6 +83,68 @@ void ExtractAlphaRow(BYTE* pDst, const DWORD* pRow, LONG cx) {
     for (; x < cx; ++x) pDst[x] = (BYTE)(pRow[x] >> 24);
 }
 
+// Adds to each 32-bit lane of acc one when the first two pixels of the group
+// of four of that lane (a: pixels 0 to 3, b: 4 to 7, ...) have the same colour.
+inline __m128i AddPairsAlike(__m128i acc, __m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i ab = _mm_unpacklo_epi32(a, b), cd = _mm_unpacklo_epi32(c, d);
+    // Shifting the alpha byte out leaves the colour bytes to compare.
+    const __m128i diff = _mm_slli_epi32(_mm_xor_si128(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd)), 8);
+    return _mm_sub_epi32(acc, _mm_cmpeq_epi32(diff, _mm_setzero_si128()));
+}
+
+ULONGLONG SumLanes(__m128i v) {
+    DWORD w[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v);
+    return (ULONGLONG)w[0] + w[1] + w[2] + w[3];
+}
+
+// The groups of a row from pixel x (the row's first pixel that begins a group)
+// that lie wholly in the row and whose first two pixels differ in colour: each
+// is a literal group of the colour pass. (The other pixels are not compared:
+// the count is a floor, and half the work.)
+ULONGLONG LiteralGroupsInRow(const DWORD* pRow, LONG x, LONG cx) {
+    ULONGLONG n = 0;
+    if (g_bSse2) {
+        __m128i alike = _mm_setzero_si128();
+        const LONG x0 = x;
+        for (; x + 16 <= cx; x += 16) {
+            const __m128i* q = reinterpret_cast<const __m128i*>(pRow + x);
+            alike = AddPairsAlike(alike, _mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2),
+                                  _mm_loadu_si128(q + 3));
+        }
+        n = (ULONGLONG)(x - x0) / 4 - SumLanes(alike);
+    }
+    for (; x + 4 <= cx; x += 4) {
+        const DWORD* p = pRow + x;
+        if ((p[0] ^ p[1]) & kColourMask) ++n;
+    }
+    return n;
+}
+
+// ExtractAlphaRow for a row whose first pixel begins a group, counting its
+// literal colour groups (LiteralGroupsInRow) from the same loads: the count
+// costs no second read of the frame.
+ULONGLONG ExtractAlphaRowCounting(BYTE* pDst, const DWORD* pRow, LONG cx) {
+    ULONGLONG n = 0;
+    LONG x = 0;
+    if (g_bSse2) {
+        __m128i alike = _mm_setzero_si128();
+        for (; x + 16 <= cx; x += 16) {
+            const __m128i* p = reinterpret_cast<const __m128i*>(pRow + x);
+            const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+            const __m128i c = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
+            alike = AddPairsAlike(alike, a, b, c, d);
+            const __m128i packed = _mm_packus_epi16(
+                _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24)),
+                _mm_packs_epi32(_mm_srli_epi32(c, 24), _mm_srli_epi32(d, 24)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + x), packed);
+        }
+        n = (ULONGLONG)x / 4 - SumLanes(alike);
+    }
+    for (LONG k = x; k < cx; ++k) pDst[k] = (BYTE)(pRow[k] >> 24);
+    return n + LiteralGroupsInRow(pRow, x, cx);
+}
+
 // Length of the longest prefix of p[0, n) made of whole groups of four bytes
 // equal to v; a multiple of 4.
 ULONGLONG UniformAlphaSpan(const BYTE* p, ULONGLONG n, BYTE v) {
@@ -205,17 +267,27 @@ void CopyRowSse2(BYTE* pDst, const DWORD* pSrc, LONG cx) {
 }  // namespace
 
 BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const SIZE& size,
-                     AlphaRunList& runs) {
+                     AlphaRunList& runs, ULONGLONG* pnColourLiterals) {
     const ULONGLONG L = PixelCount(size);
     runs.clear();
     // The plane first: the run walk then reads contiguous bytes whatever the stride.
     const DWORD* pRow = pPixels;
     BYTE* pPlaneRow = pAlphaPlane;
+    ULONGLONG nLiterals = 0;
     for (LONG y = 0; y < size.cy; ++y) {
-        ExtractAlphaRow(pPlaneRow, pRow, size.cx);
+        const LONG nFirstGroup = (LONG)((4 - (ULONGLONG)y * (ULONGLONG)size.cx % 4) % 4);
+        if (!pnColourLiterals) {
+            ExtractAlphaRow(pPlaneRow, pRow, size.cx);
+        } else if (nFirstGroup == 0) {
+            nLiterals += ExtractAlphaRowCounting(pPlaneRow, pRow, size.cx);
+        } else {
+            ExtractAlphaRow(pPlaneRow, pRow, size.cx);
+            nLiterals += LiteralGroupsInRow(pRow, nFirstGroup, size.cx);   // the row is in the cache
+        }
         pPlaneRow += size.cx;
         if (y + 1 < size.cy) pRow += nStride;
     }
+    if (pnColourLiterals) *pnColourLiterals = nLiterals;
 
     // At most one element per group: growing the list never copies it.
     runs.reserve((size_t)rvo::ColourGroupCount(L));
@@ -253,15 +325,26 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
     return rvo::RoundUp16_64(8 * (ULONGLONG)runs.size()) + 528 < L;
 }
 
-BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs) {
+namespace {
+
+// The colour pass under either rule: it gives up once the list holds more
+// than nMaxRuns elements, and, without pbOverLimit, once 16 x the elements
+// closed before the last pixel exceeds the module's limit; with pbOverLimit it
+// only notes there whether it went past that limit.
+BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns, BOOL* pbOverLimit,
+                ColourRunList& runs) {
     const ULONGLONG L = PixelCount(size);
     runs.clear();
     // 16 bytes per element against 80 % of the 3 bytes per pixel of raw colour.
     const LONGLONG nLimit = (LONGLONG)((double)(3 * L) * 0.8);
     LONGLONG nClosed = 0;       // elements closed before the last pixel is examined
+    bool bOverLimit = false;
 
     // The pass gives up before it holds more elements than this.
-    runs.reserve((size_t)std::min<ULONGLONG>(rvo::ColourGroupCount(L), (ULONGLONG)nLimit / 16 + 2));
+    ULONGLONG nReserve = rvo::ColourGroupCount(L);
+    if (!pbOverLimit) nReserve = std::min<ULONGLONG>(nReserve, (ULONGLONG)nLimit / 16 + 2);
+    if (nMaxRuns < nReserve) nReserve = nMaxRuns + 1;
+    runs.reserve((size_t)nReserve);
     CGroupWalk walk(pPixels, nStride, size);
     bool bRunOpen = false;
     DWORD v = 0;
@@ -306,8 +389,11 @@ BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, Colou
             if (nCloseAt + 2 <= L) {
                 ++nClosed;
                 if (16 * nClosed > nLimit) {
-                    bAbandoned = true;
-                    break;
+                    bOverLimit = true;
+                    if (!pbOverLimit) {
+                        bAbandoned = true;
+                        break;
+                    }
                 }
             }
         }
@@ -325,17 +411,36 @@ BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, Colou
             GroupWords(q, &run.greenPattern, &run.bluePattern, &run.redPattern);
         }
         runs.push_back(run);
+        if (runs.size() > nMaxRuns) {
+            bAbandoned = true;
+            break;
+        }
         bRunOpen = bUniform;
         s += (ULONGLONG)n;
     }
 
     // Once per frame the rest of the time slice goes to other threads.
     sched_yield();
+    if (pbOverLimit) *pbOverLimit = bOverLimit;
     if (bAbandoned) {
         FreeRuns(runs);
         return FALSE;
     }
     return TRUE;
+}
+
+}  // namespace
+
+BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs) {
+    return ColourPass(pPixels, nStride, size, ~(ULONGLONG)0, nullptr, runs);
+}
+
+BOOL EncodeColourRunsWithin(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns,
+                            ColourRunList& runs, BOOL* pbPaysByLimit) {
+    BOOL bOverLimit = FALSE;
+    const BOOL bWhole = ColourPass(pPixels, nStride, size, nMaxRuns, &bOverLimit, runs);
+    if (pbPaysByLimit) *pbPaysByLimit = bWhole && !bOverLimit;
+    return bWhole;
 }
 
 void CopyAlphaRuns(BYTE* pDst, const AlphaRunList& runs) {

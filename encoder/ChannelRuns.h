@@ -40,9 +40,12 @@ typedef std::vector<ColourRun> ColourRunList;
 
 // Writes the alpha byte of pixel i to pAlphaPlane[i] (L bytes) and builds the
 // alpha-run list. TRUE when the runs pay: roundup16(8 n) + 528 < L. The list is
-// filled either way.
+// filled either way. With pnColourLiterals, the same sweep also counts the
+// groups of four pixels that lie in one row and whose first two pixels differ
+// in colour: each is an element of the colour-run list on its own, so the
+// count is a floor for that list's length.
 BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const SIZE& size,
-                     AlphaRunList& runs);
+                     AlphaRunList& runs, ULONGLONG* pnColourLiterals = nullptr);
 
 // Builds the colour-run list over (blue, green, red). Gives up, leaving the list
 // empty and returning FALSE, once 16 x the elements closed before the last pixel
@@ -50,6 +53,13 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
 // when the walk reaches the first pixel after a literal group, or the first pixel
 // that differs from a run). Yields the processor once on every return.
 BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs);
+
+// The colour-run list without the module's limit, for a record chosen by its
+// size: FALSE, leaving the list empty, as soon as it holds more than nMaxRuns
+// elements. *pbPaysByLimit (may be null): whether EncodeColourRuns would have
+// kept the list. Yields the processor once on every return.
+BOOL EncodeColourRunsWithin(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG nMaxRuns,
+                            ColourRunList& runs, BOOL* pbPaysByLimit = nullptr);
 
 // Copy the elements in list order, 8 or 16 bytes each.
 void CopyAlphaRuns(BYTE* pDst, const AlphaRunList& runs);

@@ -21,12 +21,12 @@ DWORD EncodeBufferBytes(LONG nMode, const SIZE& size) {
 namespace {
 
 BOOL Encode(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer, DWORD nBufferBytes,
-            RvoEncodedFrame& out) {
+            RvoEncodedFrame& out, RvoPackRule packRule) {
     if (nMode == rvo::PackedFrames) {
         if (size.cx <= 0 || size.cy <= 0) return Fail(ERROR_INVALID_PARAMETER);
         // The record is built in the buffer, which must be as large as the largest record of this size.
         if (!pBuffer || nBufferBytes < EncodeBufferBytes(nMode, size)) return Fail(ERROR_INVALID_FUNCTION);
-        const DWORD nRecord = BuildPackedRecord(pBuffer, pPixels, nStride, size);
+        const DWORD nRecord = BuildPackedRecord(pBuffer, pPixels, nStride, size, packRule);
         if (nRecord == 0) return FALSE;
         out.pRecord = pBuffer;
         out.nRecordBytes = nRecord;
@@ -56,9 +56,9 @@ BOOL Encode(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYT
 }  // namespace
 
 BOOL EncodeFrame(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer,
-                 DWORD nBufferBytes, RvoEncodedFrame& out) {
+                 DWORD nBufferBytes, RvoEncodedFrame& out, RvoPackRule packRule) {
     out = RvoEncodedFrame{};
-    if (Encode(nMode, size, pPixels, nStride, pBuffer, nBufferBytes, out)) return TRUE;
+    if (Encode(nMode, size, pPixels, nStride, pBuffer, nBufferBytes, out, packRule)) return TRUE;
     out.bFailed = TRUE;
     out.dwError = GetLastError();
     return FALSE;

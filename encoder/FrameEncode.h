@@ -6,6 +6,7 @@
 // bytes as one written by WriteFrame.
 #pragma once
 
+#include "encoder/PackedBuilder.h"
 #include "platform/Types.h"
 
 struct RvoEncodedFrame {
@@ -29,6 +30,7 @@ DWORD EncodeBufferBytes(LONG nMode, const SIZE& size);
 // EncodeBufferBytes(nMode, size) bytes. FALSE with a last error when no stored
 // form can be made (out.bFailed and out.dwError say so too); a JPEG frame the
 // codec cannot compress is not a failure here (out.hBlob null: the file keeps
-// an entry without a picture).
+// an entry without a picture). packRule chooses the record type of a
+// PackedFrames frame; the module's own writer (WriteFrame) keeps the standard rule.
 BOOL EncodeFrame(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer,
-                 DWORD nBufferBytes, RvoEncodedFrame& out);
+                 DWORD nBufferBytes, RvoEncodedFrame& out, RvoPackRule packRule = RvoPackRule::Standard);

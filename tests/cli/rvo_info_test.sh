@@ -27,6 +27,20 @@ grep -q '"mode": 3, "width": 48, "height": 32, "entryCount": 3, "frameCount": 3,
 expect 0 '"mode": 5, "width": 48, "height": 32, "entryCount": 3, "frameCount": 3, "indexOffset": 512, "sizeTableBytes": 512, "sizeTableOffset": [0-9]+, "entries": \[\]' \
     -- "$RVO" info --json "$DIR/demo-packed.rvo"
 
+# The record type of every packed frame: two of the titles keep alpha runs by
+# the module's rule, and all become colour runs with --pack smallest.
+expect 0 "records +0 PackedRaw, 2 PackedAlphaRuns, 1 PackedColourRuns$" -- "$RVO" info "$DIR/demo-packed.rvo"
+"$RVO" decode "$DIR/demo-packed.rvo" -o - >"$DIR/titles.bgra" || fail "decode"
+expect 0 "PackedFrames" -- "$RVO" encode --mode packed --pack smallest --size 48x32 -o "$DIR/smallest.rvo" - <"$DIR/titles.bgra"
+expect 0 '"recordTypes": \{"PackedRaw": 0, "PackedAlphaRuns": 0, "PackedColourRuns": 3, "unreadable": 0\}\}$' \
+    -- "$RVO" info --json "$DIR/smallest.rvo"
+# A record whose tag is damaged: counted, not trusted (rvo verify says why).
+cp "$DIR/smallest.rvo" "$DIR/bad-tag.rvo"
+printf '\x00' | dd of="$DIR/bad-tag.rvo" bs=1 seek=515 conv=notrunc status=none
+expect 0 "records +0 PackedRaw, 0 PackedAlphaRuns, 2 PackedColourRuns, 1 unreadable" -- "$RVO" info "$DIR/bad-tag.rvo"
+expect 2 "" -- "$RVO" encode --mode jpeg --pack smallest --size 48x32 -o "$DIR/x.rvo" - <"$DIR/titles.bgra"
+expect 2 "" -- "$RVO" encode --mode packed --pack tiny --size 48x32 -o "$DIR/x.rvo" - <"$DIR/titles.bgra"
+
 # An image-list file written byte by byte: header, then two index records
 # naming still images (frames 0-4 and 5-9), no blobs.
 {

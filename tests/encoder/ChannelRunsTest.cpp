@@ -14,12 +14,6 @@ using namespace enctest;
 
 namespace {
 
-struct RunRec {
-    DWORD count;
-    DWORD p0 = 0, p1 = 0, p2 = 0;   // alpha: p0 only; colour: green, blue, red
-    bool operator==(const RunRec&) const = default;
-};
-
 std::vector<RunRec> ToRuns(const AlphaRunList& l) {
     std::vector<RunRec> v;
     for (const AlphaRun& r : l) v.push_back({r.count, r.pattern, 0, 0});
@@ -29,10 +23,6 @@ std::vector<RunRec> ToRuns(const ColourRunList& l) {
     std::vector<RunRec> v;
     for (const ColourRun& r : l) v.push_back({r.count, r.greenPattern, r.bluePattern, r.redPattern});
     return v;
-}
-
-void PrintTo(const RunRec& r, std::ostream* os) {
-    *os << std::hex << "{" << r.count << ", " << r.p0 << ", " << r.p1 << ", " << r.p2 << "}";
 }
 
 // The same alpha bytes laid out in several frame shapes: one row, three-pixel
@@ -164,81 +154,6 @@ TEST_P(SimdModes, ColourPassKeepsOrAbandonsAtTheLimit) {
     }
 }
 
-// The colour pass as a pixel-by-pixel walk, keeping the open element, written
-// from the description of the rule; it also serves the alpha channel.
-struct RefResult {
-    bool bAbandoned = false;
-    std::vector<RunRec> runs;
-};
-
-RefResult ReferenceWalk(const std::vector<DWORD>& px, bool bColour) {
-    const size_t L = px.size();
-    const long long limit = (long long)((double)(3 * L) * 0.8);
-    auto val = [&](size_t i) { return bColour ? px[i] & 0xFFFFFF : px[i] >> 24; };
-    auto pattern = [&](const std::vector<DWORD>& vals, int shift) {
-        DWORD p = 0;
-        for (size_t k = 0; k < vals.size(); ++k) p |= ((vals[k] >> shift) & 0xFF) << (8 * k);
-        return p;
-    };
-    RefResult res;
-    auto emit = [&](DWORD count, const std::vector<DWORD>& vals) {
-        if (bColour)
-            res.runs.push_back({count, pattern(vals, 8), pattern(vals, 0), pattern(vals, 16)});
-        else
-            res.runs.push_back({count, pattern(vals, 0), 0, 0});
-    };
-    bool bRun = true;
-    DWORD runVal = val(0), n = 1;
-    std::vector<DWORD> lit;
-    long long closed = 0;
-    for (size_t i = 1; i < L; ++i) {
-        if (bColour && 16 * closed > limit) {
-            res.bAbandoned = true;
-            break;
-        }
-        DWORD v = val(i);
-        if (bRun) {
-            if (v == runVal) {
-                ++n;
-            } else if (n < 4) {
-                lit.assign(n, runVal);
-                lit.push_back(v);
-                bRun = false;
-            } else {
-                DWORD r = n % 4;
-                emit(n - r, std::vector<DWORD>(4, runVal));
-                ++closed;
-                if (r) {
-                    lit.assign(r, runVal);
-                    lit.push_back(v);
-                    bRun = false;
-                } else {
-                    runVal = v;
-                    n = 1;
-                }
-            }
-        } else if (lit.size() == 4) {
-            emit(4, lit);
-            ++closed;
-            bRun = true;
-            runVal = v;
-            n = 1;
-        } else {
-            lit.push_back(v);
-        }
-    }
-    if (res.bAbandoned) {
-        res.runs.clear();
-    } else if (bRun) {
-        emit(n, std::vector<DWORD>(4, runVal));
-    } else {
-        DWORD count = (DWORD)lit.size();
-        lit.resize(4, 0);
-        emit(count, lit);
-    }
-    return res;
-}
-
 TEST_P(SimdModes, PassesAgreeWithAReferenceWalk) {
     std::mt19937 rng(1234);
     const int nFrames = 400;
@@ -268,6 +183,20 @@ TEST_P(SimdModes, PassesAgreeWithAReferenceWalk) {
         AlphaRunList alpha;
         EncodeAlphaRuns(plane.data(), f.Top(), f.stride, f.size, alpha);
         EXPECT_EQ(ToRuns(alpha), alphaRef.runs);
+
+        // For a record chosen by size: the whole list when it holds at most
+        // nMax elements, else nothing; the alpha sweep's count of literal
+        // colour groups never exceeds the list's length, or colour runs that
+        // would win could be passed over.
+        const std::vector<RunRec> whole = ReferenceWalk(px, true, false).runs;
+        for (size_t nMax : {whole.size() - 1, whole.size(), whole.size() + 1 + rng() % 3}) {
+            EXPECT_EQ(EncodeColourRunsWithin(f.Top(), f.stride, f.size, nMax, colour), whole.size() <= nMax);
+            EXPECT_EQ(ToRuns(colour), whole.size() <= nMax ? whole : std::vector<RunRec>()) << "at most " << nMax;
+        }
+        ULONGLONG nLiterals = ~0ull;
+        EncodeAlphaRuns(plane.data(), f.Top(), f.stride, f.size, alpha, &nLiterals);
+        EXPECT_EQ(ToRuns(alpha), alphaRef.runs);
+        EXPECT_LE(nLiterals, whole.size());
     }
     // Both outcomes of the colour pass must be well represented.
     EXPECT_GT(nAbandoned, nFrames / 5);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "platform/Types.h"
@@ -116,6 +117,93 @@ inline std::vector<DWORD> ExpandPackedRecord(const std::vector<uint8_t>& rec) {
         return none;
     }
     return out;
+}
+
+// One element of a run list: alpha p0 only; colour green, blue, red.
+struct RunRec {
+    DWORD count;
+    DWORD p0 = 0, p1 = 0, p2 = 0;
+    bool operator==(const RunRec&) const = default;
+};
+
+inline void PrintTo(const RunRec& r, std::ostream* os) {
+    *os << std::hex << "{" << r.count << ", " << r.p0 << ", " << r.p1 << ", " << r.p2 << "}";
+}
+
+// The colour pass as a pixel-by-pixel walk, keeping the open element, written
+// from the description of the rule; it also serves the alpha channel. Without
+// bLimit the colour walk never gives up.
+struct RefResult {
+    bool bAbandoned = false;
+    std::vector<RunRec> runs;
+};
+
+inline RefResult ReferenceWalk(const std::vector<DWORD>& px, bool bColour, bool bLimit = true) {
+    const size_t L = px.size();
+    const long long limit = (long long)((double)(3 * L) * 0.8);
+    auto val = [&](size_t i) { return bColour ? px[i] & 0xFFFFFF : px[i] >> 24; };
+    auto pattern = [&](const std::vector<DWORD>& vals, int shift) {
+        DWORD p = 0;
+        for (size_t k = 0; k < vals.size(); ++k) p |= ((vals[k] >> shift) & 0xFF) << (8 * k);
+        return p;
+    };
+    RefResult res;
+    auto emit = [&](DWORD count, const std::vector<DWORD>& vals) {
+        if (bColour)
+            res.runs.push_back({count, pattern(vals, 8), pattern(vals, 0), pattern(vals, 16)});
+        else
+            res.runs.push_back({count, pattern(vals, 0), 0, 0});
+    };
+    bool bRun = true;
+    DWORD runVal = val(0), n = 1;
+    std::vector<DWORD> lit;
+    long long closed = 0;
+    for (size_t i = 1; i < L; ++i) {
+        if (bColour && bLimit && 16 * closed > limit) {
+            res.bAbandoned = true;
+            break;
+        }
+        DWORD v = val(i);
+        if (bRun) {
+            if (v == runVal) {
+                ++n;
+            } else if (n < 4) {
+                lit.assign(n, runVal);
+                lit.push_back(v);
+                bRun = false;
+            } else {
+                DWORD r = n % 4;
+                emit(n - r, std::vector<DWORD>(4, runVal));
+                ++closed;
+                if (r) {
+                    lit.assign(r, runVal);
+                    lit.push_back(v);
+                    bRun = false;
+                } else {
+                    runVal = v;
+                    n = 1;
+                }
+            }
+        } else if (lit.size() == 4) {
+            emit(4, lit);
+            ++closed;
+            bRun = true;
+            runVal = v;
+            n = 1;
+        } else {
+            lit.push_back(v);
+        }
+    }
+    if (res.bAbandoned) {
+        res.runs.clear();
+    } else if (bRun) {
+        emit(n, std::vector<DWORD>(4, runVal));
+    } else {
+        DWORD count = (DWORD)lit.size();
+        lit.resize(4, 0);
+        emit(count, lit);
+    }
+    return res;
 }
 
 }  // namespace enctest

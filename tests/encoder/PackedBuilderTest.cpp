@@ -2,6 +2,7 @@
 // by field, and random frames expanded by the test's own reader of the layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -25,13 +26,13 @@ constexpr uint8_t kStale = 0xCC;
 
 // Builds the frame's record in a page-aligned buffer full of stale bytes, as the
 // frame buffer is after earlier frames, with the given vector setting.
-std::vector<uint8_t> Build(TestFrame& f, BOOL bSse2 = TRUE) {
+std::vector<uint8_t> Build(TestFrame& f, BOOL bSse2 = TRUE, RvoPackRule rule = RvoPackRule::Standard) {
     BOOL saved = g_bSse2;
     g_bSse2 = bSse2;
     size_t cap = (size_t)rvo::MaxPackedRecordBytes(f.Count());
     BYTE* p = static_cast<BYTE*>(AllocAligned(cap));
     std::memset(p, kStale, cap);
-    DWORD n = BuildPackedRecord(p, f.Top(), f.stride, f.size);
+    DWORD n = BuildPackedRecord(p, f.Top(), f.stride, f.size, rule);
     g_bSse2 = saved;
     std::vector<uint8_t> rec(p, p + n);
     bool bUntouched = true;
@@ -148,10 +149,12 @@ TEST(PackedBuilder, RefusesFramesWithoutPixels) {
 }
 
 // Random frames of the kinds a host renders: graphics with long runs and soft
-// edges, noise, alternating colours, and mixtures that favour each record type.
+// edges, noise, alternating colours, mixtures that favour each record type,
+// all transparent, and the benchmarks' graphics and natural video.
+constexpr int kKinds = 9;
 TestFrame RandomFrame(std::mt19937& rng, int kind) {
     // Alpha runs pay only above 544 pixels: the kinds with flat alpha are mostly large.
-    bool bFlatAlpha = kind == 0 || kind == 2 || kind == 4;
+    bool bFlatAlpha = kind == 0 || kind == 2 || kind == 4 || kind >= 6;
     bool bBig = bFlatAlpha ? rng() % 4 != 0 : rng() % 3 == 0;
     LONG cx = 1 + (LONG)(rng() % (bBig ? 97 : 23)), cy = bBig ? 6 + (LONG)(rng() % 15) : 1 + (LONG)(rng() % 5);
     if ((cx * cy) % 4 == 0) ++cx;                 // mostly pixel counts not a multiple of 4
@@ -172,20 +175,36 @@ TestFrame RandomFrame(std::mt19937& rng, int kind) {
             case 2: px = (i % 2) ? c0 : c1; break;                           // alternating colours
             case 3: px = (c0 & 0x00FFFFFF) | (rng() << 24); break;           // flat colour, noisy alpha
             case 4: px = (rng() & 0x00FFFFFF) | 0x80000000u; break;          // flat alpha, noisy colour
-            default: px = (i * 7 / f.Count()) % 2 ? rng() : c1; break;       // half flat, half noise
+            case 5: px = (i * 7 / f.Count()) % 2 ? rng() : c1; break;        // half flat, half noise
+            default: px = kind == 6 ? c0 & 0x00FFFFFF : 0; break;             // transparent, colour kept or not
         }
         f.Walk(i) = px;
     }
+    if (kind == 7) Fill(f, rvotest::Content::Graphics, rng());
+    if (kind == 8) Fill(f, rvotest::Content::Natural, rng());
     return f;
+}
+
+// The record sizes of a frame's three types, from reference walks of its channels.
+struct TypeSizes {
+    uint64_t raw, alpha, colour;
+};
+TypeSizes SizesOfEachType(const std::vector<DWORD>& px) {
+    auto up = [](uint64_t x, uint64_t m) { return (x + m - 1) / m * m; };
+    const uint64_t L = px.size();
+    const uint64_t nAlpha = ReferenceWalk(px, false).runs.size(), nColour = ReferenceWalk(px, true, false).runs.size();
+    return {up(16 + 4 * L, 512), up(16 + up(8 * nAlpha, 16) + 12 * ((L + 3) / 4), 512),
+            up(16 + up(L, 16) + 16 * nColour, 512)};
 }
 
 TEST(PackedBuilder, RandomFramesExpandExactlyWithEitherVectorSetting) {
     std::mt19937 rng(20240611);
-    const int nFrames = 600;
+    const int nFrames = 900;
     std::map<uint32_t, int> types;
+    int nColourOverAlpha = 0;
     for (int t = 0; t < nFrames; ++t) {
-        TestFrame f = RandomFrame(rng, t % 6);
-        SCOPED_TRACE(::testing::Message() << "frame " << t << " kind " << t % 6 << " " << f.size.cx << "x"
+        TestFrame f = RandomFrame(rng, t % kKinds);
+        SCOPED_TRACE(::testing::Message() << "frame " << t << " kind " << t % kKinds << " " << f.size.cx << "x"
                                           << f.size.cy << " stride " << f.stride);
         std::vector<uint8_t> rec = Build(f, TRUE);
         ASSERT_FALSE(rec.empty());
@@ -201,10 +220,29 @@ TEST(PackedBuilder, RandomFramesExpandExactlyWithEitherVectorSetting) {
         DecodePackedRecord(rec.data(), decoded.data());
         EXPECT_TRUE(decoded == f.Packed());
         types[GetU32(rec, 0)]++;
+
+        // The smallest record of the three, and the module's own where that
+        // is as small.
+        std::vector<uint8_t> smallest = Build(f, TRUE, RvoPackRule::Smallest);
+        EXPECT_EQ(DiffBytes(smallest, Build(f, FALSE, RvoPackRule::Smallest)), "");
+        const TypeSizes sizes = SizesOfEachType(f.Packed());
+        const uint64_t nLeast = std::min({sizes.raw, sizes.alpha, sizes.colour});
+        EXPECT_EQ(smallest.size(), nLeast);
+        if (rec.size() == nLeast) {
+            EXPECT_EQ(DiffBytes(rec, smallest), "");
+        }
+        const uint32_t tag = GetU32(smallest, 0);
+        EXPECT_EQ(tag == 0xFF000000u ? sizes.raw : tag == 0xFF000001u ? sizes.alpha : sizes.colour, nLeast);
+        ASSERT_TRUE(CheckPackedRecord(smallest.data(), (DWORD)f.Count(), nMax));
+        DecodePackedRecord(smallest.data(), decoded.data());
+        EXPECT_TRUE(decoded == f.Packed());
+        nColourOverAlpha += GetU32(rec, 0) == 0xFF000001u && tag == 0xFF000010u;
     }
     EXPECT_GT(types[0xFF000000u], nFrames / 20);
     EXPECT_GT(types[0xFF000001u], nFrames / 20);
     EXPECT_GT(types[0xFF000010u], nFrames / 20);
+    // Smallest stores colour runs where the module's rule keeps alpha runs.
+    EXPECT_GT(nColourOverAlpha, nFrames / 20);
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "HostRecord.h"
 
@@ -147,6 +151,36 @@ TEST_F(HostRoundTrip, EveryWritableMode) {
         }
         EXPECT_EQ(Call(10, in, out, &slot), 0);
     }
+}
+
+// A packed file whose records were chosen by size (`rvo encode --pack
+// smallest`, made by ctest's smallest_file.sh as PREFIX.rvo from the frames in
+// PREFIX.bgra, 67 x 45) reads back exactly, whatever record type each frame has.
+TEST_F(HostRoundTrip, ReadsPackedFileOfSmallestRecords) {
+    const char* pszPrefix = std::getenv("RVO_SMALLEST_FILE");
+    if (!pszPrefix) GTEST_SKIP() << "RVO_SMALLEST_FILE not set (ctest sets it)";
+    const std::string prefix = pszPrefix;
+    std::ifstream raw(prefix + ".bgra", std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+    constexpr int32_t w = 67, h = 45;
+    const size_t nFramePixels = (size_t)w * h;
+    ASSERT_TRUE(!bytes.empty() && bytes.size() % (4 * nFramePixels) == 0) << prefix << ".bgra";
+    const int nFrames = (int)(bytes.size() / (4 * nFramePixels));
+
+    in.PutPath(prefix + ".rvo");
+    ASSERT_EQ(Call(5, in, out, &slot), 0);
+    for (int k = 0; k < nFrames; k++) {
+        SCOPED_TRACE("frame " + std::to_string(k));
+        FrameBuffer dst(w, h, w, kSentinel);
+        in.PutPtr(kOffDst, dst.ab);
+        in.PutRegion(0, 0, w, h);
+        in.PutDouble(kOffFieldDuration, 1.0);
+        in.PutI32(kOffDeliveryMode, 2);
+        in.PutDouble(kOffTime, 2.0 * k);
+        ASSERT_EQ(Call(7, in, out, &slot), 0);
+        EXPECT_EQ(std::memcmp(dst.px.data(), bytes.data() + 4 * nFramePixels * (size_t)k, 4 * nFramePixels), 0);
+    }
+    EXPECT_EQ(Call(10, in, out, &slot), 0);
 }
 
 std::vector<int> g_progress;

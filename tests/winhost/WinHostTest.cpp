@@ -393,7 +393,8 @@ int WriteMovies(const std::wstring& dir) {
 }
 
 int ReadMovies(const std::wstring& dir) {
-    for (const wchar_t* mode : kModes) {
+    // linux-smallest.rvo: packed records chosen by size (rvo encode --pack smallest).
+    for (const wchar_t* mode : {L"jpeg", L"raw", L"packed", L"smallest"}) {
         HostMediaInfo in = Record(dir + L"\\linux-" + mode + L".rvo"), out = Record();
         void* slot = nullptr;
         if (Main()(5, &in, &out, &slot) != 0) return 1;

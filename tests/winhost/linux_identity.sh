@@ -3,6 +3,8 @@
 # every writable mode, and each reads the other's files the same way: the
 # Windows host writes frames.bgra and win-MODE.rvo, the Linux tool (build/rvo)
 # writes linux-MODE.rvo from frames.bgra; then each decodes the other's files.
+# The DLL also reads linux-smallest.rvo, packed records chosen by size (only the
+# tool writes them: rvo encode --pack smallest) of graphics over transparency.
 # Usage: linux_identity.sh WINE WINHOST.EXE RVO (run in the win64 build folder)
 set -uo pipefail
 wine=$1 winhost=$2 rvo=$3
@@ -18,6 +20,9 @@ for mode in jpeg raw packed; do
     "$rvo" encode --mode $mode --size 64x48 -o "$dir/linux-$mode.rvo" - <"$dir/frames.bgra" >/dev/null || fail=1
     cmp "$dir/win-$mode.rvo" "$dir/linux-$mode.rvo" || { echo "$mode: the files differ"; fail=1; }
 done
+bash "$(dirname "$0")/../support/graphics_frames.sh" 64 48 4 "$dir/graphics.bgra" || fail=1
+"$rvo" encode --mode packed --pack smallest --size 64x48 -o "$dir/linux-smallest.rvo" - <"$dir/graphics.bgra" >/dev/null || fail=1
+"$rvo" info "$dir/linux-smallest.rvo" | grep -q ' [1-9][0-9]* PackedColourRuns' || { echo "smallest: no colour-runs records"; fail=1; }
 "$wine" "$winhost" read-movies "$dir" || { echo "the Windows host could not read the Linux files"; exit 1; }
 for mode in jpeg raw packed; do
     "$rvo" decode "$dir/win-$mode.rvo" -o - >"$dir/win-$mode.linux.bgra" || fail=1
@@ -28,5 +33,6 @@ for mode in jpeg raw packed; do
         cmp "$dir/frames.bgra" "$dir/linux-$mode.win.bgra" || { echo "$mode: not lossless"; fail=1; }
     fi
 done
+cmp "$dir/graphics.bgra" "$dir/linux-smallest.win.bgra" || { echo "smallest: Windows does not read the frames back"; fail=1; }
 [ $fail = 0 ] && echo "identical files in modes 3, 4 and 5; each build reads the other's"
 exit $fail

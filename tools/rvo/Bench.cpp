@@ -31,6 +31,7 @@ const BenchProgram kPrograms[] = {
     {"reader", "ReaderBench", true, "reading every mode against memcpy (and ffmpeg qtrle when present)"},
     {"delivery", "DeliveryBench", false, "preload cache delivery against memcpy"},
     {"threads", "ThreadsBench", true, "rvo encode and decode on every core against one thread, and the disk"},
+    {"pack", "PackBench", true, "packed records by the standard rule against the smallest, built, encoded and decoded"},
 };
 
 struct BenchOptions {
@@ -99,8 +100,8 @@ void RegisterBench(CLI::App& app) {
     auto opts = std::make_shared<BenchOptions>();
     CLI::App* cmd = app.add_subcommand("bench", "Run the benchmark programs and print their tables of ratios to a baseline.");
     cmd->footer(
-                "Run the benchmark programs (codec, encoder, reader, delivery, threads) and\n"
-                "print their tables. Every figure is compared with a baseline (memcpy of the\n"
+                "Run the benchmark programs (codec, encoder, reader, delivery, threads, pack)\n"
+                "and print their tables. Every figure is compared with a baseline (memcpy of the\n"
                 "same frames, plain libjpeg, or the tool on one thread) measured in the same\n"
                 "run, so the ratios hold across machines better than the times do.\n"
                 "\n"
@@ -108,6 +109,6 @@ void RegisterBench(CLI::App& app) {
                 "The programs are looked up in bench/ next to the rvo program (build/bench/ after make).");
     cmd->add_option("--bench-dir", opts->strDir, "folder of the benchmark programs");
     cmd->add_option("NAME", opts->names, "which benchmarks (default: all)")
-        ->check(CLI::IsMember({"codec", "encoder", "reader", "delivery", "threads"}));
+        ->check(CLI::IsMember({"codec", "encoder", "reader", "delivery", "threads", "pack"}));
     cmd->callback([opts] { RunBench(*opts); });
 }

@@ -12,6 +12,7 @@
 #include "container/Limits.h"
 #include "container/RvoFormat.h"
 #include "encoder/FrameEncode.h"
+#include "encoder/PackedBuilder.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
@@ -28,6 +29,7 @@ namespace {
 
 struct EncodeOptions {
     std::string strMode;
+    std::string strPack;        // empty: not given
     std::string strSize;
     std::string strOutput;
     std::vector<std::string> inputs;
@@ -147,6 +149,11 @@ void RunEncode(const EncodeOptions& o) {
             throw CLI::ValidationError("INPUT", "'-' (raw frames on stdin) cannot be mixed with other inputs");
     const LONG nCompression = CompressionForModeName(o.strMode);
     const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
+    RvoPackRule packRule = RvoPackRule::Standard;
+    if (!o.strPack.empty()) {
+        if (nMode != rvo::PackedFrames) throw CLI::ValidationError("--pack", "applies to --mode packed only");
+        PackRuleFromName(o.strPack.c_str(), &packRule);   // the option's check accepted the name
+    }
     const FrameSize size = ResolveSize(o);
     const SIZE sizeFrame{size.nWidth, size.nHeight};
     const DWORD nBufferBytes = EncodeBufferBytes(nMode, sizeFrame);
@@ -213,7 +220,8 @@ void RunEncode(const EncodeOptions& o) {
                 pPixels = item.picture.data();
             }
             ReserveOrFail(item.record, nBufferBytes);
-            EncodeFrame(nMode, sizeFrame, pPixels, size.nWidth, item.record.Bytes(), nBufferBytes, item.frame);
+            EncodeFrame(nMode, sizeFrame, pPixels, size.nWidth, item.record.Bytes(), nBufferBytes, item.frame,
+                        packRule);
         },
         Append);
     bar.Finish();
@@ -247,15 +255,23 @@ void RegisterEncode(CLI::App& app) {
                 "\n"
                 "Modes: jpeg (JpegBlobs: lossy, an alpha and a colour JPEG stream per frame),\n"
                 "raw (RawFrames: uncompressed), packed (PackedFrames: lossless run-length).\n"
+                "--pack chooses each packed frame's record: standard, the module's own rule\n"
+                "(as a host's files are written), or smallest, the smallest of raw pixels,\n"
+                "alpha runs and colour runs (graphics over transparency shrink to about\n"
+                "half; every reader of packed files reads them).\n"
                 "Frames are encoded on --threads workers and written in frame order: the file\n"
                 "is the same whatever the count, and at most twice that many frames are in memory.\n\n"
                 "Examples:\n"
                 "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - |\n"
                 "      rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
+                "  rvo encode --mode packed --pack smallest -o titles.rvo title*.png\n"
                 "  rvo encode --mode jpeg -o titles.rvo title0001.png title0002.png title0003.png");
     cmd->add_option("--mode", opts->strMode, "storage mode: jpeg, raw or packed")
         ->required()
         ->check(CLI::IsMember({"jpeg", "raw", "packed"}));
+    cmd->add_option("--pack", opts->strPack,
+                    "packed records: standard (the module's rule, the default) or smallest (per frame)")
+        ->check(CLI::IsMember({"standard", "smallest"}));
     cmd->add_option("--size", opts->strSize, "frame size WxH (required for stdin; PNG inputs default to the first picture's size)")
         ->check(FrameSizeValidator());
     cmd->add_option("-o,--output", opts->strOutput, "the RVO file to write (replaced if it exists)")->required();

@@ -1,7 +1,11 @@
 // rvo info: the header fields and index entries of an RVO file, as a table or JSON.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "container/PackedRecord.h"
+#include "container/RvoFormat.h"
+#include "platform/ByteOrder.h"
 #include "platform/CString.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/ToolSupport.h"
@@ -38,13 +42,47 @@ const char* KindName(LONG nKind) {
     }
 }
 
-void PrintJson(const CRvoFile& f, unsigned long long tableOffset) {
+// How many frames of a PackedFrames file use each record type, from the tag of
+// every record the size table places; a record that lies past the file's end
+// or has no known tag is counted as unreadable (rvo verify says why).
+struct RecordTypes {
+    bool bPacked = false;
+    long long nRaw = 0, nAlphaRuns = 0, nColourRuns = 0, nUnreadable = 0;
+};
+
+RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f) {
+    RecordTypes t;
+    if (f.m_nMode != rvo::PackedFrames || !f.m_pFrameSizeTable) return t;
+    t.bPacked = true;
+    const long long nFrames = std::min<long long>(f.m_nFrameCount, f.m_dwSizeTableBytes / 4);
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    long long nFileBytes = -1;
+    if (fp && fseeko(fp, 0, SEEK_END) == 0) nFileBytes = (long long)ftello(fp);
+    unsigned long long nAt = f.m_dwIndexOffset;
+    for (long long i = 0; i < nFrames; i++) {
+        BYTE tag[4];
+        const bool bRead = fp && nFileBytes >= 0 && nAt + 4 <= (unsigned long long)nFileBytes &&
+                           fseeko(fp, (off_t)nAt, SEEK_SET) == 0 && std::fread(tag, 1, 4, fp) == 4;
+        switch (bRead ? LoadLe32(tag) : 0) {
+        case rvo::PackedRaw: t.nRaw++; break;
+        case rvo::PackedAlphaRuns: t.nAlphaRuns++; break;
+        case rvo::PackedColourRuns: t.nColourRuns++; break;
+        default: t.nUnreadable++; break;
+        }
+        nAt += f.m_pFrameSizeTable[i];
+    }
+    if (fp) std::fclose(fp);
+    return t;
+}
+
+void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
     std::printf("{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
                 "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
-                "\"sizeTableOffset\": %llu, \"entries\": [",
+                "\"sizeTableOffset\": %llu, ",
                 JsonString(std::string(f.m_szMagic, sizeof f.m_szMagic)).c_str(), f.m_nMode, f.m_nWidth,
                 f.m_nHeight, f.m_nEntryCount, f.m_nFrameCount, f.m_dwIndexOffset, f.m_dwSizeTableBytes,
                 tableOffset);
+    std::printf("\"entries\": [");
     for (int i = 0; i < f.GetEntryCount(); i++) {
         EntryView e = ViewOf(*f.GetEntry(i));
         std::printf("%s\n  {\"kind\": %d, \"name\": %s, \"startFrame\": %d, \"lastFrame\": %d, "
@@ -52,10 +90,15 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset) {
                     i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
                     e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
     }
-    std::printf("%s]}\n", f.GetEntryCount() ? "\n" : "");
+    std::printf("%s]", f.GetEntryCount() ? "\n" : "");
+    if (t.bPacked)
+        std::printf(", \"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
+                    "\"unreadable\": %lld}",
+                    t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
+    std::printf("}\n");
 }
 
-void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset) {
+void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
     std::printf("%s\n", path.c_str());
     std::printf("  magic        %.8s\n", f.m_szMagic);
     std::printf("  mode         %d (%s)\n", f.m_nMode, ModeName(f.m_nMode));
@@ -64,6 +107,12 @@ void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long t
     std::printf("  entries      %d\n", f.m_nEntryCount);
     std::printf("  index offset %u\n", f.m_dwIndexOffset);
     std::printf("  size table   %u bytes at %llu\n", f.m_dwSizeTableBytes, tableOffset);
+    if (t.bPacked) {
+        std::printf("  records      %lld PackedRaw, %lld PackedAlphaRuns, %lld PackedColourRuns", t.nRaw,
+                    t.nAlphaRuns, t.nColourRuns);
+        if (t.nUnreadable) std::printf(", %lld unreadable", t.nUnreadable);
+        std::printf("\n");
+    }
     if (f.GetEntryCount() == 0) return;
     std::printf("  %6s  %-5s  %-24s %-13s %5s %12s %10s\n", "#", "kind", "name", "frames", "flags",
                 "blob offset", "blob size");
@@ -90,10 +139,11 @@ void RegisterInfo(CLI::App& app) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
         FailIfUnfinished(opts->path);
         unsigned long long tableOffset = ((unsigned long long)file->m_dwSizeTableOffsetHigh << 32) | file->m_dwSizeTableOffsetLow;
+        const RecordTypes types = CountRecordTypes(opts->path, *file);
         if (opts->bJson)
-            PrintJson(*file, tableOffset);
+            PrintJson(*file, tableOffset, types);
         else
-            PrintTable(opts->path, *file, tableOffset);
+            PrintTable(opts->path, *file, tableOffset, types);
         file->Close(FALSE);
     });
 }
