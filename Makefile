@@ -18,8 +18,8 @@ $(addprefix build-,$(PRESETS)): build-%: bootstrap
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
-# The win64 tests compare the DLL's files with those of the release build's rvo tool.
-test-win64: build-release
+# The Windows tests compare the DLL's files with those of the release build's rvo tool.
+test-win32 test-win64: build-release
 
 build: $(addprefix build-,$(PRESETS))
 

@@ -1,7 +1,8 @@
 // A Windows host driving rvoplugin.dll through Main: the commands, round trips
 // of every writable mode, preloading, still images, the host's own image
-// services, share modes and unbuffered records. `winhost CASE` runs one case
-// (ctest runs each in its own process); `winhost write-movies DIR` and
+// services, share modes and unbuffered records (and, in HostProcessTest.cpp,
+// the host's process). `winhost CASE` runs one case (ctest runs each in its
+// own process); `winhost write-movies DIR` and
 // `winhost read-movies DIR` are the Windows half of the Linux comparison;
 // `winhost bench DIR FRAMES` times writing and reading 1920 x 1080 movies.
 #include <cmath>
@@ -12,9 +13,7 @@
 
 using namespace winhost;
 
-namespace {
-
-constexpr uint32_t kSentinel = 0xDEADBEEFu;
+namespace winhost {
 
 // Smooth gradients with a varying alpha, so the JPEG mode compresses them well.
 uint32_t Pixel(int k, int x, int y) {
@@ -24,7 +23,6 @@ uint32_t Pixel(int k, int x, int y) {
 }
 
 // The source as the host holds it: wider and taller, the picture at (5, 3).
-constexpr int kSrcLeft = 5, kSrcTop = 3, kDstLeft = 7, kDstTop = 5;
 Frame Source(int k, int w, int h) {
     Frame src(w + 10, h + 7, w + 13, 0x01020304u);
     for (int y = 0; y < h; y++)
@@ -90,6 +88,10 @@ double Psnr(Frame& dst, int k, int w, int h) {
             }
     return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 4.0 * w * h / sum);
 }
+
+}  // namespace winhost
+
+namespace {
 
 void Commands() {
     HostMediaInfo in = Record(), out = Record();
@@ -467,6 +469,13 @@ int wmain(int argc, wchar_t** argv) {
     if (what == L"host-services" && !LoadLibraryW(L"VxCommonU.dll")) {
         std::printf("VxCommonU.dll: error %lu\n", GetLastError());
         return 1;
+    }
+    for (int i = 0; i < kHostProcessCaseCount; i++) {
+        if (what != kHostProcessCases[i].name) continue;
+        kHostProcessCases[i].run();
+        if (g_nFailures == 0) std::printf("winhost: all checks passed\n");
+        else std::printf("winhost: %d failure(s)\n", g_nFailures);
+        return g_nFailures ? 1 : 0;
     }
     if (!Main()) return 1;
     if (argc > 2 && what == L"write-movies") return WriteMovies(argv[2]);

@@ -3,7 +3,8 @@
 # every writable mode, and each reads the other's files the same way: the
 # Windows host writes frames.bgra and win-MODE.rvo, the Linux tool (build/rvo)
 # writes linux-MODE.rvo from frames.bgra; then each decodes the other's files.
-# Usage: linux_identity.sh WINE WINHOST.EXE RVO (run in the win64 build folder)
+# Usage: linux_identity.sh WINE WINHOST.EXE RVO (run in the win32 or win64 build
+# folder; WINE is the command that runs the host, words split on blanks)
 set -uo pipefail
 wine=$1 winhost=$2 rvo=$3
 if [ ! -x "$rvo" ]; then
@@ -12,13 +13,16 @@ if [ ! -x "$rvo" ]; then
 fi
 dir=identity
 rm -rf "$dir" && mkdir -p "$dir"
-"$wine" "$winhost" write-movies "$dir" || { echo "the Windows host could not write its movies"; exit 1; }
+$wine "$winhost" write-movies "$dir"
+rc=$?
+[ $rc = 77 ] && exit 77
+[ $rc = 0 ] || { echo "the Windows host could not write its movies"; exit 1; }
 fail=0
 for mode in jpeg raw packed; do
     "$rvo" encode --mode $mode --size 64x48 -o "$dir/linux-$mode.rvo" - <"$dir/frames.bgra" >/dev/null || fail=1
     cmp "$dir/win-$mode.rvo" "$dir/linux-$mode.rvo" || { echo "$mode: the files differ"; fail=1; }
 done
-"$wine" "$winhost" read-movies "$dir" || { echo "the Windows host could not read the Linux files"; exit 1; }
+$wine "$winhost" read-movies "$dir" || { echo "the Windows host could not read the Linux files"; exit 1; }
 for mode in jpeg raw packed; do
     "$rvo" decode "$dir/win-$mode.rvo" -o - >"$dir/win-$mode.linux.bgra" || fail=1
     "$rvo" decode "$dir/linux-$mode.rvo" -o - >"$dir/linux-$mode.linux.bgra" || fail=1
