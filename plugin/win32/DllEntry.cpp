@@ -9,13 +9,15 @@
 // process. The tables are registered with our unwinder here as well whenever it
 // does not know them.
 //
-// TLS slots: the threading runtime allocates a slot per load and never frees
-// it; a host that loads and unloads the module runs out of slots. Likewise the
-// C++ runtime's emergency exception pool is given back. Every slot
-// allocated from inside the DLL is recorded (the linker sends the DLL's
-// TlsAlloc and TlsFree imports here, see CMakeLists.txt) and those still held
-// are freed last, after the runtime's own unload steps, when the library is
-// unloaded (not at process exit, when the process goes anyway).
+// Slots and handles: the threading runtime allocates a TLS slot per load, and
+// an event and a thread handle for the loading thread, and gives none of them
+// back; a host that loads and unloads the module runs out of slots (and leaks
+// handles). Every TLS slot, event, semaphore and duplicated handle made from
+// inside the DLL is recorded (the linker sends the DLL's imports of those
+// functions, and of TlsFree and CloseHandle, here: see CMakeLists.txt), and
+// what is still held is given back last, after the runtimes' own unload steps,
+// with the C++ runtime's emergency exception pool. Only when the library is
+// unloaded: at process exit the process takes everything with it.
 #include <cstdint>
 #include <cstring>
 
@@ -23,23 +25,55 @@ namespace {
 
 constexpr unsigned long kProcessDetach = 0, kProcessAttach = 1;
 constexpr unsigned long kTlsOutOfIndexes = 0xFFFFFFFFu;
+constexpr unsigned long kDuplicateCloseSource = 1;
+void* const kCurrentProcess = reinterpret_cast<void*>((intptr_t)-1);
 
-typedef unsigned long(__attribute__((stdcall)) * PFN_TLSALLOC)();
-typedef int(__attribute__((stdcall)) * PFN_TLSFREE)(unsigned long);
+#define RVO_STDCALL __attribute__((stdcall))
+typedef unsigned long(RVO_STDCALL* PFN_TLSALLOC)();
+typedef int(RVO_STDCALL* PFN_TLSFREE)(unsigned long);
+typedef void*(RVO_STDCALL* PFN_CREATEEVENTA)(void*, int, int, const char*);
+typedef void*(RVO_STDCALL* PFN_CREATESEMAPHOREA)(void*, long, long, const char*);
+typedef int(RVO_STDCALL* PFN_DUPLICATEHANDLE)(void*, void*, void*, void**, unsigned long, int, unsigned long);
+typedef int(RVO_STDCALL* PFN_CLOSEHANDLE)(void*);
 
-// A spin lock of its own: the slot is allocated while the threading runtime
-// starts, before any of its locks (or the C++ runtime's guards) can be used.
-bool g_bSlotsBusy = false;
-void LockSlots() {
-    while (__atomic_test_and_set(&g_bSlotsBusy, __ATOMIC_ACQUIRE)) {
+// A spin lock of its own: slots and handles are made while the threading
+// runtime starts, before any of its locks (or the C++ runtime's guards) work.
+bool g_bHeldBusy = false;
+void LockHeld() {
+    while (__atomic_test_and_set(&g_bHeldBusy, __ATOMIC_ACQUIRE)) {
     }
 }
-void UnlockSlots() { __atomic_clear(&g_bSlotsBusy, __ATOMIC_RELEASE); }
+void UnlockHeld() { __atomic_clear(&g_bHeldBusy, __ATOMIC_RELEASE); }
 
-// Slots the DLL's code holds; a handful at most (the threading runtime's one).
-constexpr int kMaxSlots = 16;
-unsigned long g_adwSlots[kMaxSlots];
-int g_nSlots = 0;
+// What the DLL's code holds: a few TLS slots, and the runtimes' synchronisation
+// objects and thread handles (the module's own files are closed by
+// CloseOpenHandles). One past the table is not recorded, so never closed twice.
+// Zero-initialised data, no constructor: the runtimes make their first objects
+// before the C++ start-up would run one.
+template <class T, int N>
+struct HeldSet {
+    T   items[N];
+    int n;
+    void Add(T x) {
+        LockHeld();
+        if (n < N) items[n++] = x;
+        UnlockHeld();
+    }
+    bool Remove(T x) {
+        LockHeld();
+        bool bFound = false;
+        for (int i = 0; i < n; i++)
+            if (items[i] == x) {
+                items[i] = items[--n];
+                bFound = true;
+                break;
+            }
+        UnlockHeld();
+        return bFound;
+    }
+};
+HeldSet<unsigned long, 16> g_slots;
+HeldSet<void*, 256> g_handles;
 
 }  // namespace
 
@@ -53,42 +87,95 @@ int g_nSlots = 0;
 
 extern "C" {
 extern PFN_TLSALLOC g_pfnRealTlsAlloc asm(RVO_WRAPPED("__real_", TlsAlloc, 0));
-extern PFN_TLSFREE  g_pfnRealTlsFree asm(RVO_WRAPPED("__real_", TlsFree, 4));
+extern PFN_TLSFREE g_pfnRealTlsFree asm(RVO_WRAPPED("__real_", TlsFree, 4));
+extern PFN_CREATEEVENTA g_pfnRealCreateEventA asm(RVO_WRAPPED("__real_", CreateEventA, 16));
+extern PFN_CREATESEMAPHOREA g_pfnRealCreateSemaphoreA asm(RVO_WRAPPED("__real_", CreateSemaphoreA, 16));
+extern PFN_DUPLICATEHANDLE g_pfnRealDuplicateHandle asm(RVO_WRAPPED("__real_", DuplicateHandle, 28));
+extern PFN_CLOSEHANDLE g_pfnRealCloseHandle asm(RVO_WRAPPED("__real_", CloseHandle, 4));
 }
 
 namespace {
 
-unsigned long __attribute__((stdcall)) OwnTlsAlloc() {
+unsigned long RVO_STDCALL OwnTlsAlloc() {
     const unsigned long dwSlot = g_pfnRealTlsAlloc();
-    if (dwSlot == kTlsOutOfIndexes) return dwSlot;
-    LockSlots();
-    if (g_nSlots < kMaxSlots) g_adwSlots[g_nSlots++] = dwSlot;
-    UnlockSlots();
+    if (dwSlot != kTlsOutOfIndexes) g_slots.Add(dwSlot);
     return dwSlot;
 }
 
-int __attribute__((stdcall)) OwnTlsFree(unsigned long dwSlot) {
-    LockSlots();
-    for (int i = 0; i < g_nSlots; i++)
-        if (g_adwSlots[i] == dwSlot) {
-            g_adwSlots[i] = g_adwSlots[--g_nSlots];
-            break;
-        }
-    UnlockSlots();
+int RVO_STDCALL OwnTlsFree(unsigned long dwSlot) {
+    g_slots.Remove(dwSlot);
     return g_pfnRealTlsFree(dwSlot);
 }
 
-void FreeHeldTlsSlots() {
-    for (int i = 0; i < g_nSlots; i++) g_pfnRealTlsFree(g_adwSlots[i]);
-    g_nSlots = 0;
+void* RVO_STDCALL OwnCreateEventA(void* pSecurity, int bManual, int bInitial, const char* pszName) {
+    void* h = g_pfnRealCreateEventA(pSecurity, bManual, bInitial, pszName);
+    if (h) g_handles.Add(h);
+    return h;
 }
+
+void* RVO_STDCALL OwnCreateSemaphoreA(void* pSecurity, long nInitial, long nMax, const char* pszName) {
+    void* h = g_pfnRealCreateSemaphoreA(pSecurity, nInitial, nMax, pszName);
+    if (h) g_handles.Add(h);
+    return h;
+}
+
+int RVO_STDCALL OwnDuplicateHandle(void* hFromProcess, void* hFrom, void* hToProcess, void** phTo,
+                                   unsigned long dwAccess, int bInherit, unsigned long dwOptions) {
+    const int bOk = g_pfnRealDuplicateHandle(hFromProcess, hFrom, hToProcess, phTo, dwAccess, bInherit, dwOptions);
+    if ((dwOptions & kDuplicateCloseSource) && hFromProcess == kCurrentProcess) g_handles.Remove(hFrom);
+    if (bOk && phTo && hToProcess == kCurrentProcess) g_handles.Add(*phTo);
+    return bOk;
+}
+
+int RVO_STDCALL OwnCloseHandle(void* h) {
+    g_handles.Remove(h);
+    return g_pfnRealCloseHandle(h);
+}
+
+// After the runtimes' own unload steps: what they still hold goes back.
+void ReleaseHeld() {
+    for (int i = 0; i < g_slots.n; i++) g_pfnRealTlsFree(g_slots.items[i]);
+    g_slots.n = 0;
+    for (int i = 0; i < g_handles.n; i++) g_pfnRealCloseHandle(g_handles.items[i]);
+    g_handles.n = 0;
+}
+
+typedef void(RVO_STDCALL* PFN_TLS_CALLBACK)(void*, unsigned long, void*);
+
+}  // namespace
+
+// The TLS callbacks of the image lie between these two (the runtime's
+// start-up object places them in .CRT$XLA and .CRT$XLZ).
+extern "C" PFN_TLS_CALLBACK __xl_a, __xl_z;
+
+namespace {
+
+constexpr unsigned long kThreadDetach = 3;
+
+// The thread that unloads the library leaves it first, as if it ended: the
+// runtimes' thread-detach steps free what they keep for it (the threading
+// runtime's record, event and thread handle, the thread's emulated TLS),
+// which their process-detach steps do not.
+void RVO_STDCALL UnloadingThreadLeaves(void* hModule, unsigned long dwReason, void* pReserved) {
+    if (dwReason != kProcessDetach || pReserved) return;
+    for (PFN_TLS_CALLBACK* p = &__xl_a + 1; p < &__xl_z; p++)
+        if (*p && *p != UnloadingThreadLeaves) (*p)(hModule, kThreadDetach, nullptr);
+}
+
+// Before the runtimes' own callbacks (.CRT$XLC onwards).
+__attribute__((section(".CRT$XLB"), used)) const PFN_TLS_CALLBACK g_pfnUnloadingThreadLeaves = UnloadingThreadLeaves;
 
 }  // namespace
 
 extern "C" {
 // The import pointers the DLL's code calls through.
 PFN_TLSALLOC g_pfnWrapTlsAlloc asm(RVO_WRAPPED("__wrap_", TlsAlloc, 0)) = OwnTlsAlloc;
-PFN_TLSFREE  g_pfnWrapTlsFree asm(RVO_WRAPPED("__wrap_", TlsFree, 4)) = OwnTlsFree;
+PFN_TLSFREE g_pfnWrapTlsFree asm(RVO_WRAPPED("__wrap_", TlsFree, 4)) = OwnTlsFree;
+PFN_CREATEEVENTA g_pfnWrapCreateEventA asm(RVO_WRAPPED("__wrap_", CreateEventA, 16)) = OwnCreateEventA;
+PFN_CREATESEMAPHOREA g_pfnWrapCreateSemaphoreA asm(RVO_WRAPPED("__wrap_", CreateSemaphoreA, 16)) =
+    OwnCreateSemaphoreA;
+PFN_DUPLICATEHANDLE g_pfnWrapDuplicateHandle asm(RVO_WRAPPED("__wrap_", DuplicateHandle, 28)) = OwnDuplicateHandle;
+PFN_CLOSEHANDLE g_pfnWrapCloseHandle asm(RVO_WRAPPED("__wrap_", CloseHandle, 4)) = OwnCloseHandle;
 }
 
 #if defined(__i386__) && !defined(__SEH__) && !defined(__USING_SJLJ_EXCEPTIONS__)
@@ -180,7 +267,7 @@ RvoDllEntry(void* hModule, unsigned long dwReason, void* pReserved) {
     const int bOk = DllMainCRTStartup(hModule, dwReason, pReserved);
     if (dwReason == kProcessDetach && !pReserved) {
         DeregisterOwnFrames();
-        FreeHeldTlsSlots();
+        ReleaseHeld();
         __gnu_cxx::__freeres();
     }
     return bOk;
