@@ -109,6 +109,8 @@ RVO_W32 void    WakeConditionVariable(CONDITION_VARIABLE* p);
 RVO_W32 WINBOOL IntersectRect(void* pOut, const void* a, const void* b);   // user32
 
 RVO_W32 HANDLE  GetModuleHandleW(const wchar_t* pszName);
+RVO_W32 WINBOOL GetModuleHandleExW(ULONG dwFlags, const wchar_t* pszName, HANDLE* phModule);
+RVO_W32 WINBOOL FreeLibrary(HANDLE hModule);
 RVO_W32 void*   GetProcAddress(HANDLE hModule, const char* pszName);
 
 }  // namespace w32
