@@ -322,9 +322,9 @@ int WINAPI SkewedMain(unsigned cmd, HostMediaInfo* in, HostMediaInfo* out, void*
                  g_nSkew};
     return CallSkewed(&c);
 }
-#endif
 
 unsigned Precision() { return _controlfp(0, 0) & _MCW_PC; }
+#endif
 
 // Field-boundary times: frames the module shows must not depend on the x87
 // unit's precision (the same rows as the Linux build's time rules).
