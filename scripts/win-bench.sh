@@ -25,11 +25,11 @@ fi
 for round in $(seq "$rounds"); do
     echo "== round $round: win64 DLL under wine64"
     (cd build-win64 && WINEPREFIX=$PWD/wineprefix /usr/lib/wine/wine64 tests/winhost/winhost.exe bench bench "$frames") |
-        tee /dev/stderr | sed 's/^/win64 /' >>"$log"
+        sed 's/^/win64 /' | tee -a "$log"
     if [ -n "$win32" ]; then
         echo "== round $round: i686 DLL under Wine's 32-bit half"
         (cd build-win32 && WINEPREFIX=$PWD/wineprefix /usr/lib/wine/wine tests/winhost/winhost.exe bench bench "$frames") |
-            tee /dev/stderr | sed 's/^/i686 /' >>"$log"
+            sed 's/^/i686  /' | tee -a "$log"
         cmp -s build-win32/bench/frames.bgra "$dir/frames.bgra" || { echo "the two hosts' frames differ"; exit 1; }
     fi
     echo "== round $round: Linux build, one thread"
@@ -40,9 +40,9 @@ for round in $(seq "$rounds"); do
         build/rvo decode --threads 1 "$dir/linux-$m.rvo" -o - >/dev/null
         e=$(date +%s.%N)
         printf "%-7s write %7.2f ms/frame   read %7.2f ms/frame\n" $m "$w" "$(echo "($e - $s) * 1000 / $frames" | bc -l)" |
-            tee /dev/stderr | sed 's/^/linux /' >>"$log"
+            sed 's/^/linux /' | tee -a "$log"
     done
-done 2>&1
+done
 echo "== against Linux (time ratio, mean of $rounds rounds)"
 awk '{ n[$1" "$2]++; w[$1" "$2] += $4; r[$1" "$2] += $7 }
      END {
