@@ -16,8 +16,10 @@
 // inside the DLL is recorded (the linker sends the DLL's imports of those
 // functions, and of TlsFree and CloseHandle, here: see CMakeLists.txt), and
 // what is still held is given back last, after the runtimes' own unload steps,
-// with the C++ runtime's emergency exception pool. Only when the library is
-// unloaded: at process exit the process takes everything with it.
+// with the C++ runtime's emergency exception pool. Before those steps the
+// thread that unloads the library leaves it, so that the runtimes free what
+// they keep for that thread. Only when the library is unloaded: at process
+// exit the process takes everything with it.
 #include <cstdint>
 #include <cstring>
 
