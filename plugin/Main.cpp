@@ -4,6 +4,7 @@
 // unload steps are in plugin/posix/Load.cpp and plugin/win32/DllMain.cpp.
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "plugin/Dispatch.h"
@@ -18,7 +19,11 @@ std::vector<RvoHandle*> g_arrOpen;
 void Track(RvoHandle* pGone, RvoHandle* pBorn) {
     std::lock_guard<std::mutex> lock(g_mtxOpen);
     if (pGone) g_arrOpen.erase(std::remove(g_arrOpen.begin(), g_arrOpen.end(), pGone), g_arrOpen.end());
-    if (pBorn) g_arrOpen.push_back(pBorn);
+    // Without room to note it the handle still works; only an unload would not close it.
+    try {
+        if (pBorn) g_arrOpen.push_back(pBorn);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 }  // namespace
