@@ -4,8 +4,8 @@
 # Wine's 32-bit half (the Windows host times commands 6/8/10 and 5/7/10 on
 # 1920x1080 frames), and the Linux build on one thread, `rvo encode` (module
 # time) and `rvo decode` (wall time, output discarded), with the same frames.
-# Ends with each DLL's time against Linux's (mean over the rounds; above 1 is
-# slower). The i686 DLL is left out, with the reason, where 32-bit programs
+# Ends with each DLL's time against Linux's (medians over the rounds: the
+# machine may be busy with other work now and then; above 1 is slower). The i686 DLL is left out, with the reason, where 32-bit programs
 # cannot run.
 # Usage: scripts/win-bench.sh [FRAMES [ROUNDS]]
 #        (after make build-release build-win32 build-win64)
@@ -43,14 +43,20 @@ for round in $(seq "$rounds"); do
             sed 's/^/linux /' | tee -a "$log"
     done
 done
-echo "== against Linux (time ratio, mean of $rounds rounds)"
-awk '{ n[$1" "$2]++; w[$1" "$2] += $4; r[$1" "$2] += $7 }
+echo "== against Linux (time ratio of the medians of $rounds rounds; above 1 is slower)"
+awk 'function median(list,    v, n, i, j, t) {
+         n = split(list, v, " ")
+         for (i = 2; i <= n; i++)
+             for (j = i; j > 1 && v[j - 1] + 0 > v[j] + 0; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+         return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+     }
+     { w[$1 " " $2] = w[$1 " " $2] " " $4; r[$1 " " $2] = r[$1 " " $2] " " $7 }
      END {
          split("win64 i686", dlls, " "); split("jpeg raw packed", modes, " ")
          for (d = 1; d <= 2; d++) for (k = 1; k <= 3; k++) {
              key = dlls[d] " " modes[k]; lin = "linux " modes[k]
-             if (!n[key] || !n[lin]) continue
+             if (!(key in w) || !(lin in w)) continue
              printf "%-5s %-7s write %5.2f   read %5.2f\n", dlls[d], modes[k],
-                 (w[key] / n[key]) / (w[lin] / n[lin]), (r[key] / n[key]) / (r[lin] / n[lin])
+                 median(w[key]) / median(w[lin]), median(r[key]) / median(r[lin])
          }
      }' "$log"
