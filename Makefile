@@ -18,9 +18,9 @@ $(addprefix build-,$(PRESETS)): build-%: bootstrap
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	ctest --preset $*
 
-# The win64 tests compare the DLL's files with those of the release build's rvo tool;
-# the 32-bit host reads a file that only that tool writes.
-test-win64 test-i686 test-i686-asan: build-release
+# The Windows tests compare the DLL's files with those of the release build's rvo
+# tool; the 32-bit host reads a file that only that tool writes.
+test-win32 test-win64 test-i686 test-i686-asan: build-release
 
 build: $(addprefix build-,$(PRESETS))
 

@@ -141,7 +141,8 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
     Close(FALSE);
     m_nMode = nMode;
     if (IsRecordMode(m_nMode)) {
-        HANDLE h = CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        // Read access too: a transfer that does not fit the volume's sectors reads the sectors around it.
+        HANDLE h = CreateFileW(pszPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return FALSE;
         m_hRawFile = h;
@@ -159,10 +160,11 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
     } else {
         m_pFile = new CFile;
         if (!m_pFile->Open(pszPath, CFile::modeCreate | CFile::modeReadWrite, nullptr)) {
-            const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a reader or another writer has it
+            // The system's reason (a reader or another writer has it, no such folder, disk full) goes to the caller.
+            const DWORD dwError = GetLastError();
             delete m_pFile;
             m_pFile = nullptr;
-            return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
+            return Fail(dwError ? dwError : ERROR_ACCESS_DENIED);
         }
         BYTE header[kHeaderBytes];
         StoreHeader(header);

@@ -87,10 +87,11 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
 BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
     f.m_pFile = new CFile;
     if (!f.m_pFile->Open(pszPath, nOpenFlags, nullptr)) {
-        const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a writer has it
+        // The system's reason (a writer has it, no such folder, access denied) goes to the caller.
+        const DWORD dwError = GetLastError();
         delete f.m_pFile;
         f.m_pFile = nullptr;
-        return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND);
+        return Fail(dwError ? dwError : ERROR_FILE_NOT_FOUND);
     }
     const ULONGLONG nFileBytes = f.m_pFile->GetLength();
     BYTE header[kHeaderBytes];

@@ -31,3 +31,16 @@ void GlobalMemoryStatus(MEMORYSTATUS* pStatus);
 // (still at most what the build can address).
 void SetAvailableMemoryOverride(bool bEnable, size_t nBytes);
 void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit);
+
+// Windows: a lock the working set has no room for raises the process's minimum
+// and maximum working set by the block (one change at a time), and unlocking
+// the block lowers them by as much again. The changes made so far, counted:
+struct WorkingSetCalls {
+    unsigned nGrows;
+    unsigned nShrinks;
+    size_t   nAdded;   // what the module's locked blocks add to the limits now
+};
+WorkingSetCalls GetWorkingSetCalls();
+// Test hook (Windows): while set, every lock first meets a full working set,
+// and the limits are counted but not changed.
+void SetLockQuotaOverride(bool bEnable);

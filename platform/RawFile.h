@@ -47,6 +47,16 @@ BOOL   SetEndOfFile(HANDLE h);
 BOOL   CloseHandle(HANDLE h);
 // Whether the handle's transfers currently bypass the page cache (for tests and reports).
 BOOL   IsDirectIo(HANDLE h);
+// The sector size an unbuffered handle aligns its transfers to: on Windows the
+// volume's, asked of the open handle (of the path's volume where the handle
+// cannot say; 512 where neither can), on Linux 512 (a device that wants more
+// refuses the transfer, which is then served buffered). Transfers that do not
+// fit go through a bounce block (Windows) or the page cache (Linux): the bytes
+// in the file are the same whatever the size.
+DWORD  SectorSizeOf(HANDLE h);
+// Test hook: while nBytes is not 0, unbuffered handles opened take it as their
+// sector size (a power of two from 512 to 4096), as on a volume of such sectors.
+void   SetSectorSizeOverride(DWORD nBytes);
 
 // Page-aligned heap blocks for unbuffered transfers; contents zeroed.
 void* AllocAligned(size_t nBytes);

@@ -54,6 +54,7 @@ enum : DWORD {
     ERROR_SUCCESS              = 0,
     ERROR_INVALID_FUNCTION     = 1,
     ERROR_FILE_NOT_FOUND       = 2,
+    ERROR_PATH_NOT_FOUND       = 3,     // a folder on the way does not exist
     ERROR_ACCESS_DENIED        = 5,
     ERROR_INVALID_HANDLE       = 6,
     ERROR_NOT_ENOUGH_MEMORY    = 8,

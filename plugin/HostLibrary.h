@@ -7,8 +7,10 @@
 
 #include "platform/Types.h"
 
-// Looks for the host's support library in the process; run once at load time.
-void FindHostLibrary();
+// Windows: the host's library is looked for in the process when first needed,
+// and a module reference to it held; this gives that reference back (when the
+// module is unloaded, not at process exit).
+void ReleaseHostLibrary();
 
 int VxReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight);
 int VxGetImgInfo(const WCHAR* pszPath, int& a, int& b, int& nWidth, int& nHeight);

@@ -32,7 +32,6 @@ int GetImgInfoAdapter(const WCHAR* pszPath, int* p1, int* p2, int* pWidth, int* 
 }  // namespace
 
 BOOL RvoModuleAttach() {
-    FindHostLibrary();
     _vxstrcpy(g_szFilterText, kFilterText);
     SetReadImageFunc(ReadImageAdapter);
     SetGetImgInfoFunc(GetImgInfoAdapter);

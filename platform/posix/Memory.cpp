@@ -145,3 +145,7 @@ void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit) {
     g_nLimitOverride = nLimit;
     g_bLimitOverride = bEnable;
 }
+
+// Linux has no working-set limits to raise: nothing to count.
+WorkingSetCalls GetWorkingSetCalls() { return WorkingSetCalls{0, 0, 0}; }
+void SetLockQuotaOverride(bool) {}

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,11 +23,15 @@ struct RawFile {
     int  fd;
     bool bDirect;     // O_DIRECT currently set on fd
     off_t pos;        // the handle's file pointer
+    DWORD nSector;    // alignment of direct transfers
 };
+
+std::atomic<DWORD> g_nSectorOverride{0};
 
 DWORD ErrnoToWin32(int e) {
     switch (e) {
-        case ENOENT: case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
         case ENOSPC: return ERROR_DISK_FULL;
         case EFBIG: return ERROR_FILE_TOO_LARGE;
@@ -41,8 +46,8 @@ RawFile* Get(HANDLE h) {
     return static_cast<RawFile*>(h);
 }
 
-bool Aligned(const void* p, DWORD n, off_t pos) {
-    return ((uintptr_t)p % kSectorBytes) == 0 && (n % kSectorBytes) == 0 && (pos % kSectorBytes) == 0;
+bool Aligned(const RawFile* f, const void* p, DWORD n, off_t pos) {
+    return ((uintptr_t)p % f->nSector) == 0 && (n % f->nSector) == 0 && (pos % f->nSector) == 0;
 }
 
 // Leaves direct I/O for good on this handle: the file system or device refused it.
@@ -59,7 +64,7 @@ BOOL Transfer(RawFile* f, char* p, DWORD nBytes, DWORD* pnDone, Op op) {
     DWORD done = 0;
     while (done < nBytes) {
         bool bWasDirect = f->bDirect;
-        if (bWasDirect && !Aligned(p + done, nBytes - done, f->pos)) DropDirect(f);
+        if (bWasDirect && !Aligned(f, p + done, nBytes - done, f->pos)) DropDirect(f);
         ssize_t n = op(f->fd, p + done, nBytes - done, f->pos);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EINVAL && f->bDirect) {
@@ -152,7 +157,8 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, D
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    RawFile* f = new RawFile{fd, bDirect, 0};
+    const DWORD nOverride = g_nSectorOverride;
+    RawFile* f = new RawFile{fd, bDirect, 0, nOverride ? nOverride : kSectorBytes};
     return f;
 }
 
@@ -221,6 +227,13 @@ BOOL IsDirectIo(HANDLE h) {
     RawFile* f = Get(h);
     return f && f->bDirect;
 }
+
+DWORD SectorSizeOf(HANDLE h) {
+    RawFile* f = Get(h);
+    return f ? f->nSector : kSectorBytes;
+}
+
+void SetSectorSizeOverride(DWORD nBytes) { g_nSectorOverride = nBytes; }
 
 void* AllocAligned(size_t nBytes) {
     size_t n = (nBytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;

@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/LastError.h"
@@ -24,17 +25,26 @@ RawFile* Get(HANDLE h) {
     return static_cast<RawFile*>(h);
 }
 
-// Bytes per sector of the volume that holds the path; 512 when unknown.
-DWORD SectorBytes(const WCHAR* pszPath) {
+std::atomic<DWORD> g_nSectorOverride{0};
+
+// Only powers of two can be alignments; larger ones than a page are not met by AllocAligned.
+bool UsableSector(w32::ULONG n) { return n >= kSectorBytes && n <= kDirectAlignment && (n & (n - 1)) == 0; }
+
+// Bytes per sector of the volume the open handle is on (its logical sectors,
+// the unit unbuffered transfers must keep to); where the system cannot say for
+// the handle, the sectors of the volume that holds the path; 512 when unknown.
+DWORD SectorBytes(w32::HANDLE h, const WCHAR* pszPath) {
+    if (const DWORD nOverride = g_nSectorOverride) return nOverride;
+    w32::FILE_STORAGE_INFO info;
+    if (w32::GetFileInformationByHandleEx(h, w32::kFileStorageInfo, &info, sizeof info) &&
+        UsableSector(info.LogicalBytesPerSector))
+        return (DWORD)info.LogicalBytesPerSector;
     wchar_t szVolume[1024];
     w32::ULONG nPerCluster, nPerSector = 0, nFree, nTotal;
     if (!w32::GetVolumePathNameW(w32::Wide(pszPath), szVolume, sizeof szVolume / sizeof szVolume[0]) ||
         !w32::GetDiskFreeSpaceW(szVolume, &nPerCluster, &nPerSector, &nFree, &nTotal))
         return kSectorBytes;
-    // Only powers of two can be alignments; larger ones than a page are not met by AllocAligned.
-    if (nPerSector < kSectorBytes || nPerSector > kDirectAlignment || (nPerSector & (nPerSector - 1)))
-        return kSectorBytes;
-    return (DWORD)nPerSector;
+    return UsableSector(nPerSector) ? (DWORD)nPerSector : kSectorBytes;
 }
 
 bool Position(RawFile* f, long long* pAt) { return w32::SetFilePointerEx(f->h, 0, pAt, FILE_CURRENT) != 0; }
@@ -145,7 +155,10 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void* pS
                                      hTemplate);
     if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     const bool bDirect = (dwFlags & FILE_FLAG_NO_BUFFERING) != 0;
-    return new RawFile{h, bDirect ? SectorBytes(pszPath) : kSectorBytes, bDirect};
+    const DWORD dwError = GetLastError();   // CreateFileW's (ERROR_ALREADY_EXISTS for OPEN_ALWAYS)
+    RawFile* f = new RawFile{h, bDirect ? SectorBytes(h, pszPath) : kSectorBytes, bDirect};
+    SetLastError(dwError);
+    return f;
 }
 
 BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
@@ -208,6 +221,13 @@ BOOL IsDirectIo(HANDLE h) {
     RawFile* f = Get(h);
     return f && f->bDirect;
 }
+
+DWORD SectorSizeOf(HANDLE h) {
+    RawFile* f = Get(h);
+    return f ? f->nSector : kSectorBytes;
+}
+
+void SetSectorSizeOverride(DWORD nBytes) { g_nSectorOverride = nBytes; }
 
 void* AllocAligned(size_t nBytes) {
     size_t n = (nBytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;

@@ -42,6 +42,18 @@ struct CONDITION_VARIABLE {
     void* Ptr;
 };
 
+// GetFileInformationByHandleEx's FileStorageInfo record.
+struct FILE_STORAGE_INFO {
+    ULONG LogicalBytesPerSector;
+    ULONG PhysicalBytesPerSectorForAtomicity;
+    ULONG PhysicalBytesPerSectorForPerformance;
+    ULONG FileSystemEffectivePhysicalBytesPerSectorForAtomicity;
+    ULONG Flags;
+    ULONG ByteOffsetForSectorAlignment;
+    ULONG ByteOffsetForPartitionAlignment;
+};
+constexpr int kFileStorageInfo = 16;
+
 constexpr ULONG kErrorWorkingSetQuota = 1453;
 constexpr ULONG kErrorNoUnicodeTranslation = 1113;
 constexpr unsigned kCpAcp = 0;
@@ -62,6 +74,7 @@ RVO_W32 WINBOOL SetEndOfFile(HANDLE h);
 RVO_W32 WINBOOL FlushFileBuffers(HANDLE h);
 RVO_W32 WINBOOL CloseHandle(HANDLE h);
 RVO_W32 WINBOOL GetVolumePathNameW(const wchar_t* pszPath, wchar_t* pszVolume, ULONG nChars);
+RVO_W32 WINBOOL GetFileInformationByHandleEx(HANDLE h, int nClass, void* pInfo, ULONG nBytes);
 RVO_W32 WINBOOL GetDiskFreeSpaceW(const wchar_t* pszRoot, ULONG* pnSectorsPerCluster, ULONG* pnBytesPerSector,
                                   ULONG* pnFreeClusters, ULONG* pnClusters);
 
@@ -96,6 +109,8 @@ RVO_W32 void    WakeConditionVariable(CONDITION_VARIABLE* p);
 RVO_W32 WINBOOL IntersectRect(void* pOut, const void* a, const void* b);   // user32
 
 RVO_W32 HANDLE  GetModuleHandleW(const wchar_t* pszName);
+RVO_W32 WINBOOL GetModuleHandleExW(ULONG dwFlags, const wchar_t* pszName, HANDLE* phModule);
+RVO_W32 WINBOOL FreeLibrary(HANDLE hModule);
 RVO_W32 void*   GetProcAddress(HANDLE hModule, const char* pszName);
 
 }  // namespace w32

@@ -3,7 +3,7 @@
 
 #include "plugin/DefaultImageServices.h"
 
-void FindHostLibrary() {}
+void ReleaseHostLibrary() {}
 
 int VxReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
     return DefaultReadImage(pszPath, pPixels, nWidth, nHeight);

@@ -5,6 +5,7 @@
 #include "container/RvoFile.h"
 #include "platform/RawFile.h"
 #include "tests/container/Fixtures.h"
+#include "tests/support/Movies.h"
 
 using namespace fixture;
 using rvotest::DiffBytes;
@@ -247,4 +248,21 @@ TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 0);
+}
+
+// On volumes of 4096-byte sectors (the platform's hook) records at multiples
+// of 512 go through the bounce path (Windows) or the page cache (Linux): the
+// same bytes as with 512-byte sectors, and the frames read back.
+TEST(WrittenFile, RecordModesAreTheSameBytesWith4096ByteSectors) {
+    constexpr int w = 40, h = 30;
+    std::vector<std::vector<uint32_t>> frames(3, std::vector<uint32_t>((size_t)w * h));
+    for (size_t k = 0; k < frames.size(); k++)
+        for (size_t i = 0; i < frames[k].size(); i++) frames[k][i] = (uint32_t)(i * 2654435761u + k * 977u) | 0xFF000000u;
+    for (LONG nMode : {rvo::RawFrames, rvo::PackedFrames}) {
+        const std::string path = ScratchPath("sectors" + std::to_string(nMode) + ".rvo");
+        const std::vector<uint8_t> with512 = rvotest::SectorSizedMovie(path, nMode, 512, w, h, frames);
+        const std::vector<uint8_t> with4096 = rvotest::SectorSizedMovie(path, nMode, 4096, w, h, frames);
+        EXPECT_FALSE(with512.empty()) << "mode " << nMode;
+        EXPECT_EQ(with4096, with512) << "mode " << nMode;
+    }
 }

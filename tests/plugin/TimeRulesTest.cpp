@@ -20,6 +20,8 @@ TEST(TimeRules, FieldFromTime) {
         {4.5, 1.0, 4},        {4.502, 1.0, 5},      {5.6, 1.0, 6},
         {4.5011, 1.0, 5},     {4.5009, 1.0, 4},     {4.9, 1.0, 5},
         {0.09, 0.02, 4},      {0.09004, 0.02, 5},   {200.0, 20.0, 10},   // other units
+        // Within a rounding of the epsilon edge: x87 arithmetic at 64 bits gives one more.
+        {0.11002000000094996, 0.02, 5}, {0.19002000000094996, 0.02, 9}, {0.23002000000094996, 0.02, 11},
     };
     for (const FieldCase& c : cases)
         EXPECT_EQ(FieldFromTime(c.t, c.d), c.field) << "t=" << c.t << " d=" << c.d;

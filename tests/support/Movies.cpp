@@ -1,8 +1,12 @@
 // Writing and opening movies through CRvoFile.
 #include "tests/support/Movies.h"
 
+#include <fstream>
+#include <iterator>
+
 #include "platform/CString.h"
 #include "platform/File.h"
+#include "platform/RawFile.h"
 
 namespace rvotest {
 
@@ -15,6 +19,26 @@ bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::ve
     bool bOk = true;
     for (const std::vector<uint32_t>& px : frames) bOk = f.WriteFrame(px.data(), w) && bOk;
     return f.Close(TRUE) && bOk;
+}
+
+std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD nSector, int w, int h,
+                                      const std::vector<std::vector<uint32_t>>& frames) {
+    SetSectorSizeOverride(nSector);
+    bool bOk = WriteMovie(path, nMode, w, h, frames);
+    CRvoFile r;
+    bOk = bOk && OpenMovie(r, path) && SectorSizeOf(r.m_hRawFile) == nSector;
+    std::vector<uint32_t> px((size_t)w * h);
+    for (size_t i = 0; bOk && i < frames.size(); i++) {
+        const int entry = r.LocateFrame((unsigned)i);
+        bOk = r.ReadFrame((unsigned)entry, px.data(), w, h, TRUE, w) && px == frames[i];
+    }
+    r.Close(FALSE);
+    SetSectorSizeOverride(0);
+    std::vector<uint8_t> bytes;
+    if (!bOk) return bytes;
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bytes;
 }
 
 bool OpenMovie(CRvoFile& r, const std::string& path) {

@@ -20,4 +20,11 @@ bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::ve
 // it: the frame size the file states, the origin at 0, frame 0 first.
 bool OpenMovie(CRvoFile& r, const std::string& path);
 
+// A movie of a record mode (4 or 5) written with unbuffered transfers aligned
+// to nSector bytes (the platform's sector-size hook) and read back frame by
+// frame the same way: the file's bytes, or nothing when writing fails or a
+// frame does not come back as it was given.
+std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD nSector, int w, int h,
+                                      const std::vector<std::vector<uint32_t>>& frames);
+
 }  // namespace rvotest

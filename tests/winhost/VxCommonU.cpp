@@ -6,7 +6,15 @@ namespace {
 int g_nCalls = 0;
 }
 
-extern "C" __declspec(dllexport) int VxGetImgInfo(const wchar_t*, int& a, int& b, int& w, int& h) {
+// Built twice: with plain names, and (RVO_VX_DECORATED) with the names MSVC
+// gives these C++ functions only (VxCommonU.def.in).
+#if defined(RVO_VX_DECORATED)
+#define RVO_VX_EXPORT
+#else
+#define RVO_VX_EXPORT __declspec(dllexport)
+#endif
+
+extern "C" RVO_VX_EXPORT int VxGetImgInfo(const wchar_t*, int& a, int& b, int& w, int& h) {
     g_nCalls++;
     a = b = 0;
     w = 20;
@@ -14,7 +22,7 @@ extern "C" __declspec(dllexport) int VxGetImgInfo(const wchar_t*, int& a, int& b
     return 1;
 }
 
-extern "C" __declspec(dllexport) int VxReadImage(const wchar_t*, unsigned long* px, int w, int h) {
+extern "C" RVO_VX_EXPORT int VxReadImage(const wchar_t*, unsigned long* px, int w, int h) {
     g_nCalls++;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) px[y * w + x] = 0xFF000000u | (uint32_t)(x + 256 * y);

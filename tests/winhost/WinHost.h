@@ -97,6 +97,32 @@ void U32(std::vector<uint8_t>& v, uint32_t x);
 
 extern int g_nFailures;
 
+// Movies of synthetic frames (tests/winhost/WinHostTest.cpp): frame k's pixel
+// (x, y); a source frame holding it at (kSrcLeft, kSrcTop); a destination
+// filled with kSentinel that receives it at (kDstLeft, kDstTop).
+constexpr uint32_t kSentinel = 0xDEADBEEFu;
+constexpr int kSrcLeft = 5, kSrcTop = 3, kDstLeft = 7, kDstTop = 5;
+uint32_t Pixel(int k, int x, int y);
+Frame Source(int k, int w, int h);
+Frame Destination(int w, int h);
+// Commands 6, 8 (frames 0 .. n-1) and 10; false when a command fails.
+bool WriteMovie(const std::wstring& path, int compression, int n, int w, int h);
+// Command 7 for time t into dst at (kDstLeft, kDstTop).
+int ReadInto(void** slot, HostMediaInfo& in, Frame& dst, int w, int h, double t, int delivery);
+int WrongPixels(Frame& dst, int k, int w, int h);
+
+// The Main that Main() gives from now on (null: the DLL loaded once, as at first).
+void UseMain(MainFn pfn);
+
+// Cases that hold the host's process to account (tests/winhost/HostProcessTest.cpp).
+// Each runs with the DLL not yet loaded and loads it as it needs.
+struct HostCase {
+    const wchar_t* name;
+    void (*run)();
+};
+extern const HostCase kHostProcessCases[];
+extern const int kHostProcessCaseCount;
+
 }  // namespace winhost
 
 #define CHECK(cond)                                                                 \

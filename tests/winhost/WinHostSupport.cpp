@@ -8,7 +8,14 @@ namespace winhost {
 
 int g_nFailures = 0;
 
+namespace {
+MainFn g_pfnUsed = nullptr;
+}
+
+void UseMain(MainFn pfn) { g_pfnUsed = pfn; }
+
 MainFn Main() {
+    if (g_pfnUsed) return g_pfnUsed;
     static MainFn pfn = [] {
         wchar_t szPath[MAX_PATH];
         DWORD n = GetEnvironmentVariableW(L"RVO_PLUGIN", szPath, MAX_PATH);

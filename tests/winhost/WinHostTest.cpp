@@ -1,7 +1,8 @@
 // A Windows host driving rvoplugin.dll through Main: the commands, round trips
 // of every writable mode, preloading, still images, the host's own image
-// services, share modes and unbuffered records. `winhost CASE` runs one case
-// (ctest runs each in its own process); `winhost write-movies DIR` and
+// services, share modes and unbuffered records (and, in HostProcessTest.cpp,
+// the host's process). `winhost CASE` runs one case (ctest runs each in its
+// own process); `winhost write-movies DIR` and
 // `winhost read-movies DIR` are the Windows half of the Linux comparison;
 // `winhost bench DIR FRAMES` times writing and reading 1920 x 1080 movies.
 #include <cmath>
@@ -12,9 +13,7 @@
 
 using namespace winhost;
 
-namespace {
-
-constexpr uint32_t kSentinel = 0xDEADBEEFu;
+namespace winhost {
 
 // Smooth gradients with a varying alpha, so the JPEG mode compresses them well.
 uint32_t Pixel(int k, int x, int y) {
@@ -24,7 +23,6 @@ uint32_t Pixel(int k, int x, int y) {
 }
 
 // The source as the host holds it: wider and taller, the picture at (5, 3).
-constexpr int kSrcLeft = 5, kSrcTop = 3, kDstLeft = 7, kDstTop = 5;
 Frame Source(int k, int w, int h) {
     Frame src(w + 10, h + 7, w + 13, 0x01020304u);
     for (int y = 0; y < h; y++)
@@ -90,6 +88,10 @@ double Psnr(Frame& dst, int k, int w, int h) {
             }
     return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 4.0 * w * h / sum);
 }
+
+}  // namespace winhost
+
+namespace {
 
 void Commands() {
     HostMediaInfo in = Record(), out = Record();
@@ -316,19 +318,31 @@ void Stills() {
     CHECK_EQ(ImageFrameWrong(movie, 1, w, h, flat), 0);
 }
 
-// With the host's VxCommonU loaded before the module, its VxReadImage fills the
-// stills (the stand-in paints x + 256 y and says how often it was called).
-void HostServices() {
+// With the host's VxCommonU loaded (after the module: it is looked for when a
+// still is first read), its VxReadImage fills the stills (the stand-in paints
+// x + 256 y and says how often it was called). The module holds a reference:
+// the host's own FreeLibrary leaves the library in place for it.
+void HostServices(const wchar_t* pszLibrary) {
     typedef int (*CallsFn)();
-    HMODULE hVx = GetModuleHandleW(L"VxCommonU.dll");
+    wchar_t szHost[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, szHost, MAX_PATH);
+    std::wstring dir(szHost, n);
+    dir.resize(dir.find_last_of(L'\\') + 1);
+    HMODULE hVx = LoadLibraryW((dir + pszLibrary).c_str());
     CHECK(hVx != nullptr);
     if (!hVx) return;
     CallsFn calls = reinterpret_cast<CallsFn>(reinterpret_cast<void*>(GetProcAddress(hVx, "VxCalls")));
     constexpr int w = 20, h = 10;
     std::wstring movie = Scratch(L"host-stills.rvo");
     CHECK(WriteAll(movie, ImageList(w, h, {L"C:\\no\\such\\still.png"})));
-    CHECK_EQ(ImageFrameWrong(movie, 0, w, h, [](int x, int y) { return 0xFF000000u | (uint32_t)(x + 256 * y); }), 0);
-    CHECK(calls && calls() > 0);
+    auto painted = [](int x, int y) { return 0xFF000000u | (uint32_t)(x + 256 * y); };
+    CHECK_EQ(ImageFrameWrong(movie, 0, w, h, painted), 0);
+    const int nCalls = calls ? calls() : 0;
+    CHECK(nCalls > 0);
+    FreeLibrary(hVx);
+    CHECK(GetModuleHandleW(L"VxCommonU.dll") == hVx);
+    CHECK_EQ(ImageFrameWrong(movie, 0, w, h, painted), 0);
+    CHECK(calls && calls() > nCalls);
 }
 
 // Whether another program could open the file with this access and sharing.
@@ -464,10 +478,12 @@ int Bench(const std::wstring& dir, int frames) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring what = argc > 1 ? argv[1] : L"";
-    // The stand-in host library must be in the process before the module attaches.
-    if (what == L"host-services" && !LoadLibraryW(L"VxCommonU.dll")) {
-        std::printf("VxCommonU.dll: error %lu\n", GetLastError());
-        return 1;
+    for (int i = 0; i < kHostProcessCaseCount; i++) {
+        if (what != kHostProcessCases[i].name) continue;
+        kHostProcessCases[i].run();
+        if (g_nFailures == 0) std::printf("winhost: all checks passed\n");
+        else std::printf("winhost: %d failure(s)\n", g_nFailures);
+        return g_nFailures ? 1 : 0;
     }
     if (!Main()) return 1;
     if (argc > 2 && what == L"write-movies") return WriteMovies(argv[2]);
@@ -482,7 +498,8 @@ int wmain(int argc, wchar_t** argv) {
         {L"unbuffered-720x486", [] { RoundTrip(720, 486, 3); }},
         {L"preload", Preload},
         {L"stills", Stills},
-        {L"host-services", HostServices},
+        {L"host-services", [] { HostServices(L"VxCommonU.dll"); }},
+        {L"host-services-decorated", [] { HostServices(L"decorated\\VxCommonU.dll"); }},
         {L"sharing", Sharing},
     };
     int nRun = 0;

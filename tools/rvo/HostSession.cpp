@@ -127,7 +127,7 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
             FailFile(path, "cannot be created: no such folder " + folder.string());
         if (std::filesystem::is_directory(path, ec)) FailFile(path, "cannot be created: it is a folder");
-        FailFile(path, "cannot be created (no permission, or not a regular file)");
+        FailFile(path, "cannot be created (" + DescribeLastError(dwError) + ")");
     }
 }
 
@@ -162,7 +162,7 @@ CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecor
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
         if (dwError == ERROR_SHARING_VIOLATION)
             FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError));
-        FailFile(path, "cannot be opened by the module");
+        FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")");
     }
 }
 

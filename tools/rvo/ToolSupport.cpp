@@ -17,6 +17,7 @@ void FailFile(const std::string& path, const std::string& problem) {
 std::string DescribeLastError(DWORD dwError) {
     switch (dwError) {
     case ERROR_FILE_NOT_FOUND: return "file not found";
+    case ERROR_PATH_NOT_FOUND: return "path not found (a folder on the way does not exist)";
     case ERROR_ACCESS_DENIED: return "access denied";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: return "it claims more memory than the module allows";
