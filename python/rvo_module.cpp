@@ -141,6 +141,23 @@ const DWORD* CheckFrame(const py::handle& obj, int nWidth, int nHeight, long lon
     return static_cast<const DWORD*>(a.data());
 }
 
+// An array given to be filled (out=): C-contiguous, writeable uint8 of the frames' shape.
+py::array OutArray(const py::object& out, std::vector<py::ssize_t> shape) {
+    std::string want = "(";
+    for (size_t i = 0; i < shape.size(); i++) want += (i ? ", " : "") + std::to_string(shape[i]);
+    want += ")";
+    if (!py::isinstance<py::array>(out))
+        throw py::type_error("out must be a numpy array of shape " + want + " and dtype uint8");
+    py::array a = py::reinterpret_borrow<py::array>(out);
+    if (!a.dtype().is(py::dtype::of<uint8_t>())) throw py::type_error("out must have dtype uint8");
+    bool bShape = a.ndim() == (py::ssize_t)shape.size();
+    for (size_t i = 0; bShape && i < shape.size(); i++) bShape = a.shape((py::ssize_t)i) == shape[i];
+    if (!bShape) throw py::value_error("out must have shape " + want);
+    if (!(a.flags() & py::array::c_style) || !a.writeable())
+        throw py::value_error("out must be C-contiguous and writeable");
+    return a;
+}
+
 py::array_t<uint8_t> NewFrames(long long n, int nWidth, int nHeight) {
     return py::array_t<uint8_t>(std::vector<py::ssize_t>{(py::ssize_t)n, nHeight, nWidth, 4});
 }
@@ -260,10 +277,10 @@ public:
         return i;
     }
 
-    py::array_t<uint8_t> Read(long long i, const std::string& strOrder) {
+    py::array Read(long long i, const std::string& strOrder, const py::object& out = py::none()) {
         const Order order = ParseOrder(strOrder);
         const long long k = Index(i);
-        py::array_t<uint8_t> a = NewFrame(m_nWidth, m_nHeight);
+        py::array a = out.is_none() ? NewFrame(m_nWidth, m_nHeight) : OutArray(out, {m_nHeight, m_nWidth, 4});
         DWORD* p = reinterpret_cast<DWORD*>(a.mutable_data());
         {
             py::gil_scoped_release nogil;
@@ -334,8 +351,8 @@ struct MovieIterator {
 };
 
 // Frames [start, stop) of a file decoded by nThreads workers, each with its own handle, straight into one array.
-py::array_t<uint8_t> ReadFrames(const std::string& path, int nThreads, const std::string& strOrder, long long nStart,
-                                std::optional<long long> stop) {
+py::array ReadFrames(const std::string& path, int nThreads, const std::string& strOrder, long long nStart,
+                     std::optional<long long> stop, const py::object& outGiven) {
     const Order order = ParseOrder(strOrder);
     nThreads = ResolveThreads(nThreads);
     Movie probe(path, 1.0);
@@ -348,7 +365,7 @@ py::array_t<uint8_t> ReadFrames(const std::string& path, int nThreads, const std
     nStart = std::clamp(nStart, 0LL, nFrames);
     nStop = std::clamp(nStop, nStart, nFrames);
     const long long n = nStop - nStart;
-    py::array_t<uint8_t> out = NewFrames(n, cx, cy);
+    py::array out = outGiven.is_none() ? NewFrames(n, cx, cy) : OutArray(outGiven, {(py::ssize_t)n, cy, cx, 4});
     DWORD* pOut = reinterpret_cast<DWORD*>(out.mutable_data());
     const size_t nPixels = (size_t)cx * (size_t)cy;
     {
@@ -847,8 +864,9 @@ PYBIND11_MODULE(rvo, m) {
              "Frame i as a (height, width, 4) uint8 array, BGRA.")
         .def("__getitem__", [](Movie& mv, const py::slice& s) { return mv.ReadSlice(s, "BGRA"); },
              "Frames of a slice as a (n, height, width, 4) uint8 array, BGRA.")
-        .def("read", &Movie::Read, py::arg("index"), py::arg("order") = "BGRA",
-             "Frame i as a (height, width, 4) uint8 array in the order \"BGRA\" (the file's) or \"RGBA\".")
+        .def("read", &Movie::Read, py::arg("index"), py::arg("order") = "BGRA", py::arg("out") = py::none(),
+             "Frame i as a (height, width, 4) uint8 array in the order \"BGRA\" (the file's) or \"RGBA\"; "
+             "into out (such an array, C-contiguous) when given.")
         .def("frame_at", [](Movie& mv, double t, const std::string& order) { return mv.Read(mv.IndexAt(t), order); },
              py::arg("time"), py::arg("order") = "BGRA",
              "The frame a host shows at a time: field number = time / field_duration rounded as the host "
@@ -914,9 +932,9 @@ PYBIND11_MODULE(rvo, m) {
         "mode \"jpeg\", \"raw\" or \"packed\". frames= is the most it takes, or duration= the last frame's time "
         "(the host's rule: duration / (2 x field_duration) + 1 frames, rounded as the host rounds).");
     m.def("read_frames", &ReadFrames, py::arg("path"), py::kw_only(), py::arg("threads") = 0,
-          py::arg("order") = "BGRA", py::arg("start") = 0, py::arg("stop") = py::none(),
+          py::arg("order") = "BGRA", py::arg("start") = 0, py::arg("stop") = py::none(), py::arg("out") = py::none(),
           "Frames start to stop (default all) decoded on threads workers (0: one per core), each with its own "
-          "handle, straight into one (n, height, width, 4) uint8 array.");
+          "handle, straight into one (n, height, width, 4) uint8 array (out, C-contiguous, when given).");
     m.def("write_frames", &WriteFrames, py::arg("path"), py::arg("frames"), py::kw_only(), py::arg("mode"),
           py::arg("size") = py::none(), py::arg("threads") = 0, py::arg("order") = "BGRA",
           "Writes the frames of an iterable (arrays, or one (n, height, width, 4) array) into a new file, encoded "

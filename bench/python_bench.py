@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Frames per second reading and writing 1080p movies through the rvo Python
+module against rvo encode / rvo decode, in the same run, with 1 thread and
+with one per core, for every writable mode.
+
+    /usr/bin/python3 bench/python_bench.py              # after make (build/rvo, build/python)
+    /usr/bin/python3 bench/python_bench.py --frames 96 --repeat 5
+
+The tool reads raw BGRA frames from a file on stdin (encode) and writes them
+to /dev/null (decode); Python takes and gives numpy arrays. Each figure is
+the best of --repeat runs (the tool's and Python's in turns), the tool's including its start-up. A ratio is
+Python's frames/s over the tool's (1.00: the same speed)."""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "build", "python"))
+
+import numpy as np  # noqa: E402
+
+import rvo  # noqa: E402
+
+
+def frames_1080p(n, w=1920, h=1080):
+    """Smooth moving colour and alpha (what the JPEG codec is for), BGRA."""
+    y, x = np.mgrid[0:h, 0:w].astype(np.float32)
+    out = np.empty((n, h, w, 4), np.uint8)
+    for k in range(n):
+        out[k, ..., 0] = 128 + 100 * np.sin(x / 97 + k / 7)
+        out[k, ..., 1] = 128 + 100 * np.cos(y / 61 - k / 11)
+        out[k, ..., 2] = (x / 8 + y / 5 + 3 * k) % 256
+        out[k, ..., 3] = 128 + 120 * np.sin(x / 53 + y / 89 + k / 5)
+    return out
+
+
+def best_of_both(repeat, run_a, run_b):
+    """The best times of two runs taken in turns, so a load that comes and
+    goes on the machine falls on both."""
+    times = ([], [])
+    for _ in range(repeat):
+        for run, t_list in ((run_a, times[0]), (run_b, times[1])):
+            t = time.perf_counter()
+            run()
+            t_list.append(time.perf_counter() - t)
+    return min(times[0]), min(times[1])
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--tool", default=os.path.join(HERE, "..", "build", "rvo"))
+    ap.add_argument("--frames", type=int, default=48)
+    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--modes", default="jpeg,raw,packed")
+    ap.add_argument("--dir", default=None, help="scratch folder (default: a temporary one)")
+    a = ap.parse_args()
+
+    cores = os.cpu_count() or 1
+    frames = frames_1080p(a.frames)
+    n = len(frames)
+    print(f"rvo {rvo.__version__}: {n} frames of 1920x1080, best of {a.repeat}, {cores} cores; "
+          f"Python {sys.version.split()[0]} ({sys.executable})")
+    print(f"{'mode':7} {'op':6} {'threads':>7} {'tool f/s':>9} {'python f/s':>10} {'ratio':>6}")
+    with tempfile.TemporaryDirectory(dir=a.dir) as tmp:
+        raw = os.path.join(tmp, "frames.bgra")
+        frames.tofile(raw)
+        for mode in a.modes.split(","):
+            tool_file, py_file = os.path.join(tmp, f"tool-{mode}.rvo"), os.path.join(tmp, f"py-{mode}.rvo")
+            for threads in sorted({1, cores}):
+                def tool_encode():
+                    with open(raw, "rb") as stdin:
+                        subprocess.run([a.tool, "encode", "--mode", mode, "--size", "1920x1080", "--threads",
+                                        str(threads), "-o", tool_file, "-"], stdin=stdin,
+                                       stdout=subprocess.DEVNULL, check=True)
+
+                def py_encode():
+                    rvo.write_frames(py_file, frames, mode=mode, threads=threads)
+
+                def tool_decode():
+                    with open(os.devnull, "wb") as null:
+                        subprocess.run([a.tool, "decode", tool_file, "--threads", str(threads), "-o", "-"],
+                                       stdout=null, check=True)
+
+                out = np.empty_like(frames)
+
+                def py_decode():
+                    rvo.read_frames(py_file, threads=threads, out=out)
+
+                for op, tool_run, py_run in (("write", tool_encode, py_encode), ("read", tool_decode, py_decode)):
+                    t_tool, t_py = best_of_both(a.repeat, tool_run, py_run)
+                    print(f"{mode:7} {op:6} {threads:7d} {n / t_tool:9.1f} {n / t_py:10.1f} {t_tool / t_py:6.2f}",
+                          flush=True)
+            if open(tool_file, "rb").read() != open(py_file, "rb").read():
+                print(f"{mode}: the files differ", file=sys.stderr)
+                return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
