@@ -790,15 +790,17 @@ reads and writes them through the same host commands as the rvo tool.
 A frame is a numpy array of shape (height, width, 4) and dtype uint8, in
 the file's byte order B, G, R, A unless order="RGBA" is given.
 
-Example: number every frame of a movie and write it back losslessly.
+Example: mark every frame of a movie with a bar that grows by 4 pixels a
+frame, and write it back losslessly.
 
-    import numpy as np, rvo
+    import rvo
     with rvo.open("clip.rvo") as movie, \
-         rvo.create("numbered.rvo", mode="packed", size=(movie.width, movie.height),
+         rvo.create("marked.rvo", mode="packed", size=(movie.width, movie.height),
                     frames=len(movie)) as out:
         for k, frame in enumerate(movie):        # (height, width, 4) uint8, BGRA
-            frame[8:24, 8:8 + 12 * (k + 1) % movie.width] = (255, 255, 255, 255)
+            frame[8:16, 8:8 + 4 * k] = (0, 0, 0, 255)
             out.append(frame)
+    print(rvo.verify("marked.rvo").message)
 
 rvo.read_frames(path, threads=0) and rvo.write_frames(path, frames, threads=0)
 do the same on every core (0: one thread per core), in frame order.

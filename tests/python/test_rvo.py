@@ -63,6 +63,11 @@ def test_round_trip(tmp_path, frames, mode, order):
         assert same(mode, np.stack([m.read(k, order=order) for k in range(N)]), given)
         assert same(mode, np.stack(list(m)), frames)
         assert np.array_equal(m[1:5:2], np.stack([m[1], m[3]])) and np.array_equal(m[-1], m[N - 1])
+        # The same frame into the same memory again is decoded again.
+        out = np.zeros((H, W, 4), np.uint8)
+        m.read(2, out=out)
+        out[:] = 0
+        assert m.read(2, out=out) is out and same(mode, out, frames[2])
     info = rvo.info(str(path))
     assert (info["magic"], info["frameCount"], info["width"]) == ("QARVOV10", N, W)
 
@@ -87,7 +92,9 @@ def test_threads_give_the_same_frames_and_files(tmp_path, frames, mode):
     assert files[0].read_bytes() == files[1].read_bytes()
     one = rvo.read_frames(str(files[0]), threads=1)
     assert np.array_equal(one, rvo.read_frames(str(files[0]), threads=3))
-    assert np.array_equal(one[2:4], rvo.read_frames(str(files[0]), threads=2, start=2, stop=4))
+    out = np.zeros((2, H, W, 4), np.uint8)
+    assert rvo.read_frames(str(files[0]), threads=2, start=2, stop=4, out=out) is out
+    assert np.array_equal(one[2:4], out)
     assert np.array_equal(one[..., [2, 1, 0, 3]], rvo.read_frames(str(files[0]), order="RGBA"))
 
 
