@@ -7,11 +7,15 @@ with one per core, for every writable mode.
     /usr/bin/python3 bench/python_bench.py --frames 96 --repeat 5
 
 The tool reads raw BGRA frames from a file on stdin (encode) and writes them
-to /dev/null (decode); Python takes and gives numpy arrays. Each figure is
+to /dev/null (decode); Python writes from numpy arrays (rvo.write_frames) and
+reads with movie.read_frames, 4 frames a thread at a time into one array. Each figure is
 the best of --repeat runs (the tool's and Python's in turns), the tool's including its start-up. A ratio is
-Python's frames/s over the tool's (1.00: the same speed)."""
+Python's frames/s over the tool's (1.00: the same speed); the processor
+time per frame (user and system, every thread) and its ratio (the tool's
+over Python's) say the same where other programs share the cores."""
 import argparse
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -37,16 +41,23 @@ def frames_1080p(n, w=1920, h=1080):
     return out
 
 
+def cpu_seconds(who):
+    r = resource.getrusage(who)
+    return r.ru_utime + r.ru_stime
+
+
 def best_of_both(repeat, run_a, run_b):
-    """The best times of two runs taken in turns, so a load that comes and
-    goes on the machine falls on both."""
-    times = ([], [])
+    """The best elapsed and processor times of two runs taken in turns, so a
+    load that comes and goes on the machine falls on both. run_a runs a
+    child process (its processor time is the children's), run_b runs here."""
+    wall, cpu = ([], []), ([], [])
     for _ in range(repeat):
-        for run, t_list in ((run_a, times[0]), (run_b, times[1])):
-            t = time.perf_counter()
+        for i, run, who in ((0, run_a, resource.RUSAGE_CHILDREN), (1, run_b, resource.RUSAGE_SELF)):
+            c, t = cpu_seconds(who), time.perf_counter()
             run()
-            t_list.append(time.perf_counter() - t)
-    return min(times[0]), min(times[1])
+            wall[i].append(time.perf_counter() - t)
+            cpu[i].append(cpu_seconds(who) - c)
+    return min(wall[0]), min(wall[1]), min(cpu[0]), min(cpu[1])
 
 
 def main():
@@ -63,7 +74,8 @@ def main():
     n = len(frames)
     print(f"rvo {rvo.__version__}: {n} frames of 1920x1080, best of {a.repeat}, {cores} cores; "
           f"Python {sys.version.split()[0]} ({sys.executable})")
-    print(f"{'mode':7} {'op':6} {'threads':>7} {'tool f/s':>9} {'python f/s':>10} {'ratio':>6}")
+    print(f"{'mode':7} {'op':6} {'threads':>7} {'tool f/s':>9} {'python f/s':>10} {'ratio':>6} "
+          f"{'tool cpu ms/f':>13} {'python cpu ms/f':>15} {'cpu ratio':>9}")
     with tempfile.TemporaryDirectory(dir=a.dir) as tmp:
         raw = os.path.join(tmp, "frames.bgra")
         frames.tofile(raw)
@@ -84,15 +96,22 @@ def main():
                         subprocess.run([a.tool, "decode", tool_file, "--threads", str(threads), "-o", "-"],
                                        stdout=null, check=True)
 
-                out = np.empty_like(frames)
+                # Frames read a few at a time into one array, as a reader that
+                # works on each frame and lets it go does (the tool too keeps
+                # its frames in a few buffers that it reuses).
+                chunk = 4 * threads
+                out = np.empty((chunk,) + frames.shape[1:], np.uint8)
 
                 def py_decode():
-                    rvo.read_frames(py_file, threads=threads, out=out)
+                    with rvo.open(py_file) as movie:
+                        for start in range(0, n, chunk):
+                            stop = min(n, start + chunk)
+                            movie.read_frames(threads=threads, start=start, stop=stop, out=out[:stop - start])
 
                 for op, tool_run, py_run in (("write", tool_encode, py_encode), ("read", tool_decode, py_decode)):
-                    t_tool, t_py = best_of_both(a.repeat, tool_run, py_run)
-                    print(f"{mode:7} {op:6} {threads:7d} {n / t_tool:9.1f} {n / t_py:10.1f} {t_tool / t_py:6.2f}",
-                          flush=True)
+                    t_tool, t_py, c_tool, c_py = best_of_both(a.repeat, tool_run, py_run)
+                    print(f"{mode:7} {op:6} {threads:7d} {n / t_tool:9.1f} {n / t_py:10.1f} {t_tool / t_py:6.2f} "
+                          f"{1000 * c_tool / n:13.2f} {1000 * c_py / n:15.2f} {c_tool / c_py:9.2f}", flush=True)
             if open(tool_file, "rb").read() != open(py_file, "rb").read():
                 print(f"{mode}: the files differ", file=sys.stderr)
                 return 1

@@ -255,6 +255,7 @@ public:
 
     void Close() {
         std::lock_guard<std::mutex> lk(m_lock);
+        m_workers.clear();
         m_pReader.reset();
     }
 
@@ -304,6 +305,53 @@ public:
         return a;
     }
 
+    // Frames [start, stop) decoded by nThreads workers, each with its own
+    // handle on the file (kept for the next call), straight into one array.
+    py::array ReadMany(int nThreads, const std::string& strOrder, long long nStart, std::optional<long long> stop,
+                       const py::object& outGiven) {
+        const Order order = ParseOrder(strOrder);
+        nThreads = ResolveThreads(nThreads);
+        long long nStop = stop ? *stop : m_nFrames;
+        if (nStart < 0) nStart += m_nFrames;
+        if (nStop < 0) nStop += m_nFrames;
+        nStart = std::clamp(nStart, 0LL, m_nFrames);
+        nStop = std::clamp(nStop, nStart, m_nFrames);
+        const long long n = nStop - nStart;
+        const int cx = m_nWidth, cy = m_nHeight;
+        py::array out = outGiven.is_none() ? NewFrames(n, cx, cy) : OutArray(outGiven, {(py::ssize_t)n, cy, cx, 4});
+        DWORD* pOut = reinterpret_cast<DWORD*>(out.mutable_data());
+        const size_t nPixels = (size_t)cx * (size_t)cy;
+        py::gil_scoped_release nogil;
+        std::lock_guard<std::mutex> lk(m_lock);
+        if (!m_pReader) Fail(ErrorKind::General, m_path + ": the movie is closed");
+        nThreads = (int)std::max(1LL, std::min<long long>(nThreads, n));
+        while ((int)m_workers.size() < nThreads - 1) m_workers.push_back(std::make_unique<CHostReader>(m_path));
+        struct Item {
+            long long k = 0;
+            DWORD dwError = 0;
+        };
+        RunOrdered<Item>(
+            nThreads, FramesInFlight(nThreads),
+            [&](long long j, Item& item) {
+                item.k = j;
+                return j < n;
+            },
+            [&](int w, Item& item) {
+                DWORD* p = pOut + (size_t)item.k * nPixels;
+                CHostReader& reader = w == 0 ? *m_pReader : *m_workers[(size_t)w - 1];
+                reader.ForgetLastDecoded();
+                item.dwError = reader.ReadFrame(nStart + item.k, p, cx, cy, false);
+                if (!item.dwError && order == Order::RGBA) SwapRedBlue(p, nPixels);
+            },
+            [&](long long j, Item& item) {
+                if (item.dwError)
+                    Fail(ErrorKind::Damaged, m_path + ": frame " + std::to_string(nStart + j) + " does not decode (" +
+                                                 DescribeLastError(item.dwError) + ")");
+                return true;
+            });
+        return out;
+    }
+
     // The frame the host shows at a time (field number by the host's rounding, two fields per frame, times
     // past the end give the last frame).
     long long IndexAt(double dTime) const {
@@ -343,6 +391,7 @@ private:
     std::vector<EntryInfo> m_entries;
     std::mutex m_lock;   // one host call on the handle at a time
     std::unique_ptr<CHostReader> m_pReader;
+    std::vector<std::unique_ptr<CHostReader>> m_workers;   // the handles of read_frames' other workers
 };
 
 struct MovieIterator {
@@ -350,53 +399,12 @@ struct MovieIterator {
     long long k;
 };
 
-// Frames [start, stop) of a file decoded by nThreads workers, each with its own handle, straight into one array.
 py::array ReadFrames(const std::string& path, int nThreads, const std::string& strOrder, long long nStart,
-                     std::optional<long long> stop, const py::object& outGiven) {
-    const Order order = ParseOrder(strOrder);
-    nThreads = ResolveThreads(nThreads);
-    Movie probe(path, 1.0);
-    const long long nFrames = probe.Length();
-    const int cx = probe.Width(), cy = probe.Height();
-    probe.Close();
-    long long nStop = stop ? *stop : nFrames;
-    if (nStart < 0) nStart += nFrames;
-    if (nStop < 0) nStop += nFrames;
-    nStart = std::clamp(nStart, 0LL, nFrames);
-    nStop = std::clamp(nStop, nStart, nFrames);
-    const long long n = nStop - nStart;
-    py::array out = outGiven.is_none() ? NewFrames(n, cx, cy) : OutArray(outGiven, {(py::ssize_t)n, cy, cx, 4});
-    DWORD* pOut = reinterpret_cast<DWORD*>(out.mutable_data());
-    const size_t nPixels = (size_t)cx * (size_t)cy;
-    {
-        py::gil_scoped_release nogil;
-        nThreads = (int)std::max(1LL, std::min<long long>(nThreads, n));
-        std::vector<std::unique_ptr<CHostReader>> readers;
-        for (int w = 0; w < nThreads; w++) readers.push_back(std::make_unique<CHostReader>(path));
-        struct Item {
-            long long k = 0;
-            DWORD dwError = 0;
-        };
-        RunOrdered<Item>(
-            nThreads, FramesInFlight(nThreads),
-            [&](long long j, Item& item) {
-                item.k = j;
-                return j < n;
-            },
-            [&](int w, Item& item) {
-                DWORD* p = pOut + (size_t)item.k * nPixels;
-                readers[(size_t)w]->ForgetLastDecoded();
-                item.dwError = readers[(size_t)w]->ReadFrame(nStart + item.k, p, cx, cy, false);
-                if (!item.dwError && order == Order::RGBA) SwapRedBlue(p, nPixels);
-            },
-            [&](long long j, Item& item) {
-                if (item.dwError)
-                    Fail(ErrorKind::Damaged, path + ": frame " + std::to_string(nStart + j) + " does not decode (" +
-                                                 DescribeLastError(item.dwError) + ")");
-                return true;
-            });
-    }
-    return out;
+                     std::optional<long long> stop, const py::object& out) {
+    ParseOrder(strOrder);
+    ResolveThreads(nThreads);   // bad arguments before the file
+    Movie movie(path, 1.0);
+    return movie.ReadMany(nThreads, strOrder, nStart, stop, out);
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -873,6 +881,11 @@ PYBIND11_MODULE(rvo, m) {
              py::arg("time"), py::arg("order") = "BGRA",
              "The frame a host shows at a time: field number = time / field_duration rounded as the host "
              "rounds (a fraction up to 0.501 down), two fields per frame, the last frame for times past the end.")
+        .def("read_frames", &Movie::ReadMany, py::kw_only(), py::arg("threads") = 0, py::arg("order") = "BGRA",
+             py::arg("start") = 0, py::arg("stop") = py::none(), py::arg("out") = py::none(),
+             "Frames start to stop (default all) decoded on threads workers (0: one per core), each with its own "
+             "handle (kept open for the next call), straight into one (n, height, width, 4) uint8 array (out, "
+             "C-contiguous, when given).")
         .def("index_at", &Movie::IndexAt, py::arg("time"), "The frame number frame_at(time) reads.")
         .def("__iter__", [](Movie& mv) { return MovieIterator{&mv, 0}; }, py::keep_alive<0, 1>(),
              "The frames in order, BGRA.")

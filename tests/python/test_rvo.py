@@ -96,6 +96,8 @@ def test_threads_give_the_same_frames_and_files(tmp_path, frames, mode):
     assert rvo.read_frames(str(files[0]), threads=2, start=2, stop=4, out=out) is out
     assert np.array_equal(one[2:4], out)
     assert np.array_equal(one[..., [2, 1, 0, 3]], rvo.read_frames(str(files[0]), order="RGBA"))
+    with rvo.open(str(files[0])) as m:
+        assert np.array_equal(np.concatenate([m.read_frames(threads=3, stop=2), m.read_frames(threads=2, start=2)]), one)
 
 
 @pytest.mark.parametrize("time, frame", [(0, 0), (0.5, 0), (4.5, 2), (4.502, 2), (5.6, 3), (1e9, N - 1)])
