@@ -33,7 +33,7 @@ if(TARGET rvo_python)
         if(NOT IS_ABSOLUTE \"\${dir}\")
             set(dir \"\${CMAKE_INSTALL_PREFIX}/\${dir}\")
         endif()
-        file(INSTALL DESTINATION \"\$ENV{DESTDIR}\${dir}\" TYPE MODULE
+        file(INSTALL DESTINATION \"\${dir}\" TYPE MODULE
              FILES \"$<TARGET_FILE:rvo_python>\" \"${CMAKE_SOURCE_DIR}/python/rvo.pyi\")
         message(STATUS \"rvo Python module for ${RVO_PYTHON_EXECUTABLE}: \${dir} (PYTHONPATH=\${dir})\")
     ")
