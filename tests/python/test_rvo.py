@@ -134,14 +134,25 @@ def test_damaged_files_raise_rvo_error(tmp_path, frames, mode, how):
     assert not report.ok and str(path) in report.message
 
 
+def four_then_stop(frames):
+    yield from frames[:4]
+    raise KeyError("stopped")
+
+
+def append_then_stop(path, frames, mode):
+    with rvo.create(path, mode=mode, size=(W, H), frames=N) as w:
+        for f in four_then_stop(frames):
+            w.append(f)
+
+
 @pytest.mark.parametrize("mode", MODES)
-def test_an_exception_leaves_the_file_recoverable(tmp_path, frames, mode):
+@pytest.mark.parametrize("stop", [append_then_stop,
+                                  lambda path, frames, mode: rvo.write_frames(path, four_then_stop(frames),
+                                                                              mode=mode, threads=2)])
+def test_an_exception_leaves_the_file_recoverable(tmp_path, frames, mode, stop):
     path = tmp_path / "cut.rvo"
     with pytest.raises(KeyError):
-        with rvo.create(str(path), mode=mode, size=(W, H), frames=N) as w:
-            for f in frames[:4]:
-                w.append(f)
-            raise KeyError("stopped")
+        stop(str(path), frames, mode)
     with pytest.raises(rvo.DamagedFileError, match="unfinished"):
         rvo.open(str(path))
     assert rvo.recover(str(path))["frames"] == 4
