@@ -7,8 +7,10 @@ with one per core, for every writable mode.
     /usr/bin/python3 bench/python_bench.py --frames 96 --repeat 5
 
 The tool reads raw BGRA frames from a file on stdin (encode) and writes them
-to /dev/null (decode); Python writes from numpy arrays (rvo.write_frames) and
-reads with movie.read_frames, 4 frames a thread at a time into one array. Each figure is
+to /dev/null (decode); Python writes numpy arrays (rvo.write_frames; four distinct frames over and
+over, as a program hands in frames it has just made) and
+reads with movie.read_frames into one array of as many frames as the tool
+keeps in flight (1 on one thread, 2 a thread on more). Each figure is
 the best of --repeat runs (the tool's and Python's in turns), the tool's including its start-up. A ratio is
 Python's frames/s over the tool's (1.00: the same speed); the processor
 time per frame (user and system, every thread) and its ratio (the tool's
@@ -70,15 +72,20 @@ def main():
     a = ap.parse_args()
 
     cores = os.cpu_count() or 1
-    frames = frames_1080p(a.frames)
-    n = len(frames)
+    # Four distinct frames, over and over: Python hands in frames it has just
+    # made (in the cache), as the tool reads each into a buffer it reuses.
+    distinct = frames_1080p(4)
+    n = a.frames
+    frames = [distinct[k % len(distinct)] for k in range(n)]
     print(f"rvo {rvo.__version__}: {n} frames of 1920x1080, best of {a.repeat}, {cores} cores; "
           f"Python {sys.version.split()[0]} ({sys.executable})")
     print(f"{'mode':7} {'op':6} {'threads':>7} {'tool f/s':>9} {'python f/s':>10} {'ratio':>6} "
           f"{'tool cpu ms/f':>13} {'python cpu ms/f':>15} {'cpu ratio':>9}")
     with tempfile.TemporaryDirectory(dir=a.dir) as tmp:
         raw = os.path.join(tmp, "frames.bgra")
-        frames.tofile(raw)
+        with open(raw, "wb") as f:
+            for frame in frames:
+                f.write(frame.tobytes())
         for mode in a.modes.split(","):
             tool_file, py_file = os.path.join(tmp, f"tool-{mode}.rvo"), os.path.join(tmp, f"py-{mode}.rvo")
             for threads in sorted({1, cores}):
@@ -97,10 +104,11 @@ def main():
                                        stdout=null, check=True)
 
                 # Frames read a few at a time into one array, as a reader that
-                # works on each frame and lets it go does (the tool too keeps
-                # its frames in a few buffers that it reuses).
-                chunk = 4 * threads
-                out = np.empty((chunk,) + frames.shape[1:], np.uint8)
+                # works on each frame and lets it go does: as many as the tool
+                # keeps in buffers that it reuses (one on one thread, two a
+                # thread on more), so both write to memory the cache holds.
+                chunk = 1 if threads == 1 else 2 * threads
+                out = np.empty((chunk,) + distinct.shape[1:], np.uint8)
 
                 def py_decode():
                     with rvo.open(py_file) as movie:
