@@ -3,11 +3,42 @@
 #   lib/rvo/rvoplugin.so         the module, for a host that loads it
 #   share/man/man1/rvo.1.gz      made by help2man from `rvo --help` and each subcommand's --help
 #   share/doc/rvo/               the README's user sections, the copyright and changelog
+#   the `rvo` Python module and its stubs (rvo.pyi), when it is built, in the
+#   interpreter's site folder for the prefix: lib/python3/dist-packages under
+#   /usr and lib/python3.X/dist-packages elsewhere for Debian's interpreter
+#   (what its sys.path holds: /usr/local/lib/python3.X/dist-packages), else
+#   lib/python3.X/site-packages; RVO_PYTHON_INSTALL_DIR sets it. The install
+#   prints the folder to put in PYTHONPATH.
 # The tool links the module core in and only system libraries beside it, so an
 # installed tree needs nothing from the checkout.
 install(TARGETS rvo_cli RUNTIME DESTINATION bin)
 install(TARGETS rvoplugin LIBRARY DESTINATION lib/rvo
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+if(TARGET rvo_python)
+    execute_process(COMMAND ${RVO_PYTHON_EXECUTABLE} -c "import sysconfig; print('deb_system' in sysconfig.get_scheme_names())"
+                    OUTPUT_VARIABLE RVO_PYTHON_DEBIAN OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(RVO_PYTHON_INSTALL_DIR "" CACHE STRING "where the rvo Python module is installed (relative to the prefix, or absolute); empty: the interpreter's site folder for the prefix")
+    install(CODE "
+        set(dir \"${RVO_PYTHON_INSTALL_DIR}\")
+        if(NOT dir)
+            if(\"${RVO_PYTHON_DEBIAN}\" STREQUAL \"True\" AND CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+                set(dir lib/python3/dist-packages)
+            elseif(\"${RVO_PYTHON_DEBIAN}\" STREQUAL \"True\")
+                set(dir lib/python${RVO_PYTHON_VERSION}/dist-packages)
+            else()
+                set(dir lib/python${RVO_PYTHON_VERSION}/site-packages)
+            endif()
+        endif()
+        if(NOT IS_ABSOLUTE \"\${dir}\")
+            set(dir \"\${CMAKE_INSTALL_PREFIX}/\${dir}\")
+        endif()
+        file(INSTALL DESTINATION \"\${dir}\" TYPE MODULE
+             FILES \"$<TARGET_FILE:rvo_python>\" \"${CMAKE_SOURCE_DIR}/python/rvo.pyi\")
+        message(STATUS \"rvo Python module for ${RVO_PYTHON_EXECUTABLE}: \${dir} (PYTHONPATH=\${dir})\")
+    ")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3 (>= ${RVO_PYTHON_VERSION}), python3 (<< ${RVO_PYTHON_NEXT_VERSION}), python3-numpy")
+endif()
 
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/doc)
 find_program(RVO_HELP2MAN help2man)
@@ -55,7 +86,8 @@ RVO is a movie container for frames of 32-bit BGRA pixels, each frame stored
 on its own as JPEG pictures with alpha, raw records or lossless run-length
 records. The rvo tool shows, writes, reads, verifies and preloads RVO files
 and converts them to and from raw frames for ffmpeg. The package also holds
-rvoplugin.so, the module a video host loads to read and write RVO files.")
+rvoplugin.so, the module a video host loads to read and write RVO files,
+and the rvo Python module, which reads and writes them as numpy frames.")
 set(CPACK_PACKAGE_FILE_NAME rvo-${PROJECT_VERSION})
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
@@ -73,6 +105,7 @@ configure_file(${CMAKE_SOURCE_DIR}/package/windows/CPackWindowsConfig.cmake.in
 # to a scratch prefix, the tool run from outside the checkout.
 if(NOT RVO_SANITIZE)
     add_test(NAME install_tree COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli/rvo_install_test.sh
-             ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/scratch ${PROJECT_VERSION})
+             ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/scratch ${PROJECT_VERSION}
+             $<$<TARGET_EXISTS:rvo_python>:${RVO_PYTHON_EXECUTABLE}>)
     set_tests_properties(install_tree PROPERTIES TIMEOUT 120)
 endif()

@@ -8,7 +8,9 @@
 #                         by dpkg-dev's apt-get source, see cmake/WinJpeg.cmake),
 #                         ffmpeg (the tool's end-to-end test and the reader
 #                         benchmark's peer), util-linux (setpriv, for the page-lock
-#                         limit test) and help2man (the man page).
+#                         limit test), help2man (the man page) and, for the
+#                         Python module (python/), Debian's pybind11, numpy
+#                         and pytest.
 #   bootstrap.sh demo     only what the release build of the tool and `make demo` need.
 #
 # Wine's 32-bit half (wine32:i386) runs the i686 DLL's host tests; it is installed
@@ -27,7 +29,8 @@ NATIVE=("${DEMO[@]}" git
         ffmpeg util-linux
         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
         gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-        nasm wine64 dpkg-dev help2man)
+        nasm wine64 dpkg-dev help2man
+        python3-dev python3-pybind11 python3-numpy python3-pytest)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 # A tiny static i386 ELF that calls exit(0) through int 0x80: it runs only where

@@ -2,18 +2,21 @@
 # The install tree: cmake --install into a scratch prefix gives bin/rvo,
 # lib/rvo/rvoplugin.so, the man page and the user documentation, and the
 # installed tool runs from outside the checkout with a bare environment
-# (no run path into the build, nothing read from the source tree).
-# Usage: rvo_install_test.sh CMAKE BUILD_DIR SCRATCH_DIR VERSION
+# (no run path into the build, nothing read from the source tree). With
+# PYTHON, the rvo Python module installed for it is imported from the folder
+# the install names and reads the installed demo's movie.
+# Usage: rvo_install_test.sh CMAKE BUILD_DIR SCRATCH_DIR VERSION [PYTHON]
 set -uo pipefail
 CMAKE="$1"
 BUILD="$2"
 DIR="$3/install-tree"
 VERSION="$4"
+PYTHON="${5:-}"
 rm -rf "$DIR" && mkdir -p "$DIR/run" && DIR=$(cd "$DIR" && pwd)
 source "$(dirname "$0")/common.sh"
 P="$DIR/prefix"
 
-expect 0 "" -- "$CMAKE" --install "$BUILD" --prefix "$P"
+installed=$("$CMAKE" --install "$BUILD" --prefix "$P" 2>&1) || fail "cmake --install failed: $installed"
 for f in bin/rvo lib/rvo/rvoplugin.so share/man/man1/rvo.1.gz share/doc/rvo/README.md \
          share/doc/rvo/copyright share/doc/rvo/changelog.gz; do
     [ -f "$P/$f" ] || fail "$f not installed"
@@ -36,5 +39,18 @@ expect 0 "PackedFrames +demo-packed.rvo" -- run demo --out . --frames 2 --width 
 expect 0 "mode +5 \(PackedFrames\)" -- run info demo-packed.rvo
 expect 0 "frame size +48 x 32" -- run info demo-jpeg.rvo
 [ -f contact-sheet.png ] || fail "the installed demo wrote no contact sheet"
+
+if [ -n "$PYTHON" ]; then
+    site=$(sed -n 's/^-- rvo Python module for .*: \(.*\) (PYTHONPATH=.*/\1/p' <<<"$installed")
+    case "$site" in "$P"/*) ;; *) fail "the install names no Python site folder under the prefix: $installed" ;; esac
+    [ -f "$site/rvo.pyi" ] || fail "rvo.pyi not installed beside the module in $site"
+    for f in "$site"/rvo.*.so; do
+        readelf -d "$f" | grep -Eq 'R(UN)?PATH' && fail "$f keeps a run path"
+    done
+    py() { env -i PATH=/usr/bin:/bin HOME="$DIR/run" PYTHONPATH="$site" "$PYTHON" "$@"; }
+    expect 0 "^$VERSION \(2, 32, 48, 4\) \(32, 48, 4\)$" -- \
+        py -c "import rvo; m = rvo.open('demo-packed.rvo'); print(rvo.__version__, m.shape, m[0].shape)"
+    expect 0 "rvo.open" -- py -c "import rvo; help(rvo)"
+fi
 
 finish "install tree"

@@ -155,6 +155,11 @@ void CHostWriter::Close() {
     if (m_pHandle) RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
 }
 
+void CHostWriter::Abandon() {
+    if (m_pHandle) m_pHandle->m_bWriteMode = FALSE;
+    Close();
+}
+
 CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecord(path)) {
     SetLastError(ERROR_SUCCESS);
     if (RvoDispatch(CMD_OPEN_READ, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone) {
@@ -187,6 +192,12 @@ DWORD CHostReader::ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeigh
     }
     m_pIn->pDst = nullptr;
     return dwError;
+}
+
+void CHostReader::ForgetLastDecoded() {
+    if (!m_pHandle) return;
+    m_pHandle->m_nLastDecoded = -1;
+    m_pHandle->m_pLastDecodedInto = nullptr;
 }
 
 DWORD CHostReader::ReadFrameDirectly(long long k, int nWidth, int nHeight) {

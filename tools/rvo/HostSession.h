@@ -39,6 +39,10 @@ public:
     int Append(RvoEncodedFrame& frame);
     // Command 10: finalizes the file.
     void Close();
+    // Command 10 without finalizing: the file is left as its writer had it so
+    // far, an unfinished file that rvo recover rebuilds (a caller that failed
+    // part way and must not pass off a short movie as finished).
+    void Abandon();
 
     // FALSE when the frame just accepted holds no picture: command 8 reports a
     // picture the JPEG codec could not compress as done (the index entry is
@@ -72,6 +76,12 @@ public:
     // frames (nDeliveryMode 2). Returns the last error the module left when it
     // could not decode the frame, 0 on success.
     DWORD ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeight, bool bAllowCache);
+
+    // The next ReadFrame decodes even when its buffer is the one the last
+    // read went to (command 7 skips a decode it has already placed there): for
+    // callers whose buffers are freed and allocated again, maybe at the same
+    // address.
+    void ForgetLastDecoded();
 
     // Command 9 with a progress callback that draws a bar when stderr is a terminal.
     PreloadReport Preload(const std::string& strLabel);
