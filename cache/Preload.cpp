@@ -4,22 +4,15 @@
 
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
+#include "codec/JpeEngine.h"
 #include "container/Limits.h"
 #include "container/RvoFile.h"
-#include "platform/CString.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 
 using namespace rvo;
 
 namespace {
-
-// Movies that come through an external frame source; none is ever attached.
-bool IsAviPath(const WCHAR* pszPath) {
-    CString strPath(pszPath);
-    if (strPath.GetLength() < 3) return false;
-    return strPath.Mid(strPath.GetLength() - 3).MakeUpper() == CString(u"AVI");
-}
 
 // Frames to load: all of them, or up to and including nLast.
 LONG LoadCount(LONG nAvailable, int nLast) {
@@ -40,7 +33,6 @@ BOOL FailKeeping(DWORD dwDefault) {
 
 BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);
-    if (IsAviPath(pszPath)) return Fail(ERROR_NOT_SUPPORTED);
     // Delivery finds frame i at cache position i, so loading always starts at frame 0.
     if (nFirst > 0) return Fail(ERROR_INVALID_PARAMETER);
     SetLastError(ERROR_SUCCESS);
@@ -84,13 +76,14 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     }
 
     const DWORD* pFrameEnd = pFrame + nPixels;
+    CJpeEngine engine;
     for (LONG k = 0; k < nFrames; k++) {
         SetLastError(ERROR_SUCCESS);
         HGLOBAL hBlob = TakeBlob(k);
         // Entries without a picture blob (external still images) cannot be preloaded.
         if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
         CBlobOwner guard(hBlob);
-        if (!m_engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
+        if (!engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
         for (int f = 0; f < 2; f++) {
             LONG nTokens = 0;
             LONG nSlots = 0;

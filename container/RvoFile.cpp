@@ -16,9 +16,7 @@ using namespace rvo;
 
 CRvoFile::CRvoFile()
     : m_nFrameBytes(0),
-      m_nFrameBytesRemainder(0),
       m_hRawFile(nullptr),
-      m_pfnFrameHook(nullptr),
       m_bWriting(FALSE),
       m_pFrameSizeTable(nullptr),
       m_pfnProgress(nullptr) {
@@ -47,7 +45,6 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
         m_nPreloadBuf1Size = 0;
         m_pPreloadBuf2 = nullptr;
         m_nPreloadBuf2Size = 0;
-        m_pfnFrameSource = nullptr;
     } else {
         if (m_pFile) {
             m_pFile->Close();
@@ -158,7 +155,6 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
     if (m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
     if (bRecords) nBytes = RoundUp512_64(nUnrounded);
     m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
-    m_nFrameBytesRemainder = (DWORD)(nUnrounded % 512);
     m_pFrameBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
     if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
     // A writer records the size before its first frame, so a file whose writer stops

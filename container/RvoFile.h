@@ -3,17 +3,14 @@
 // (WriteFrame), decoder/ (reading, entry pictures, delivery), cache/ (Preload).
 #pragma once
 
-#include "codec/JpeEngine.h"
+#include "container/EncodedFrame.h"
 #include "container/IndexEntry.h"
 #include "container/RvoFormat.h"
-#include "encoder/FrameEncode.h"
 #include "platform/Collections.h"
 #include "platform/File.h"
 #include "platform/Types.h"
 
 typedef int (*PFN_PROGRESS)(int);
-typedef void (*PFN_FRAMEHOOK)(int);
-typedef int (*PFN_FRAMESOURCE)(void* pRequest);
 
 class CRvoFile {
 public:
@@ -43,13 +40,9 @@ public:
     BYTE*      m_pFrameBuffer;          // working frame buffer (sector aligned, AllocAligned)
     BYTE*      m_pAuxBuffer;            // second working buffer (sector aligned, AllocAligned)
     DWORD      m_nFrameBytes;           // one stored record (modes 4, 5) or 4 x cx x cy
-    DWORD      m_nFrameBytesRemainder;
     HANDLE     m_hRawFile;              // modes 4 and 5, unbuffered; null when none
-    PFN_FRAMEHOOK   m_pfnFrameHook;
-    PFN_FRAMESOURCE m_pfnFrameSource;
     BOOL       m_bWriting;
     CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
-    CJpeEngine m_engine;
     CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks (AllocAligned; Reset unlocks and frees)
     CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
     void*      m_pPreloadBuf1;          // field codec work array: tokens (AllocAligned)
@@ -124,7 +117,7 @@ public:
     // stop; FALSE with a last error when it stopped early (frames loaded so far
     // stay): ERROR_NOT_ENOUGH_MEMORY (memory check), ERROR_WORKING_SET_QUOTA
     // (page lock refused: RLIMIT_MEMLOCK), a read or decode error, and
-    // ERROR_NOT_SUPPORTED for AVI paths or entries without a picture blob.
+    // ERROR_NOT_SUPPORTED for entries without a picture blob.
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/RvoFile.h"
 #include "decoder/PixelRows.h"
@@ -45,7 +46,7 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         HGLOBAL hBlob = bHeld ? GetEntry(entry)->m_hBlob : TakeBlob(entry);
         CBlobOwner owner(bHeld ? nullptr : hBlob);
         {
-            CJpeEngine engine;   // its own engine: shares nothing with m_engine or the preload
+            CJpeEngine engine;   // its own engine: shares nothing with the preload or another reader
             pDecoded.reset(engine.Decompress(hBlob));
         }
         if (!pDecoded) return 0;
@@ -80,8 +81,6 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         px = left + m_nWidth - srcW;
         py = top + m_nHeight - srcH;
     }
-
-    if (m_pfnFrameHook) m_pfnFrameHook(0);
 
     auto Zero = [&](LONGLONG x, LONGLONG y, LONGLONG w, LONGLONG h) {
         if (w > 0 && h > 0) ZeroPixelRows(pDst + (ptrdiff_t)y * step + (ptrdiff_t)x, step, (LONG)w, (LONG)h);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "codec/JpegBlob.h"
 #include "container/BlobFile.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
@@ -45,7 +46,7 @@ BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
     else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
     else bOk = WriteBlobToFile(m_pFile, hBlob);
     const DWORD dwError = GetLastError();
-    CJpeEngine::FreeBlob(hBlob);
+    FreeJpegBlob(hBlob);
     if (!bOk) return Fail(dwError);
     e.m_dwBlobOffset = (DWORD)nAt;
     e.m_dwFlags &= ~rvo::kEntryFlagBlobNotStored;

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "codec/JpegBlob.h"
 #include "container/Limits.h"
 #include "platform/File.h"
 #include "platform/Rect.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/JpegBlob.h"
 #include "container/Limits.h"
 #include "container/RvoFormat.h"
 #include "encoder/FrameEncode.h"
@@ -99,7 +100,7 @@ struct EncodeItem {
     EncodeItem(const EncodeItem&) = delete;
     EncodeItem& operator=(const EncodeItem&) = delete;
     ~EncodeItem() {
-        if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
+        if (frame.hBlob) FreeJpegBlob(frame.hBlob);
     }
 };
 
