@@ -14,7 +14,6 @@
 #include "container/Limits.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
-#include "decoder/PackedDecode.h"
 #include "platform/Archive.h"
 #include "platform/ByteOrder.h"
 #include "platform/File.h"
