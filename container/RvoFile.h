@@ -100,6 +100,8 @@ public:
     // Reading (decoder/).
     int  FindEntry(unsigned frame);
     int  LocateFrame(unsigned frame);
+    // The frame at index as LocateFrame gives it (a record number in modes 4
+    // and 5, an entry or -1 for a blank frame otherwise), decoded from the file.
     // nDstWidth: pixels of each destination row that may be written (the host
     // rectangle's width); -1 means the whole stride.
     int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,

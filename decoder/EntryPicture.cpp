@@ -7,7 +7,7 @@
 #include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/RvoFile.h"
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
 

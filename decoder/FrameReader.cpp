@@ -7,7 +7,7 @@
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
 #include "decoder/PackedDecode.h"
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
 
@@ -154,13 +154,6 @@ int CRvoFile::ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHei
 
     // Modes 1-3: index is an entry index as LocateFrame gives it ((unsigned)-1 for a
     // blank frame), so files with runs and gaps are not looked up twice.
-    // A cached entry is delivered field by field and reported read whatever the fields report;
-    // the dispatcher has tried the cache by field already, this second try goes by entry.
-    if (2ull * index + 1 < (ULONGLONG)m_arrPreloaded.GetSize()) {
-        DeliverField(2 * index, pDst, nDstStride, nDstHeight, nDstWidth);
-        DeliverField(2 * index + 1, pDst, nDstStride, nDstHeight, nDstWidth);
-        return 1;
-    }
     if (index == 0xFFFFFFFFu) return RebuildFrame(-1, pDst, nDstStride, nDstHeight, nDstWidth);
     if (index >= (unsigned)GetEntryCount()) return Fail(ERROR_INVALID_PARAMETER);
     return RebuildFrame((int)index, pDst, nDstStride, nDstHeight, nDstWidth);

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "cache/ShownFrame.h"
 #include "codec/JpegBlob.h"
 #include "container/Limits.h"
 #include "platform/File.h"
@@ -164,18 +165,16 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
     // A file without frames has nothing to show; the host buffer is left as it is.
     if (r->m_nLastFrame >= 0) {
-        bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h, w);
-        if (!delivered) {
-            int entry = file->LocateFrame((unsigned)frame);
-            // The same entry as last time is already in the host buffer, if
-            // the host gives the same buffer (and place in it) again.
-            if (entry != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
-                // In modes 1-3 ReadFrame tries the preload cache again, by entry: that second try
-                // serves what the first missed (times past the end, delivery mode 2).
-                // Its result is not looked at: command 7 reports done, and an entry that failed
-                // once counts as decoded so it is not decoded again for every time within it.
-                file->ReadFrame((unsigned)entry, p, pDst->nStride, h, TRUE, w);
-                r->m_nLastDecoded = entry;
+        const RvoShownFrame shown = LocateShownFrame(*file, field, (unsigned)frame, pIn->nDeliveryMode != 2);
+        // The same entry as last time is already in the host buffer, if the
+        // host gives the same buffer (and place in it) again.
+        const bool bFromCacheByField = shown.source == RvoShownFrame::CachedField;
+        if (bFromCacheByField || shown.nLocated != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
+            // The result is not looked at: command 7 reports done, and an entry that
+            // failed once counts as decoded so it is not decoded again for every time within it.
+            ShowFrame(*file, shown, p, pDst->nStride, h, w);
+            if (!bFromCacheByField) {
+                r->m_nLastDecoded = shown.nLocated;
                 r->m_pLastDecodedInto = p;
             }
         }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "container/RvoFile.h"
-#include "decoder/Delivery.h"
+#include "cache/Delivery.h"
 #include "platform/LastError.h"
 #include "tests/cache/CacheTestUtil.h"
 

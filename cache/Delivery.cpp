@@ -1,6 +1,6 @@
 // Delivery from the preload cache: one field of a cached frame into a host area,
 // copied from a raw frame block or decoded from a field record.
-#include "decoder/Delivery.h"
+#include "cache/Delivery.h"
 
 #include <emmintrin.h>
 
@@ -10,7 +10,7 @@
 
 #include "cache/FieldCodec.h"
 #include "container/RvoFile.h"
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/ByteOrder.h"
 #include "platform/Cpu.h"
 #include "platform/LastError.h"
