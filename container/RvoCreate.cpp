@@ -16,20 +16,6 @@ using namespace rvo;
 
 namespace {
 
-// The header block of the raw modes: the header image, the frame-size record, zeros to 512 bytes.
-BOOL WriteHeaderBlock(const CRvoFile& f, DWORD* pnWritten) {
-    BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
-    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    f.StoreHeaderBlock(p);
-    DWORD nWritten = 0;
-    const BOOL bOk = WriteFile(f.m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
-    FreeAligned(p);
-    if (pnWritten) *pnWritten = nWritten;
-    if (!bOk) return FALSE;
-    if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
-    return TRUE;
-}
-
 // Mode 5: each record's size, zero padded to a multiple of 512, right after the last record.
 BOOL WriteSizeTable(CRvoFile& f) {
     const LONGLONG nPos = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
@@ -62,7 +48,7 @@ BOOL FinalizeRecords(CRvoFile& f, int nFrames) {
     f.m_nEntryCount = f.m_nFrameCount = nFrames;
     const LONGLONG nEnd = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
     if (nEnd == -1 || SeekRaw(f.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
-    if (!WriteHeaderBlock(f, nullptr)) return FALSE;
+    if (!f.WriteHeaderBlock(nullptr)) return FALSE;
     // Create opens an existing file without truncating it: bytes of the old file past the new end go.
     if (SeekRaw(f.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
     return SetEndOfFile(f.m_hRawFile);
@@ -149,7 +135,7 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         m_arrFrameSizes.RemoveAll();
         m_arrFrameSizes.SetSize(0, 1000);
         DWORD nWritten = 0;
-        if (!WriteHeaderBlock(*this, &nWritten)) {
+        if (!WriteHeaderBlock(&nWritten)) {
             const DWORD dwError = GetLastError();
             CloseHandle(m_hRawFile);
             m_hRawFile = nullptr;
@@ -213,15 +199,6 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
     m_bWriting = FALSE;
     Reset(FALSE);
     return bResult;
-}
-
-BOOL CRvoFile::RewriteHeaderBlock() {
-    if (!m_hRawFile || !IsRecordMode(m_nMode)) return Fail(ERROR_INVALID_HANDLE);
-    const LONGLONG nPos = SeekRaw(m_hRawFile, 0, FILE_CURRENT);
-    if (nPos == -1 || SeekRaw(m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
-    const BOOL bOk = WriteHeaderBlock(*this, nullptr);
-    if (SeekRaw(m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
-    return bOk;
 }
 
 BOOL CRvoFile::FinishRecords(int nFrames) {

@@ -123,6 +123,28 @@ void CRvoFile::StoreHeaderBlock(BYTE out[512]) const {
     StoreLe32(out + kOffSizeRecordBytes, m_nFrameBytes);
 }
 
+BOOL CRvoFile::WriteHeaderBlock(DWORD* pnWritten) const {
+    BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
+    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    StoreHeaderBlock(p);
+    DWORD nWritten = 0;
+    const BOOL bOk = WriteFile(m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
+    FreeAligned(p);
+    if (pnWritten) *pnWritten = nWritten;
+    if (!bOk) return FALSE;
+    if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+BOOL CRvoFile::RewriteHeaderBlock() {
+    if (!m_hRawFile || !IsRecordMode(m_nMode)) return Fail(ERROR_INVALID_HANDLE);
+    const LONGLONG nPos = SeekRaw(m_hRawFile, 0, FILE_CURRENT);
+    if (nPos == -1 || SeekRaw(m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    const BOOL bOk = WriteHeaderBlock(nullptr);
+    if (SeekRaw(m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
+    return bOk;
+}
+
 void CRvoFile::LoadHeader(const BYTE in[160]) {
     std::memcpy(m_szMagic, in + kOffMagic, 8);
     m_dwIndexOffset = LoadLe32(in + kOffIndexOffset);

@@ -76,6 +76,9 @@ public:
     // The 512-byte header block of modes 4 and 5: the header image, then the
     // frame-size record once the working size is set, zeros elsewhere.
     void StoreHeaderBlock(BYTE out[512]) const;
+    // Modes 4 and 5: the header block written at the raw handle's position
+    // (pnWritten, may be null: the bytes written).
+    BOOL WriteHeaderBlock(DWORD* pnWritten) const;
     // Modes 4 and 5 while writing: the header block written again at offset 0,
     // the file position kept.
     BOOL RewriteHeaderBlock();

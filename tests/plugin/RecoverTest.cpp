@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "container/Recover.h"
+#include "recover/Recover.h"
 #include "container/RvoFile.h"
 #include "tests/plugin/PluginTestHost.h"
 

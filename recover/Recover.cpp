@@ -1,7 +1,7 @@
 // Rebuilding files whose writer stopped before close: the scan of the whole
 // frames they hold, and the finished file written from those frames with the
 // writer's own pieces (header, index records, size table), one frame at a time.
-#include "container/Recover.h"
+#include "recover/Recover.h"
 
 #include <algorithm>
 #include <cstring>
