@@ -67,8 +67,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             if (!ReadFrame((unsigned)i, pFrame, cx, cy, FALSE)) return FailKeeping(ERROR_READ_FAULT);
             BYTE* pBlock = NewRawFrameBlock(pFrame, cx, cy);
             if (!pBlock) return FALSE;
-            m_arrPreloaded.Add(pBlock);
-            m_arrPreloadedSizes.Add((UINT)nFrameBytes);
+            m_cache.Add(pBlock, (UINT)nFrameBytes);
             // The host asked to stop: what is loaded stays, and that is a success.
             if (!Progress(m_pfnProgress, i)) return TRUE;
         }
@@ -77,6 +76,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
 
     const DWORD* pFrameEnd = pFrame + nPixels;
     CJpeEngine engine;
+    CFieldWork work;
     for (LONG k = 0; k < nFrames; k++) {
         SetLastError(ERROR_SUCCESS);
         HGLOBAL hBlob = TakeBlob(k);
@@ -89,21 +89,15 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             LONG nSlots = 0;
             LONG nUnits8 = 0;
             BYTE* pRecord = nullptr;
-            if (FieldEncode(pFrame + f * (ptrdiff_t)cx, cx, 2 * (ptrdiff_t)cx, pFrameEnd, m_pPreloadBuf1,
-                            m_nPreloadBuf1Size, nTokens, m_pPreloadBuf2, m_nPreloadBuf2Size, nSlots))
-                pRecord = FieldPack(cx, cy, m_pPreloadBuf1, nTokens, m_pPreloadBuf2, nSlots, nUnits8);
+            if (FieldEncode(pFrame + f * (ptrdiff_t)cx, cx, 2 * (ptrdiff_t)cx, pFrameEnd, work.pTokens,
+                            work.nTokenCapacity, nTokens, work.pSlots, work.nSlotCapacity, nSlots))
+                pRecord = FieldPack(cx, cy, work.pTokens, nTokens, work.pSlots, nSlots, nUnits8);
             if (!pRecord) {
                 // An even field without its odd field is dropped, so the cache holds whole frames only.
-                if (f == 1) {
-                    const int nEven = m_arrPreloaded.GetSize() - 1;
-                    FreeLockedBlock(m_arrPreloaded.GetAt(nEven), m_arrPreloadedSizes.GetAt(nEven));
-                    m_arrPreloaded.SetSize(nEven);
-                    m_arrPreloadedSizes.SetSize(nEven);
-                }
+                if (f == 1) m_cache.DropLast();
                 return FALSE;
             }
-            m_arrPreloaded.Add(pRecord);
-            m_arrPreloadedSizes.Add((UINT)nUnits8 * 8u);
+            m_cache.Add(pRecord, (UINT)nUnits8 * 8u);
         }
         if (!Progress(m_pfnProgress, k)) return TRUE;
     }

@@ -39,12 +39,6 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
         m_arrEntries.RemoveAll();
         m_pFrameBuffer = nullptr;
         m_pAuxBuffer = nullptr;
-        m_arrPreloaded.RemoveAll();
-        m_arrPreloadedSizes.RemoveAll();
-        m_pPreloadBuf1 = nullptr;
-        m_nPreloadBuf1Size = 0;
-        m_pPreloadBuf2 = nullptr;
-        m_nPreloadBuf2Size = 0;
     } else {
         if (m_pFile) {
             m_pFile->Close();
@@ -57,20 +51,7 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
         m_pFrameBuffer = nullptr;
         FreeAligned(m_pAuxBuffer);
         m_pAuxBuffer = nullptr;
-        for (int i = 0; i < m_arrPreloaded.GetSize(); i++) {
-            void* p = m_arrPreloaded.GetAt(i);
-            if (!p) continue;
-            if (i < m_arrPreloadedSizes.GetSize()) VirtualUnlock(p, m_arrPreloadedSizes.GetAt(i));
-            FreeAligned(p);
-        }
-        m_arrPreloaded.RemoveAll();
-        m_arrPreloadedSizes.RemoveAll();
-        FreeAligned(m_pPreloadBuf1);
-        m_pPreloadBuf1 = nullptr;
-        m_nPreloadBuf1Size = 0;
-        FreeAligned(m_pPreloadBuf2);
-        m_pPreloadBuf2 = nullptr;
-        m_nPreloadBuf2Size = 0;
+        m_cache.Clear();
         FreeAligned(m_pFrameSizeTable);
     }
     m_pFrameSizeTable = nullptr;

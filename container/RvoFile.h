@@ -5,6 +5,7 @@
 
 #include "container/EncodedFrame.h"
 #include "container/IndexEntry.h"
+#include "container/PreloadCache.h"
 #include "container/RvoFormat.h"
 #include "platform/Collections.h"
 #include "platform/File.h"
@@ -43,12 +44,7 @@ public:
     HANDLE     m_hRawFile;              // modes 4 and 5, unbuffered; null when none
     BOOL       m_bWriting;
     CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
-    CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks (AllocAligned; Reset unlocks and frees)
-    CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
-    void*      m_pPreloadBuf1;          // field codec work array: tokens (AllocAligned)
-    LONG       m_nPreloadBuf1Size;
-    void*      m_pPreloadBuf2;          // field codec work array: literal slots (AllocAligned)
-    LONG       m_nPreloadBuf2Size;
+    CPreloadCache m_cache;              // the preloaded blocks (cache/ fills and reads it)
     DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table (AllocAligned), at least m_nFrameCount words
     PFN_PROGRESS m_pfnProgress;
 
