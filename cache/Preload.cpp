@@ -54,7 +54,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (!bSizeOk) return Fail(ERROR_INVALID_DATA);
     if (!m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
 
-    DWORD* pFrame = reinterpret_cast<DWORD*>(m_pFrameBuffer);
+    DWORD* pFrame = reinterpret_cast<DWORD*>(m_pFrameBuffer.Get());
     const ULONGLONG nPixels = (ULONGLONG)cx * (ULONGLONG)cy;
     const ULONGLONG nFrameBytes = 4 * nPixels;
 

@@ -1,6 +1,7 @@
 // Writing an RVO file: creation with the initial header, and at close the
 // frame-size table (mode 5), the blobs and the index archive (modes 1-3) and
 // the final header.
+#include <memory>
 #include <new>
 
 #include "container/BlobFile.h"
@@ -26,11 +27,11 @@ BOOL WriteSizeTable(CRvoFile& f) {
     DWORD nWritten = 0;
     BOOL bOk = TRUE;
     if (nTable) {
-        BYTE* p = static_cast<BYTE*>(AllocAligned((size_t)nTable));
+        CAlignedBuffer<BYTE> p;
+        p.Reset(AllocAligned((size_t)nTable));
         if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
         for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, f.m_arrFrameSizes.GetAt(i));
         bOk = WriteFile(f.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
-        FreeAligned(p);
     }
     f.m_dwSizeTableBytes = nWritten;
     f.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
@@ -87,7 +88,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
             return Fail(ERROR_ARITHMETIC_OVERFLOW);
         }
         e->m_dwBlobOffset = (DWORD)nAt;
-        if (!WriteBlobToFile(f.m_pFile, e->m_hBlob)) {
+        if (!WriteBlobToFile(f.m_pFile.get(), e->m_hBlob)) {
             const DWORD dwError = GetLastError();
             f.Close(FALSE);
             return Fail(dwError);
@@ -103,7 +104,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
     }
     f.m_dwIndexOffset = (DWORD)nIndex;
     {
-        CArchive ar(f.m_pFile, CArchive::store, 4096);
+        CArchive ar(f.m_pFile.get(), CArchive::store, 4096);
         const bool bFrameArea = f.m_nMode != ImageList;
         for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i), bFrameArea, &nMaxWidth, &nMaxHeight);
         ar.Flush();
@@ -143,18 +144,16 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         }
         m_dwIndexOffset = nWritten;
     } else {
-        m_pFile = new CFile;
+        m_pFile = std::make_unique<CFile>();
         if (!m_pFile->Open(pszPath, CFile::modeCreate | CFile::modeReadWrite, nullptr)) {
             const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a reader or another writer has it
-            delete m_pFile;
-            m_pFile = nullptr;
+            m_pFile.reset();
             return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
         }
         BYTE header[kHeaderBytes];
         StoreHeader(header);
         if (m_pFile->Write(header, kHeaderBytes) != kHeaderBytes) {
-            delete m_pFile;   // its destructor closes it
-            m_pFile = nullptr;
+            m_pFile.reset();   // its destructor closes it
             return Fail(ERROR_WRITE_FAULT);
         }
         m_dwIndexOffset = kHeaderBytes;
@@ -181,8 +180,7 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
         if (bFinalize && m_bWriting) Finalize();
         if (m_pFile) {   // a failed Finalize may have closed it already
             m_pFile->Close();
-            delete m_pFile;
-            m_pFile = nullptr;
+            m_pFile.reset();
         }
     }
     // Only a size table that could not be written fails Close; a failed Finalize is not

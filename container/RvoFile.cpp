@@ -14,13 +14,7 @@
 
 using namespace rvo;
 
-CRvoFile::CRvoFile()
-    : m_nFrameBytes(0),
-      m_hRawFile(nullptr),
-      m_bWriting(FALSE),
-      m_pFrameSizeTable(nullptr),
-      m_pfnProgress(nullptr) {
-    m_sizeFrame.cy = 0;
+CRvoFile::CRvoFile() {
     Reset(TRUE);
     DetectSse2();
 }
@@ -33,28 +27,17 @@ CRvoFile::~CRvoFile() {
 }
 
 BOOL CRvoFile::Reset(BOOL bInitial) {
-    if (bInitial) {
-        m_pFile = nullptr;
-        m_nFirstFrame = 0;
-        m_arrEntries.RemoveAll();
-        m_pFrameBuffer = nullptr;
-        m_pAuxBuffer = nullptr;
-    } else {
-        if (m_pFile) {
-            m_pFile->Close();
-            delete m_pFile;
-            m_pFile = nullptr;
-        }
+    // A new object's members hold their initial values already; the header's are set below.
+    if (!bInitial) {
+        if (m_pFile) m_pFile->Close();
+        m_pFile.reset();
         for (int i = 0; i < m_arrEntries.GetSize(); i++) delete GetEntry(i);
         m_arrEntries.RemoveAll();
-        FreeAligned(m_pFrameBuffer);
-        m_pFrameBuffer = nullptr;
-        FreeAligned(m_pAuxBuffer);
-        m_pAuxBuffer = nullptr;
+        m_pFrameBuffer.Reset();
+        m_pAuxBuffer.Reset();
         m_cache.Clear();
-        FreeAligned(m_pFrameSizeTable);
     }
-    m_pFrameSizeTable = nullptr;
+    m_pFrameSizeTable.Reset();
     std::memcpy(m_szMagic, kMagic, sizeof m_szMagic);
     m_dwIndexOffset = kHeaderBytes;
     m_nEntryCount = 0;
@@ -105,12 +88,12 @@ void CRvoFile::StoreHeaderBlock(BYTE out[512]) const {
 }
 
 BOOL CRvoFile::WriteHeaderBlock(DWORD* pnWritten) const {
-    BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
+    CAlignedBuffer<BYTE> p;
+    p.Reset(AllocAligned(kHeaderBlockBytes));
     if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     StoreHeaderBlock(p);
     DWORD nWritten = 0;
     const BOOL bOk = WriteFile(m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
-    FreeAligned(p);
     if (pnWritten) *pnWritten = nWritten;
     if (!bOk) return FALSE;
     if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
@@ -146,10 +129,8 @@ void CRvoFile::LoadHeader(const BYTE in[160]) {
 void CRvoFile::SetFrameSize(const SIZE* pSize) {
     // Sizes past the limits are refused like negative ones, so the buffers keep their size.
     if (!pSize || !FrameSizeAllowed(pSize->cx, pSize->cy)) return;
-    FreeAligned(m_pFrameBuffer);
-    m_pFrameBuffer = nullptr;
-    FreeAligned(m_pAuxBuffer);
-    m_pAuxBuffer = nullptr;
+    m_pFrameBuffer.Reset();
+    m_pAuxBuffer.Reset();
     m_sizeFrame = *pSize;
 
     const ULONGLONG nPixelBytes = 4ull * (ULONGLONG)pSize->cx * (ULONGLONG)pSize->cy;
@@ -158,8 +139,8 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
     if (m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
     if (bRecords) nBytes = RoundUp512_64(nUnrounded);
     m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
-    m_pFrameBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
-    if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
+    m_pFrameBuffer.Reset(AllocFrameBlock((size_t)nBytes));
+    if (bRecords) m_pAuxBuffer.Reset(AllocFrameBlock((size_t)nBytes));
     // A writer records the size before its first frame, so a file whose writer stops
     // before close can be rebuilt. Should that write fail, rebuilding needs the size given.
     if (bRecords && m_bWriting && m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();

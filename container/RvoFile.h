@@ -3,6 +3,9 @@
 // (WriteFrame), decoder/ (reading, entry pictures, delivery), cache/ (Preload).
 #pragma once
 
+#include <memory>
+
+#include "container/AlignedBuffer.h"
 #include "container/EncodedFrame.h"
 #include "container/IndexEntry.h"
 #include "container/PreloadCache.h"
@@ -33,20 +36,20 @@ public:
     BYTE  m_abReserved[104];
 
     CPtrArray  m_arrEntries;            // RvoIndexEntry*, owned, in file order
-    CFile*     m_pFile;                 // modes 1-3, and every mode while Open reads the header
-    LONG       m_nFirstFrame;
-    LONG       m_nOriginX;
-    LONG       m_nOriginY;
-    SIZE       m_sizeFrame;             // working frame size
-    BYTE*      m_pFrameBuffer;          // working frame buffer (sector aligned, AllocAligned)
-    BYTE*      m_pAuxBuffer;            // second working buffer (sector aligned, AllocAligned)
-    DWORD      m_nFrameBytes;           // one stored record (modes 4, 5) or 4 x cx x cy
-    HANDLE     m_hRawFile;              // modes 4 and 5, unbuffered; null when none
-    BOOL       m_bWriting;
+    std::unique_ptr<CFile> m_pFile;     // modes 1-3, and every mode while Open reads the header
+    LONG       m_nFirstFrame = 0;
+    LONG       m_nOriginX = 0;
+    LONG       m_nOriginY = 0;
+    SIZE       m_sizeFrame{0, 0};       // working frame size
+    CAlignedBuffer<BYTE> m_pFrameBuffer;   // working frame buffer (AllocFrameBlock)
+    CAlignedBuffer<BYTE> m_pAuxBuffer;     // second working buffer (AllocFrameBlock), modes 4 and 5
+    DWORD      m_nFrameBytes = 0;       // one stored record (modes 4, 5) or 4 x cx x cy
+    HANDLE     m_hRawFile = nullptr;    // modes 4 and 5, unbuffered; null when none
+    BOOL       m_bWriting = FALSE;
     CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
     CPreloadCache m_cache;              // the preloaded blocks (cache/ fills and reads it)
-    DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table (AllocAligned), at least m_nFrameCount words
-    PFN_PROGRESS m_pfnProgress;
+    CAlignedBuffer<DWORD> m_pFrameSizeTable;   // mode 5 reader: the frame-size table, at least m_nFrameCount words
+    PFN_PROGRESS m_pfnProgress = nullptr;
 
     CRvoFile();
     ~CRvoFile();

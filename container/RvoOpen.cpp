@@ -4,6 +4,7 @@
 // size and the module's limits before it sizes an allocation or a read.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -40,7 +41,7 @@ BOOL ReadIndex(CRvoFile& f, ULONGLONG nFileBytes) {
     // Even the smallest records must fit between the index offset and the end.
     if ((ULONGLONG)nCount * kMinIndexRecordBytes > nFileBytes - f.m_dwIndexOffset)
         return Fail(ERROR_INVALID_DATA);
-    CArchive ar(f.m_pFile, CArchive::load, 4096);
+    CArchive ar(f.m_pFile.get(), CArchive::load, 4096);
     f.m_arrEntries.SetSize((int)nCount);
     for (int i = 0; i < (int)nCount; i++) {
         RvoIndexEntry* e = new RvoIndexEntry;
@@ -58,8 +59,7 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
                            FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD dwError = GetLastError();
     f.m_pFile->Close();
-    delete f.m_pFile;
-    f.m_pFile = nullptr;
+    f.m_pFile.reset();
     if (h == INVALID_HANDLE_VALUE) return Fail(dwError);
     f.m_hRawFile = h;
 
@@ -74,8 +74,7 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
     if (f.m_nMode == PackedFrames && nBytes / 4 < (DWORD)f.m_nEntryCount) return Fail(ERROR_INVALID_DATA);
     if (f.m_dwSizeTableFlag == 0 && SeekRaw(h, (LONGLONG)nPos, FILE_BEGIN) == -1) return FALSE;
 
-    FreeAligned(f.m_pFrameSizeTable);
-    f.m_pFrameSizeTable = static_cast<DWORD*>(AllocAligned((size_t)nBytes + 4));
+    f.m_pFrameSizeTable.Reset(AllocAligned((size_t)nBytes + 4));
     if (!f.m_pFrameSizeTable) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     if (nBytes == 0) return TRUE;
     DWORD nRead = 0;
@@ -85,11 +84,10 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
 }
 
 BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
-    f.m_pFile = new CFile;
+    f.m_pFile = std::make_unique<CFile>();
     if (!f.m_pFile->Open(pszPath, nOpenFlags, nullptr)) {
         const bool bShared = GetLastError() == ERROR_SHARING_VIOLATION;   // a writer has it
-        delete f.m_pFile;
-        f.m_pFile = nullptr;
+        f.m_pFile.reset();
         return Fail(bShared ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND);
     }
     const ULONGLONG nFileBytes = f.m_pFile->GetLength();

@@ -20,7 +20,7 @@ DWORD* WorkingPicture(const CRvoFile& f) {
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
     if (!f.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_nFrameBytes)
         return nullptr;
-    return reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
+    return reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get());
 }
 
 }  // namespace
@@ -119,7 +119,7 @@ int CRvoFile::LoadEntryBlob(int entry) {
     const ULONGLONG nAt = bFrameArea ? (ULONGLONG)e->m_dwBlobOffset : e->m_nIndexBlobAt;
     if (nAt == 0 || !m_pFile) return 0;
     if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF);
-    ReadBlobFromFile(m_pFile, &e->m_hBlob);
+    ReadBlobFromFile(m_pFile.get(), &e->m_hBlob);
     return e->m_hBlob != nullptr;
 }
 

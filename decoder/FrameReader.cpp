@@ -79,7 +79,7 @@ int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, in
         return 1;
     }
     if (!f.m_pFrameBuffer) return Fail(ERROR_INVALID_FUNCTION);
-    DWORD* pWork = reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
+    DWORD* pWork = reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get());
     DecodePackedRecord(pRecord, pWork);
     CopyPixelRows(pDst, nDstStride, pWork, cx, fit.nCols, fit.nRows);
     return 1;
@@ -95,7 +95,7 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
 
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
     // Straight into the destination only when it provably holds the whole record.
-    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(f.m_pFrameBuffer) ||
+    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get()) ||
                               (nDstStride == cx && nDstWidth < 0 && nDstHeight >= 0 &&
                                4ull * (ULONGLONG)nDstStride * (ULONGLONG)nDstHeight >= nRecord);
     if (!bViaBuffer && bHoldsRecord) {
@@ -104,7 +104,7 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
     }
     if (!ReadExactly(f.m_hRawFile, f.m_pAuxBuffer, nRecord)) return Fail(ERROR_HANDLE_EOF);
     const FrameFit fit = FitFrame(cx, cy, nDstStride, nDstHeight, nDstWidth);
-    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_pAuxBuffer), cx, fit.nCols, fit.nRows);
+    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_pAuxBuffer.Get()), cx, fit.nCols, fit.nRows);
     return 1;
 }
 

@@ -44,7 +44,7 @@ BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
     if (!m_pFile || nBytes == 0) SetLastError(ERROR_INVALID_FUNCTION);
     else if (nAt + nBytes > 0xFFFFFFFFull) SetLastError(ERROR_FILE_TOO_LARGE);
     else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
-    else bOk = WriteBlobToFile(m_pFile, hBlob);
+    else bOk = WriteBlobToFile(m_pFile.get(), hBlob);
     const DWORD dwError = GetLastError();
     FreeJpegBlob(hBlob);
     if (!bOk) return Fail(dwError);

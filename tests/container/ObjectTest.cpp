@@ -131,7 +131,7 @@ TEST(Object, WorkingBuffersPerMode) {
         ASSERT_NE(f.m_pFrameBuffer, nullptr);
         EXPECT_EQ(f.m_pAuxBuffer != nullptr, c.aux);
         // Page aligned, so unbuffered transfers can use them directly; zero filled.
-        EXPECT_EQ((uintptr_t)f.m_pFrameBuffer % 4096, 0u);
+        EXPECT_EQ((uintptr_t)f.m_pFrameBuffer.Get() % 4096, 0u);
         for (DWORD i = 0; i < c.frameBytes; i++) ASSERT_EQ(f.m_pFrameBuffer[i], 0) << i;
     }
 }

@@ -134,9 +134,9 @@ TEST(FrameReader, RawRecordsIntoHostRectangles) {
         EXPECT_EQ(small.Rect(30, 4, 10, 2), Crop(frames[fr], 33, 10, 2));
         EXPECT_EQ(small.Outside(30, 4, 10, 2), 0);
         // Straight into the working buffer, as preloading reads.
-        ASSERT_EQ(f.ReadFrame(fr, reinterpret_cast<DWORD*>(f.m_pFrameBuffer), 33, 3, FALSE), 1);
-        EXPECT_EQ(std::vector<uint32_t>(reinterpret_cast<DWORD*>(f.m_pFrameBuffer),
-                                        reinterpret_cast<DWORD*>(f.m_pFrameBuffer) + 99),
+        ASSERT_EQ(f.ReadFrame(fr, reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get()), 33, 3, FALSE), 1);
+        EXPECT_EQ(std::vector<uint32_t>(reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get()),
+                                        reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get()) + 99),
                   frames[fr]);
         // Asked to read straight into a host area that cannot hold the record: rows only.
         HostBuffer tight(33, 3);

@@ -67,7 +67,7 @@ inline bool SetUpRecordReader(CRvoFile& f, const std::string& path, int mode, LO
     if (f.m_hRawFile == INVALID_HANDLE_VALUE) f.m_hRawFile = nullptr;
     if (mode == 5) {
         f.m_dwSizeTableBytes = Pad(4 * (uint32_t)table.size(), 512);
-        f.m_pFrameSizeTable = static_cast<DWORD*>(AllocAligned(f.m_dwSizeTableBytes ? f.m_dwSizeTableBytes : 512));
+        f.m_pFrameSizeTable.Reset(AllocAligned(f.m_dwSizeTableBytes ? f.m_dwSizeTableBytes : 512));
         if (!table.empty()) std::memcpy(f.m_pFrameSizeTable, table.data(), 4 * table.size());
     }
     return f.m_hRawFile != nullptr;
