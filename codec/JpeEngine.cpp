@@ -195,27 +195,25 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
-    BYTE** ppRows = new (std::nothrow) BYTE*[(size_t)nHeight];
-    BYTE* pWork = new (std::nothrow) BYTE[(size_t)nRaw];
+    // WriteStreams arms the libjpeg escape itself, so these owners are never jumped over.
+    std::unique_ptr<BYTE*[]> ppRows(new (std::nothrow) BYTE*[(size_t)nHeight]);
+    std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[(size_t)nRaw]);
     if (!ppRows || !pWork) {
-        delete[] ppRows;
-        delete[] pWork;
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
     for (int y = 0; y < nHeight; y++)
         ppRows[y] = (BYTE*)(pPixels + (ptrdiff_t)y * nStride);
 
-    m_pJpeg->stream.base = pWork;
+    m_pJpeg->stream.base = pWork.get();
     m_pJpeg->stream.capacity = nRaw > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)nRaw;
     m_pJpeg->stream.position = 0;
     DWORD dwAlphaBytes = 0;
-    BOOL bWritten = WriteStreams(ppRows, nWidth, nHeight, &dwAlphaBytes);
+    BOOL bWritten = WriteStreams(ppRows.get(), nWidth, nHeight, &dwAlphaBytes);
     DWORD dwColourBytes = m_pJpeg->stream.position - dwAlphaBytes;
     std::memset(&m_pJpeg->stream, 0, sizeof m_pJpeg->stream);
-    delete[] ppRows;
+    ppRows.reset();
     if (!bWritten) {
-        delete[] pWork;
         *pdwError = ERROR_WRITE_FAULT;
         return nullptr;
     }
@@ -224,7 +222,6 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     size_t nBlock = (size_t)JpegBlobBlockBytes(dwColourBytes, dwAlphaBytes);
     HGLOBAL hBlob = GlobalAlloc(GMEM_MOVEABLE, nBlock);
     if (!hBlob) {
-        delete[] pWork;
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
@@ -232,7 +229,6 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     if (!p) {
         *pdwError = GetLastError();
         GlobalFree(hBlob);
-        delete[] pWork;
         return nullptr;
     }
     StoreLe32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
@@ -240,10 +236,9 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     StoreLe32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
     StoreLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
     StoreLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
-    std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork, (size_t)dwAlphaBytes + dwColourBytes);
+    std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork.get(), (size_t)dwAlphaBytes + dwColourBytes);
     std::memset(p + nBlock - JPEG_BLOB_TAIL_BYTES, 0, JPEG_BLOB_TAIL_BYTES);
     GlobalUnlock(hBlob);
-    delete[] pWork;
     return hBlob;
 }
 
