@@ -41,7 +41,7 @@ struct FrameSet {
 // Fills f's cache with the frames, as the preload stores them for `mode`.
 bool Preload(CRvoFile& f, LONG mode, const FrameSet& set) {
     CFieldWork work;
-    f.m_nMode = mode;
+    f.m_header.m_nMode = mode;
     const SIZE size{kW, kH};
     f.SetFrameSize(&size);
     for (DWORD* px : set.px) {

@@ -161,7 +161,7 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
     // Both fields of an odd-height area get the same number of rows, so its last row stays as it was.
     const LONG nRows = nDstHeight > 0 ? nDstHeight / 2 : 0;
 
-    if (IsRecordMode(m_nMode)) {
+    if (IsRecordMode(m_header.m_nMode)) {
         const unsigned frame = field / 2;
         if (frame >= nCached) return 0;
         const DWORD* src = static_cast<const DWORD*>(m_cache.GetAt((int)frame));

@@ -38,11 +38,11 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     SetLastError(ERROR_SUCCESS);
     if (!Open(pszPath, CFile::modeRead | CFile::shareDenyWrite)) return FailKeeping(ERROR_FILE_NOT_FOUND);
 
-    const bool bRaw = IsRecordMode(m_nMode);
+    const bool bRaw = IsRecordMode(m_header.m_nMode);
     // Raw and packed files have no index entries once opened: their header counts the frames.
-    const LONG nFrames = LoadCount(bRaw ? m_nEntryCount : GetEntryCount(), nLast);
-    const LONG cx = m_nWidth;
-    const LONG cy = m_nHeight;
+    const LONG nFrames = LoadCount(bRaw ? m_header.m_nEntryCount : GetEntryCount(), nLast);
+    const LONG cx = m_header.m_nWidth;
+    const LONG cy = m_header.m_nHeight;
     const bool bSizeOk = cx > 0 && cy > 0 && FrameSizeAllowed(cx, cy);
     if (bSizeOk) {
         const SIZE size{cx, cy};
@@ -52,9 +52,9 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (m_pfnProgress) m_pfnProgress(-nFrames);
     if (nFrames == 0) return TRUE;
     if (!bSizeOk) return Fail(ERROR_INVALID_DATA);
-    if (!m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
+    if (!m_store.m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
 
-    DWORD* pFrame = reinterpret_cast<DWORD*>(m_pFrameBuffer.Get());
+    DWORD* pFrame = reinterpret_cast<DWORD*>(m_store.m_pFrameBuffer.Get());
     const ULONGLONG nPixels = (ULONGLONG)cx * (ULONGLONG)cy;
     const ULONGLONG nFrameBytes = 4 * nPixels;
 

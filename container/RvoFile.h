@@ -5,12 +5,13 @@
 
 #include <memory>
 
-#include "container/AlignedBuffer.h"
 #include "container/EncodedFrame.h"
 #include "container/IndexEntry.h"
+#include "container/IndexList.h"
 #include "container/PreloadCache.h"
+#include "container/RecordStore.h"
 #include "container/RvoFormat.h"
-#include "platform/Collections.h"
+#include "container/RvoHeader.h"
 #include "platform/File.h"
 #include "platform/Types.h"
 
@@ -18,37 +19,18 @@ typedef int (*PFN_PROGRESS)(int);
 
 class CRvoFile {
 public:
-    // Header image: these fourteen members are the file's first 160 bytes
-    // (StoreHeader/LoadHeader give their byte form).
-    char  m_szMagic[8];
-    DWORD m_dwIndexOffset;              // while a mode 1-3 file is written: where its frame area ends
-    LONG  m_nEntryCount;
-    LONG  m_nFrameCount;
-    LONG  m_nMode;
-    LONG  m_nWidth;
-    LONG  m_nHeight;
-    DWORD m_dwReserved32;
-    DWORD m_dwReserved36;
-    DWORD m_dwSizeTableFlag;
-    DWORD m_dwSizeTableBytes;
-    DWORD m_dwSizeTableOffsetHigh;
-    DWORD m_dwSizeTableOffsetLow;
-    BYTE  m_abReserved[104];
-
-    CPtrArray  m_arrEntries;            // RvoIndexEntry*, owned, in file order
-    std::unique_ptr<CFile> m_pFile;     // modes 1-3, and every mode while Open reads the header
-    LONG       m_nFirstFrame = 0;
-    LONG       m_nOriginX = 0;
-    LONG       m_nOriginY = 0;
-    SIZE       m_sizeFrame{0, 0};       // working frame size
-    CAlignedBuffer<BYTE> m_pFrameBuffer;   // working frame buffer (AllocFrameBlock)
-    CAlignedBuffer<BYTE> m_pAuxBuffer;     // second working buffer (AllocFrameBlock), modes 4 and 5
-    DWORD      m_nFrameBytes = 0;       // one stored record (modes 4, 5) or 4 x cx x cy
-    HANDLE     m_hRawFile = nullptr;    // modes 4 and 5, unbuffered; null when none
-    BOOL       m_bWriting = FALSE;
-    CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
+    // The parts, each owning its state.
+    CRvoHeader    m_header;             // the file's first 160 bytes as values
+    CRvoIndex     m_index;              // modes 1-3: the index entries, in file order
+    CRecordStore  m_store;              // the raw handle, working buffers and frame sizes
     CPreloadCache m_cache;              // the preloaded blocks (cache/ fills and reads it)
-    CAlignedBuffer<DWORD> m_pFrameSizeTable;   // mode 5 reader: the frame-size table, at least m_nFrameCount words
+
+    std::unique_ptr<CFile> m_pFile;     // modes 1-3, and every mode while Open reads the header
+    LONG         m_nFirstFrame = 0;
+    LONG         m_nOriginX = 0;
+    LONG         m_nOriginY = 0;
+    SIZE         m_sizeFrame{0, 0};     // working frame size
+    BOOL         m_bWriting = FALSE;
     PFN_PROGRESS m_pfnProgress = nullptr;
 
     CRvoFile();
@@ -66,12 +48,9 @@ public:
     int  GetFrameCount();
     BOOL SetFirstFrame(int n);
     BOOL SeekToFrame(unsigned i);
-    RvoIndexEntry* GetEntry(int i) const { return static_cast<RvoIndexEntry*>(m_arrEntries.GetAt(i)); }
-    int  GetEntryCount() const { return m_arrEntries.GetSize(); }
+    RvoIndexEntry* GetEntry(int i) const { return m_index.GetEntry(i); }
+    int  GetEntryCount() const { return m_index.GetEntryCount(); }
 
-    // The 160-byte header image in file byte order.
-    void StoreHeader(BYTE out[160]) const;
-    void LoadHeader(const BYTE in[160]);
     // The 512-byte header block of modes 4 and 5: the header image, then the
     // frame-size record once the working size is set, zeros elsewhere.
     void StoreHeaderBlock(BYTE out[512]) const;

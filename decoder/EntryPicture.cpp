@@ -15,12 +15,12 @@ using namespace rvo;
 
 namespace {
 
-// m_pFrameBuffer as a cx x cy picture, or null when the working size does not fit it.
+// m_store.m_pFrameBuffer as a cx x cy picture, or null when the working size does not fit it.
 DWORD* WorkingPicture(const CRvoFile& f) {
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
-    if (!f.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_nFrameBytes)
+    if (!f.m_store.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_store.m_nFrameBytes)
         return nullptr;
-    return reinterpret_cast<DWORD*>(f.m_pFrameBuffer.Get());
+    return reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
 }
 
 }  // namespace
@@ -71,15 +71,15 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
 
     // The frame rectangle cut to the destination: the area the zero bands may paint.
     const LONGLONG left = m_nOriginX, top = m_nOriginY;
-    const LONGLONG right = left + m_nWidth, bottom = top + m_nHeight;
+    const LONGLONG right = left + m_header.m_nWidth, bottom = top + m_header.m_nHeight;
     const LONGLONG x0 = std::max<LONGLONG>(left, 0), y0 = std::max<LONGLONG>(top, 0);
     const LONGLONG x1 = std::max(std::min(W, right), x0), y1 = std::max(std::min(H, bottom), y0);
 
     // Pictures of another size than the frame sit in its bottom-right corner in mode 1.
     LONGLONG px = m_nOriginX, py = m_nOriginY;
-    if (m_nMode == kModeLegacyBlobs && (srcW != m_nWidth || srcH != m_nHeight)) {
-        px = left + m_nWidth - srcW;
-        py = top + m_nHeight - srcH;
+    if (m_header.m_nMode == kModeLegacyBlobs && (srcW != m_header.m_nWidth || srcH != m_header.m_nHeight)) {
+        px = left + m_header.m_nWidth - srcW;
+        py = top + m_header.m_nHeight - srcH;
     }
 
     auto Zero = [&](LONGLONG x, LONGLONG y, LONGLONG w, LONGLONG h) {

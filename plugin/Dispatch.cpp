@@ -53,7 +53,7 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
     if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
-    SIZE size{file->m_nWidth, file->m_nHeight};
+    SIZE size{file->m_header.m_nWidth, file->m_header.m_nHeight};
     file->SetFrameSize(&size);
     file->m_nOriginX = 0;
     file->m_nOriginY = 0;
@@ -94,8 +94,8 @@ int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
         file.Close(FALSE);
         return kHostFailed;
     }
-    pOut->nWidth = file.m_nWidth;
-    pOut->nHeight = file.m_nHeight;
+    pOut->nWidth = file.m_header.m_nWidth;
+    pOut->nHeight = file.m_header.m_nHeight;
     // A file without frames has no last frame: its duration is 0, where the
     // unsigned "count - 1" would wrap to four billion.
     LONG nFrames = file.GetFrameCount();
@@ -133,7 +133,7 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) return kHostFailed;
 
     auto file = std::make_unique<CRvoFile>();
-    file->m_nMode = StorageModeFor(pIn->nCompression);
+    file->m_header.m_nMode = StorageModeFor(pIn->nCompression);
     if (!file->Create(strPath)) return kHostFailed;
     SIZE size{(LONG)cx, (LONG)cy};
     file->SetFrameSize(&size);

@@ -111,7 +111,7 @@ struct CachedFile {
     Frame fr;
     CachedFile(LONG mode, LONG w, LONG h, uint32_t seed) : fr(w, h) {
         Fill(fr, Content::Runs, seed);
-        f.m_nMode = mode;
+        f.m_header.m_nMode = mode;
         const SIZE size{w, h};
         f.SetFrameSize(&size);
         if (mode == 4 || mode == 5) {

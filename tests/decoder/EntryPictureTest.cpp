@@ -38,14 +38,14 @@ RvoIndexEntry* AddEntry(CRvoFile& f, LONG kind, LONG start) {
     RvoIndexEntry* e = new RvoIndexEntry();
     e->m_nKind = kind;
     e->m_nStartFrame = start;
-    f.m_arrEntries.Add(e);
+    f.m_index.Add(e);
     return e;
 }
 
 void SetUpFrame(CRvoFile& f, int mode, LONG w, LONG h) {
-    f.m_nMode = mode;
-    f.m_nWidth = w;
-    f.m_nHeight = h;
+    f.m_header.m_nMode = mode;
+    f.m_header.m_nWidth = w;
+    f.m_header.m_nHeight = h;
     const SIZE s = {w, h};
     f.SetFrameSize(&s);
 }

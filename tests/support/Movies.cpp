@@ -8,7 +8,7 @@ namespace rvotest {
 
 bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::vector<std::vector<uint32_t>>& frames) {
     CRvoFile f;
-    f.m_nMode = nMode;
+    f.m_header.m_nMode = nMode;
     if (!f.Create(FromUtf8(path).c_str())) return false;
     const SIZE size{w, h};
     f.SetFrameSize(&size);
@@ -19,7 +19,7 @@ bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::ve
 
 bool OpenMovie(CRvoFile& r, const std::string& path) {
     if (!r.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return false;
-    const SIZE size{r.m_nWidth, r.m_nHeight};
+    const SIZE size{r.m_header.m_nWidth, r.m_header.m_nHeight};
     r.SetFrameSize(&size);
     r.m_nOriginX = 0;
     r.m_nOriginY = 0;

@@ -114,7 +114,7 @@ std::string WrittenFileProblem(const std::string& path, long long nFrames, Frame
     if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
         return "it does not open (" + DescribeLastError(GetLastError()) + ")";
     const long long nHeld = file.GetFrameCount();
-    const LONG cx = file.m_nWidth, cy = file.m_nHeight, nHeldMode = file.m_nMode;
+    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight, nHeldMode = file.m_header.m_nMode;
     file.Close(FALSE);
     if (nHeld != nFrames)
         return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";

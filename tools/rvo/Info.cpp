@@ -42,8 +42,8 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset) {
     std::printf("{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
                 "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
                 "\"sizeTableOffset\": %llu, \"entries\": [",
-                JsonString(std::string(f.m_szMagic, sizeof f.m_szMagic)).c_str(), f.m_nMode, f.m_nWidth,
-                f.m_nHeight, f.m_nEntryCount, f.m_nFrameCount, f.m_dwIndexOffset, f.m_dwSizeTableBytes,
+                JsonString(std::string(f.m_header.m_szMagic, sizeof f.m_header.m_szMagic)).c_str(), f.m_header.m_nMode, f.m_header.m_nWidth,
+                f.m_header.m_nHeight, f.m_header.m_nEntryCount, f.m_header.m_nFrameCount, f.m_header.m_dwIndexOffset, f.m_header.m_dwSizeTableBytes,
                 tableOffset);
     for (int i = 0; i < f.GetEntryCount(); i++) {
         EntryView e = ViewOf(*f.GetEntry(i));
@@ -57,13 +57,13 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset) {
 
 void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset) {
     std::printf("%s\n", path.c_str());
-    std::printf("  magic        %.8s\n", f.m_szMagic);
-    std::printf("  mode         %d (%s)\n", f.m_nMode, ModeName(f.m_nMode));
-    std::printf("  frame size   %d x %d\n", f.m_nWidth, f.m_nHeight);
-    std::printf("  frames       %d\n", f.m_nFrameCount);
-    std::printf("  entries      %d\n", f.m_nEntryCount);
-    std::printf("  index offset %u\n", f.m_dwIndexOffset);
-    std::printf("  size table   %u bytes at %llu\n", f.m_dwSizeTableBytes, tableOffset);
+    std::printf("  magic        %.8s\n", f.m_header.m_szMagic);
+    std::printf("  mode         %d (%s)\n", f.m_header.m_nMode, ModeName(f.m_header.m_nMode));
+    std::printf("  frame size   %d x %d\n", f.m_header.m_nWidth, f.m_header.m_nHeight);
+    std::printf("  frames       %d\n", f.m_header.m_nFrameCount);
+    std::printf("  entries      %d\n", f.m_header.m_nEntryCount);
+    std::printf("  index offset %u\n", f.m_header.m_dwIndexOffset);
+    std::printf("  size table   %u bytes at %llu\n", f.m_header.m_dwSizeTableBytes, tableOffset);
     if (f.GetEntryCount() == 0) return;
     std::printf("  %6s  %-5s  %-24s %-13s %5s %12s %10s\n", "#", "kind", "name", "frames", "flags",
                 "blob offset", "blob size");
@@ -89,7 +89,7 @@ void RegisterInfo(CLI::App& app) {
     cmd->callback([opts] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
         FailIfUnfinished(opts->path);
-        unsigned long long tableOffset = ((unsigned long long)file->m_dwSizeTableOffsetHigh << 32) | file->m_dwSizeTableOffsetLow;
+        unsigned long long tableOffset = ((unsigned long long)file->m_header.m_dwSizeTableOffsetHigh << 32) | file->m_header.m_dwSizeTableOffsetLow;
         if (opts->bJson)
             PrintJson(*file, tableOffset);
         else
