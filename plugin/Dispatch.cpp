@@ -6,6 +6,7 @@
 #include "cache/ShownFrame.h"
 #include "codec/JpegBlob.h"
 #include "container/Limits.h"
+#include "container/RvoFile.h"
 #include "platform/File.h"
 #include "platform/Rect.h"
 
