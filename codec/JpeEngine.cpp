@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "codec/JpegGlue.h"
@@ -77,12 +78,17 @@ bool StartStream(j_decompress_ptr d, MemoryStream* pStream, BYTE* pData, DWORD n
 const EngineClass CJpeEngine::classCJpeEngine = {"CJpeEngine", (int)sizeof(CJpeEngine), 0xFFFF,
                                                  &CEngine::classCEngine};
 
-CJpeEngine::CJpeEngine() : m_nQuality(0), m_ppRows(nullptr), m_nRowCapacity(0), m_pJpeg(new JpegObjects()) {
+static_assert(sizeof(JpegObjects) <= kJpegObjectsBytes && alignof(JpegObjects) <= 16);
+
+CJpeEngine::CJpeEngine() : m_nQuality(0), m_ppRows(nullptr), m_nRowCapacity(0), m_pJpeg(new (m_abJpeg) JpegObjects()) {
     SetQuality(kDefaultQuality);
 }
 
 // Every operation ends with Terminate, so there are no libjpeg objects left here.
-CJpeEngine::~CJpeEngine() { delete[] m_ppRows; }
+CJpeEngine::~CJpeEngine() {
+    delete[] m_ppRows;
+    m_pJpeg->~JpegObjects();
+}
 
 const EngineClass* CJpeEngine::GetRuntimeClass() const { return &classCJpeEngine; }
 

@@ -14,14 +14,16 @@
 //   ERROR_INVALID_DATA       a stream does not decode to the blob's size
 #pragma once
 
-#include <memory>
+#include <cstddef>
 
 #include "codec/Engine.h"
 #include "codec/JpegBlob.h"
 
-// The libjpeg objects of one engine (codec/JpeEngine.cpp): kept out of this
-// header, so that only the codec sees libjpeg's.
+// The libjpeg objects of one engine (codec/JpeEngine.cpp) live in storage of
+// this size inside the engine: their types stay out of this header, so that
+// only the codec sees libjpeg's, and an engine costs no further allocation.
 struct JpegObjects;
+constexpr size_t kJpegObjectsBytes = 4096;
 
 class CJpeEngine : public CEngine {
 public:
@@ -76,5 +78,6 @@ private:
     BYTE   m_nQuality;
     BYTE** m_ppRows;         // row table of DecompressInto, kept between calls
     int    m_nRowCapacity;
-    std::unique_ptr<JpegObjects> m_pJpeg;
+    alignas(16) unsigned char m_abJpeg[kJpegObjectsBytes];
+    JpegObjects* m_pJpeg;    // constructed in m_abJpeg
 };
