@@ -1,6 +1,8 @@
-// CRvoFile: one open RVO file, for reading or for writing. Its operations live
-// in the folder of their job: container/ (lifecycle, header, index), encoder/
-// (WriteFrame), decoder/ (reading, entry pictures, delivery), cache/ (Preload).
+// CRvoFile: one open RVO file, for reading or for writing, made of four parts
+// that own their state (header, index, record store, preload cache). Its
+// operations live in the folder of their job: container/ (lifecycle, header,
+// index), encoder/ (WriteFrame), decoder/ (reading, entry pictures), cache/
+// (Preload, delivery from memory).
 #pragma once
 
 #include <memory>
@@ -91,10 +93,8 @@ public:
     int  LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
-    // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
-    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 
-    // Preloading (cache/).
+    // Preloading and delivery from memory (cache/).
     // Reopens pszPath and loads frames 0 .. nLast (-1: all) into page-locked
     // memory. TRUE when every frame was loaded or the progress callback said
     // stop; FALSE with a last error when it stopped early (frames loaded so far
@@ -102,6 +102,8 @@ public:
     // (page lock refused: RLIMIT_MEMLOCK), a read or decode error, and
     // ERROR_NOT_SUPPORTED for entries without a picture blob.
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
+    // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
+    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 };
 
 // SetFilePointer with both halves of the distance; the new position, or -1 on failure.
