@@ -2,7 +2,6 @@
 #include "cache/ShownFrame.h"
 
 #include "container/RvoFile.h"
-#include "platform/LastError.h"
 
 using namespace rvo;
 
