@@ -26,7 +26,12 @@ build: $(addprefix build-,$(PRESETS))
 
 test: $(addprefix test-,$(PRESETS)) tsan
 
-demo: build-release
+# Only what the demo needs: its packages (no cross-compilers, Wine, qemu or
+# sanitizer runtimes) and the rvo tool, not the tests and benchmarks.
+demo:
+	@bash scripts/bootstrap.sh demo
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target rvo_cli
 	@bash scripts/demo.sh build
 
 # The release build installed under PREFIX (bin/rvo, lib/rvo/rvoplugin.so, the

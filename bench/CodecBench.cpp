@@ -7,6 +7,7 @@
 
 #include "bench/BenchSupport.h"
 #include "codec/JpeEngine.h"
+#include "codec/JpegGlue.h"
 #include "platform/GlobalMemory.h"
 #include "tests/support/SyntheticFrames.h"
 

@@ -40,26 +40,25 @@ struct FrameSet {
 
 // Fills f's cache with the frames, as the preload stores them for `mode`.
 bool Preload(CRvoFile& f, LONG mode, const FrameSet& set) {
-    f.m_nMode = mode;
+    CFieldWork work;
+    f.m_header.m_nMode = mode;
     const SIZE size{kW, kH};
     f.SetFrameSize(&size);
     for (DWORD* px : set.px) {
         if (mode == RawFrames) {
             BYTE* p = NewRawFrameBlock(px, kW, kH);
             if (!p) return false;
-            f.m_arrPreloaded.Add(p);
-            f.m_arrPreloadedSizes.Add((UINT)kFrameBytes);
+            f.m_cache.Add(p, (UINT)kFrameBytes);
             continue;
         }
         for (int fld = 0; fld < 2; fld++) {
             LONG T = 0, S = 0, units = 0;
             BYTE* rec = nullptr;
-            if (FieldEncode(px + fld * kW, kW, 2 * kW, px + kFramePixels, f.m_pPreloadBuf1, f.m_nPreloadBuf1Size, T,
-                            f.m_pPreloadBuf2, f.m_nPreloadBuf2Size, S))
-                rec = FieldPack(kW, kH, f.m_pPreloadBuf1, T, f.m_pPreloadBuf2, S, units);
+            if (FieldEncode(px + fld * kW, kW, 2 * kW, px + kFramePixels, work.pTokens, work.nTokenCapacity, T,
+                            work.pSlots, work.nSlotCapacity, S))
+                rec = FieldPack(kW, kH, work.pTokens, T, work.pSlots, S, units);
             if (!rec) return false;
-            f.m_arrPreloaded.Add(rec);
-            f.m_arrPreloadedSizes.Add((UINT)units * 8u);
+            f.m_cache.Add(rec, (UINT)units * 8u);
         }
     }
     return true;
@@ -67,7 +66,7 @@ bool Preload(CRvoFile& f, LONG mode, const FrameSet& set) {
 
 double CacheBytesPerFrame(const CRvoFile& f) {
     double n = 0;
-    for (int i = 0; i < f.m_arrPreloadedSizes.GetSize(); i++) n += f.m_arrPreloadedSizes.GetAt(i);
+    for (int i = 0; i < f.m_cache.GetSize(); i++) n += f.m_cache.GetBytesAt(i);
     return n / kFrames;
 }
 
@@ -125,13 +124,14 @@ int main() {
                            "memcpy");
         rvobench::PrintRow("delivery of both fields", deliver, kFrameBytes, "memcpy");
         if (c.mode != RawFrames) {
+            CFieldWork work;
             const rvobench::Timing encode = rvobench::Time([&](int i) {
                 const DWORD* px = c.set->px[i % kFrames];
                 for (int fld = 0; fld < 2; fld++) {
                     LONG T = 0, S = 0, units = 0;
-                    FieldEncode(px + fld * kW, kW, 2 * kW, px + kFramePixels, f.m_pPreloadBuf1,
-                                f.m_nPreloadBuf1Size, T, f.m_pPreloadBuf2, f.m_nPreloadBuf2Size, S);
-                    BYTE* rec = FieldPack(kW, kH, f.m_pPreloadBuf1, T, f.m_pPreloadBuf2, S, units);
+                    FieldEncode(px + fld * kW, kW, 2 * kW, px + kFramePixels, work.pTokens,
+                                work.nTokenCapacity, T, work.pSlots, work.nSlotCapacity, S);
+                    BYTE* rec = FieldPack(kW, kH, work.pTokens, T, work.pSlots, S, units);
                     FreeLockedBlock(rec, (size_t)units * 8);
                 }
             }, copy);

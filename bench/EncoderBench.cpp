@@ -98,7 +98,7 @@ void BenchWrite(const FrameSet& s, Content c, LONG nMode, const std::string& dir
     std::remove(path.c_str());
     if (!bVerified) return;
     CRvoFile file;
-    file.m_nMode = nMode;
+    file.m_header.m_nMode = nMode;
     if (!file.Create(FromUtf8(path).c_str())) {
         std::printf("cannot create %s\n", path.c_str());
         return;

@@ -90,3 +90,19 @@ BYTE* FieldPack(LONG nWidth, LONG nHeight, const void* pTokens, LONG nTokens, co
 
 // Frees a work array of FieldEncode and sets its capacity to 0.
 void FreeFieldWork(void*& p, LONG& nCapacity);
+
+// FieldEncode's two work arrays, kept between frames and freed with the holder.
+struct CFieldWork {
+    void* pTokens = nullptr;
+    LONG  nTokenCapacity = 0;
+    void* pSlots = nullptr;
+    LONG  nSlotCapacity = 0;
+
+    CFieldWork() = default;
+    ~CFieldWork() {
+        FreeFieldWork(pTokens, nTokenCapacity);
+        FreeFieldWork(pSlots, nSlotCapacity);
+    }
+    CFieldWork(const CFieldWork&) = delete;
+    CFieldWork& operator=(const CFieldWork&) = delete;
+};

@@ -4,22 +4,15 @@
 
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
+#include "codec/JpeEngine.h"
 #include "container/Limits.h"
 #include "container/RvoFile.h"
-#include "platform/CString.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 
 using namespace rvo;
 
 namespace {
-
-// Movies that come through an external frame source; none is ever attached.
-bool IsAviPath(const WCHAR* pszPath) {
-    CString strPath(pszPath);
-    if (strPath.GetLength() < 3) return false;
-    return strPath.Mid(strPath.GetLength() - 3).MakeUpper() == CString(u"AVI");
-}
 
 // Frames to load: all of them, or up to and including nLast.
 LONG LoadCount(LONG nAvailable, int nLast) {
@@ -40,17 +33,16 @@ BOOL FailKeeping(DWORD dwDefault) {
 
 BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);
-    if (IsAviPath(pszPath)) return Fail(ERROR_NOT_SUPPORTED);
     // Delivery finds frame i at cache position i, so loading always starts at frame 0.
     if (nFirst > 0) return Fail(ERROR_INVALID_PARAMETER);
     SetLastError(ERROR_SUCCESS);
     if (!Open(pszPath, CFile::modeRead | CFile::shareDenyWrite)) return FailKeeping(ERROR_FILE_NOT_FOUND);
 
-    const bool bRaw = IsRecordMode(m_nMode);
+    const bool bRaw = IsRecordMode(m_header.m_nMode);
     // Raw and packed files have no index entries once opened: their header counts the frames.
-    const LONG nFrames = LoadCount(bRaw ? m_nEntryCount : GetEntryCount(), nLast);
-    const LONG cx = m_nWidth;
-    const LONG cy = m_nHeight;
+    const LONG nFrames = LoadCount(bRaw ? m_header.m_nEntryCount : GetEntryCount(), nLast);
+    const LONG cx = m_header.m_nWidth;
+    const LONG cy = m_header.m_nHeight;
     const bool bSizeOk = cx > 0 && cy > 0 && FrameSizeAllowed(cx, cy);
     if (bSizeOk) {
         const SIZE size{cx, cy};
@@ -60,9 +52,9 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (m_pfnProgress) m_pfnProgress(-nFrames);
     if (nFrames == 0) return TRUE;
     if (!bSizeOk) return Fail(ERROR_INVALID_DATA);
-    if (!m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
+    if (!m_store.m_pFrameBuffer) return Fail(ERROR_OUTOFMEMORY);
 
-    DWORD* pFrame = reinterpret_cast<DWORD*>(m_pFrameBuffer);
+    DWORD* pFrame = reinterpret_cast<DWORD*>(m_store.m_pFrameBuffer.Get());
     const ULONGLONG nPixels = (ULONGLONG)cx * (ULONGLONG)cy;
     const ULONGLONG nFrameBytes = 4 * nPixels;
 
@@ -75,8 +67,7 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
             if (!ReadFrame((unsigned)i, pFrame, cx, cy, FALSE)) return FailKeeping(ERROR_READ_FAULT);
             BYTE* pBlock = NewRawFrameBlock(pFrame, cx, cy);
             if (!pBlock) return FALSE;
-            m_arrPreloaded.Add(pBlock);
-            m_arrPreloadedSizes.Add((UINT)nFrameBytes);
+            m_cache.Add(pBlock, (UINT)nFrameBytes);
             // The host asked to stop: what is loaded stays, and that is a success.
             if (!Progress(m_pfnProgress, i)) return TRUE;
         }
@@ -84,33 +75,29 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     }
 
     const DWORD* pFrameEnd = pFrame + nPixels;
+    CJpeEngine engine;
+    CFieldWork work;
     for (LONG k = 0; k < nFrames; k++) {
         SetLastError(ERROR_SUCCESS);
         HGLOBAL hBlob = TakeBlob(k);
         // Entries without a picture blob (external still images) cannot be preloaded.
         if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
         CBlobOwner guard(hBlob);
-        if (!m_engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
+        if (!engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
         for (int f = 0; f < 2; f++) {
             LONG nTokens = 0;
             LONG nSlots = 0;
             LONG nUnits8 = 0;
             BYTE* pRecord = nullptr;
-            if (FieldEncode(pFrame + f * (ptrdiff_t)cx, cx, 2 * (ptrdiff_t)cx, pFrameEnd, m_pPreloadBuf1,
-                            m_nPreloadBuf1Size, nTokens, m_pPreloadBuf2, m_nPreloadBuf2Size, nSlots))
-                pRecord = FieldPack(cx, cy, m_pPreloadBuf1, nTokens, m_pPreloadBuf2, nSlots, nUnits8);
+            if (FieldEncode(pFrame + f * (ptrdiff_t)cx, cx, 2 * (ptrdiff_t)cx, pFrameEnd, work.pTokens,
+                            work.nTokenCapacity, nTokens, work.pSlots, work.nSlotCapacity, nSlots))
+                pRecord = FieldPack(cx, cy, work.pTokens, nTokens, work.pSlots, nSlots, nUnits8);
             if (!pRecord) {
                 // An even field without its odd field is dropped, so the cache holds whole frames only.
-                if (f == 1) {
-                    const int nEven = m_arrPreloaded.GetSize() - 1;
-                    FreeLockedBlock(m_arrPreloaded.GetAt(nEven), m_arrPreloadedSizes.GetAt(nEven));
-                    m_arrPreloaded.SetSize(nEven);
-                    m_arrPreloadedSizes.SetSize(nEven);
-                }
+                if (f == 1) m_cache.DropLast();
                 return FALSE;
             }
-            m_arrPreloaded.Add(pRecord);
-            m_arrPreloadedSizes.Add((UINT)nUnits8 * 8u);
+            m_cache.Add(pRecord, (UINT)nUnits8 * 8u);
         }
         if (!Progress(m_pfnProgress, k)) return TRUE;
     }

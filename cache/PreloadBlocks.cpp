@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/RawFile.h"

@@ -2,7 +2,7 @@
 #   bin/rvo                      the tool
 #   lib/rvo/rvoplugin.so         the module, for a host that loads it
 #   share/man/man1/rvo.1.gz      made by help2man from `rvo --help` and each subcommand's --help
-#   share/doc/rvo/               the README's user sections, the copyright and changelog
+#   share/doc/rvo/               the README's user sections, the tool in detail (rvo-tool.md), the copyright and changelog
 #   the `rvo` Python module and its stubs (rvo.pyi), when it is built, in the
 #   interpreter's site folder for the prefix: lib/python3/dist-packages under
 #   /usr and lib/python3.X/dist-packages elsewhere for Debian's interpreter
@@ -66,7 +66,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
     DEPENDS ${CMAKE_SOURCE_DIR}/package/debian/changelog)
 add_custom_target(rvo_userdoc ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz
-              ${CMAKE_SOURCE_DIR}/package/debian/copyright
+              ${CMAKE_SOURCE_DIR}/docs/rvo-tool.md ${CMAKE_SOURCE_DIR}/package/debian/copyright
         DESTINATION share/doc/rvo)
 
 # The Debian package of this build: the tree above under /usr, its

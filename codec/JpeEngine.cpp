@@ -3,11 +3,22 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
+#include "codec/JpegGlue.h"
 #include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
 #include "platform/ReadCheck.h"
+
+// Zeroed while no operation runs.
+struct JpegObjects {
+    jpeg_compress_struct   cinfoColour;
+    jpeg_compress_struct   cinfoAlpha;
+    jpeg_decompress_struct dinfo;
+    JpegErrorManager       jerr;
+    MemoryStream           stream;
+};
 
 namespace {
 
@@ -67,17 +78,17 @@ bool StartStream(j_decompress_ptr d, MemoryStream* pStream, BYTE* pData, DWORD n
 const EngineClass CJpeEngine::classCJpeEngine = {"CJpeEngine", (int)sizeof(CJpeEngine), 0xFFFF,
                                                  &CEngine::classCEngine};
 
-CJpeEngine::CJpeEngine() : m_nQuality(0), m_ppRows(nullptr), m_nRowCapacity(0) {
-    std::memset(&m_cinfoColour, 0, sizeof m_cinfoColour);
-    std::memset(&m_cinfoAlpha, 0, sizeof m_cinfoAlpha);
-    std::memset(&m_dinfo, 0, sizeof m_dinfo);
-    std::memset(&m_jerr, 0, sizeof m_jerr);
-    std::memset(&m_stream, 0, sizeof m_stream);
+static_assert(sizeof(JpegObjects) <= kJpegObjectsBytes && alignof(JpegObjects) <= 16);
+
+CJpeEngine::CJpeEngine() : m_nQuality(0), m_ppRows(nullptr), m_nRowCapacity(0), m_pJpeg(new (m_abJpeg) JpegObjects()) {
     SetQuality(kDefaultQuality);
 }
 
 // Every operation ends with Terminate, so there are no libjpeg objects left here.
-CJpeEngine::~CJpeEngine() { delete[] m_ppRows; }
+CJpeEngine::~CJpeEngine() {
+    delete[] m_ppRows;
+    m_pJpeg->~JpegObjects();
+}
 
 const EngineClass* CJpeEngine::GetRuntimeClass() const { return &classCJpeEngine; }
 
@@ -96,31 +107,31 @@ void CJpeEngine::Terminate() {
 }
 
 BOOL CJpeEngine::CreateObjects() {
-    if (setjmp(m_jerr.jbEscape)) return FALSE;
-    InstallJpegErrorHooks(&m_jerr);
+    if (setjmp(m_pJpeg->jerr.jbEscape)) return FALSE;
+    InstallJpegErrorHooks(&m_pJpeg->jerr);
 
     // The colour stream is read straight from the 32-bit pixels: libjpeg-turbo's
     // BGRX input takes red, green and blue from bytes 2, 1, 0 and skips byte 3.
-    CreateCompress(&m_cinfoColour, &m_jerr, &m_stream, m_nQuality, 4, JCS_EXT_BGRX);
-    CreateCompress(&m_cinfoAlpha, &m_jerr, &m_stream, m_nQuality, 1, JCS_GRAYSCALE);
+    CreateCompress(&m_pJpeg->cinfoColour, &m_pJpeg->jerr, &m_pJpeg->stream, m_nQuality, 4, JCS_EXT_BGRX);
+    CreateCompress(&m_pJpeg->cinfoAlpha, &m_pJpeg->jerr, &m_pJpeg->stream, m_nQuality, 1, JCS_GRAYSCALE);
 
-    m_dinfo.err = &m_jerr.pub;
-    jpeg_create_decompress(&m_dinfo);
-    SetMemorySource(&m_dinfo, &m_stream);
+    m_pJpeg->dinfo.err = &m_pJpeg->jerr.pub;
+    jpeg_create_decompress(&m_pJpeg->dinfo);
+    SetMemorySource(&m_pJpeg->dinfo, &m_pJpeg->stream);
     return TRUE;
 }
 
 // Destroying a zero-filled object is a no-op, so this also cleans up after a
 // CreateObjects that stopped half way; the objects are zeroed for the next one.
 void CJpeEngine::DestroyObjects() {
-    if (!setjmp(m_jerr.jbEscape)) {
-        jpeg_destroy_compress(&m_cinfoColour);
-        jpeg_destroy_compress(&m_cinfoAlpha);
-        jpeg_destroy_decompress(&m_dinfo);
+    if (!setjmp(m_pJpeg->jerr.jbEscape)) {
+        jpeg_destroy_compress(&m_pJpeg->cinfoColour);
+        jpeg_destroy_compress(&m_pJpeg->cinfoAlpha);
+        jpeg_destroy_decompress(&m_pJpeg->dinfo);
     }
-    std::memset(&m_cinfoColour, 0, sizeof m_cinfoColour);
-    std::memset(&m_cinfoAlpha, 0, sizeof m_cinfoAlpha);
-    std::memset(&m_dinfo, 0, sizeof m_dinfo);
+    std::memset(&m_pJpeg->cinfoColour, 0, sizeof m_pJpeg->cinfoColour);
+    std::memset(&m_pJpeg->cinfoAlpha, 0, sizeof m_pJpeg->cinfoAlpha);
+    std::memset(&m_pJpeg->dinfo, 0, sizeof m_pJpeg->dinfo);
 }
 
 BOOL CJpeEngine::SetQuality(BYTE nQuality) {
@@ -131,9 +142,9 @@ BOOL CJpeEngine::SetQuality(BYTE nQuality) {
 }
 
 BOOL CJpeEngine::ApplyQuality() {
-    if (setjmp(m_jerr.jbEscape)) return FALSE;
-    jpeg_set_quality(&m_cinfoColour, m_nQuality, TRUE);
-    jpeg_set_quality(&m_cinfoAlpha, m_nQuality, TRUE);
+    if (setjmp(m_pJpeg->jerr.jbEscape)) return FALSE;
+    jpeg_set_quality(&m_pJpeg->cinfoColour, m_nQuality, TRUE);
+    jpeg_set_quality(&m_pJpeg->cinfoAlpha, m_nQuality, TRUE);
     return TRUE;
 }
 
@@ -190,27 +201,25 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
-    BYTE** ppRows = new (std::nothrow) BYTE*[(size_t)nHeight];
-    BYTE* pWork = new (std::nothrow) BYTE[(size_t)nRaw];
+    // WriteStreams arms the libjpeg escape itself, so these owners are never jumped over.
+    std::unique_ptr<BYTE*[]> ppRows(new (std::nothrow) BYTE*[(size_t)nHeight]);
+    std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[(size_t)nRaw]);
     if (!ppRows || !pWork) {
-        delete[] ppRows;
-        delete[] pWork;
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
     for (int y = 0; y < nHeight; y++)
         ppRows[y] = (BYTE*)(pPixels + (ptrdiff_t)y * nStride);
 
-    m_stream.base = pWork;
-    m_stream.capacity = nRaw > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)nRaw;
-    m_stream.position = 0;
+    m_pJpeg->stream.base = pWork.get();
+    m_pJpeg->stream.capacity = nRaw > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)nRaw;
+    m_pJpeg->stream.position = 0;
     DWORD dwAlphaBytes = 0;
-    BOOL bWritten = WriteStreams(ppRows, nWidth, nHeight, &dwAlphaBytes);
-    DWORD dwColourBytes = m_stream.position - dwAlphaBytes;
-    std::memset(&m_stream, 0, sizeof m_stream);
-    delete[] ppRows;
+    BOOL bWritten = WriteStreams(ppRows.get(), nWidth, nHeight, &dwAlphaBytes);
+    DWORD dwColourBytes = m_pJpeg->stream.position - dwAlphaBytes;
+    std::memset(&m_pJpeg->stream, 0, sizeof m_pJpeg->stream);
+    ppRows.reset();
     if (!bWritten) {
-        delete[] pWork;
         *pdwError = ERROR_WRITE_FAULT;
         return nullptr;
     }
@@ -219,7 +228,6 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     size_t nBlock = (size_t)JpegBlobBlockBytes(dwColourBytes, dwAlphaBytes);
     HGLOBAL hBlob = GlobalAlloc(GMEM_MOVEABLE, nBlock);
     if (!hBlob) {
-        delete[] pWork;
         *pdwError = ERROR_OUTOFMEMORY;
         return nullptr;
     }
@@ -227,7 +235,6 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     if (!p) {
         *pdwError = GetLastError();
         GlobalFree(hBlob);
-        delete[] pWork;
         return nullptr;
     }
     StoreLe32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
@@ -235,17 +242,16 @@ HGLOBAL CJpeEngine::CompressLocked(int nWidth, int nHeight, const DWORD* pPixels
     StoreLe32(p + JPEG_BLOB_OFS_HEIGHT, (DWORD)nHeight);
     StoreLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES, dwColourBytes);
     StoreLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES, dwAlphaBytes);
-    std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork, (size_t)dwAlphaBytes + dwColourBytes);
+    std::memcpy(p + JPEG_BLOB_HEADER_BYTES, pWork.get(), (size_t)dwAlphaBytes + dwColourBytes);
     std::memset(p + nBlock - JPEG_BLOB_TAIL_BYTES, 0, JPEG_BLOB_TAIL_BYTES);
     GlobalUnlock(hBlob);
-    delete[] pWork;
     return hBlob;
 }
 
 BOOL CJpeEngine::WriteStreams(BYTE** ppRows, int nWidth, int nHeight, DWORD* pdwAlphaBytes) {
-    if (setjmp(m_jerr.jbEscape)) return FALSE;
-    j_compress_ptr pAlpha = &m_cinfoAlpha;
-    j_compress_ptr pColour = &m_cinfoColour;
+    if (setjmp(m_pJpeg->jerr.jbEscape)) return FALSE;
+    j_compress_ptr pAlpha = &m_pJpeg->cinfoAlpha;
+    j_compress_ptr pColour = &m_pJpeg->cinfoColour;
     const JDIMENSION w = (JDIMENSION)nWidth, h = (JDIMENSION)nHeight;
     pAlpha->image_width = pColour->image_width = w;
     pAlpha->image_height = pColour->image_height = h;
@@ -260,7 +266,7 @@ BOOL CJpeEngine::WriteStreams(BYTE** ppRows, int nWidth, int nHeight, DWORD* pdw
         if (jpeg_write_scanlines(pAlpha, ppGrey, n) != n) return FALSE;
     }
     jpeg_finish_compress(pAlpha);
-    *pdwAlphaBytes = m_stream.position;
+    *pdwAlphaBytes = m_pJpeg->stream.position;
 
     // The colour stream follows in the same memory stream.
     jpeg_start_compress(pColour, TRUE);
@@ -360,20 +366,20 @@ BOOL CJpeEngine::DecodeBlob(const JpegBlobInfo* pInfo, BYTE* pPixels, BYTE** ppR
     size_t nRowBytes = (size_t)pInfo->width * 4;
     for (LONG y = 0; y < pInfo->height; y++) ppRows[y] = pPixels + (size_t)y * nRowBytes;
     BOOL bOk = ReadStreams(pInfo, ppRows);
-    std::memset(&m_stream, 0, sizeof m_stream);
+    std::memset(&m_pJpeg->stream, 0, sizeof m_pJpeg->stream);
     if (!bOk) *pdwError = ERROR_INVALID_DATA;
     return bOk;
 }
 
 BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
-    if (setjmp(m_jerr.jbEscape)) return FALSE;
-    j_decompress_ptr d = &m_dinfo;
+    if (setjmp(m_pJpeg->jerr.jbEscape)) return FALSE;
+    j_decompress_ptr d = &m_pJpeg->dinfo;
     const JDIMENSION w = (JDIMENSION)pInfo->width, h = (JDIMENSION)pInfo->height;
 
     // Colour first: libjpeg-turbo's 4-byte output also writes byte 3, so the
     // alpha samples are put in afterwards. Each stream must have the blob's
     // size, or rows would be missing or run past the buffer.
-    if (!StartStream(d, &m_stream, pInfo->data + pInfo->alphaBytes, pInfo->colourBytes, JCS_EXT_BGRX, 4, w, h))
+    if (!StartStream(d, &m_pJpeg->stream, pInfo->data + pInfo->alphaBytes, pInfo->colourBytes, JCS_EXT_BGRX, 4, w, h))
         return FALSE;
     while (d->output_scanline < h) {
         if (jpeg_read_scanlines(d, ppRows + d->output_scanline, h - d->output_scanline) == 0)
@@ -381,7 +387,7 @@ BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
     }
     jpeg_finish_decompress(d);
 
-    if (!StartStream(d, &m_stream, pInfo->data, pInfo->alphaBytes, JCS_GRAYSCALE, 1, w, h)) return FALSE;
+    if (!StartStream(d, &m_pJpeg->stream, pInfo->data, pInfo->alphaBytes, JCS_GRAYSCALE, 1, w, h)) return FALSE;
     JSAMPARRAY ppGrey = (*d->mem->alloc_sarray)((j_common_ptr)d, JPOOL_IMAGE, w, kRowBatch);
     while (d->output_scanline < h) {
         JDIMENSION y = d->output_scanline;
@@ -393,9 +399,9 @@ BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
     return TRUE;
 }
 
-BOOL CJpeEngine::IsValidBlob(HGLOBAL h) { return h && GlobalFlags(h) != GMEM_INVALID_HANDLE; }
+BOOL CJpeEngine::IsValidBlob(HGLOBAL h) { return IsLiveJpegBlob(h); }
 
-BOOL CJpeEngine::FreeBlob(HGLOBAL h) { return IsValidBlob(h) && GlobalFree(h) == nullptr; }
+BOOL CJpeEngine::FreeBlob(HGLOBAL h) { return FreeJpegBlob(h); }
 
 BOOL CJpeEngine::LockBlob(JpegBlobInfo* pInfo, HGLOBAL h, BOOL bLock) {
     if (!bLock) return GlobalUnlock(h) || GetLastError() == ERROR_SUCCESS;

@@ -14,9 +14,16 @@
 //   ERROR_INVALID_DATA       a stream does not decode to the blob's size
 #pragma once
 
+#include <cstddef>
+
 #include "codec/Engine.h"
 #include "codec/JpegBlob.h"
-#include "codec/JpegGlue.h"
+
+// The libjpeg objects of one engine (codec/JpeEngine.cpp) live in storage of
+// this size inside the engine: their types stay out of this header, so that
+// only the codec sees libjpeg's, and an engine costs no further allocation.
+struct JpegObjects;
+constexpr size_t kJpegObjectsBytes = 4096;
 
 class CJpeEngine : public CEngine {
 public:
@@ -68,26 +75,9 @@ private:
     BOOL WriteStreams(BYTE** ppRows, int nWidth, int nHeight, DWORD* pdwAlphaBytes);
     BOOL ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows);
 
-    BYTE                   m_nQuality;
-    BYTE**                 m_ppRows;         // row table of DecompressInto, kept between calls
-    int                    m_nRowCapacity;
-    jpeg_compress_struct   m_cinfoColour;
-    jpeg_compress_struct   m_cinfoAlpha;
-    jpeg_decompress_struct m_dinfo;
-    JpegErrorManager       m_jerr;
-    MemoryStream           m_stream;
-};
-
-// Frees a blob on every way out of the scope that took it.
-class CBlobOwner {
-public:
-    explicit CBlobOwner(HGLOBAL h) : m_h(h) {}
-    ~CBlobOwner() {
-        if (m_h) CJpeEngine::FreeBlob(m_h);
-    }
-    CBlobOwner(const CBlobOwner&) = delete;
-    CBlobOwner& operator=(const CBlobOwner&) = delete;
-
-private:
-    HGLOBAL m_h;
+    BYTE   m_nQuality;
+    BYTE** m_ppRows;         // row table of DecompressInto, kept between calls
+    int    m_nRowCapacity;
+    alignas(16) unsigned char m_abJpeg[kJpegObjectsBytes];
+    JpegObjects* m_pJpeg;    // constructed in m_abJpeg
 };

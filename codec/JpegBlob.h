@@ -48,3 +48,21 @@ inline ULONGLONG JpegBlobBlockBytes(DWORD dwColourBytes, DWORD dwAlphaBytes) {
 inline ULONGLONG JpegBlobDataBytes(const BYTE* p) {
     return (ULONGLONG)LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES) + LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
 }
+
+// TRUE when h is a live global-memory block; FreeJpegBlob frees it (FALSE when it is not one).
+BOOL IsLiveJpegBlob(HGLOBAL h);
+BOOL FreeJpegBlob(HGLOBAL h);
+
+// Frees a blob on every way out of the scope that took it.
+class CBlobOwner {
+public:
+    explicit CBlobOwner(HGLOBAL h) : m_h(h) {}
+    ~CBlobOwner() {
+        if (m_h) FreeJpegBlob(m_h);
+    }
+    CBlobOwner(const CBlobOwner&) = delete;
+    CBlobOwner& operator=(const CBlobOwner&) = delete;
+
+private:
+    HGLOBAL m_h;
+};

@@ -1,5 +1,6 @@
 // The frame records of RawFrames and PackedFrames files, shared by the frame
-// writer (encoder/) and the frame reader (decoder/).
+// writer (encoder/), the frame reader (decoder/) and recovery, and the check
+// that makes a packed record read from a file safe to expand.
 //
 // Both modes are written without system buffering: every record is a multiple
 // of 512 bytes and starts at a multiple of 512. The frame area starts at the
@@ -96,3 +97,18 @@ inline ULONGLONG ColourRunsContentBytes(ULONGLONG nRuns, ULONGLONG nPixels) {
 }
 
 }  // namespace rvo
+
+// Reads the header fields from the first 16 bytes of a record.
+rvo::PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord);
+
+// Checks what the first 512 bytes of a record say before the rest is read: a
+// known tag, a size that is a multiple of 512, at least 512 and no larger than
+// nMaxRecordBytes, and a pixel count equal to nPixelCount. FALSE with
+// ERROR_INVALID_DATA otherwise.
+BOOL CheckPackedRecordHeader(const rvo::PackedRecordHeader& h, DWORD nPixelCount, DWORD nMaxRecordBytes);
+
+// Checks a whole record (its recordBytes bytes are at pRecord): the header as
+// above, both sections inside the record, and run lists that cover exactly the
+// pixel count, every element but the last a multiple of 4 pixels. TRUE when
+// DecodePackedRecord may expand it. FALSE with ERROR_INVALID_DATA otherwise.
+BOOL CheckPackedRecord(const BYTE* pRecord, DWORD nPixelCount, DWORD nMaxRecordBytes);

@@ -1,6 +1,7 @@
 // Writing an RVO file: creation with the initial header, and at close the
 // frame-size table (mode 5), the blobs and the index archive (modes 1-3) and
 // the final header.
+#include <memory>
 #include <new>
 
 #include "container/BlobFile.h"
@@ -16,39 +17,25 @@ using namespace rvo;
 
 namespace {
 
-// The header block of the raw modes: the header image, the frame-size record, zeros to 512 bytes.
-BOOL WriteHeaderBlock(const CRvoFile& f, DWORD* pnWritten) {
-    BYTE* p = static_cast<BYTE*>(AllocAligned(kHeaderBlockBytes));
-    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    f.StoreHeaderBlock(p);
-    DWORD nWritten = 0;
-    const BOOL bOk = WriteFile(f.m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
-    FreeAligned(p);
-    if (pnWritten) *pnWritten = nWritten;
-    if (!bOk) return FALSE;
-    if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
-    return TRUE;
-}
-
 // Mode 5: each record's size, zero padded to a multiple of 512, right after the last record.
 BOOL WriteSizeTable(CRvoFile& f) {
-    const LONGLONG nPos = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
+    const LONGLONG nPos = SeekRaw(f.m_store.m_hRawFile, 0, FILE_CURRENT);
     if (nPos == -1) return FALSE;
-    const int nFrames = f.m_arrFrameSizes.GetSize();
+    const int nFrames = f.m_store.m_arrFrameSizes.GetSize();
     const ULONGLONG nTable = RoundUp512_64(4ull * (ULONGLONG)nFrames);
     if (nTable > 0xFFFFFFFFull) return Fail(ERROR_ARITHMETIC_OVERFLOW);
     DWORD nWritten = 0;
     BOOL bOk = TRUE;
     if (nTable) {
-        BYTE* p = static_cast<BYTE*>(AllocAligned((size_t)nTable));
+        CAlignedBuffer<BYTE> p;
+        p.Reset(AllocAligned((size_t)nTable));
         if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, f.m_arrFrameSizes.GetAt(i));
-        bOk = WriteFile(f.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
-        FreeAligned(p);
+        for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, f.m_store.m_arrFrameSizes.GetAt(i));
+        bOk = WriteFile(f.m_store.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
     }
-    f.m_dwSizeTableBytes = nWritten;
-    f.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
-    f.m_dwSizeTableOffsetLow = (DWORD)nPos;
+    f.m_header.m_dwSizeTableBytes = nWritten;
+    f.m_header.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
+    f.m_header.m_dwSizeTableOffsetLow = (DWORD)nPos;
     if (!bOk) return FALSE;
     if (nWritten != nTable) return Fail(ERROR_WRITE_FAULT);
     return TRUE;
@@ -56,26 +43,26 @@ BOOL WriteSizeTable(CRvoFile& f) {
 
 // Modes 4 and 5: the final header block; the file ends where the last write ended.
 BOOL FinalizeRecords(CRvoFile& f, int nFrames) {
-    if (!f.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
-    f.m_nWidth = f.m_sizeFrame.cx;
-    f.m_nHeight = f.m_sizeFrame.cy;
-    f.m_nEntryCount = f.m_nFrameCount = nFrames;
-    const LONGLONG nEnd = SeekRaw(f.m_hRawFile, 0, FILE_CURRENT);
-    if (nEnd == -1 || SeekRaw(f.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
-    if (!WriteHeaderBlock(f, nullptr)) return FALSE;
+    if (!f.m_store.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
+    f.m_header.m_nWidth = f.m_sizeFrame.cx;
+    f.m_header.m_nHeight = f.m_sizeFrame.cy;
+    f.m_header.m_nEntryCount = f.m_header.m_nFrameCount = nFrames;
+    const LONGLONG nEnd = SeekRaw(f.m_store.m_hRawFile, 0, FILE_CURRENT);
+    if (nEnd == -1 || SeekRaw(f.m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    if (!f.WriteHeaderBlock(nullptr)) return FALSE;
     // Create opens an existing file without truncating it: bytes of the old file past the new end go.
-    if (SeekRaw(f.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
-    return SetEndOfFile(f.m_hRawFile);
+    if (SeekRaw(f.m_store.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
+    return SetEndOfFile(f.m_store.m_hRawFile);
 }
 
 // Modes 1-3: the index archive after the frame area, then the header. The
 // writer stored each frame's blob in the frame area as it arrived, so the frame
-// area ends at m_dwIndexOffset; a blob an entry still holds in memory goes
+// area ends at m_header.m_dwIndexOffset; a blob an entry still holds in memory goes
 // there now. Each record carries a second copy of its blob, streamed back
 // from the frame area.
 BOOL FinalizeIndex(CRvoFile& f) {
     if (!f.m_pFile) return Fail(ERROR_INVALID_HANDLE);
-    if (f.m_pFile->Seek(f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset) {
+    if (f.m_pFile->Seek(f.m_header.m_dwIndexOffset, CFile::begin) != f.m_header.m_dwIndexOffset) {
         f.Close(FALSE);
         return Fail(ERROR_WRITE_FAULT);
     }
@@ -87,7 +74,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
     const int nEntries = f.GetEntryCount();
     for (int i = 0; i < nEntries; i++) {
         RvoIndexEntry* e = f.GetEntry(i);
-        if (f.m_nMode == ImageList) {
+        if (f.m_header.m_nMode == ImageList) {
             int p1 = 0, p2 = 0, w = 0, h = 0;
             if (g_pfnGetImgInfo && g_pfnGetImgInfo(e->m_strName, &p1, &p2, &w, &h)) takeMax(w, h);
             continue;
@@ -101,7 +88,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
             return Fail(ERROR_ARITHMETIC_OVERFLOW);
         }
         e->m_dwBlobOffset = (DWORD)nAt;
-        if (!WriteBlobToFile(f.m_pFile, e->m_hBlob)) {
+        if (!WriteBlobToFile(f.m_pFile.get(), e->m_hBlob)) {
             const DWORD dwError = GetLastError();
             f.Close(FALSE);
             return Fail(dwError);
@@ -115,19 +102,19 @@ BOOL FinalizeIndex(CRvoFile& f) {
         f.Close(FALSE);
         return Fail(ERROR_ARITHMETIC_OVERFLOW);
     }
-    f.m_dwIndexOffset = (DWORD)nIndex;
+    f.m_header.m_dwIndexOffset = (DWORD)nIndex;
     {
-        CArchive ar(f.m_pFile, CArchive::store, 4096);
-        const bool bFrameArea = f.m_nMode != ImageList;
+        CArchive ar(f.m_pFile.get(), CArchive::store, 4096);
+        const bool bFrameArea = f.m_header.m_nMode != ImageList;
         for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i), bFrameArea, &nMaxWidth, &nMaxHeight);
         ar.Flush();
     }
-    f.m_nWidth = nMaxWidth;
-    f.m_nHeight = nMaxHeight;
-    f.m_nEntryCount = nEntries;
+    f.m_header.m_nWidth = nMaxWidth;
+    f.m_header.m_nHeight = nMaxHeight;
+    f.m_header.m_nEntryCount = nEntries;
     f.GetFrameCount();
     BYTE header[kHeaderBytes];
-    f.StoreHeader(header);
+    f.m_header.StoreHeader(header);
     if (f.m_pFile->Seek(0, CFile::begin) != 0 || f.m_pFile->Write(header, kHeaderBytes) != kHeaderBytes)
         return Fail(ERROR_WRITE_FAULT);
     f.m_pFile->Flush();
@@ -137,50 +124,48 @@ BOOL FinalizeIndex(CRvoFile& f) {
 }  // namespace
 
 BOOL CRvoFile::Create(const WCHAR* pszPath) {
-    const LONG nMode = m_nMode;
+    const LONG nMode = m_header.m_nMode;
     Close(FALSE);
-    m_nMode = nMode;
-    if (IsRecordMode(m_nMode)) {
+    m_header.m_nMode = nMode;
+    if (IsRecordMode(m_header.m_nMode)) {
         // Read access too: a transfer that does not fit the volume's sectors reads the sectors around it.
         HANDLE h = CreateFileW(pszPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return FALSE;
-        m_hRawFile = h;
-        if (m_nMode == PackedFrames) m_dwSizeTableFlag = 0;
-        m_arrFrameSizes.RemoveAll();
-        m_arrFrameSizes.SetSize(0, 1000);
+        m_store.m_hRawFile = h;
+        if (m_header.m_nMode == PackedFrames) m_header.m_dwSizeTableFlag = 0;
+        m_store.m_arrFrameSizes.RemoveAll();
+        m_store.m_arrFrameSizes.SetSize(0, 1000);
         DWORD nWritten = 0;
-        if (!WriteHeaderBlock(*this, &nWritten)) {
+        if (!WriteHeaderBlock(&nWritten)) {
             const DWORD dwError = GetLastError();
-            CloseHandle(m_hRawFile);
-            m_hRawFile = nullptr;
+            CloseHandle(m_store.m_hRawFile);
+            m_store.m_hRawFile = nullptr;
             return Fail(dwError);
         }
-        m_dwIndexOffset = nWritten;
+        m_header.m_dwIndexOffset = nWritten;
     } else {
-        m_pFile = new CFile;
+        m_pFile = std::make_unique<CFile>();
         if (!m_pFile->Open(pszPath, CFile::modeCreate | CFile::modeReadWrite, nullptr)) {
             // The system's reason (a reader or another writer has it, no such folder, disk full) goes to the caller.
             const DWORD dwError = GetLastError();
-            delete m_pFile;
-            m_pFile = nullptr;
+            m_pFile.reset();
             return Fail(dwError ? dwError : ERROR_ACCESS_DENIED);
         }
         BYTE header[kHeaderBytes];
-        StoreHeader(header);
+        m_header.StoreHeader(header);
         if (m_pFile->Write(header, kHeaderBytes) != kHeaderBytes) {
-            delete m_pFile;   // its destructor closes it
-            m_pFile = nullptr;
+            m_pFile.reset();   // its destructor closes it
             return Fail(ERROR_WRITE_FAULT);
         }
-        m_dwIndexOffset = kHeaderBytes;
+        m_header.m_dwIndexOffset = kHeaderBytes;
     }
     m_bWriting = TRUE;
     return TRUE;
 }
 
 BOOL CRvoFile::Finalize() {
-    if (IsRecordMode(m_nMode)) return FinalizeRecords(*this, GetEntryCount());
+    if (IsRecordMode(m_header.m_nMode)) return FinalizeRecords(*this, GetEntryCount());
     // The archive raises on a blob it cannot lock or a file that takes less; that is a failed close, not a crash.
     try {
         return FinalizeIndex(*this);
@@ -197,43 +182,33 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
         if (bFinalize && m_bWriting) Finalize();
         if (m_pFile) {   // a failed Finalize may have closed it already
             m_pFile->Close();
-            delete m_pFile;
-            m_pFile = nullptr;
+            m_pFile.reset();
         }
     }
     // Only a size table that could not be written fails Close; a failed Finalize is not
     // passed on, as callers close whatever it reports.
-    if (m_hRawFile) {
+    if (m_store.m_hRawFile) {
         // Only a file being written gets a table; without one the header keeps the count it had.
         bool bTableOk = true;
-        if (m_nMode == PackedFrames && m_bWriting) bTableOk = WriteSizeTable(*this);
+        if (m_header.m_nMode == PackedFrames && m_bWriting) bTableOk = WriteSizeTable(*this);
         if (!bTableOk) bResult = FALSE;
         if (bTableOk && bFinalize && m_bWriting) Finalize();
-        CloseHandle(m_hRawFile);
-        m_hRawFile = nullptr;
+        CloseHandle(m_store.m_hRawFile);
+        m_store.m_hRawFile = nullptr;
     }
     m_bWriting = FALSE;
     Reset(FALSE);
     return bResult;
 }
 
-BOOL CRvoFile::RewriteHeaderBlock() {
-    if (!m_hRawFile || !IsRecordMode(m_nMode)) return Fail(ERROR_INVALID_HANDLE);
-    const LONGLONG nPos = SeekRaw(m_hRawFile, 0, FILE_CURRENT);
-    if (nPos == -1 || SeekRaw(m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
-    const BOOL bOk = WriteHeaderBlock(*this, nullptr);
-    if (SeekRaw(m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
-    return bOk;
-}
-
 BOOL CRvoFile::FinishRecords(int nFrames) {
-    BOOL bOk = m_hRawFile && m_bWriting && IsRecordMode(m_nMode) ? TRUE : Fail(ERROR_INVALID_HANDLE);
-    if (bOk && m_nMode == PackedFrames) bOk = WriteSizeTable(*this);
+    BOOL bOk = m_store.m_hRawFile && m_bWriting && IsRecordMode(m_header.m_nMode) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    if (bOk && m_header.m_nMode == PackedFrames) bOk = WriteSizeTable(*this);
     if (bOk) bOk = FinalizeRecords(*this, nFrames);
     const DWORD dwError = GetLastError();
     // Closed here rather than by Close, which would append a second table.
-    if (m_hRawFile) CloseHandle(m_hRawFile);
-    m_hRawFile = nullptr;
+    if (m_store.m_hRawFile) CloseHandle(m_store.m_hRawFile);
+    m_store.m_hRawFile = nullptr;
     m_bWriting = FALSE;
     Reset(FALSE);
     if (!bOk) return Fail(dwError ? dwError : ERROR_WRITE_FAULT);

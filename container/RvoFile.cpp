@@ -14,83 +14,25 @@
 
 using namespace rvo;
 
-CRvoFile::CRvoFile()
-    : m_nFrameBytes(0),
-      m_nFrameBytesRemainder(0),
-      m_hRawFile(nullptr),
-      m_pfnFrameHook(nullptr),
-      m_bWriting(FALSE),
-      m_pFrameSizeTable(nullptr),
-      m_pfnProgress(nullptr) {
-    m_sizeFrame.cy = 0;
+CRvoFile::CRvoFile() {
     Reset(TRUE);
     DetectSse2();
 }
 
-CRvoFile::~CRvoFile() {
-    Reset(FALSE);
-    // A failed Open or Create can leave the raw handle behind; it must not outlive the object.
-    if (m_hRawFile) CloseHandle(m_hRawFile);
-    m_hRawFile = nullptr;
-}
+CRvoFile::~CRvoFile() { Reset(FALSE); }
 
 BOOL CRvoFile::Reset(BOOL bInitial) {
-    if (bInitial) {
-        m_pFile = nullptr;
-        m_nFirstFrame = 0;
-        m_arrEntries.RemoveAll();
-        m_pFrameBuffer = nullptr;
-        m_pAuxBuffer = nullptr;
-        m_arrPreloaded.RemoveAll();
-        m_arrPreloadedSizes.RemoveAll();
-        m_pPreloadBuf1 = nullptr;
-        m_nPreloadBuf1Size = 0;
-        m_pPreloadBuf2 = nullptr;
-        m_nPreloadBuf2Size = 0;
-        m_pfnFrameSource = nullptr;
-    } else {
-        if (m_pFile) {
-            m_pFile->Close();
-            delete m_pFile;
-            m_pFile = nullptr;
-        }
-        for (int i = 0; i < m_arrEntries.GetSize(); i++) delete GetEntry(i);
-        m_arrEntries.RemoveAll();
-        FreeAligned(m_pFrameBuffer);
-        m_pFrameBuffer = nullptr;
-        FreeAligned(m_pAuxBuffer);
-        m_pAuxBuffer = nullptr;
-        for (int i = 0; i < m_arrPreloaded.GetSize(); i++) {
-            void* p = m_arrPreloaded.GetAt(i);
-            if (!p) continue;
-            if (i < m_arrPreloadedSizes.GetSize()) VirtualUnlock(p, m_arrPreloadedSizes.GetAt(i));
-            FreeAligned(p);
-        }
-        m_arrPreloaded.RemoveAll();
-        m_arrPreloadedSizes.RemoveAll();
-        FreeAligned(m_pPreloadBuf1);
-        m_pPreloadBuf1 = nullptr;
-        m_nPreloadBuf1Size = 0;
-        FreeAligned(m_pPreloadBuf2);
-        m_pPreloadBuf2 = nullptr;
-        m_nPreloadBuf2Size = 0;
-        FreeAligned(m_pFrameSizeTable);
+    // A new object's parts hold their initial values already.
+    if (!bInitial) {
+        if (m_pFile) m_pFile->Close();
+        m_pFile.reset();
+        m_index.Clear();
+        m_store.m_pFrameBuffer.Reset();
+        m_store.m_pAuxBuffer.Reset();
+        m_cache.Clear();
     }
-    m_pFrameSizeTable = nullptr;
-    std::memcpy(m_szMagic, kMagic, sizeof m_szMagic);
-    m_dwIndexOffset = kHeaderBytes;
-    m_nEntryCount = 0;
-    m_nFrameCount = 0;
-    m_nMode = ImageList;
-    m_nWidth = 0;
-    m_nHeight = 0;
-    m_dwReserved32 = 0;
-    m_dwReserved36 = 0;
-    m_dwSizeTableFlag = 0;
-    m_dwSizeTableBytes = 0;
-    m_dwSizeTableOffsetHigh = 0;
-    m_dwSizeTableOffsetLow = 0;
-    std::memset(m_abReserved, 0, sizeof m_abReserved);
+    m_store.m_pFrameSizeTable.Reset();
+    m_header = CRvoHeader{};
     m_nOriginX = 0;
     m_nOriginY = 0;
     // A width of 0 marks the working size unset; the height is left as it was, as is
@@ -99,82 +41,67 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
     return TRUE;
 }
 
-void CRvoFile::StoreHeader(BYTE out[160]) const {
-    std::memcpy(out + kOffMagic, m_szMagic, 8);
-    StoreLe32(out + kOffIndexOffset, m_dwIndexOffset);
-    StoreLe32(out + kOffEntryCount, (DWORD)m_nEntryCount);
-    StoreLe32(out + kOffFrameCount, (DWORD)m_nFrameCount);
-    StoreLe32(out + kOffMode, (DWORD)m_nMode);
-    StoreLe32(out + kOffWidth, (DWORD)m_nWidth);
-    StoreLe32(out + kOffHeight, (DWORD)m_nHeight);
-    StoreLe32(out + kOffReserved32, m_dwReserved32);
-    StoreLe32(out + kOffReserved36, m_dwReserved36);
-    StoreLe32(out + kOffSizeTableFlag, m_dwSizeTableFlag);
-    StoreLe32(out + kOffSizeTableBytes, m_dwSizeTableBytes);
-    StoreLe32(out + kOffSizeTableOffsetHigh, m_dwSizeTableOffsetHigh);
-    StoreLe32(out + kOffSizeTableOffsetLow, m_dwSizeTableOffsetLow);
-    std::memcpy(out + kOffReserved, m_abReserved, sizeof m_abReserved);
-}
-
 void CRvoFile::StoreHeaderBlock(BYTE out[512]) const {
     std::memset(out, 0, kHeaderBlockBytes);
-    StoreHeader(out);
-    if (!IsRecordMode(m_nMode) || m_sizeFrame.cx <= 0 || m_sizeFrame.cy <= 0) return;
+    m_header.StoreHeader(out);
+    if (!IsRecordMode(m_header.m_nMode) || m_sizeFrame.cx <= 0 || m_sizeFrame.cy <= 0) return;
     StoreLe32(out + kOffSizeRecordMagic, kFrameSizeRecordMagic);
     StoreLe32(out + kOffSizeRecordWidth, (DWORD)m_sizeFrame.cx);
     StoreLe32(out + kOffSizeRecordHeight, (DWORD)m_sizeFrame.cy);
-    StoreLe32(out + kOffSizeRecordBytes, m_nFrameBytes);
+    StoreLe32(out + kOffSizeRecordBytes, m_store.m_nFrameBytes);
 }
 
-void CRvoFile::LoadHeader(const BYTE in[160]) {
-    std::memcpy(m_szMagic, in + kOffMagic, 8);
-    m_dwIndexOffset = LoadLe32(in + kOffIndexOffset);
-    m_nEntryCount = (LONG)LoadLe32(in + kOffEntryCount);
-    m_nFrameCount = (LONG)LoadLe32(in + kOffFrameCount);
-    m_nMode = (LONG)LoadLe32(in + kOffMode);
-    m_nWidth = (LONG)LoadLe32(in + kOffWidth);
-    m_nHeight = (LONG)LoadLe32(in + kOffHeight);
-    m_dwReserved32 = LoadLe32(in + kOffReserved32);
-    m_dwReserved36 = LoadLe32(in + kOffReserved36);
-    m_dwSizeTableFlag = LoadLe32(in + kOffSizeTableFlag);
-    m_dwSizeTableBytes = LoadLe32(in + kOffSizeTableBytes);
-    m_dwSizeTableOffsetHigh = LoadLe32(in + kOffSizeTableOffsetHigh);
-    m_dwSizeTableOffsetLow = LoadLe32(in + kOffSizeTableOffsetLow);
-    std::memcpy(m_abReserved, in + kOffReserved, sizeof m_abReserved);
+BOOL CRvoFile::WriteHeaderBlock(DWORD* pnWritten) const {
+    CAlignedBuffer<BYTE> p;
+    p.Reset(AllocAligned(kHeaderBlockBytes));
+    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    StoreHeaderBlock(p);
+    DWORD nWritten = 0;
+    const BOOL bOk = WriteFile(m_store.m_hRawFile, p, kHeaderBlockBytes, &nWritten, nullptr);
+    if (pnWritten) *pnWritten = nWritten;
+    if (!bOk) return FALSE;
+    if (nWritten != kHeaderBlockBytes) return Fail(ERROR_WRITE_FAULT);
+    return TRUE;
+}
+
+BOOL CRvoFile::RewriteHeaderBlock() {
+    if (!m_store.m_hRawFile || !IsRecordMode(m_header.m_nMode)) return Fail(ERROR_INVALID_HANDLE);
+    const LONGLONG nPos = SeekRaw(m_store.m_hRawFile, 0, FILE_CURRENT);
+    if (nPos == -1 || SeekRaw(m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    const BOOL bOk = WriteHeaderBlock(nullptr);
+    if (SeekRaw(m_store.m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
+    return bOk;
 }
 
 void CRvoFile::SetFrameSize(const SIZE* pSize) {
     // Sizes past the limits are refused like negative ones, so the buffers keep their size.
     if (!pSize || !FrameSizeAllowed(pSize->cx, pSize->cy)) return;
-    FreeAligned(m_pFrameBuffer);
-    m_pFrameBuffer = nullptr;
-    FreeAligned(m_pAuxBuffer);
-    m_pAuxBuffer = nullptr;
+    m_store.m_pFrameBuffer.Reset();
+    m_store.m_pAuxBuffer.Reset();
     m_sizeFrame = *pSize;
 
     const ULONGLONG nPixelBytes = 4ull * (ULONGLONG)pSize->cx * (ULONGLONG)pSize->cy;
     ULONGLONG nUnrounded = nPixelBytes, nBytes = nPixelBytes;
-    const bool bRecords = IsRecordMode(m_nMode);
-    if (m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
+    const bool bRecords = IsRecordMode(m_header.m_nMode);
+    if (m_header.m_nMode == PackedFrames) nUnrounded += 16;   // a record's header on top of the pixels
     if (bRecords) nBytes = RoundUp512_64(nUnrounded);
-    m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
-    m_nFrameBytesRemainder = (DWORD)(nUnrounded % 512);
-    m_pFrameBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
-    if (bRecords) m_pAuxBuffer = static_cast<BYTE*>(AllocFrameBlock((size_t)nBytes));
+    m_store.m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
+    m_store.m_pFrameBuffer.Reset(AllocFrameBlock((size_t)nBytes));
+    if (bRecords) m_store.m_pAuxBuffer.Reset(AllocFrameBlock((size_t)nBytes));
     // A writer records the size before its first frame, so a file whose writer stops
     // before close can be rebuilt. Should that write fail, rebuilding needs the size given.
-    if (bRecords && m_bWriting && m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();
+    if (bRecords && m_bWriting && m_store.m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();
 }
 
 int CRvoFile::GetFrameCount() {
     const int n = GetEntryCount();
-    const bool bRecords = IsRecordMode(m_nMode);
-    m_nFrameCount = 0;
+    const bool bRecords = IsRecordMode(m_header.m_nMode);
+    m_header.m_nFrameCount = 0;
     if (n == 0) {
         // A raw or packed file opened for reading has no entries: the header's count stands.
-        if (bRecords) m_nFrameCount = m_nEntryCount;
+        if (bRecords) m_header.m_nFrameCount = m_header.m_nEntryCount;
     } else if (bRecords) {
-        m_nFrameCount = n;
+        m_header.m_nFrameCount = n;
     } else {
         // The last entry alone gives the count: entries are kept in frame order.
         const RvoIndexEntry* e = GetEntry(n - 1);
@@ -183,9 +110,9 @@ int CRvoFile::GetFrameCount() {
         // A damaged record may claim any frame number; the count stays a valid, non-negative int.
         if (nCount < 0) nCount = 0;
         if (nCount > INT_MAX) nCount = INT_MAX;
-        m_nFrameCount = (LONG)nCount;
+        m_header.m_nFrameCount = (LONG)nCount;
     }
-    return m_nFrameCount;
+    return m_header.m_nFrameCount;
 }
 
 BOOL CRvoFile::SetFirstFrame(int n) {
@@ -194,19 +121,19 @@ BOOL CRvoFile::SetFirstFrame(int n) {
 }
 
 BOOL CRvoFile::SeekToFrame(unsigned i) {
-    if (i >= (unsigned)m_nFrameCount) return Fail(ERROR_INVALID_PARAMETER);
+    if (i >= (unsigned)m_header.m_nFrameCount) return Fail(ERROR_INVALID_PARAMETER);
     ULONGLONG nPos;
-    if (m_nMode == PackedFrames) {
-        // The table holds at least m_nFrameCount words (Open checks it), so i words can be summed.
-        if (!m_pFrameSizeTable || i > m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
-        nPos = m_dwIndexOffset;
-        for (unsigned k = 0; k < i; k++) nPos += m_pFrameSizeTable[k];
-    } else if (m_nMode == RawFrames) {
-        nPos = (ULONGLONG)m_dwIndexOffset + (ULONGLONG)i * m_nFrameBytes;
+    if (m_header.m_nMode == PackedFrames) {
+        // The table holds at least m_header.m_nFrameCount words (Open checks it), so i words can be summed.
+        if (!m_store.m_pFrameSizeTable || i > m_header.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
+        nPos = m_header.m_dwIndexOffset;
+        for (unsigned k = 0; k < i; k++) nPos += m_store.m_pFrameSizeTable[k];
+    } else if (m_header.m_nMode == RawFrames) {
+        nPos = (ULONGLONG)m_header.m_dwIndexOffset + (ULONGLONG)i * m_store.m_nFrameBytes;
     } else {
         return TRUE;
     }
-    return SeekRaw(m_hRawFile, (LONGLONG)nPos, FILE_BEGIN) == -1 ? FALSE : TRUE;
+    return SeekRaw(m_store.m_hRawFile, (LONGLONG)nPos, FILE_BEGIN) == -1 ? FALSE : TRUE;
 }
 
 LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod) {

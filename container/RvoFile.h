@@ -1,63 +1,39 @@
-// CRvoFile: one open RVO file, for reading or for writing. Its operations live
-// in the folder of their job: container/ (lifecycle, header, index), encoder/
-// (WriteFrame), decoder/ (reading, entry pictures, delivery), cache/ (Preload).
+// CRvoFile: one open RVO file, for reading or for writing, made of four parts
+// that own their state (header, index, record store, preload cache). Its
+// operations live in the folder of their job: container/ (lifecycle, header,
+// index), encoder/ (WriteFrame), decoder/ (reading, entry pictures), cache/
+// (Preload, delivery from memory).
 #pragma once
 
-#include "codec/JpeEngine.h"
+#include <memory>
+
+#include "container/EncodedFrame.h"
 #include "container/IndexEntry.h"
+#include "container/IndexList.h"
+#include "container/PreloadCache.h"
+#include "container/RecordStore.h"
 #include "container/RvoFormat.h"
-#include "encoder/FrameEncode.h"
-#include "platform/Collections.h"
+#include "container/RvoHeader.h"
 #include "platform/File.h"
 #include "platform/Types.h"
 
 typedef int (*PFN_PROGRESS)(int);
-typedef void (*PFN_FRAMEHOOK)(int);
-typedef int (*PFN_FRAMESOURCE)(void* pRequest);
 
 class CRvoFile {
 public:
-    // Header image: these fourteen members are the file's first 160 bytes
-    // (StoreHeader/LoadHeader give their byte form).
-    char  m_szMagic[8];
-    DWORD m_dwIndexOffset;              // while a mode 1-3 file is written: where its frame area ends
-    LONG  m_nEntryCount;
-    LONG  m_nFrameCount;
-    LONG  m_nMode;
-    LONG  m_nWidth;
-    LONG  m_nHeight;
-    DWORD m_dwReserved32;
-    DWORD m_dwReserved36;
-    DWORD m_dwSizeTableFlag;
-    DWORD m_dwSizeTableBytes;
-    DWORD m_dwSizeTableOffsetHigh;
-    DWORD m_dwSizeTableOffsetLow;
-    BYTE  m_abReserved[104];
+    // The parts, each owning its state.
+    CRvoHeader    m_header;             // the file's first 160 bytes as values
+    CRvoIndex     m_index;              // modes 1-3: the index entries, in file order
+    CRecordStore  m_store;              // the raw handle, working buffers and frame sizes
+    CPreloadCache m_cache;              // the preloaded blocks (cache/ fills and reads it)
 
-    CPtrArray  m_arrEntries;            // RvoIndexEntry*, owned, in file order
-    CFile*     m_pFile;                 // modes 1-3, and every mode while Open reads the header
-    LONG       m_nFirstFrame;
-    LONG       m_nOriginX;
-    LONG       m_nOriginY;
-    SIZE       m_sizeFrame;             // working frame size
-    BYTE*      m_pFrameBuffer;          // working frame buffer (sector aligned, AllocAligned)
-    BYTE*      m_pAuxBuffer;            // second working buffer (sector aligned, AllocAligned)
-    DWORD      m_nFrameBytes;           // one stored record (modes 4, 5) or 4 x cx x cy
-    DWORD      m_nFrameBytesRemainder;
-    HANDLE     m_hRawFile;              // modes 4 and 5, unbuffered; null when none
-    PFN_FRAMEHOOK   m_pfnFrameHook;
-    PFN_FRAMESOURCE m_pfnFrameSource;
-    BOOL       m_bWriting;
-    CDWordArray m_arrFrameSizes;        // mode 5 writer: each record's size
-    CJpeEngine m_engine;
-    CPtrArray  m_arrPreloaded;          // page-locked preloaded blocks (AllocAligned; Reset unlocks and frees)
-    CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
-    void*      m_pPreloadBuf1;          // field codec work array: tokens (AllocAligned)
-    LONG       m_nPreloadBuf1Size;
-    void*      m_pPreloadBuf2;          // field codec work array: literal slots (AllocAligned)
-    LONG       m_nPreloadBuf2Size;
-    DWORD*     m_pFrameSizeTable;       // mode 5 reader: the frame-size table (AllocAligned), at least m_nFrameCount words
-    PFN_PROGRESS m_pfnProgress;
+    std::unique_ptr<CFile> m_pFile;     // modes 1-3, and every mode while Open reads the header
+    LONG         m_nFirstFrame = 0;
+    LONG         m_nOriginX = 0;
+    LONG         m_nOriginY = 0;
+    SIZE         m_sizeFrame{0, 0};     // working frame size
+    BOOL         m_bWriting = FALSE;
+    PFN_PROGRESS m_pfnProgress = nullptr;
 
     CRvoFile();
     ~CRvoFile();
@@ -74,15 +50,15 @@ public:
     int  GetFrameCount();
     BOOL SetFirstFrame(int n);
     BOOL SeekToFrame(unsigned i);
-    RvoIndexEntry* GetEntry(int i) const { return static_cast<RvoIndexEntry*>(m_arrEntries.GetAt(i)); }
-    int  GetEntryCount() const { return m_arrEntries.GetSize(); }
+    RvoIndexEntry* GetEntry(int i) const { return m_index.GetEntry(i); }
+    int  GetEntryCount() const { return m_index.GetEntryCount(); }
 
-    // The 160-byte header image in file byte order.
-    void StoreHeader(BYTE out[160]) const;
-    void LoadHeader(const BYTE in[160]);
     // The 512-byte header block of modes 4 and 5: the header image, then the
     // frame-size record once the working size is set, zeros elsewhere.
     void StoreHeaderBlock(BYTE out[512]) const;
+    // Modes 4 and 5: the header block written at the raw handle's position
+    // (pnWritten, may be null: the bytes written).
+    BOOL WriteHeaderBlock(DWORD* pnWritten) const;
     // Modes 4 and 5 while writing: the header block written again at offset 0,
     // the file position kept.
     BOOL RewriteHeaderBlock();
@@ -107,6 +83,8 @@ public:
     // Reading (decoder/).
     int  FindEntry(unsigned frame);
     int  LocateFrame(unsigned frame);
+    // The frame at index as LocateFrame gives it (a record number in modes 4
+    // and 5, an entry or -1 for a blank frame otherwise), decoded from the file.
     // nDstWidth: pixels of each destination row that may be written (the host
     // rectangle's width); -1 means the whole stride.
     int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
@@ -115,17 +93,17 @@ public:
     int  LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
-    // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
-    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 
-    // Preloading (cache/).
+    // Preloading and delivery from memory (cache/).
     // Reopens pszPath and loads frames 0 .. nLast (-1: all) into page-locked
     // memory. TRUE when every frame was loaded or the progress callback said
     // stop; FALSE with a last error when it stopped early (frames loaded so far
     // stay): ERROR_NOT_ENOUGH_MEMORY (memory check), ERROR_WORKING_SET_QUOTA
     // (page lock refused: RLIMIT_MEMLOCK), a read or decode error, and
-    // ERROR_NOT_SUPPORTED for AVI paths or entries without a picture blob.
+    // ERROR_NOT_SUPPORTED for entries without a picture blob.
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
+    // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
+    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 };
 
 // SetFilePointer with both halves of the distance; the new position, or -1 on failure.

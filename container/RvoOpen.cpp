@@ -4,6 +4,7 @@
 // size and the module's limits before it sizes an allocation or a read.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -23,28 +24,28 @@ namespace {
 void QueryMissingSize(CRvoFile& f) {
     // Uneven on purpose: a missing width is asked for only in image lists, a missing
     // height in every indexed mode, so existing files keep the size they report.
-    if (!((f.m_nMode == ImageList && f.m_nWidth < 1) || f.m_nHeight < 1)) return;
+    if (!((f.m_header.m_nMode == ImageList && f.m_header.m_nWidth < 1) || f.m_header.m_nHeight < 1)) return;
     int p1 = 0, p2 = 0, nWidth = 0, nHeight = 0;
     if (g_pfnGetImgInfo && g_pfnGetImgInfo(f.GetEntry(0)->m_strName, &p1, &p2, &nWidth, &nHeight)) {
-        f.m_nWidth = std::max(nWidth, -1);
-        f.m_nHeight = std::max(nHeight, -1);
+        f.m_header.m_nWidth = std::max(nWidth, -1);
+        f.m_header.m_nHeight = std::max(nHeight, -1);
     } else {
-        f.m_nWidth = -1;
-        f.m_nHeight = -1;
+        f.m_header.m_nWidth = -1;
+        f.m_header.m_nHeight = -1;
     }
 }
 
 // Modes 1-3: every record of the index, with the blobs stored in it.
 BOOL ReadIndex(CRvoFile& f, ULONGLONG nFileBytes) {
-    const DWORD nCount = (DWORD)f.m_nEntryCount;
+    const DWORD nCount = (DWORD)f.m_header.m_nEntryCount;
     // Even the smallest records must fit between the index offset and the end.
-    if ((ULONGLONG)nCount * kMinIndexRecordBytes > nFileBytes - f.m_dwIndexOffset)
+    if ((ULONGLONG)nCount * kMinIndexRecordBytes > nFileBytes - f.m_header.m_dwIndexOffset)
         return Fail(ERROR_INVALID_DATA);
-    CArchive ar(f.m_pFile, CArchive::load, 4096);
-    f.m_arrEntries.SetSize((int)nCount);
+    CArchive ar(f.m_pFile.get(), CArchive::load, 4096);
+    f.m_index.SetSize((int)nCount);
     for (int i = 0; i < (int)nCount; i++) {
         RvoIndexEntry* e = new RvoIndexEntry;
-        f.m_arrEntries.SetAt(i, e);
+        f.m_index.SetAt(i, e);
         ReadEntry(ar, *e);
     }
     QueryMissingSize(f);
@@ -58,55 +59,52 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
                            FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
     const DWORD dwError = GetLastError();
     f.m_pFile->Close();
-    delete f.m_pFile;
-    f.m_pFile = nullptr;
+    f.m_pFile.reset();
     if (h == INVALID_HANDLE_VALUE) return Fail(dwError);
-    f.m_hRawFile = h;
+    f.m_store.m_hRawFile = h;
 
     // A set flag means the table was never placed by a seek: it is read where the handle starts.
     ULONGLONG nPos = 0;
-    if (f.m_dwSizeTableFlag == 0)
-        nPos = ((ULONGLONG)f.m_dwSizeTableOffsetHigh << 32) | f.m_dwSizeTableOffsetLow;
-    const DWORD nBytes = f.m_dwSizeTableBytes;
+    if (f.m_header.m_dwSizeTableFlag == 0)
+        nPos = ((ULONGLONG)f.m_header.m_dwSizeTableOffsetHigh << 32) | f.m_header.m_dwSizeTableOffsetLow;
+    const DWORD nBytes = f.m_header.m_dwSizeTableBytes;
     if (nBytes % 4 != 0 || nBytes > 4ull * kMaxEntries + kSectorBytes) return Fail(ERROR_INVALID_DATA);
     if (nPos > nFileBytes || nBytes > nFileBytes - nPos) return Fail(ERROR_INVALID_DATA);
     // Frame positions sum the table's first words: it must cover every frame.
-    if (f.m_nMode == PackedFrames && nBytes / 4 < (DWORD)f.m_nEntryCount) return Fail(ERROR_INVALID_DATA);
-    if (f.m_dwSizeTableFlag == 0 && SeekRaw(h, (LONGLONG)nPos, FILE_BEGIN) == -1) return FALSE;
+    if (f.m_header.m_nMode == PackedFrames && nBytes / 4 < (DWORD)f.m_header.m_nEntryCount) return Fail(ERROR_INVALID_DATA);
+    if (f.m_header.m_dwSizeTableFlag == 0 && SeekRaw(h, (LONGLONG)nPos, FILE_BEGIN) == -1) return FALSE;
 
-    FreeAligned(f.m_pFrameSizeTable);
-    f.m_pFrameSizeTable = static_cast<DWORD*>(AllocAligned((size_t)nBytes + 4));
-    if (!f.m_pFrameSizeTable) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    f.m_store.m_pFrameSizeTable.Reset(AllocAligned((size_t)nBytes + 4));
+    if (!f.m_store.m_pFrameSizeTable) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     if (nBytes == 0) return TRUE;
     DWORD nRead = 0;
-    if (!ReadFile(h, f.m_pFrameSizeTable, nBytes, &nRead, nullptr)) return FALSE;
+    if (!ReadFile(h, f.m_store.m_pFrameSizeTable, nBytes, &nRead, nullptr)) return FALSE;
     if (nRead != nBytes) return Fail(ERROR_HANDLE_EOF);
     return TRUE;
 }
 
 BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
-    f.m_pFile = new CFile;
+    f.m_pFile = std::make_unique<CFile>();
     if (!f.m_pFile->Open(pszPath, nOpenFlags, nullptr)) {
         // The system's reason (a writer has it, no such folder, access denied) goes to the caller.
         const DWORD dwError = GetLastError();
-        delete f.m_pFile;
-        f.m_pFile = nullptr;
+        f.m_pFile.reset();
         return Fail(dwError ? dwError : ERROR_FILE_NOT_FOUND);
     }
     const ULONGLONG nFileBytes = f.m_pFile->GetLength();
     BYTE header[kHeaderBytes];
     if (f.m_pFile->Read(header, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_BAD_FORMAT);
     if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return Fail(ERROR_BAD_FORMAT);
-    f.LoadHeader(header);
-    if (f.m_nEntryCount == 0) return TRUE;   // the header alone describes the file
+    f.m_header.LoadHeader(header);
+    if (f.m_header.m_nEntryCount == 0) return TRUE;   // the header alone describes the file
 
-    if ((DWORD)f.m_nEntryCount > kMaxEntries) return Fail(ERROR_INVALID_DATA);
+    if ((DWORD)f.m_header.m_nEntryCount > kMaxEntries) return Fail(ERROR_INVALID_DATA);
     // The index or the first record follows the header: an offset inside it can only be damage.
-    const DWORD nFirstAfter = IsRecordMode(f.m_nMode) ? kHeaderBlockBytes : kHeaderBytes;
-    if (f.m_dwIndexOffset < nFirstAfter || f.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
-    if (f.m_pFile->Seek((LONGLONG)f.m_dwIndexOffset, CFile::begin) != f.m_dwIndexOffset)
+    const DWORD nFirstAfter = IsRecordMode(f.m_header.m_nMode) ? kHeaderBlockBytes : kHeaderBytes;
+    if (f.m_header.m_dwIndexOffset < nFirstAfter || f.m_header.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
+    if (f.m_pFile->Seek((LONGLONG)f.m_header.m_dwIndexOffset, CFile::begin) != f.m_header.m_dwIndexOffset)
         return Fail(ERROR_INVALID_DATA);
-    if (IsRecordMode(f.m_nMode)) return ReadSizeTable(f, pszPath, nFileBytes);
+    if (IsRecordMode(f.m_header.m_nMode)) return ReadSizeTable(f, pszPath, nFileBytes);
     return ReadIndex(f, nFileBytes);
 }
 

@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/RvoFile.h"
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
 
@@ -14,12 +15,12 @@ using namespace rvo;
 
 namespace {
 
-// m_pFrameBuffer as a cx x cy picture, or null when the working size does not fit it.
+// m_store.m_pFrameBuffer as a cx x cy picture, or null when the working size does not fit it.
 DWORD* WorkingPicture(const CRvoFile& f) {
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
-    if (!f.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_nFrameBytes)
+    if (!f.m_store.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_store.m_nFrameBytes)
         return nullptr;
-    return reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
+    return reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
 }
 
 }  // namespace
@@ -45,7 +46,7 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         HGLOBAL hBlob = bHeld ? GetEntry(entry)->m_hBlob : TakeBlob(entry);
         CBlobOwner owner(bHeld ? nullptr : hBlob);
         {
-            CJpeEngine engine;   // its own engine: shares nothing with m_engine or the preload
+            CJpeEngine engine;   // its own engine: shares nothing with the preload or another reader
             pDecoded.reset(engine.Decompress(hBlob));
         }
         if (!pDecoded) return 0;
@@ -70,18 +71,16 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
 
     // The frame rectangle cut to the destination: the area the zero bands may paint.
     const LONGLONG left = m_nOriginX, top = m_nOriginY;
-    const LONGLONG right = left + m_nWidth, bottom = top + m_nHeight;
+    const LONGLONG right = left + m_header.m_nWidth, bottom = top + m_header.m_nHeight;
     const LONGLONG x0 = std::max<LONGLONG>(left, 0), y0 = std::max<LONGLONG>(top, 0);
     const LONGLONG x1 = std::max(std::min(W, right), x0), y1 = std::max(std::min(H, bottom), y0);
 
     // Pictures of another size than the frame sit in its bottom-right corner in mode 1.
     LONGLONG px = m_nOriginX, py = m_nOriginY;
-    if (m_nMode == kModeLegacyBlobs && (srcW != m_nWidth || srcH != m_nHeight)) {
-        px = left + m_nWidth - srcW;
-        py = top + m_nHeight - srcH;
+    if (m_header.m_nMode == kModeLegacyBlobs && (srcW != m_header.m_nWidth || srcH != m_header.m_nHeight)) {
+        px = left + m_header.m_nWidth - srcW;
+        py = top + m_header.m_nHeight - srcH;
     }
-
-    if (m_pfnFrameHook) m_pfnFrameHook(0);
 
     auto Zero = [&](LONGLONG x, LONGLONG y, LONGLONG w, LONGLONG h) {
         if (w > 0 && h > 0) ZeroPixelRows(pDst + (ptrdiff_t)y * step + (ptrdiff_t)x, step, (LONG)w, (LONG)h);
@@ -120,7 +119,7 @@ int CRvoFile::LoadEntryBlob(int entry) {
     const ULONGLONG nAt = bFrameArea ? (ULONGLONG)e->m_dwBlobOffset : e->m_nIndexBlobAt;
     if (nAt == 0 || !m_pFile) return 0;
     if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF);
-    ReadBlobFromFile(m_pFile, &e->m_hBlob);
+    ReadBlobFromFile(m_pFile.get(), &e->m_hBlob);
     return e->m_hBlob != nullptr;
 }
 

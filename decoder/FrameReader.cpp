@@ -7,7 +7,7 @@
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
 #include "decoder/PackedDecode.h"
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
 
@@ -51,23 +51,23 @@ DWORD FramePixels(const SIZE& s) {
 
 int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
     const DWORD nPixels = FramePixels(f.m_sizeFrame);
-    if (!nPixels || !f.m_hRawFile || !f.m_pAuxBuffer || !f.m_pFrameSizeTable) return Fail(ERROR_INVALID_FUNCTION);
-    // The read buffer holds m_nFrameBytes; no record may be larger than either it or a raw record.
-    const ULONGLONG nMax = std::min<ULONGLONG>(f.m_nFrameBytes, MaxPackedRecordBytes(nPixels));
-    if (nMax < kRecordUnitBytes || (ULONGLONG)f.m_nFrameBytes < 4ull * nPixels) return Fail(ERROR_INVALID_FUNCTION);
+    if (!nPixels || !f.m_store.m_hRawFile || !f.m_store.m_pAuxBuffer || !f.m_store.m_pFrameSizeTable) return Fail(ERROR_INVALID_FUNCTION);
+    // The read buffer holds m_store.m_nFrameBytes; no record may be larger than either it or a raw record.
+    const ULONGLONG nMax = std::min<ULONGLONG>(f.m_store.m_nFrameBytes, MaxPackedRecordBytes(nPixels));
+    if (nMax < kRecordUnitBytes || (ULONGLONG)f.m_store.m_nFrameBytes < 4ull * nPixels) return Fail(ERROR_INVALID_FUNCTION);
     // A frame number past the table (damaged frame count) must not make the seek sum beyond it.
-    if (index >= (DWORD)f.m_nFrameCount || index >= f.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
-    const DWORD dwTableBytes = f.m_pFrameSizeTable[index];
+    if (index >= (DWORD)f.m_header.m_nFrameCount || index >= f.m_header.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
+    const DWORD dwTableBytes = f.m_store.m_pFrameSizeTable[index];
     if (!f.SeekToFrame(index)) return 0;
 
-    BYTE* pRecord = f.m_pAuxBuffer;
-    if (!ReadExactly(f.m_hRawFile, pRecord, kRecordUnitBytes)) return Fail(ERROR_HANDLE_EOF);
+    BYTE* pRecord = f.m_store.m_pAuxBuffer;
+    if (!ReadExactly(f.m_store.m_hRawFile, pRecord, kRecordUnitBytes)) return Fail(ERROR_HANDLE_EOF);
     const PackedRecordHeader h = ReadPackedRecordHeader(pRecord);
     if (!CheckPackedRecordHeader(h, nPixels, (DWORD)nMax)) return 0;
     // The table places every later record: a size that disagrees with the record means damage.
     if (h.recordBytes != dwTableBytes) return Fail(ERROR_INVALID_DATA);
     if (h.recordBytes > kRecordUnitBytes &&
-        !ReadExactly(f.m_hRawFile, pRecord + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes))
+        !ReadExactly(f.m_store.m_hRawFile, pRecord + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes))
         return Fail(ERROR_HANDLE_EOF);
     if (!CheckPackedRecord(pRecord, nPixels, (DWORD)nMax)) return 0;
 
@@ -78,8 +78,8 @@ int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, in
         DecodePackedRecord(pRecord, pDst);
         return 1;
     }
-    if (!f.m_pFrameBuffer) return Fail(ERROR_INVALID_FUNCTION);
-    DWORD* pWork = reinterpret_cast<DWORD*>(f.m_pFrameBuffer);
+    if (!f.m_store.m_pFrameBuffer) return Fail(ERROR_INVALID_FUNCTION);
+    DWORD* pWork = reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
     DecodePackedRecord(pRecord, pWork);
     CopyPixelRows(pDst, nDstStride, pWork, cx, fit.nCols, fit.nRows);
     return 1;
@@ -88,23 +88,23 @@ int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, in
 int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                  int nDstWidth) {
     const DWORD nPixels = FramePixels(f.m_sizeFrame);
-    if (!nPixels || !f.m_hRawFile || !f.m_pFrameBuffer || !f.m_pAuxBuffer) return Fail(ERROR_INVALID_FUNCTION);
-    const DWORD nRecord = f.m_nFrameBytes;
+    if (!nPixels || !f.m_store.m_hRawFile || !f.m_store.m_pFrameBuffer || !f.m_store.m_pAuxBuffer) return Fail(ERROR_INVALID_FUNCTION);
+    const DWORD nRecord = f.m_store.m_nFrameBytes;
     if ((ULONGLONG)nRecord != RawRecordBytes(nPixels)) return Fail(ERROR_INVALID_FUNCTION);
     if (!f.SeekToFrame(index)) return 0;
 
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
     // Straight into the destination only when it provably holds the whole record.
-    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(f.m_pFrameBuffer) ||
+    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()) ||
                               (nDstStride == cx && nDstWidth < 0 && nDstHeight >= 0 &&
                                4ull * (ULONGLONG)nDstStride * (ULONGLONG)nDstHeight >= nRecord);
     if (!bViaBuffer && bHoldsRecord) {
-        if (!ReadExactly(f.m_hRawFile, pDst, nRecord)) return Fail(ERROR_HANDLE_EOF);
+        if (!ReadExactly(f.m_store.m_hRawFile, pDst, nRecord)) return Fail(ERROR_HANDLE_EOF);
         return 1;
     }
-    if (!ReadExactly(f.m_hRawFile, f.m_pAuxBuffer, nRecord)) return Fail(ERROR_HANDLE_EOF);
+    if (!ReadExactly(f.m_store.m_hRawFile, f.m_store.m_pAuxBuffer, nRecord)) return Fail(ERROR_HANDLE_EOF);
     const FrameFit fit = FitFrame(cx, cy, nDstStride, nDstHeight, nDstWidth);
-    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_pAuxBuffer), cx, fit.nCols, fit.nRows);
+    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_store.m_pAuxBuffer.Get()), cx, fit.nCols, fit.nRows);
     return 1;
 }
 
@@ -113,7 +113,7 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
 int CRvoFile::FindEntry(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
     // One past the last frame passes on purpose (> rather than >=); LocateFrame decides what it shows.
-    if (frame < nFirst || frame > nFirst + (DWORD)m_nFrameCount) return -1;
+    if (frame < nFirst || frame > nFirst + (DWORD)m_header.m_nFrameCount) return -1;
     const DWORD rel = frame - (DWORD)m_nFirstFrame;
     const int n = GetEntryCount();
     for (int i = 0; i < n; i++)
@@ -123,10 +123,10 @@ int CRvoFile::FindEntry(unsigned frame) {
 
 int CRvoFile::LocateFrame(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
-    if (IsRecordMode(m_nMode)) {
+    if (IsRecordMode(m_header.m_nMode)) {
         // Frames past the end come back as themselves or as the frame count; SeekToFrame refuses both.
         if (frame < nFirst) return -1;
-        if (frame > nFirst + (DWORD)m_nFrameCount) return m_nFrameCount;
+        if (frame > nFirst + (DWORD)m_header.m_nFrameCount) return m_header.m_nFrameCount;
         return (int)frame;
     }
     // A frame before the file's first frame shows nothing (not the last entry, as a
@@ -141,7 +141,7 @@ int CRvoFile::LocateFrame(unsigned frame) {
         if (i == 0 || IsRun(GetEntry(i - 1))) return -1;
         return i - 1;
     }
-    if (rel < (DWORD)m_nFrameCount) return -1;
+    if (rel < (DWORD)m_header.m_nFrameCount) return -1;
     if (n == 0 || IsRun(GetEntry(n - 1))) return -1;
     return n - 1;
 }
@@ -149,18 +149,11 @@ int CRvoFile::LocateFrame(unsigned frame) {
 int CRvoFile::ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                         int nDstWidth) {
     if (!pDst) return Fail(ERROR_INVALID_PARAMETER);
-    if (m_nMode == PackedFrames) return ReadPackedFrame(*this, index, pDst, nDstStride, nDstHeight, nDstWidth);
-    if (m_nMode == RawFrames) return ReadRawFrame(*this, index, pDst, nDstStride, nDstHeight, bViaBuffer, nDstWidth);
+    if (m_header.m_nMode == PackedFrames) return ReadPackedFrame(*this, index, pDst, nDstStride, nDstHeight, nDstWidth);
+    if (m_header.m_nMode == RawFrames) return ReadRawFrame(*this, index, pDst, nDstStride, nDstHeight, bViaBuffer, nDstWidth);
 
     // Modes 1-3: index is an entry index as LocateFrame gives it ((unsigned)-1 for a
     // blank frame), so files with runs and gaps are not looked up twice.
-    // A cached entry is delivered field by field and reported read whatever the fields report;
-    // the dispatcher has tried the cache by field already, this second try goes by entry.
-    if (2ull * index + 1 < (ULONGLONG)m_arrPreloaded.GetSize()) {
-        DeliverField(2 * index, pDst, nDstStride, nDstHeight, nDstWidth);
-        DeliverField(2 * index + 1, pDst, nDstStride, nDstHeight, nDstWidth);
-        return 1;
-    }
     if (index == 0xFFFFFFFFu) return RebuildFrame(-1, pDst, nDstStride, nDstHeight, nDstWidth);
     if (index >= (unsigned)GetEntryCount()) return Fail(ERROR_INVALID_PARAMETER);
     return RebuildFrame((int)index, pDst, nDstStride, nDstHeight, nDstWidth);

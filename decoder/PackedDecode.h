@@ -1,28 +1,13 @@
-// Expanding the packed records of a PackedFrames file into pixels, and the
-// check that makes a record from the file safe to expand.
+// Expanding the packed records of a PackedFrames file into pixels.
 //
 // The decoders trust their input: they walk run lists until pixelCount pixels
-// are written and never look at section lengths. CheckPackedRecord is what
-// earns that trust, so a record read from a file goes through it first.
+// are written and never look at section lengths. CheckPackedRecord
+// (container/PackedRecord.h) is what earns that trust, so a record read from
+// a file goes through it first.
 #pragma once
 
 #include "container/PackedRecord.h"
 #include "platform/Types.h"
-
-// Reads the header fields from the first 16 bytes of a record.
-rvo::PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord);
-
-// Checks what the first 512 bytes of a record say before the rest is read: a
-// known tag, a size that is a multiple of 512, at least 512 and no larger than
-// nMaxRecordBytes, and a pixel count equal to nPixelCount. FALSE with
-// ERROR_INVALID_DATA otherwise.
-BOOL CheckPackedRecordHeader(const rvo::PackedRecordHeader& h, DWORD nPixelCount, DWORD nMaxRecordBytes);
-
-// Checks a whole record (its recordBytes bytes are at pRecord): the header as
-// above, both sections inside the record, and run lists that cover exactly the
-// pixel count, every element but the last a multiple of 4 pixels. TRUE when
-// DecodePackedRecord may expand it. FALSE with ERROR_INVALID_DATA otherwise.
-BOOL CheckPackedRecord(const BYTE* pRecord, DWORD nPixelCount, DWORD nMaxRecordBytes);
 
 // Expands a checked record into pixelCount pixels at pTarget (row step = frame
 // width, so the pixels follow each other). Writes nothing past the last pixel.

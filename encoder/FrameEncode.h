@@ -6,20 +6,9 @@
 // bytes as one written by WriteFrame.
 #pragma once
 
+#include "container/EncodedFrame.h"
 #include "encoder/PackedBuilder.h"
 #include "platform/Types.h"
-
-struct RvoEncodedFrame {
-    // JpegBlobs: the picture blob (owned; AppendEncodedFrame frees it), or null
-    // when the codec could not compress the frame, dwError saying why.
-    HGLOBAL hBlob = nullptr;
-    // RawFrames / PackedFrames: the record, in the caller's buffer.
-    const BYTE* pRecord = nullptr;
-    DWORD nRecordBytes = 0;
-    // TRUE when no stored form could be made: appending the frame fails with dwError.
-    BOOL bFailed = FALSE;
-    DWORD dwError = 0;
-};
 
 // The working buffer a frame of this mode and size is encoded into: one
 // record of the largest size, 0 for JpegBlobs (the blob is allocated). Allocate

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "codec/JpegBlob.h"
 #include "container/BlobFile.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
@@ -32,30 +33,30 @@ BOOL WriteRecord(HANDLE h, const BYTE* p, DWORD nBytes) {
 }  // namespace
 
 // The blob goes into the frame area at once, right after the blobs before it
-// (m_dwIndexOffset is where the frame area ends while the file is written), so
+// (m_header.m_dwIndexOffset is where the frame area ends while the file is written), so
 // no frame's blob stays in memory. Only a blob whose end, and so the index
 // offset after it, a 32-bit offset can still address is taken: a later one
 // could never be found.
 BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
     const ULONGLONG nBytes = GetBlobFileBytes(hBlob);
-    const ULONGLONG nAt = m_dwIndexOffset;
+    const ULONGLONG nAt = m_header.m_dwIndexOffset;
     BOOL bOk = FALSE;
     if (!m_pFile || nBytes == 0) SetLastError(ERROR_INVALID_FUNCTION);
     else if (nAt + nBytes > 0xFFFFFFFFull) SetLastError(ERROR_FILE_TOO_LARGE);
     else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
-    else bOk = WriteBlobToFile(m_pFile, hBlob);
+    else bOk = WriteBlobToFile(m_pFile.get(), hBlob);
     const DWORD dwError = GetLastError();
-    CJpeEngine::FreeBlob(hBlob);
+    FreeJpegBlob(hBlob);
     if (!bOk) return Fail(dwError);
     e.m_dwBlobOffset = (DWORD)nAt;
     e.m_dwFlags &= ~rvo::kEntryFlagBlobNotStored;
-    m_dwIndexOffset = (DWORD)(nAt + nBytes);
+    m_header.m_dwIndexOffset = (DWORD)(nAt + nBytes);
     return TRUE;
 }
 
 BOOL CRvoFile::WriteFrame(const DWORD* pPixels, int nStride) {
     RvoEncodedFrame frame;
-    if (!EncodeFrame(m_nMode, m_sizeFrame, pPixels, nStride, m_pFrameBuffer, m_nFrameBytes, frame)) return FALSE;
+    if (!EncodeFrame(m_header.m_nMode, m_sizeFrame, pPixels, nStride, m_store.m_pFrameBuffer, m_store.m_nFrameBytes, frame)) return FALSE;
     return AppendEncodedFrame(frame);
 }
 
@@ -63,7 +64,7 @@ BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
     // The blob is this call's to free, whatever happens.
     HGLOBAL hBlob = frame.hBlob;
     frame.hBlob = nullptr;
-    CBlobOwner blobOwner(rvo::IsRecordMode(m_nMode) ? hBlob : nullptr);
+    CBlobOwner blobOwner(rvo::IsRecordMode(m_header.m_nMode) ? hBlob : nullptr);
 
     const int nIndex = GetEntryCount();
     auto pEntry = std::make_unique<RvoIndexEntry>();
@@ -76,10 +77,10 @@ BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
     pEntry->m_dwFlags = rvo::kEntryFlagBlobNotStored;
 
     if (frame.bFailed) return Fail(frame.dwError ? frame.dwError : ERROR_INVALID_FUNCTION);
-    if (rvo::IsRecordMode(m_nMode)) {
+    if (rvo::IsRecordMode(m_header.m_nMode)) {
         if (!frame.pRecord && frame.nRecordBytes != 0) return Fail(ERROR_INVALID_PARAMETER);
-        if (!WriteRecord(m_hRawFile, frame.pRecord, frame.nRecordBytes)) return FALSE;
-        if (m_nMode == rvo::PackedFrames) m_arrFrameSizes.Add(frame.nRecordBytes);
+        if (!WriteRecord(m_store.m_hRawFile, frame.pRecord, frame.nRecordBytes)) return FALSE;
+        if (m_header.m_nMode == rvo::PackedFrames) m_store.m_arrFrameSizes.Add(frame.nRecordBytes);
         pEntry->m_nWidth = m_sizeFrame.cx;
         pEntry->m_nHeight = m_sizeFrame.cy;
     } else if (hBlob) {
@@ -91,8 +92,8 @@ BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
         SetLastError(frame.dwError);
     }
 
-    m_arrEntries.Add(pEntry.release());
-    m_nEntryCount = GetEntryCount();
+    m_index.Add(pEntry.release());
+    m_header.m_nEntryCount = GetEntryCount();
     GetFrameCount();
     return TRUE;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "decoder/Delivery.h"
+#include "cache/Delivery.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
 #include "platform/Cpu.h"

@@ -30,7 +30,7 @@ int PreloadTarget(const uint8_t* p, size_t n) {
         return 0;
     }
     CRvoFile* f = pHandle->m_pRvoFile;
-    Expect(f->m_arrPreloaded.GetSize() == f->m_arrPreloadedSizes.GetSize(), "cache blocks and sizes disagree");
+    Expect(f->m_cache.GetSize() == f->m_cache.GetSize(), "cache blocks and sizes disagree");
     const LONG cx = std::clamp<LONG>(f->m_sizeFrame.cx, 1, (LONG)kMaxPixels);
     const LONG cy = std::clamp<LONG>(f->m_sizeFrame.cy, 1, (LONG)kMaxPixels);
     const int nFrames = (int)std::min<LONGLONG>((LONGLONG)pHandle->m_nLastFrame + 2, kMaxFrames);

@@ -3,7 +3,10 @@
 
 #include <memory>
 
+#include "cache/ShownFrame.h"
+#include "codec/JpegBlob.h"
 #include "container/Limits.h"
+#include "container/RvoFile.h"
 #include "platform/File.h"
 #include "platform/Rect.h"
 
@@ -51,7 +54,7 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
     if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
-    SIZE size{file->m_nWidth, file->m_nHeight};
+    SIZE size{file->m_header.m_nWidth, file->m_header.m_nHeight};
     file->SetFrameSize(&size);
     file->m_nOriginX = 0;
     file->m_nOriginY = 0;
@@ -92,8 +95,8 @@ int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
         file.Close(FALSE);
         return kHostFailed;
     }
-    pOut->nWidth = file.m_nWidth;
-    pOut->nHeight = file.m_nHeight;
+    pOut->nWidth = file.m_header.m_nWidth;
+    pOut->nHeight = file.m_header.m_nHeight;
     // A file without frames has no last frame: its duration is 0, where the
     // unsigned "count - 1" would wrap to four billion.
     LONG nFrames = file.GetFrameCount();
@@ -131,7 +134,7 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) return kHostFailed;
 
     auto file = std::make_unique<CRvoFile>();
-    file->m_nMode = StorageModeFor(pIn->nCompression);
+    file->m_header.m_nMode = StorageModeFor(pIn->nCompression);
     if (!file->Create(strPath)) return kHostFailed;
     SIZE size{(LONG)cx, (LONG)cy};
     file->SetFrameSize(&size);
@@ -163,18 +166,16 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
     // A file without frames has nothing to show; the host buffer is left as it is.
     if (r->m_nLastFrame >= 0) {
-        bool delivered = pIn->nDeliveryMode != 2 && file->DeliverField(field, p, pDst->nStride, h, w);
-        if (!delivered) {
-            int entry = file->LocateFrame((unsigned)frame);
-            // The same entry as last time is already in the host buffer, if
-            // the host gives the same buffer (and place in it) again.
-            if (entry != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
-                // In modes 1-3 ReadFrame tries the preload cache again, by entry: that second try
-                // serves what the first missed (times past the end, delivery mode 2).
-                // Its result is not looked at: command 7 reports done, and an entry that failed
-                // once counts as decoded so it is not decoded again for every time within it.
-                file->ReadFrame((unsigned)entry, p, pDst->nStride, h, TRUE, w);
-                r->m_nLastDecoded = entry;
+        const RvoShownFrame shown = LocateShownFrame(*file, field, (unsigned)frame, pIn->nDeliveryMode != 2);
+        // The same entry as last time is already in the host buffer, if the
+        // host gives the same buffer (and place in it) again.
+        const bool bFromCacheByField = shown.source == RvoShownFrame::CachedField;
+        if (bFromCacheByField || shown.nLocated != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
+            // The result is not looked at: command 7 reports done, and an entry that
+            // failed once counts as decoded so it is not decoded again for every time within it.
+            ShowFrame(*file, shown, p, pDst->nStride, h, w);
+            if (!bFromCacheByField) {
+                r->m_nLastDecoded = shown.nLocated;
                 r->m_pLastDecodedInto = p;
             }
         }

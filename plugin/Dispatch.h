@@ -2,7 +2,7 @@
 // the native tools call the same function; nothing escapes it as an exception.
 #pragma once
 
-#include "encoder/FrameEncode.h"
+#include "container/EncodedFrame.h"
 #include "plugin/HostRecords.h"
 
 // Runs one host command. Results: kHostDone (0), kHostFailed (1), kHostRefused (2);

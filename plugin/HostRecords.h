@@ -5,9 +5,12 @@
 
 #include <cstddef>
 
-#include "container/RvoFile.h"
 #include "platform/CString.h"
 #include "platform/Types.h"
+
+class CRvoFile;
+// The host's preload progress callback (CRvoFile::m_pfnProgress is the same type).
+typedef int (*PFN_PROGRESS)(int);
 
 struct HostFrameBuffer {
     BYTE   abUnused0[8];

@@ -18,8 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "codec/JpeEngine.h"
 #include "container/Limits.h"
-#include "container/Recover.h"
+#include "recover/Recover.h"
 #include "container/RvoFormat.h"
 #include "encoder/FrameEncode.h"
 #include "platform/CString.h"
@@ -200,15 +201,15 @@ struct HeaderInfo {
 HeaderInfo ReadHeader(const std::string& path) {
     std::unique_ptr<CRvoFile> f = OpenRvoOrFail(path);
     HeaderInfo h;
-    h.strMagic.assign(f->m_szMagic, sizeof f->m_szMagic);
-    h.nMode = f->m_nMode;
-    h.nWidth = f->m_nWidth;
-    h.nHeight = f->m_nHeight;
-    h.nEntryCount = f->m_nEntryCount;
-    h.nFrameCount = f->m_nFrameCount;
-    h.dwIndexOffset = f->m_dwIndexOffset;
-    h.dwSizeTableBytes = f->m_dwSizeTableBytes;
-    h.nSizeTableOffset = ((unsigned long long)f->m_dwSizeTableOffsetHigh << 32) | f->m_dwSizeTableOffsetLow;
+    h.strMagic.assign(f->m_header.m_szMagic, sizeof f->m_header.m_szMagic);
+    h.nMode = f->m_header.m_nMode;
+    h.nWidth = f->m_header.m_nWidth;
+    h.nHeight = f->m_header.m_nHeight;
+    h.nEntryCount = f->m_header.m_nEntryCount;
+    h.nFrameCount = f->m_header.m_nFrameCount;
+    h.dwIndexOffset = f->m_header.m_dwIndexOffset;
+    h.dwSizeTableBytes = f->m_header.m_dwSizeTableBytes;
+    h.nSizeTableOffset = ((unsigned long long)f->m_header.m_dwSizeTableOffsetHigh << 32) | f->m_header.m_dwSizeTableOffsetLow;
     for (int i = 0; i < f->GetEntryCount(); i++) {
         const RvoIndexEntry& e = *f->GetEntry(i);
         h.entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
@@ -236,9 +237,9 @@ public:
         py::gil_scoped_release nogil;
         std::unique_ptr<CRvoFile> f = OpenRvoOrFail(path);
         m_nFrames = CheckedFrameCount(*f, path);
-        m_nMode = f->m_nMode;
-        m_nWidth = f->m_nWidth;
-        m_nHeight = f->m_nHeight;
+        m_nMode = f->m_header.m_nMode;
+        m_nWidth = f->m_header.m_nWidth;
+        m_nHeight = f->m_header.m_nHeight;
         for (int i = 0; i < f->GetEntryCount(); i++) {
             const RvoIndexEntry& e = *f->GetEntry(i);
             m_entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
@@ -717,7 +718,7 @@ VerifyReport Verify(const std::string& path, int nThreads) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
         FailIfUnfinished(path);
         CheckedFrameCount(*file, path);
-        const LONG nMode = file->m_nMode;
+        const LONG nMode = file->m_header.m_nMode;
         r.mode = ModeKey(nMode);
         VerifyResult v = VerifyFrames(*file, path, nThreads, nullptr);
         file->Close(FALSE);

@@ -4,7 +4,6 @@
 # headings.
 BEGIN {
     keep["The rvo tool"] = 1
-    keep["Converting video to RVO and back with ffmpeg"] = 1
     keep["Installing"] = 1
     keep["Python"] = 1
     keep["How a host loads the module"] = 1

@@ -63,7 +63,7 @@ struct Record {
     BYTE* Release() { BYTE* r = p; p = nullptr; return r; }
 };
 
-// Work arrays kept across encodes, as the container keeps them.
+// Work arrays kept across encodes, as the preload keeps them.
 struct Work {
     void* tok = nullptr;
     LONG tokCap = 0;

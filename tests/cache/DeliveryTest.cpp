@@ -5,7 +5,7 @@
 #include <string>
 
 #include "container/RvoFile.h"
-#include "decoder/Delivery.h"
+#include "cache/Delivery.h"
 #include "platform/LastError.h"
 #include "tests/cache/CacheTestUtil.h"
 
@@ -111,18 +111,17 @@ struct CachedFile {
     Frame fr;
     CachedFile(LONG mode, LONG w, LONG h, uint32_t seed) : fr(w, h) {
         Fill(fr, Content::Runs, seed);
-        f.m_nMode = mode;
+        f.m_header.m_nMode = mode;
         const SIZE size{w, h};
         f.SetFrameSize(&size);
         if (mode == 4 || mode == 5) {
-            f.m_arrPreloaded.Add(NewRawFrameBlock(fr.px, w, h));
-            f.m_arrPreloadedSizes.Add(4u * (UINT)w * (UINT)h);
+            f.m_cache.Add(NewRawFrameBlock(fr.px, w, h), 4u * (UINT)w * (UINT)h);
         } else {
             Work work;
             for (int k = 0; k < 2; k++) {
                 Record r = EncodeField(fr, k, work);
-                f.m_arrPreloadedSizes.Add((UINT)r.bytes);
-                f.m_arrPreloaded.Add(r.Release());
+                const UINT nBytes = (UINT)r.bytes;
+                f.m_cache.Add(r.Release(), nBytes);
             }
         }
     }

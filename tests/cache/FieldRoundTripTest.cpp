@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "decoder/Delivery.h"
+#include "cache/Delivery.h"
 #include "tests/cache/CacheTestUtil.h"
 
 using namespace cachetest;

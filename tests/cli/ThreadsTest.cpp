@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "container/RvoFile.h"
 #include "container/RvoFormat.h"
 #include "platform/ByteOrder.h"
 #include "platform/LastError.h"

@@ -123,10 +123,10 @@ inline void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes, bool bPacked) {
     for (int i = 0; i < nCount; i++) {
         for (DWORD k = 0; k < nBytes; k++) p[k] = (BYTE)(i + k);
         DWORD n = 0;
-        EXPECT_TRUE(WriteFile(f.m_hRawFile, p, nBytes, &n, nullptr));
+        EXPECT_TRUE(WriteFile(f.m_store.m_hRawFile, p, nBytes, &n, nullptr));
         EXPECT_EQ(n, nBytes);
-        if (bPacked) f.m_arrFrameSizes.Add(nBytes);
-        f.m_arrEntries.Add(new RvoIndexEntry);
+        if (bPacked) f.m_store.m_arrFrameSizes.Add(nBytes);
+        f.m_index.Add(new RvoIndexEntry);
     }
     FreeAligned(p);
 }

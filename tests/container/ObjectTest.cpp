@@ -17,21 +17,21 @@ using rvotest::Wide;
 
 TEST(Object, HeaderImageBytes) {
     CRvoFile f;
-    f.m_dwIndexOffset = 0x11223344;
-    f.m_nEntryCount = 5;
-    f.m_nFrameCount = -2;
-    f.m_nMode = 5;
-    f.m_nWidth = 1920;
-    f.m_nHeight = -1;
-    f.m_dwReserved32 = 0xA1;
-    f.m_dwReserved36 = 0xA2;
-    f.m_dwSizeTableFlag = 0xA3;
-    f.m_dwSizeTableBytes = 0x400;
-    f.m_dwSizeTableOffsetHigh = 0x1;
-    f.m_dwSizeTableOffsetLow = 0x80000200;
-    f.m_abReserved[103] = 0x5A;
+    f.m_header.m_dwIndexOffset = 0x11223344;
+    f.m_header.m_nEntryCount = 5;
+    f.m_header.m_nFrameCount = -2;
+    f.m_header.m_nMode = 5;
+    f.m_header.m_nWidth = 1920;
+    f.m_header.m_nHeight = -1;
+    f.m_header.m_dwReserved32 = 0xA1;
+    f.m_header.m_dwReserved36 = 0xA2;
+    f.m_header.m_dwSizeTableFlag = 0xA3;
+    f.m_header.m_dwSizeTableBytes = 0x400;
+    f.m_header.m_dwSizeTableOffsetHigh = 0x1;
+    f.m_header.m_dwSizeTableOffsetLow = 0x80000200;
+    f.m_header.m_abReserved[103] = 0x5A;
     BYTE out[160];
-    f.StoreHeader(out);
+    f.m_header.StoreHeader(out);
     const Bytes expected = {
         'Q', 'A', 'R', 'V', 'O', 'V', '1', '0',
         0x44, 0x33, 0x22, 0x11,   // index offset
@@ -48,12 +48,12 @@ TEST(Object, HeaderImageBytes) {
     ASSERT_EQ(Bytes(out, out + 56), expected);
     EXPECT_EQ(out[159], 0x5A);
     CRvoFile g;
-    g.LoadHeader(out);
+    g.m_header.LoadHeader(out);
     BYTE again[160];
-    g.StoreHeader(again);
+    g.m_header.StoreHeader(again);
     EXPECT_EQ(Bytes(again, again + 160), Bytes(out, out + 160));
-    EXPECT_EQ(g.m_dwSizeTableOffsetHigh, 1u);
-    EXPECT_EQ(g.m_nHeight, -1);
+    EXPECT_EQ(g.m_header.m_dwSizeTableOffsetHigh, 1u);
+    EXPECT_EQ(g.m_header.m_nHeight, -1);
 }
 
 TEST(Object, OpenedFrameCountNeverExceedsTheTable) {
@@ -69,7 +69,7 @@ TEST(Object, OpenedFrameCountNeverExceedsTheTable) {
     rvotest::WriteAll(path, v);
     CRvoFile f;
     ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    EXPECT_EQ(f.m_nFrameCount, 2);
+    EXPECT_EQ(f.m_header.m_nFrameCount, 2);
     EXPECT_FALSE(f.SeekToFrame(2));
     EXPECT_TRUE(f.SeekToFrame(1));
 }
@@ -94,64 +94,63 @@ TEST(Object, FrameCountRules) {
     };
     for (const Case& c : cases) {
         CRvoFile f;
-        f.m_nMode = c.mode;
-        f.m_nEntryCount = c.headerEntries;
+        f.m_header.m_nMode = c.mode;
+        f.m_header.m_nEntryCount = c.headerEntries;
         for (int i = 0; i < c.entries; i++) {
             auto* e = new RvoIndexEntry;
             e->m_nStartFrame = c.start;
             e->m_nLastFrame = c.last;
-            f.m_arrEntries.Add(e);
+            f.m_index.Add(e);
         }
         EXPECT_EQ(f.GetFrameCount(), c.expected) << "mode " << c.mode << " last " << c.last;
-        EXPECT_EQ(f.m_nFrameCount, c.expected);
+        EXPECT_EQ(f.m_header.m_nFrameCount, c.expected);
     }
 }
 
 TEST(Object, WorkingBuffersPerMode) {
     struct Case {
         LONG mode, cx, cy;
-        DWORD frameBytes, remainder;
+        DWORD frameBytes;
         bool aux;
     } cases[] = {
-        {5, 4, 4, 512, 80, true},           // 64 + 16 bytes, rounded up
-        {4, 100, 100, 40448, 64, true},     // 40000 rounded up
-        {4, 128, 1, 512, 0, true},
-        {3, 3, 5, 60, 60, false},
-        {2, 0, 0, 0, 0, false},             // zero is accepted
-        {4, 0, 7, 0, 0, true},
+        {5, 4, 4, 512, true},           // 64 + 16 bytes, rounded up
+        {4, 100, 100, 40448, true},     // 40000 rounded up
+        {4, 128, 1, 512, true},
+        {3, 3, 5, 60, false},
+        {2, 0, 0, 0, false},             // zero is accepted
+        {4, 0, 7, 0, true},
     };
     for (const Case& c : cases) {
         CRvoFile f;
-        f.m_nMode = c.mode;
+        f.m_header.m_nMode = c.mode;
         const SIZE s{c.cx, c.cy};
         f.SetFrameSize(&s);
-        EXPECT_EQ(f.m_nFrameBytes, c.frameBytes) << c.mode << " " << c.cx << "x" << c.cy;
-        EXPECT_EQ(f.m_nFrameBytesRemainder, c.remainder);
+        EXPECT_EQ(f.m_store.m_nFrameBytes, c.frameBytes) << c.mode << " " << c.cx << "x" << c.cy;
         EXPECT_EQ(f.m_sizeFrame.cx, c.cx);
         EXPECT_EQ(f.m_sizeFrame.cy, c.cy);
-        ASSERT_NE(f.m_pFrameBuffer, nullptr);
-        EXPECT_EQ(f.m_pAuxBuffer != nullptr, c.aux);
+        ASSERT_NE(f.m_store.m_pFrameBuffer, nullptr);
+        EXPECT_EQ(f.m_store.m_pAuxBuffer != nullptr, c.aux);
         // Page aligned, so unbuffered transfers can use them directly; zero filled.
-        EXPECT_EQ((uintptr_t)f.m_pFrameBuffer % 4096, 0u);
-        for (DWORD i = 0; i < c.frameBytes; i++) ASSERT_EQ(f.m_pFrameBuffer[i], 0) << i;
+        EXPECT_EQ((uintptr_t)f.m_store.m_pFrameBuffer.Get() % 4096, 0u);
+        for (DWORD i = 0; i < c.frameBytes; i++) ASSERT_EQ(f.m_store.m_pFrameBuffer[i], 0) << i;
     }
 }
 
 TEST(Object, RefusedFrameSizesChangeNothing) {
     CRvoFile f;
-    f.m_nMode = 4;
+    f.m_header.m_nMode = 4;
     const SIZE good{10, 10};
     f.SetFrameSize(&good);
-    BYTE* pFrame = f.m_pFrameBuffer;
-    BYTE* pAux = f.m_pAuxBuffer;
+    BYTE* pFrame = f.m_store.m_pFrameBuffer;
+    BYTE* pAux = f.m_store.m_pAuxBuffer;
     for (SIZE bad : {SIZE{-1, 10}, SIZE{10, -1}, SIZE{16385, 1}, SIZE{1, 16385}, SIZE{8192, 8193},
                      SIZE{INT_MIN, INT_MIN}, SIZE{INT_MAX, INT_MAX}}) {
         f.SetFrameSize(&bad);
         EXPECT_EQ(f.m_sizeFrame.cx, 10);
         EXPECT_EQ(f.m_sizeFrame.cy, 10);
-        EXPECT_EQ(f.m_nFrameBytes, 512u);
-        EXPECT_EQ(f.m_pFrameBuffer, pFrame);
-        EXPECT_EQ(f.m_pAuxBuffer, pAux);
+        EXPECT_EQ(f.m_store.m_nFrameBytes, 512u);
+        EXPECT_EQ(f.m_store.m_pFrameBuffer, pFrame);
+        EXPECT_EQ(f.m_store.m_pAuxBuffer, pAux);
     }
 }
 
@@ -159,7 +158,7 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
     const std::string path = ScratchPath("raw100.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 4;
+        f.m_header.m_nMode = 4;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE s{100, 100};
         f.SetFrameSize(&s);
@@ -169,16 +168,16 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
     EXPECT_EQ(ReadAll(path).size(), 512u + 3 * 40448u);
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    EXPECT_EQ(r.m_nWidth, 100);
-    const SIZE s{r.m_nWidth, r.m_nHeight};
+    EXPECT_EQ(r.m_header.m_nWidth, 100);
+    const SIZE s{r.m_header.m_nWidth, r.m_header.m_nHeight};
     r.SetFrameSize(&s);
     ASSERT_TRUE(r.SetFirstFrame(0));
-    EXPECT_EQ(SeekRaw(r.m_hRawFile, 0, FILE_CURRENT), 512);
+    EXPECT_EQ(SeekRaw(r.m_store.m_hRawFile, 0, FILE_CURRENT), 512);
     const LONGLONG at[] = {512, 40960, 81408};
     for (unsigned i = 0; i < 3; i++) {
-        SeekRaw(r.m_hRawFile, 7, FILE_BEGIN);
+        SeekRaw(r.m_store.m_hRawFile, 7, FILE_BEGIN);
         ASSERT_TRUE(r.SeekToFrame(i));
-        EXPECT_EQ(SeekRaw(r.m_hRawFile, 0, FILE_CURRENT), at[i]);
+        EXPECT_EQ(SeekRaw(r.m_store.m_hRawFile, 0, FILE_CURRENT), at[i]);
     }
     EXPECT_FALSE(r.SeekToFrame(3));
     EXPECT_FALSE(r.SeekToFrame(0xFFFFFFFFu));
@@ -187,7 +186,7 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
     const std::string packed = ScratchPath("packed3.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 5;
+        f.m_header.m_nMode = 5;
         ASSERT_TRUE(f.Create(Wide(packed).c_str()));
         AppendRecords(f, 1, 512, true);
         AppendRecords(f, 1, 1024, true);
@@ -199,7 +198,7 @@ TEST(Object, SeekToFrameInRawAndPackedFiles) {
     const LONGLONG packedAt[] = {512, 1024, 2048};
     for (unsigned i = 0; i < 3; i++) {
         ASSERT_TRUE(p.SeekToFrame(i));
-        EXPECT_EQ(SeekRaw(p.m_hRawFile, 0, FILE_CURRENT), packedAt[i]);
+        EXPECT_EQ(SeekRaw(p.m_store.m_hRawFile, 0, FILE_CURRENT), packedAt[i]);
     }
     EXPECT_FALSE(p.SeekToFrame(3));
 }
@@ -234,29 +233,29 @@ TEST(Object, CloseReturnsToTheEmptyState) {
     const std::string path = ScratchPath("closed.rvo");
     const BlobSpec blob{4, 4, 2, 2, 5};
     CRvoFile f;
-    f.m_nMode = 3;
+    f.m_header.m_nMode = 3;
     ASSERT_TRUE(f.Create(Wide(path).c_str()));
     auto* e = new RvoIndexEntry;
     e->m_strName = CString(u"No.0");
     e->m_hBlob = MakeBlob(blob);
-    f.m_arrEntries.Add(e);
+    f.m_index.Add(e);
     ASSERT_TRUE(f.Close(TRUE));
     const Bytes written = ReadAll(path);
     // A second close finds no file and only resets.
     EXPECT_TRUE(f.Close(TRUE));
     EXPECT_EQ(ReadAll(path), written);
-    EXPECT_EQ(f.m_nMode, 2);
-    EXPECT_EQ(f.m_nEntryCount, 0);
-    EXPECT_EQ(f.m_nFrameCount, 0);
+    EXPECT_EQ(f.m_header.m_nMode, 2);
+    EXPECT_EQ(f.m_header.m_nEntryCount, 0);
+    EXPECT_EQ(f.m_header.m_nFrameCount, 0);
     EXPECT_EQ(f.GetEntryCount(), 0);
     EXPECT_EQ(f.m_pFile, nullptr);
-    EXPECT_EQ(f.m_hRawFile, nullptr);
+    EXPECT_EQ(f.m_store.m_hRawFile, nullptr);
     BYTE header[160];
-    f.StoreHeader(header);
+    f.m_header.StoreHeader(header);
     EXPECT_EQ(DiffBytes(HeaderBytes({.mode = 2}), Bytes(header, header + 160)), "");
     // The same object opens again; Open closes what it had without finalizing.
     ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    EXPECT_EQ(f.m_nFrameCount, 1);
+    EXPECT_EQ(f.m_header.m_nFrameCount, 1);
     ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(f.GetEntryCount(), 1);
     EXPECT_EQ(ReadAll(path), written);
@@ -268,9 +267,9 @@ TEST(Object, DestroyingClosesARawHandleLeftBehind) {
     const int nBefore = OpenDescriptors();
     {
         CRvoFile f;
-        f.m_hRawFile = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        f.m_store.m_hRawFile = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_NO_BUFFERING, nullptr);
-        ASSERT_NE(f.m_hRawFile, INVALID_HANDLE_VALUE);
+        ASSERT_NE(f.m_store.m_hRawFile, INVALID_HANDLE_VALUE);
         EXPECT_EQ(OpenDescriptors(), nBefore + 1);
     }
     EXPECT_EQ(OpenDescriptors(), nBefore);
@@ -320,8 +319,8 @@ TEST(Object, ImageListSizesComeFromTheHost) {
         rvotest::WriteAll(path, ImageListFile(c.first, c.width, c.height));
         CRvoFile f;
         ASSERT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-        EXPECT_EQ(f.m_nWidth, c.expectW) << c.width << "x" << c.height;
-        EXPECT_EQ(f.m_nHeight, c.expectH) << c.width << "x" << c.height;
+        EXPECT_EQ(f.m_header.m_nWidth, c.expectW) << c.width << "x" << c.height;
+        EXPECT_EQ(f.m_header.m_nHeight, c.expectH) << c.width << "x" << c.height;
         EXPECT_EQ(f.GetFrameCount(), 2);
     }
 }
@@ -331,7 +330,7 @@ TEST(Object, ImageListWrittenWithTheLargestReportedSizes) {
     for (PFN_GETIMGINFO pfn : {(PFN_GETIMGINFO)FakeImageInfo, (PFN_GETIMGINFO)nullptr}) {
         ImageInfoScope scope(pfn);
         CRvoFile f;
-        f.m_nMode = 2;
+        f.m_header.m_nMode = 2;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         for (const char16_t* name : {u"/img/a.png", u"/img/b.png"}) {
             auto* e = new RvoIndexEntry;
@@ -339,7 +338,7 @@ TEST(Object, ImageListWrittenWithTheLargestReportedSizes) {
             e->m_strName = CString(name);
             e->m_nStartFrame = f.GetEntryCount();
             e->m_dwFlags = 1;
-            f.m_arrEntries.Add(e);
+            f.m_index.Add(e);
         }
         ASSERT_TRUE(f.Close(TRUE));
         const bool bHost = pfn != nullptr;

@@ -32,11 +32,11 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     const std::string path = ScratchPath("one.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 3;
+        f.m_header.m_nMode = 3;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         // Between Create and Close only the initial header is on disk.
         EXPECT_EQ(DiffBytes(HeaderBytes({.indexOffset = 160, .mode = 3}), ReadAll(path)), "");
-        f.m_arrEntries.Add(FrameEntry(0, MakeBlob(blob)));
+        f.m_index.Add(FrameEntry(0, MakeBlob(blob)));
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nBlob = 20 + 5 + 9;
@@ -51,10 +51,10 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
 
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    EXPECT_EQ(r.m_nMode, 3);
+    EXPECT_EQ(r.m_header.m_nMode, 3);
     EXPECT_EQ(r.GetFrameCount(), 1);
-    EXPECT_EQ(r.m_nWidth, 33);
-    EXPECT_EQ(r.m_nHeight, 17);
+    EXPECT_EQ(r.m_header.m_nWidth, 33);
+    EXPECT_EQ(r.m_header.m_nHeight, 17);
     ASSERT_EQ(r.GetEntryCount(), 1);
     const RvoIndexEntry* e = r.GetEntry(0);
     EXPECT_TRUE(e->m_strName == CString(u"No.0"));
@@ -113,11 +113,11 @@ TEST(WrittenFile, JpegBlobsTakeEachMaximumSeparately) {
     const std::string path = ScratchPath("two.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 3;
+        f.m_header.m_nMode = 3;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
-        f.m_arrEntries.Add(FrameEntry(0, MakeBlob(a)));
-        f.m_arrEntries.Add(FrameEntry(1, nullptr));   // a frame without blob keeps its flag
-        f.m_arrEntries.Add(FrameEntry(2, MakeBlob(b)));
+        f.m_index.Add(FrameEntry(0, MakeBlob(a)));
+        f.m_index.Add(FrameEntry(1, nullptr));   // a frame without blob keeps its flag
+        f.m_index.Add(FrameEntry(2, MakeBlob(b)));
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nA = 27, nB = 24;
@@ -135,7 +135,7 @@ TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
     const std::string path = ScratchPath("empty3.rvo");
     for (BOOL bFinalize : {TRUE, FALSE}) {
         CRvoFile f;
-        f.m_nMode = 3;
+        f.m_header.m_nMode = 3;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         ASSERT_TRUE(f.Close(bFinalize));
         // Finalized: no blob gave a size, so both read -1; unfinalized: the initial header.
@@ -146,10 +146,10 @@ TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
         CRvoFile r;
         ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(r.GetFrameCount(), 0);
-        EXPECT_EQ(r.m_nWidth, bFinalize ? -1 : 0);
-        EXPECT_EQ(r.m_nHeight, bFinalize ? -1 : 0);
+        EXPECT_EQ(r.m_header.m_nWidth, bFinalize ? -1 : 0);
+        EXPECT_EQ(r.m_header.m_nHeight, bFinalize ? -1 : 0);
         EXPECT_NE(r.m_pFile, nullptr);
-        EXPECT_EQ(r.m_hRawFile, nullptr);
+        EXPECT_EQ(r.m_store.m_hRawFile, nullptr);
     }
 }
 
@@ -157,11 +157,11 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
     const std::string path = ScratchPath("packed129.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 5;
+        f.m_header.m_nMode = 5;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{4, 4};
         f.SetFrameSize(&size);
-        ASSERT_EQ(f.m_nFrameBytes, 512u);   // 4 x 4 x 4 + 16, rounded up to 512
+        ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);   // 4 x 4 x 4 + 16, rounded up to 512
         AppendRecords(f, 129, 512, true);
         ASSERT_TRUE(f.Close(TRUE));
     }
@@ -177,16 +177,16 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 129);
-    EXPECT_NE(r.m_hRawFile, nullptr);
+    EXPECT_NE(r.m_store.m_hRawFile, nullptr);
     EXPECT_EQ(r.m_pFile, nullptr);
-    ASSERT_NE(r.m_pFrameSizeTable, nullptr);
-    EXPECT_EQ(r.m_pFrameSizeTable[128], 512u);
-    r.m_nFrameBytes = 512;
+    ASSERT_NE(r.m_store.m_pFrameSizeTable, nullptr);
+    EXPECT_EQ(r.m_store.m_pFrameSizeTable[128], 512u);
+    r.m_store.m_nFrameBytes = 512;
     // Frame 128's record, read where SeekToFrame puts the handle.
     ASSERT_TRUE(r.SeekToFrame(128));
     BYTE* p = static_cast<BYTE*>(AllocAligned(512));
     DWORD n = 0;
-    ASSERT_TRUE(ReadFile(r.m_hRawFile, p, 512, &n, nullptr));
+    ASSERT_TRUE(ReadFile(r.m_store.m_hRawFile, p, 512, &n, nullptr));
     EXPECT_EQ(n, 512u);
     EXPECT_EQ(p[0], 128);
     EXPECT_EQ(p[1], 129);
@@ -197,7 +197,7 @@ TEST(WrittenFile, PackedFramesWithoutFrames) {
     const std::string path = ScratchPath("empty5.rvo");
     {
         CRvoFile f;
-        f.m_nMode = 5;
+        f.m_header.m_nMode = 5;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{8, 2};
         f.SetFrameSize(&size);
@@ -209,7 +209,7 @@ TEST(WrittenFile, PackedFramesWithoutFrames) {
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 0);
-    EXPECT_EQ(r.m_hRawFile, nullptr);   // an entry count of 0 leaves the frame area alone
+    EXPECT_EQ(r.m_store.m_hRawFile, nullptr);   // an entry count of 0 leaves the frame area alone
 }
 
 TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
@@ -217,11 +217,11 @@ TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
     rvotest::WriteAll(path, Bytes(100000, 0xEE));
     {
         CRvoFile f;
-        f.m_nMode = 4;
+        f.m_header.m_nMode = 4;
         ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{10, 10};
         f.SetFrameSize(&size);
-        ASSERT_EQ(f.m_nFrameBytes, 512u);
+        ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);
         AppendRecords(f, 2, 512, false);
         ASSERT_TRUE(f.Close(TRUE));
     }
@@ -235,7 +235,7 @@ TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
 TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
     const std::string path = ScratchPath("raw-unfinal.rvo");
     CRvoFile f;
-    f.m_nMode = 4;
+    f.m_header.m_nMode = 4;
     ASSERT_TRUE(f.Create(Wide(path).c_str()));
     const SIZE size{10, 10};
     f.SetFrameSize(&size);

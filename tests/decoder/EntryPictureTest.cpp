@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
@@ -37,14 +38,14 @@ RvoIndexEntry* AddEntry(CRvoFile& f, LONG kind, LONG start) {
     RvoIndexEntry* e = new RvoIndexEntry();
     e->m_nKind = kind;
     e->m_nStartFrame = start;
-    f.m_arrEntries.Add(e);
+    f.m_index.Add(e);
     return e;
 }
 
 void SetUpFrame(CRvoFile& f, int mode, LONG w, LONG h) {
-    f.m_nMode = mode;
-    f.m_nWidth = w;
-    f.m_nHeight = h;
+    f.m_header.m_nMode = mode;
+    f.m_header.m_nWidth = w;
+    f.m_header.m_nHeight = h;
     const SIZE s = {w, h};
     f.SetFrameSize(&s);
 }
@@ -164,7 +165,7 @@ TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
 
     CRvoFile f;
     SetUpFrame(f, 3, 40, 30);
-    f.m_pFile = new CFile();
+    f.m_pFile = std::make_unique<CFile>();
     ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
     AddEntry(f, rvo::kKindFrame, 1)->m_dwBlobOffset = (DWORD)badAt;
@@ -247,7 +248,7 @@ TEST(EntryPicture, DamagedBlobCopiesFailCleanly) {
 
         CRvoFile f;
         SetUpFrame(f, 3, 16, 16);
-        f.m_pFile = new CFile();
+        f.m_pFile = std::make_unique<CFile>();
         ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead));
         AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
         HostBuffer host(16, 16);
@@ -267,7 +268,7 @@ TEST(EntryPicture, StillImagesRetriedInTheMovieFolder) {
 
     CRvoFile f;
     SetUpFrame(f, 2, 24, 16);
-    f.m_pFile = new CFile();
+    f.m_pFile = std::make_unique<CFile>();
     ASSERT_TRUE(f.m_pFile->Open(Wide(movie).c_str(), CFile::modeRead));
     const char* names[] = {nullptr, "/no/such/folder/still.png", "C:\\Pictures\\still.png", "still.png",
                            "/no/such/folder/other.png"};

@@ -18,7 +18,7 @@ void AddEntry(CRvoFile& f, LONG start, LONG last) {
     e->m_nKind = rvo::kKindFrame;
     e->m_nStartFrame = start;
     e->m_nLastFrame = last;
-    f.m_arrEntries.Add(e);
+    f.m_index.Add(e);
 }
 
 // 13 x 7 frames (91 pixels: the last group holds 3) in all three record types.
@@ -42,11 +42,11 @@ struct PackedMovie {
 TEST(FrameReader, LocateFrameWithRunsAndGaps) {
     // Entries: single frame 0; run 2-4; single frame 7 (-1 as last frame). Frame count 8.
     CRvoFile f;
-    f.m_nMode = rvo::JpegBlobs;
+    f.m_header.m_nMode = rvo::JpegBlobs;
     AddEntry(f, 0, 0);
     AddEntry(f, 2, 4);
     AddEntry(f, 7, -1);
-    f.m_nFrameCount = 8;
+    f.m_header.m_nFrameCount = 8;
     const int expected[] = {0, 0, 1, 1, 1, -1, -1, 2, 2, 2};   // frames 0..9
     for (unsigned fr = 0; fr < 10; fr++) EXPECT_EQ(f.LocateFrame(fr), expected[fr]) << "frame " << fr;
     EXPECT_EQ(f.LocateFrame(100000), 2);
@@ -55,18 +55,18 @@ TEST(FrameReader, LocateFrameWithRunsAndGaps) {
 
     // The last entry a run: past the end there is no picture; a gap before the first entry neither.
     CRvoFile g;
-    g.m_nMode = rvo::JpegBlobs;
+    g.m_header.m_nMode = rvo::JpegBlobs;
     AddEntry(g, 1, 0);
     AddEntry(g, 3, 5);
-    g.m_nFrameCount = 6;
+    g.m_header.m_nFrameCount = 6;
     const int expected2[] = {-1, 0, 0, 1, 1, 1, -1, -1};
     for (unsigned fr = 0; fr < 8; fr++) EXPECT_EQ(g.LocateFrame(fr), expected2[fr]) << "frame " << fr;
 
     // Modes 4 and 5: the frame itself, the frame count past the end.
     for (int mode : {4, 5}) {
         CRvoFile r;
-        r.m_nMode = mode;
-        r.m_nFrameCount = 5;
+        r.m_header.m_nMode = mode;
+        r.m_header.m_nFrameCount = 5;
         EXPECT_EQ(r.LocateFrame(3), 3);
         EXPECT_EQ(r.LocateFrame(5), 5);
         EXPECT_EQ(r.LocateFrame(6), 5);
@@ -122,7 +122,7 @@ TEST(FrameReader, RawRecordsIntoHostRectangles) {
     rvotest::WriteAll(path, RawFile(frames, 33, 3));
     CRvoFile f;
     ASSERT_TRUE(SetUpRecordReader(f, path, 4, 33, 3, 3, {}));
-    ASSERT_EQ(f.m_nFrameBytes, 512u);
+    ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);
 
     for (unsigned fr = 0; fr < 3; fr++) {
         HostBuffer host(40, 6);
@@ -134,9 +134,9 @@ TEST(FrameReader, RawRecordsIntoHostRectangles) {
         EXPECT_EQ(small.Rect(30, 4, 10, 2), Crop(frames[fr], 33, 10, 2));
         EXPECT_EQ(small.Outside(30, 4, 10, 2), 0);
         // Straight into the working buffer, as preloading reads.
-        ASSERT_EQ(f.ReadFrame(fr, reinterpret_cast<DWORD*>(f.m_pFrameBuffer), 33, 3, FALSE), 1);
-        EXPECT_EQ(std::vector<uint32_t>(reinterpret_cast<DWORD*>(f.m_pFrameBuffer),
-                                        reinterpret_cast<DWORD*>(f.m_pFrameBuffer) + 99),
+        ASSERT_EQ(f.ReadFrame(fr, reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()), 33, 3, FALSE), 1);
+        EXPECT_EQ(std::vector<uint32_t>(reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()),
+                                        reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()) + 99),
                   frames[fr]);
         // Asked to read straight into a host area that cannot hold the record: rows only.
         HostBuffer tight(33, 3);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 #include "platform/Cpu.h"
 
 namespace {

@@ -54,23 +54,23 @@ inline std::vector<uint8_t> RawFile(const std::vector<std::vector<uint32_t>>& fr
 // break one thing the opener would check.
 inline bool SetUpRecordReader(CRvoFile& f, const std::string& path, int mode, LONG cx, LONG cy, uint32_t frames,
                               const std::vector<uint32_t>& table) {
-    f.m_nMode = mode;
-    f.m_nWidth = cx;
-    f.m_nHeight = cy;
-    f.m_nFrameCount = (LONG)frames;
-    f.m_nEntryCount = (LONG)frames;
-    f.m_dwIndexOffset = 512;
+    f.m_header.m_nMode = mode;
+    f.m_header.m_nWidth = cx;
+    f.m_header.m_nHeight = cy;
+    f.m_header.m_nFrameCount = (LONG)frames;
+    f.m_header.m_nEntryCount = (LONG)frames;
+    f.m_header.m_dwIndexOffset = 512;
     const SIZE s = {cx, cy};
     f.SetFrameSize(&s);
-    f.m_hRawFile = CreateFileW(rvotest::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    f.m_store.m_hRawFile = CreateFileW(rvotest::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_NO_BUFFERING, nullptr);
-    if (f.m_hRawFile == INVALID_HANDLE_VALUE) f.m_hRawFile = nullptr;
+    if (f.m_store.m_hRawFile == INVALID_HANDLE_VALUE) f.m_store.m_hRawFile = nullptr;
     if (mode == 5) {
-        f.m_dwSizeTableBytes = Pad(4 * (uint32_t)table.size(), 512);
-        f.m_pFrameSizeTable = static_cast<DWORD*>(AllocAligned(f.m_dwSizeTableBytes ? f.m_dwSizeTableBytes : 512));
-        if (!table.empty()) std::memcpy(f.m_pFrameSizeTable, table.data(), 4 * table.size());
+        f.m_header.m_dwSizeTableBytes = Pad(4 * (uint32_t)table.size(), 512);
+        f.m_store.m_pFrameSizeTable.Reset(AllocAligned(f.m_header.m_dwSizeTableBytes ? f.m_header.m_dwSizeTableBytes : 512));
+        if (!table.empty()) std::memcpy(f.m_store.m_pFrameSizeTable, table.data(), 4 * table.size());
     }
-    return f.m_hRawFile != nullptr;
+    return f.m_store.m_hRawFile != nullptr;
 }
 
 // A host buffer filled with a canary; Check() reports any pixel outside the

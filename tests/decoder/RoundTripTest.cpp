@@ -89,7 +89,7 @@ TEST(RoundTrip, PackedFramesDecodeStraightIntoTheFrameBuffer) {
     CRvoFile r;
     ASSERT_TRUE(OpenMovie(r, path));
     for (unsigned i = 0; i < frames.size(); i++) {
-        DWORD* p = reinterpret_cast<DWORD*>(r.m_pFrameBuffer);
+        DWORD* p = reinterpret_cast<DWORD*>(r.m_store.m_pFrameBuffer.Get());
         ASSERT_EQ(r.ReadFrame(i, p, 50, 20, FALSE), 1);
         EXPECT_EQ(Frame(p, p + 1000), frames[i]);
     }

@@ -42,7 +42,7 @@ struct Writer {
     std::string path;
 
     Writer(const std::string& name, LONG nMode, SIZE size) : path(rvotest::ScratchPath(name)) {
-        file.m_nMode = nMode;
+        file.m_header.m_nMode = nMode;
         EXPECT_TRUE(file.Create(rvotest::Wide(path).c_str()));
         file.SetFrameSize(&size);
     }
@@ -90,8 +90,8 @@ TEST(FrameWriter, IndexEntriesNameAndCountEveryFrame) {
         for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), (BYTE)(i % 32), 40, 255);
         for (int i = 0; i < 11; ++i) {
             ASSERT_TRUE(w.Write(f));
-            EXPECT_EQ(w.file.m_nEntryCount, i + 1);
-            EXPECT_EQ(w.file.m_nFrameCount, i + 1);
+            EXPECT_EQ(w.file.m_header.m_nEntryCount, i + 1);
+            EXPECT_EQ(w.file.m_header.m_nFrameCount, i + 1);
         }
         const bool bRecords = nMode != rvo::JpegBlobs;
         for (int i : {0, 1, 10}) {
@@ -107,7 +107,7 @@ TEST(FrameWriter, IndexEntriesNameAndCountEveryFrame) {
             EXPECT_EQ(e->m_hBlob, nullptr);
             EXPECT_EQ(e->m_dwBlobOffset != 0, !bRecords);
         }
-        EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), nMode == rvo::PackedFrames ? 11 : 0);
+        EXPECT_EQ(w.file.m_store.m_arrFrameSizes.GetSize(), nMode == rvo::PackedFrames ? 11 : 0);
         w.CloseAndRead();
     }
 }
@@ -118,8 +118,8 @@ TEST(FrameWriter, JpegFrameThatDoesNotCompressIsStillCounted) {
     for (size_t i = 0; i < f.Count(); ++i) f.Walk(i) = Bgra((BYTE)(i / 8), 0x80, 0x20, 0xFF);
     ASSERT_TRUE(w.Write(f));
     ASSERT_TRUE(w.file.WriteFrame(nullptr, 32));
-    EXPECT_EQ(w.file.m_nEntryCount, 2);
-    EXPECT_EQ(w.file.m_nFrameCount, 2);
+    EXPECT_EQ(w.file.m_header.m_nEntryCount, 2);
+    EXPECT_EQ(w.file.m_header.m_nFrameCount, 2);
     EXPECT_EQ(w.file.GetEntry(0)->m_dwBlobOffset, 160u);
     EXPECT_EQ(w.file.GetEntry(1)->m_dwBlobOffset, 0u);
     w.CloseAndRead();
@@ -179,7 +179,7 @@ TEST(FrameWriter, RefusesWhatItCannotStore) {
     SetLastError(0);
     EXPECT_FALSE(packed.file.WriteFrame(nullptr, 4));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(packed.file.m_nEntryCount, 0);
+    EXPECT_EQ(packed.file.m_header.m_nEntryCount, 0);
     Writer raw("refuse4.rvo", rvo::RawFrames, SIZE{4, 4});
     EXPECT_FALSE(raw.file.WriteFrame(nullptr, 4));
     EXPECT_EQ(raw.file.GetEntryCount(), 0);
@@ -205,10 +205,10 @@ TEST(FrameWriter, PackedRecordThatDoesNotFitIsNotCounted) {
         ASSERT_TRUE(cap.Ok());
         EXPECT_FALSE(w.Write(noise));
         EXPECT_FALSE(w.Write(noise));
-        EXPECT_EQ(w.file.m_nEntryCount, 2);
-        EXPECT_EQ(w.file.m_nFrameCount, 2);
+        EXPECT_EQ(w.file.m_header.m_nEntryCount, 2);
+        EXPECT_EQ(w.file.m_header.m_nFrameCount, 2);
         EXPECT_EQ(w.file.GetEntryCount(), 2);
-        EXPECT_EQ(w.file.m_arrFrameSizes.GetSize(), 2);
+        EXPECT_EQ(w.file.m_store.m_arrFrameSizes.GetSize(), 2);
     }
     // Once there is room again the next record goes right after the last whole one.
     ASSERT_TRUE(w.Write(later));
@@ -286,7 +286,7 @@ TEST(FrameWriter, JpegBlobsMemoryDoesNotGrowWithTheMovie) {
         GlobalResetPeak();
         Writer wr("memory" + std::to_string(nFrames) + ".rvo", rvo::JpegBlobs, SIZE{w, h});
         for (int i = 0; i < nFrames; ++i) EXPECT_TRUE(wr.Write(f));
-        p.nBlob = (wr.file.m_dwIndexOffset - 160u) / (size_t)nFrames;   // the same frame, so blobs of one length
+        p.nBlob = (wr.file.m_header.m_dwIndexOffset - 160u) / (size_t)nFrames;   // the same frame, so blobs of one length
         EXPECT_TRUE(wr.file.Close(TRUE));
         p.nWrite = GlobalPeakBytes() - nBase;
 

@@ -168,7 +168,7 @@ TEST(Dispatch, OpenReusesTheHandle) {
     ASSERT_NE(r->m_pRvoFile, nullptr);
     EXPECT_EQ(r->m_bWriteMode, 1);
     EXPECT_EQ(r->m_nLastFrame, -1);
-    EXPECT_EQ(r->m_pRvoFile->m_nMode, rvo::PackedFrames);
+    EXPECT_EQ(r->m_pRvoFile->m_header.m_nMode, rvo::PackedFrames);
     std::vector<uint8_t> header = ReadAll(a);
     header.resize(160);
     EXPECT_EQ(DiffBytes(HeaderBytes({512, 0, 0, 4, 6, 3}), header), "");
@@ -186,7 +186,7 @@ TEST(Dispatch, OpenReusesTheHandle) {
     EXPECT_EQ(r->m_pRvoFile, nullptr);
     EXPECT_EQ(h.Open(a), 0);
     ASSERT_NE(r->m_pRvoFile, nullptr);
-    EXPECT_EQ(r->m_pRvoFile->m_nMode, rvo::RawFrames);
+    EXPECT_EQ(r->m_pRvoFile->m_header.m_nMode, rvo::RawFrames);
 }
 
 // One frame of 32 x 32 through command 8, then command 10.

@@ -120,9 +120,9 @@ TEST(JpegFrames, BlobPastWhatTheOffsetsAddressIsRefused) {
         host.in->pSrc = &src.buf;
         CRvoFile* file = host.handle->m_pRvoFile;
         ASSERT_EQ(host.Run(CMD_WRITE_FRAME), 0);
-        const ULONGLONG nBlob = file->m_dwIndexOffset - 160ull;   // every frame the same, so every blob this long
+        const ULONGLONG nBlob = file->m_header.m_dwIndexOffset - 160ull;   // every frame the same, so every blob this long
         const ULONGLONG nEnd = row.nGapToLimit == ~0ull ? 0x100000000ull : 0xFFFFFFFFull - row.nGapToLimit;
-        file->m_dwIndexOffset = (DWORD)(nEnd - nBlob);
+        file->m_header.m_dwIndexOffset = (DWORD)(nEnd - nBlob);
         const int nSecond = host.Run(CMD_WRITE_FRAME);
         EXPECT_EQ(nSecond, row.nStored == 2 ? 0 : 1) << row.nGapToLimit;
         EXPECT_EQ(host.Run(CMD_WRITE_FRAME), 1);   // nothing fits after it
@@ -132,7 +132,7 @@ TEST(JpegFrames, BlobPastWhatTheOffsetsAddressIsRefused) {
         CRvoFile back;
         ASSERT_TRUE(back.Open(rvotest::Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         ASSERT_EQ(back.GetFrameCount(), row.nStored);
-        EXPECT_EQ((ULONGLONG)back.m_dwIndexOffset, row.nStored == 2 ? nEnd : nEnd - nBlob);   // right after the last blob
+        EXPECT_EQ((ULONGLONG)back.m_header.m_dwIndexOffset, row.nStored == 2 ? nEnd : nEnd - nBlob);   // right after the last blob
         const SIZE size{w, h};
         back.SetFrameSize(&size);
         std::vector<DWORD> px((size_t)w * h);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "container/RvoFile.h"
 #include "plugin/Dispatch.h"
 #include "tests/support/TestFiles.h"
 

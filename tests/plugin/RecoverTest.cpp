@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "container/Recover.h"
+#include "recover/Recover.h"
 #include "container/RvoFile.h"
 #include "tests/plugin/PluginTestHost.h"
 
@@ -65,14 +65,14 @@ std::vector<uint64_t> FrameBounds(const std::string& path) {
     EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     std::vector<uint64_t> v;
     const int n = f.GetFrameCount();
-    if (f.m_nMode == rvo::JpegBlobs) {
+    if (f.m_header.m_nMode == rvo::JpegBlobs) {
         for (int i = 0; i < n; i++) v.push_back(f.GetEntry(i)->m_dwBlobOffset);
-        v.push_back(f.m_dwIndexOffset);
+        v.push_back(f.m_header.m_dwIndexOffset);
     } else {
         uint64_t at = 512;
         for (int i = 0; i <= n; i++) {
             v.push_back(at);
-            if (i < n) at += f.m_nMode == rvo::PackedFrames ? f.m_pFrameSizeTable[i] : 12288;   // 4 x 64 x 48
+            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : 12288;   // 4 x 64 x 48
         }
     }
     return v;

@@ -12,7 +12,7 @@ namespace rvotest {
 
 bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::vector<std::vector<uint32_t>>& frames) {
     CRvoFile f;
-    f.m_nMode = nMode;
+    f.m_header.m_nMode = nMode;
     if (!f.Create(FromUtf8(path).c_str())) return false;
     const SIZE size{w, h};
     f.SetFrameSize(&size);
@@ -26,7 +26,7 @@ std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD
     SetSectorSizeOverride(nSector);
     bool bOk = WriteMovie(path, nMode, w, h, frames);
     CRvoFile r;
-    bOk = bOk && OpenMovie(r, path) && SectorSizeOf(r.m_hRawFile) == nSector;
+    bOk = bOk && OpenMovie(r, path) && SectorSizeOf(r.m_store.m_hRawFile) == nSector;
     std::vector<uint32_t> px((size_t)w * h);
     for (size_t i = 0; bOk && i < frames.size(); i++) {
         const int entry = r.LocateFrame((unsigned)i);
@@ -43,7 +43,7 @@ std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD
 
 bool OpenMovie(CRvoFile& r, const std::string& path) {
     if (!r.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return false;
-    const SIZE size{r.m_nWidth, r.m_nHeight};
+    const SIZE size{r.m_header.m_nWidth, r.m_header.m_nHeight};
     r.SetFrameSize(&size);
     r.m_nOriginX = 0;
     r.m_nOriginY = 0;

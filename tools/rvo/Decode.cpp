@@ -49,8 +49,8 @@ void RunDecode(const DecodeOptions& o) {
     {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
         nFrames = CheckedFrameCount(*file, o.strInput);
-        cx = file->m_nWidth;
-        cy = file->m_nHeight;
+        cx = file->m_header.m_nWidth;
+        cy = file->m_header.m_nHeight;
         file->Close(FALSE);
     }
     // A reader that has gone away is reported as a write error, not a signal.

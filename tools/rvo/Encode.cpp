@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/JpegBlob.h"
 #include "container/Limits.h"
 #include "container/RvoFormat.h"
 #include "encoder/FrameEncode.h"
@@ -101,7 +102,7 @@ struct EncodeItem {
     EncodeItem(const EncodeItem&) = delete;
     EncodeItem& operator=(const EncodeItem&) = delete;
     ~EncodeItem() {
-        if (frame.hBlob) CJpeEngine::FreeBlob(frame.hBlob);
+        if (frame.hBlob) FreeJpegBlob(frame.hBlob);
     }
 };
 
@@ -115,7 +116,7 @@ std::string WrittenFileProblem(const std::string& path, long long nFrames, Frame
     if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
         return "it does not open (" + DescribeLastError(GetLastError()) + ")";
     const long long nHeld = file.GetFrameCount();
-    const LONG cx = file.m_nWidth, cy = file.m_nHeight, nHeldMode = file.m_nMode;
+    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight, nHeldMode = file.m_header.m_nMode;
     file.Close(FALSE);
     if (nHeld != nFrames)
         return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";

@@ -145,7 +145,7 @@ int CHostWriter::Append(RvoEncodedFrame& frame) { return RvoAppendFrame(m_pHandl
 
 bool CHostWriter::LastFramePictureStored() const {
     const CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
-    if (!file || file->m_nMode != rvo::JpegBlobs) return true;
+    if (!file || file->m_header.m_nMode != rvo::JpegBlobs) return true;
     const int n = file->GetEntryCount();
     const RvoIndexEntry* e = n > 0 ? file->GetEntry(n - 1) : nullptr;
     return e && (e->m_hBlob != nullptr || e->m_dwBlobOffset != 0);
@@ -226,12 +226,12 @@ PreloadReport CHostReader::Preload(const std::string& strLabel) {
 
     PreloadReport report;
     const CRvoFile* file = m_pHandle->m_pRvoFile;
-    const long long nBlocks = file->m_arrPreloaded.GetSize();
+    const long long nBlocks = file->m_cache.GetSize();
     // Raw storage modes keep one block per frame, the others one record per field.
-    const bool bRaw = rvo::IsRecordMode(file->m_nMode);
+    const bool bRaw = rvo::IsRecordMode(file->m_header.m_nMode);
     report.nFramesLoaded = bRaw ? nBlocks : nBlocks / 2;
     report.nFramesTotal = nAnnounced;
-    for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->m_arrPreloadedSizes.GetAt((int)i);
+    for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->m_cache.GetBytesAt((int)i);
     report.dwLastError = report.nFramesLoaded < report.nFramesTotal ? dwError : 0;
     return report;
 }

@@ -52,13 +52,13 @@ struct RecordTypes {
 
 RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f) {
     RecordTypes t;
-    if (f.m_nMode != rvo::PackedFrames || !f.m_pFrameSizeTable) return t;
+    if (f.m_header.m_nMode != rvo::PackedFrames || !f.m_store.m_pFrameSizeTable) return t;
     t.bPacked = true;
-    const long long nFrames = std::min<long long>(f.m_nFrameCount, f.m_dwSizeTableBytes / 4);
+    const long long nFrames = std::min<long long>(f.m_header.m_nFrameCount, f.m_header.m_dwSizeTableBytes / 4);
     FILE* fp = std::fopen(path.c_str(), "rb");
     long long nFileBytes = -1;
     if (fp && fseeko(fp, 0, SEEK_END) == 0) nFileBytes = (long long)ftello(fp);
-    unsigned long long nAt = f.m_dwIndexOffset;
+    unsigned long long nAt = f.m_header.m_dwIndexOffset;
     for (long long i = 0; i < nFrames; i++) {
         BYTE tag[4];
         const bool bRead = fp && nFileBytes >= 0 && nAt + 4 <= (unsigned long long)nFileBytes &&
@@ -69,7 +69,7 @@ RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f) {
         case rvo::PackedColourRuns: t.nColourRuns++; break;
         default: t.nUnreadable++; break;
         }
-        nAt += f.m_pFrameSizeTable[i];
+        nAt += f.m_store.m_pFrameSizeTable[i];
     }
     if (fp) std::fclose(fp);
     return t;
@@ -79,8 +79,8 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTy
     std::printf("{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
                 "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
                 "\"sizeTableOffset\": %llu, ",
-                JsonString(std::string(f.m_szMagic, sizeof f.m_szMagic)).c_str(), f.m_nMode, f.m_nWidth,
-                f.m_nHeight, f.m_nEntryCount, f.m_nFrameCount, f.m_dwIndexOffset, f.m_dwSizeTableBytes,
+                JsonString(std::string(f.m_header.m_szMagic, sizeof f.m_header.m_szMagic)).c_str(), f.m_header.m_nMode, f.m_header.m_nWidth,
+                f.m_header.m_nHeight, f.m_header.m_nEntryCount, f.m_header.m_nFrameCount, f.m_header.m_dwIndexOffset, f.m_header.m_dwSizeTableBytes,
                 tableOffset);
     std::printf("\"entries\": [");
     for (int i = 0; i < f.GetEntryCount(); i++) {
@@ -100,13 +100,13 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTy
 
 void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
     std::printf("%s\n", path.c_str());
-    std::printf("  magic        %.8s\n", f.m_szMagic);
-    std::printf("  mode         %d (%s)\n", f.m_nMode, ModeName(f.m_nMode));
-    std::printf("  frame size   %d x %d\n", f.m_nWidth, f.m_nHeight);
-    std::printf("  frames       %d\n", f.m_nFrameCount);
-    std::printf("  entries      %d\n", f.m_nEntryCount);
-    std::printf("  index offset %u\n", f.m_dwIndexOffset);
-    std::printf("  size table   %u bytes at %llu\n", f.m_dwSizeTableBytes, tableOffset);
+    std::printf("  magic        %.8s\n", f.m_header.m_szMagic);
+    std::printf("  mode         %d (%s)\n", f.m_header.m_nMode, ModeName(f.m_header.m_nMode));
+    std::printf("  frame size   %d x %d\n", f.m_header.m_nWidth, f.m_header.m_nHeight);
+    std::printf("  frames       %d\n", f.m_header.m_nFrameCount);
+    std::printf("  entries      %d\n", f.m_header.m_nEntryCount);
+    std::printf("  index offset %u\n", f.m_header.m_dwIndexOffset);
+    std::printf("  size table   %u bytes at %llu\n", f.m_header.m_dwSizeTableBytes, tableOffset);
     if (t.bPacked) {
         std::printf("  records      %lld PackedRaw, %lld PackedAlphaRuns, %lld PackedColourRuns", t.nRaw,
                     t.nAlphaRuns, t.nColourRuns);
@@ -138,7 +138,7 @@ void RegisterInfo(CLI::App& app) {
     cmd->callback([opts] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
         FailIfUnfinished(opts->path);
-        unsigned long long tableOffset = ((unsigned long long)file->m_dwSizeTableOffsetHigh << 32) | file->m_dwSizeTableOffsetLow;
+        unsigned long long tableOffset = ((unsigned long long)file->m_header.m_dwSizeTableOffsetHigh << 32) | file->m_header.m_dwSizeTableOffsetLow;
         const RecordTypes types = CountRecordTypes(opts->path, *file);
         if (opts->bJson)
             PrintJson(*file, tableOffset, types);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "container/Recover.h"
+#include "recover/Recover.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"

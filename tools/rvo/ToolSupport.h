@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "container/Recover.h"
+#include "recover/Recover.h"
 #include "container/RvoFile.h"
 #include "plugin/HostRecords.h"
 

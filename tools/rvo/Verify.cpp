@@ -58,7 +58,7 @@ namespace {
 
 // A file set up for reading frame by frame at its own size.
 void PrepareForChecks(CRvoFile& file) {
-    SIZE size{file.m_nWidth, file.m_nHeight};
+    SIZE size{file.m_header.m_nWidth, file.m_header.m_nHeight};
     file.SetFrameSize(&size);
     file.m_nOriginX = 0;
     file.m_nOriginY = 0;
@@ -77,7 +77,7 @@ std::string Problem(const std::string& what) {
 // rebuilds. A blob is stored twice, in the frame area (decoded here, as every
 // read does) and in its index record; both copies must agree byte for byte.
 std::string EntryProblem(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
-    const LONG cx = file.m_nWidth, cy = file.m_nHeight;
+    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
     const RvoIndexEntry* e = file.GetEntry(i);
     if (e->m_nIndexBlobAt != 0 && e->m_dwBlobOffset != 0 && file.m_pFile) {
         bool bRead = false;
@@ -107,7 +107,7 @@ struct CheckItem {
 
 VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar) {
     VerifyResult result;
-    const LONG cx = file.m_nWidth, cy = file.m_nHeight;
+    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
     PrepareForChecks(file);
     result.nFrames = file.GetFrameCount();
     if (result.nFrames <= 0) return result;
@@ -116,7 +116,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
         result.strProblem = "the frame size " + std::to_string(cx) + "x" + std::to_string(cy) + " is not allowed";
         return result;
     }
-    const bool bRecords = rvo::IsRecordMode(file.m_nMode);
+    const bool bRecords = rvo::IsRecordMode(file.m_header.m_nMode);
     const int nEntries = file.GetEntryCount();
     // Records of the raw modes, or pictures of the index modes, in file order.
     const long long nItems = bRecords ? result.nFrames : nEntries;
@@ -194,7 +194,7 @@ void RegisterVerify(CLI::App& app) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
         FailIfUnfinished(*path);
         CheckedFrameCount(*file, *path);
-        const LONG nMode = file->m_nMode;
+        const LONG nMode = file->m_header.m_nMode;
         VerifyResult r;
         {
             CProgressBar bar("verify " + *path, 0);

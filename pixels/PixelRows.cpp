@@ -1,6 +1,6 @@
 // Row copies and zero fills: non-temporal 16-byte stores after aligning the
 // destination when g_bSse2 is set, plain 8- and 4-byte moves otherwise.
-#include "decoder/PixelRows.h"
+#include "pixels/PixelRows.h"
 
 #include <emmintrin.h>
 

@@ -1,7 +1,7 @@
 // Rebuilding files whose writer stopped before close: the scan of the whole
 // frames they hold, and the finished file written from those frames with the
 // writer's own pieces (header, index records, size table), one frame at a time.
-#include "container/Recover.h"
+#include "recover/Recover.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +14,6 @@
 #include "container/Limits.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
-#include "decoder/PackedDecode.h"
 #include "platform/Archive.h"
 #include "platform/ByteOrder.h"
 #include "platform/File.h"
@@ -131,9 +130,9 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut)
     CFile out;
     if (!out.Open(pszOut, CFile::modeCreate | CFile::modeReadWrite, nullptr)) return Fail(ERROR_ACCESS_DENIED);
     CRvoFile header;   // the header image, in the state the writer gives it
-    header.m_nMode = JpegBlobs;
+    header.m_header.m_nMode = JpegBlobs;
     BYTE image[kHeaderBytes];
-    header.StoreHeader(image);
+    header.m_header.StoreHeader(image);
     if (out.Write(image, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_WRITE_FAULT);
 
     std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunkBytes]);
@@ -169,11 +168,11 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut)
     }
     if (in.GetPosition() != s.nFramesEnd) return Fail(ERROR_INVALID_DATA);
 
-    header.m_dwIndexOffset = (DWORD)s.nFramesEnd;
-    header.m_nEntryCount = header.m_nFrameCount = (LONG)s.nFrames;
-    header.m_nWidth = s.nWidth;
-    header.m_nHeight = s.nHeight;
-    header.StoreHeader(image);
+    header.m_header.m_dwIndexOffset = (DWORD)s.nFramesEnd;
+    header.m_header.m_nEntryCount = header.m_header.m_nFrameCount = (LONG)s.nFrames;
+    header.m_header.m_nWidth = s.nWidth;
+    header.m_header.m_nHeight = s.nHeight;
+    header.m_header.StoreHeader(image);
     if (out.Seek(0, CFile::begin) != 0 || out.Write(image, kHeaderBytes) != kHeaderBytes)
         return Fail(ERROR_WRITE_FAULT);
     out.Flush();
@@ -184,30 +183,30 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut)
 // and closes the way the frame writer's file closes.
 BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut) {
     CRvoFile out;
-    out.m_nMode = s.nMode;
+    out.m_header.m_nMode = s.nMode;
     if (!out.Create(pszOut)) return Fail(GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED);
     const SIZE size{s.nWidth, s.nHeight};
     out.SetFrameSize(&size);
     const ULONGLONG nPixels = (ULONGLONG)s.nWidth * (ULONGLONG)s.nHeight;
-    if (!out.m_pFrameBuffer || out.m_nFrameBytes != RecordBytesFor(s.nMode, nPixels))
+    if (!out.m_store.m_pFrameBuffer || out.m_store.m_nFrameBytes != RecordBytesFor(s.nMode, nPixels))
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    BYTE* p = out.m_pFrameBuffer;
+    BYTE* p = out.m_store.m_pFrameBuffer;
     if (in.Seek(kHeaderBlockBytes, CFile::begin) != kHeaderBlockBytes) return Fail(ERROR_READ_FAULT);
     for (DWORD i = 0; i < s.nFrames; i++) {
-        DWORD nBytes = out.m_nFrameBytes;
+        DWORD nBytes = out.m_store.m_nFrameBytes;
         if (s.nMode == PackedFrames) {
             if (!ReadExact(in, p, kRecordUnitBytes)) return Fail(ERROR_INVALID_DATA);
             const PackedRecordHeader h = ReadPackedRecordHeader(p);
-            if (!CheckPackedRecordHeader(h, (DWORD)nPixels, out.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
+            if (!CheckPackedRecordHeader(h, (DWORD)nPixels, out.m_store.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
             nBytes = h.recordBytes;
             if (!ReadExact(in, p + kRecordUnitBytes, nBytes - kRecordUnitBytes)) return Fail(ERROR_INVALID_DATA);
         } else if (!ReadExact(in, p, nBytes)) {
             return Fail(ERROR_INVALID_DATA);
         }
         DWORD nWritten = 0;
-        if (!WriteFile(out.m_hRawFile, p, nBytes, &nWritten, nullptr)) return FALSE;
+        if (!WriteFile(out.m_store.m_hRawFile, p, nBytes, &nWritten, nullptr)) return FALSE;
         if (nWritten != nBytes) return Fail(ERROR_WRITE_FAULT);
-        if (s.nMode == PackedFrames) out.m_arrFrameSizes.Add(nBytes);
+        if (s.nMode == PackedFrames) out.m_store.m_arrFrameSizes.Add(nBytes);
     }
     if (in.GetPosition() != s.nFramesEnd) return Fail(ERROR_INVALID_DATA);
     return out.FinishRecords((int)s.nFrames);
