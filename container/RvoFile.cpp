@@ -32,6 +32,8 @@ BOOL CRvoFile::Reset(BOOL bInitial) {
         m_cache.Clear();
     }
     m_store.m_pFrameSizeTable.Reset();
+    m_store.m_nPlacedFrame = 0;
+    m_store.m_nPlacedOffset = 0;
     m_header = CRvoHeader{};
     m_nOriginX = 0;
     m_nOriginY = 0;
@@ -126,8 +128,19 @@ BOOL CRvoFile::SeekToFrame(unsigned i) {
     if (m_header.m_nMode == PackedFrames) {
         // The table holds at least m_header.m_nFrameCount words (Open checks it), so i words can be summed.
         if (!m_store.m_pFrameSizeTable || i > m_header.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
-        nPos = m_header.m_dwIndexOffset;
-        for (unsigned k = 0; k < i; k++) nPos += m_store.m_pFrameSizeTable[k];
+        // Walk from the last record placed or from the first, whichever is nearer.
+        const DWORD* pSizes = m_store.m_pFrameSizeTable;
+        unsigned k = m_store.m_nPlacedFrame;
+        ULONGLONG nOffset = m_store.m_nPlacedOffset;
+        if (k > i && k - i > i) {
+            k = 0;
+            nOffset = 0;
+        }
+        for (; k < i; k++) nOffset += pSizes[k];
+        for (; k > i; k--) nOffset -= pSizes[k - 1];
+        m_store.m_nPlacedFrame = i;
+        m_store.m_nPlacedOffset = nOffset;
+        nPos = m_header.m_dwIndexOffset + nOffset;
     } else if (m_header.m_nMode == RawFrames) {
         nPos = (ULONGLONG)m_header.m_dwIndexOffset + (ULONGLONG)i * m_store.m_nFrameBytes;
     } else {

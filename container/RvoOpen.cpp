@@ -75,6 +75,8 @@ BOOL ReadSizeTable(CRvoFile& f, const WCHAR* pszPath, ULONGLONG nFileBytes) {
     if (f.m_header.m_dwSizeTableFlag == 0 && SeekRaw(h, (LONGLONG)nPos, FILE_BEGIN) == -1) return FALSE;
 
     f.m_store.m_pFrameSizeTable.Reset(AllocAligned((size_t)nBytes + 4));
+    f.m_store.m_nPlacedFrame = 0;
+    f.m_store.m_nPlacedOffset = 0;
     if (!f.m_store.m_pFrameSizeTable) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     if (nBytes == 0) return TRUE;
     DWORD nRead = 0;
