@@ -491,13 +491,7 @@ public:
             const bool bKept = rc == kHostDone;
             m_nWritten += bKept ? 1 : 0;
             Finish();
-            std::string why = m_nCompression == 1 && dwError != ERROR_FILE_TOO_LARGE ? "the JPEG codec cannot compress it"
-                                                                                     : "not written";
-            if (m_nCompression == 1 && dwError == ERROR_WRITE_FAULT)
-                why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
-                       "store any frame";
-            else if (dwError)
-                why += ": " + DescribeLastError(dwError);
+            const std::string why = DescribeUnstoredFrame(bKept, dwError);
             Fail(KindOfError(dwError), m_path + ": frame " + std::to_string(nFrame) + " failed (" + why +
                                            "); the file is closed with the " + std::to_string(nFrame) +
                                            " frames before it" +

@@ -187,15 +187,8 @@ void RunEncode(const EncodeOptions& o) {
             DWORD dwError = GetLastError();
             bar.Finish();
             writer.Close();   // what was written before stays readable
-            std::string why =
-                nCompression == 1 && dwError != ERROR_FILE_TOO_LARGE ? "the JPEG codec cannot compress it" : "not written";
-            if (nCompression == 1 && dwError == ERROR_WRITE_FAULT)
-                why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
-                       "store any frame";
-            else if (dwError)
-                why += ": " + DescribeLastError(dwError);
-            // A frame the codec could not compress is in the file all the same, as an entry without a picture.
-            const bool bKept = rc == kHostDone;
+            const bool bKept = rc == kHostDone;   // in the file as an entry without a picture
+            const std::string why = DescribeUnstoredFrame(bKept, dwError);
             const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size, nMode);
             FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " failed (" + why + "); stopped after " +
                                       std::to_string(nFrame) + " frames" +

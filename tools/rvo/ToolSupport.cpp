@@ -41,6 +41,16 @@ std::string DescribeLastError(DWORD dwError) {
     }
 }
 
+std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
+    std::string why = bKept ? "the JPEG codec cannot compress it" : "not written";
+    if (bKept && dwError == ERROR_WRITE_FAULT)
+        why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
+               "store any frame";
+    else if (dwError)
+        why += ": " + DescribeLastError(dwError);
+    return why;
+}
+
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");

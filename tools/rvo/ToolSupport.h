@@ -37,6 +37,11 @@ void SetHostPath(HostMediaInfo& info, const std::string& path);
 // A module last-error code in words, for messages ("truncated", "read error").
 std::string DescribeLastError(DWORD dwError);
 
+// Why command 8 did not store a frame, in words: bKept when the frame is in the
+// file as an entry without a picture (the JPEG codec could not compress it),
+// else its append failed (disk full, the file-size limit, 4 GiB of pictures).
+std::string DescribeUnstoredFrame(bool bKept, DWORD dwError);
+
 // s as a JSON string literal, quotes included.
 std::string JsonString(const std::string& s);
 
