@@ -196,6 +196,7 @@ struct HeaderInfo {
     DWORD dwIndexOffset, dwSizeTableBytes;
     unsigned long long nSizeTableOffset;
     std::vector<EntryInfo> entries;
+    RecordTypes types;   // packed files only
 };
 
 HeaderInfo ReadHeader(const std::string& path) {
@@ -215,6 +216,7 @@ HeaderInfo ReadHeader(const std::string& path) {
         h.entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
                                       e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes});
     }
+    h.types = CountRecordTypes(path, *f);
     f->Close(FALSE);
     return h;
 }
@@ -689,6 +691,14 @@ py::dict Info(const std::string& path) {
     py::list entries;
     for (const EntryInfo& e : h.entries) entries.append(EntryDict(e));
     d["entries"] = entries;
+    if (h.types.bPacked) {
+        py::dict t;
+        t["PackedRaw"] = h.types.nRaw;
+        t["PackedAlphaRuns"] = h.types.nAlphaRuns;
+        t["PackedColourRuns"] = h.types.nColourRuns;
+        t["unreadable"] = h.types.nUnreadable;
+        d["recordTypes"] = t;
+    }
     return d;
 }
 

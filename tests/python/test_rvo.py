@@ -1,5 +1,6 @@
 """The rvo Python module against numpy arrays and the rvo tool (ctest sets
 PYTHONPATH to the built module and RVO_TOOL to the tool)."""
+import json
 import os
 import random
 import subprocess
@@ -81,6 +82,8 @@ def test_same_bytes_as_the_tool(tmp_path, frames, mode):
     assert mine.read_bytes() == theirs.read_bytes()
     decoded = subprocess.run([TOOL, "decode", str(theirs), "-o", "-"], check=True, capture_output=True).stdout
     assert rvo.read_frames(str(mine)).tobytes() == decoded
+    listed = subprocess.run([TOOL, "info", "--json", str(theirs)], check=True, capture_output=True).stdout
+    assert rvo.info(str(mine)) == json.loads(listed)
 
 
 @pytest.mark.parametrize("mode", MODES)
