@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -79,6 +80,17 @@ bool RunTool(const std::string& program, const std::vector<std::string>& args, c
     posix_spawn_file_actions_destroy(&fa);
     int status = 0;
     return rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string FindRvoProgram(int argc, char** argv, const char* pszBench) {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::string rvo = argc > 2 ? argv[2] : ec ? "build/rvo" : (self.parent_path().parent_path() / "rvo").string();
+    if (!std::filesystem::is_regular_file(rvo, ec)) {
+        std::printf("%s: %s not found (build the release preset, or name the rvo program)\n", pszBench, rvo.c_str());
+        return std::string();
+    }
+    return rvo;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -46,6 +46,11 @@ void PrintRow(const char* pszLabel, const Timing& t, size_t nFrameBytes, const c
 bool RunTool(const std::string& program, const std::vector<std::string>& args, const char* pszIn,
              const char* pszOut);
 
+// The rvo program a benchmark runs: argv[2] when given, else the one at the
+// root of the build folder the benchmark was built in. Empty, with a message
+// naming the benchmark, when there is none.
+std::string FindRvoProgram(int argc, char** argv, const char* pszBench);
+
 // Whether both files hold the same bytes.
 bool SameFile(const std::string& a, const std::string& b);
 

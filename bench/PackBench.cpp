@@ -155,13 +155,8 @@ bool BenchContent(const std::string& rvo, const std::string& dir, Content c) {
 int main(int argc, char** argv) {
     DetectSse2();
     const std::string dir = argc > 1 ? argv[1] : ".";
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const std::string rvo = argc > 2 ? argv[2] : ec ? "build/rvo" : (self.parent_path().parent_path() / "rvo").string();
-    if (!fs::is_regular_file(rvo, ec)) {
-        std::printf("PackBench: %s not found (build the release preset, or name the rvo program)\n", rvo.c_str());
-        return 1;
-    }
+    const std::string rvo = rvobench::FindRvoProgram(argc, argv, "PackBench");
+    if (rvo.empty()) return 1;
     std::printf("PackBench: packed records by rule on %d x %d, %d frames per clip, SSE2 %s; %s with 1 thread, "
                 "fastest of %d turns\n", kW, kH, kFrames, g_bSse2 ? "on" : "off", rvo.c_str(), kTurns.nRounds);
     bool bOk = true;

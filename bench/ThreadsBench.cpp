@@ -197,13 +197,8 @@ bool WriteInput(const std::string& path, Content c) {
 
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const std::string rvo = argc > 2 ? argv[2] : ec ? "build/rvo" : (self.parent_path().parent_path() / "rvo").string();
-    if (!fs::is_regular_file(rvo, ec)) {
-        std::printf("ThreadsBench: %s not found (build the release preset, or name the rvo program)\n", rvo.c_str());
-        return 1;
-    }
+    const std::string rvo = rvobench::FindRvoProgram(argc, argv, "ThreadsBench");
+    if (rvo.empty()) return 1;
     const unsigned nCores = std::thread::hardware_concurrency();
     const int nThreads = nCores ? (int)nCores : 1;
     std::printf("ThreadsBench: %s on %d x %d, %d frames per movie, %d threads (one per core) against 1; "
