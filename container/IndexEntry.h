@@ -4,12 +4,11 @@
 #include "platform/CString.h"
 #include "platform/Types.h"
 
+class CArchive;
+
 struct RvoIndexEntry {
-    DWORD   m_dwReserved0;
     LONG    m_nKind;            // rvo::kKindFrame or rvo::kKindStillImage
     CString m_strName;          // "No.%d" for frames, the image path for still images
-    DWORD   m_dwReserved12;
-    DWORD   m_dwReserved16;
     LONG    m_nStartFrame;      // relative to the file's first frame
     LONG    m_nLastFrame;       // 0 or -1: the start frame alone
     DWORD   m_dwFlags;          // bit 0: blob not yet stored in the frame area
@@ -21,11 +20,8 @@ struct RvoIndexEntry {
     DWORD   m_dwIndexBlobBytes;
     LONG    m_nWidth;
     LONG    m_nHeight;
-    BYTE    m_abReserved48[32];
-    BYTE    m_abReserved80[32];
     LONG    m_nExtraCount;
     BYTE*   m_pExtra;           // m_nExtraCount x 16 bytes, owned
-    BYTE    m_abReserved120[32];
 
     RvoIndexEntry();
     ~RvoIndexEntry();
@@ -34,4 +30,18 @@ struct RvoIndexEntry {
 
     // Zeroes every field, empties the name, frees the blob and the extra items.
     void Clear();
+
+private:
+    // Kept as read so that an index is written back as it came; only the record
+    // reader and writer (container/IndexArchive.h) touch them.
+    DWORD m_dwReserved0;
+    DWORD m_dwReserved12;
+    DWORD m_dwReserved16;
+    BYTE  m_abReserved48[32];
+    BYTE  m_abReserved80[32];
+    BYTE  m_abReserved120[32];
+
+    friend void WriteEntry(CArchive& ar, const RvoIndexEntry& e, bool bFrameAreaBlob, LONG* pnMaxWidth,
+                           LONG* pnMaxHeight);
+    friend void ReadEntry(CArchive& ar, RvoIndexEntry& e);
 };

@@ -70,8 +70,6 @@ BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
     auto pEntry = std::make_unique<RvoIndexEntry>();
     pEntry->m_nKind = rvo::kKindFrame;
     pEntry->m_strName.Format("No.%d", nIndex);
-    pEntry->m_dwReserved12 = 0;
-    pEntry->m_dwReserved16 = 0;
     pEntry->m_nStartFrame = nIndex;
     pEntry->m_nLastFrame = 0;
     pEntry->m_dwFlags = rvo::kEntryFlagBlobNotStored;

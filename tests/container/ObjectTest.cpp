@@ -23,13 +23,10 @@ TEST(Object, HeaderImageBytes) {
     f.m_header.m_nMode = 5;
     f.m_header.m_nWidth = 1920;
     f.m_header.m_nHeight = -1;
-    f.m_header.m_dwReserved32 = 0xA1;
-    f.m_header.m_dwReserved36 = 0xA2;
     f.m_header.m_dwSizeTableFlag = 0xA3;
     f.m_header.m_dwSizeTableBytes = 0x400;
     f.m_header.m_dwSizeTableOffsetHigh = 0x1;
     f.m_header.m_dwSizeTableOffsetLow = 0x80000200;
-    f.m_header.m_abReserved[103] = 0x5A;
     BYTE out[160];
     f.m_header.StoreHeader(out);
     const Bytes expected = {
@@ -40,13 +37,19 @@ TEST(Object, HeaderImageBytes) {
         0x05, 0x00, 0x00, 0x00,   // mode
         0x80, 0x07, 0x00, 0x00,   // width
         0xFF, 0xFF, 0xFF, 0xFF,   // height
-        0xA1, 0x00, 0x00, 0x00, 0xA2, 0x00, 0x00, 0x00, 0xA3, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,   // reserved
+        0xA3, 0x00, 0x00, 0x00,   // table flag
         0x00, 0x04, 0x00, 0x00,   // table length
         0x01, 0x00, 0x00, 0x00,   // table offset, high half first
         0x00, 0x02, 0x00, 0x80,   // then the low half
     };
     ASSERT_EQ(Bytes(out, out + 56), expected);
-    EXPECT_EQ(out[159], 0x5A);
+    EXPECT_EQ(Bytes(out + 56, out + 160), Bytes(104, 0));
+    // Reserved bytes read from a file are written back as they came.
+    out[32] = 0xA1;
+    out[39] = 0xA2;
+    out[56] = 0x01;
+    out[159] = 0x5A;
     CRvoFile g;
     g.m_header.LoadHeader(out);
     BYTE again[160];
