@@ -1,48 +1,16 @@
 // The rvo tool: inspect, write and read RVO movie files through the module's
 // own code paths. Exit codes: 0 success, 1 bad input or failed operation,
 // 2 usage error.
-#include <dlfcn.h>
-#include <stdlib.h>
-
 #include <csignal>
 #include <cstdio>
 #include <string>
 
-#include <jpeglib.h>
-#include <jerror.h>
-
+#include "codec/LibjpegVersion.h"
 #include "plugin/Dispatch.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/ToolSupport.h"
 
 namespace {
-
-#define RVO_STRINGIFY2(x) #x
-#define RVO_STRINGIFY(x) RVO_STRINGIFY2(x)
-
-// The libjpeg the tool runs with: libjpeg-turbo has no run-time version call,
-// so name the library file the dynamic linker loaded and the API version from
-// its message table, beside what the headers said at build time.
-std::string LibjpegVersion() {
-    std::string s = "libjpeg: built with ";
-#ifdef LIBJPEG_TURBO_VERSION
-    s += "libjpeg-turbo " RVO_STRINGIFY(LIBJPEG_TURBO_VERSION) ", ";
-#endif
-    s += "JPEG_LIB_VERSION " RVO_STRINGIFY(JPEG_LIB_VERSION) "; running ";
-    jpeg_error_mgr err;
-    jpeg_std_error(&err);
-    if (err.jpeg_message_table && err.last_jpeg_message >= JMSG_VERSION && err.jpeg_message_table[JMSG_VERSION])
-        s += std::string("API ") + err.jpeg_message_table[JMSG_VERSION];
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&jpeg_std_error), &info) && info.dli_fname) {
-        char* real = realpath(info.dli_fname, nullptr);
-        s += std::string(" from ") + (real ? real : info.dli_fname);
-        free(real);
-    } else {
-        s += " (linked in)";
-    }
-    return s;
-}
 
 std::string VersionText() {
     return "rvo " RVO_VERSION "\n"
