@@ -1,11 +1,14 @@
 // Checking that every frame of an RVO file decodes, with the module's own
 // reader: each record of the raw modes is read (and a packed record is
 // checked before it is expanded), each picture of the index modes is rebuilt
-// (every JPEG blob decoded, every still image read).
+// (every JPEG blob decoded, every still image read). A JPEG picture's two
+// copies are compared, and when they differ each is decoded, to tell which
+// one is damaged and whether the frame still reads whole from the other.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "container/RvoFile.h"
 
@@ -16,7 +19,19 @@ struct VerifyResult {
     long long nChecked = 0;       // records or pictures decoded
     long long nBadFrame = -1;     // the first frame that does not decode; -1 when all do
     std::string strProblem;       // why, in words
+    // Frames of a JPEG file that read whole from one copy of their picture
+    // while the other copy is damaged, one line each ("frame 3: ..."), in
+    // frame order; the file is damaged, though every such frame is readable.
+    std::vector<std::string> damagedCopies;
+    long long nFirstDamagedCopy = -1;
+    // Frames whose bytes could only partly be checked, in words ("frames 0-9
+    // (raw pixel bytes carry no check)"); empty when every frame was checked in full.
+    std::string strPartlyChecked;
 };
+
+// The one line a damaged file's report ends with (after the frame that does
+// not decode, or the frames with a damaged copy); empty for an intact file.
+std::string DamageSummary(const VerifyResult& r);
 
 // file is open (OpenRvoOrFail) from path; nThreads workers check records or
 // pictures at once, each but the first through its own handle on path. The
