@@ -31,7 +31,7 @@ for mode in jpeg raw packed; do
 done
 
 # Help: every subcommand explains itself with an example.
-for cmd in info encode decode verify preload bench demo; do
+for cmd in info encode decode verify repair preload bench demo; do
     expect 0 "Example" -- "$RVO" $cmd --help
 done
 
@@ -102,6 +102,19 @@ expect_failure "badcopy.rvo: frame 2: the frame-area copy of its picture is dama
     -- "$RVO" verify "$DIR/badcopy.rvo"
 "$RVO" decode "$DIR/good-jpeg.rvo" -o - | cmp -s - <("$RVO" decode "$DIR/badcopy.rvo" -o -) ||
     fail "a picture with one damaged copy does not decode as the intact file"
+# rvo repair writes the file with both copies whole beside the input, and never over a file unasked.
+for f in badcopy badmarker; do
+    expect 0 "1 picture repaired" -- "$RVO" repair "$DIR/$f.rvo"
+    cmp -s "$DIR/$f-repaired.rvo" "$DIR/good-jpeg.rvo" || fail "rvo repair of $f.rvo did not give the intact file"
+done
+expect_failure "badcopy-repaired.rvo: already exists; give --force" -- "$RVO" repair "$DIR/badcopy.rvo"
+cp "$DIR/badcopy.rvo" "$DIR/inplace.rvo"
+expect 0 "written to .*inplace.rvo \(the original kept as" -- "$RVO" repair --in-place "$DIR/inplace.rvo"
+cmp -s "$DIR/inplace.rvo" "$DIR/good-jpeg.rvo" && cmp -s "$DIR/inplace.rvo.bak" "$DIR/badcopy.rvo" ||
+    fail "rvo repair --in-place did not keep the original as .bak"
+expect 0 "nothing to repair" -- "$RVO" repair "$DIR/good-jpeg.rvo"
+[ ! -e "$DIR/good-jpeg-repaired.rvo" ] || fail "rvo repair wrote a file with nothing to repair"
+expect_failure "not a JPEG movie" -- "$RVO" repair "$DIR/good-raw.rvo"
 for c in "${read_cmds[@]}" "info"; do
     expect_failure "cutindex.rvo: damaged RVO file" -- "$RVO" $c "$DIR/cutindex.rvo"
 done

@@ -43,15 +43,13 @@ std::string Problem(const std::string& what) {
     return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
 }
 
-// Which copy of entry i's picture lies at nAt, in words.
-std::string CopyName(const RvoIndexEntry* e, ULONGLONG nAt) {
-    return nAt == e->m_nIndexBlobAt ? "index copy" : "frame-area copy";
-}
-
 // A copy of a picture blob loaded from the file, and what decoding it gave.
 struct BlobCopy {
     HGLOBAL h = nullptr;
     std::string strWhy;   // why it is damaged; empty when it loaded (and, once decoded, decoded whole)
+    BlobCopy() = default;
+    BlobCopy(const BlobCopy&) = delete;
+    BlobCopy& operator=(const BlobCopy&) = delete;
     ~BlobCopy() {
         if (h) FreeJpegBlob(h);
     }
@@ -80,6 +78,42 @@ void DecodeCopy(CJpeEngine& engine, BlobCopy& c) {
     else if (engine.WasDamaged()) c.strWhy = "its JPEG data is damaged";
 }
 
+}  // namespace
+
+std::string PictureCopies::Name(int c) const {
+    return anAt[c] == nIndexBlobAt ? "index copy" : "frame-area copy";
+}
+
+// The copies are compared and the first decoded; the second is decoded only
+// when they differ, to tell which one is damaged.
+PictureCopies CheckPictureCopies(CRvoFile& file, int entry) {
+    PictureCopies p;
+    const RvoIndexEntry* e = file.GetEntry(entry);
+    if (e->m_hBlob) return p;   // held in memory: no copies in the file
+    p.nIndexBlobAt = e->m_nIndexBlobAt;
+    p.nCopies = file.GetBlobCopies(entry, p.anAt);
+    if (p.nCopies == 0) return p;
+    CJpeEngine engine;
+    BlobCopy copies[2];
+    LoadCopy(file, p.anAt[0], copies[0]);
+    if (copies[0].h) p.anBytes[0] = GlobalSize(copies[0].h) - JPEG_BLOB_TAIL_BYTES;
+    DecodeCopy(engine, copies[0]);
+    p.strWhy[0] = copies[0].strWhy;
+    if (p.nCopies == 2) {
+        LoadCopy(file, p.anAt[1], copies[1]);
+        if (copies[1].h) p.anBytes[1] = GlobalSize(copies[1].h) - JPEG_BLOB_TAIL_BYTES;
+        p.bDiffer = !copies[0].SameAs(copies[1]);
+        if (p.bDiffer) DecodeCopy(engine, copies[1]);
+        p.strWhy[1] = p.bDiffer ? copies[1].strWhy : copies[0].strWhy;
+    }
+    if (p.strWhy[0].empty()) p.nWhole = 0;
+    else if (p.nCopies == 2 && p.strWhy[1].empty()) p.nWhole = 1;
+    p.bUndecided = p.bDiffer && p.strWhy[0].empty() && p.strWhy[1].empty();
+    return p;
+}
+
+namespace {
+
 // What checking entry i of an index-mode file found.
 struct EntryCheck {
     std::string strProblem;   // the picture does not read whole: the frame is damaged
@@ -87,16 +121,12 @@ struct EntryCheck {
     bool bPartly = false;     // a picture with one copy: nothing to compare it with
 };
 
-// A blob is stored twice, in the frame area and in its index record. The
-// copies are compared and the first decoded; the second is decoded only when
-// they differ, to tell which one is damaged.
 EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
     EntryCheck c;
     const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
     const RvoIndexEntry* e = file.GetEntry(i);
-    ULONGLONG anAt[2];
-    const int nCopies = e->m_hBlob ? 0 : file.GetBlobCopies(i, anAt);
-    if (nCopies == 0) {
+    const PictureCopies p = CheckPictureCopies(file, i);
+    if (p.nCopies == 0) {
         SetLastError(ERROR_SUCCESS);
         if (file.RebuildFrame(i, pixels.data(), cx, cy, cx)) return c;
         const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
@@ -106,33 +136,22 @@ EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
                                    : "entry " + std::to_string(i) + " has no picture");
         return c;
     }
-    CJpeEngine engine;
-    BlobCopy first, second;
-    LoadCopy(file, anAt[0], first);
-    DecodeCopy(engine, first);
-    if (nCopies == 1) {
+    const std::string a = p.Name(0), b = p.nCopies > 1 ? p.Name(1) : "";
+    if (p.nCopies == 1) {
         c.bPartly = true;
-        if (!first.strWhy.empty())
-            c.strProblem = "the only copy of its picture, the " + CopyName(e, anAt[0]) + ", is damaged (" + first.strWhy + ")";
-        return c;
-    }
-    LoadCopy(file, anAt[1], second);
-    const bool bSame = first.SameAs(second);
-    if (bSame) {
-        if (!first.strWhy.empty()) c.strProblem = "both copies of its picture are damaged alike (" + first.strWhy + ")";
-        return c;
-    }
-    DecodeCopy(engine, second);
-    const std::string a = CopyName(e, anAt[0]), b = CopyName(e, anAt[1]);
-    if (!first.strWhy.empty() && !second.strWhy.empty())
-        c.strProblem = "both copies of its picture are damaged (" + a + ": " + first.strWhy + "; " + b + ": " + second.strWhy + ")";
-    else if (!first.strWhy.empty())
-        c.strDamage = "the " + a + " of its picture is damaged (" + first.strWhy + "); the frame reads whole from the " + b;
-    else if (!second.strWhy.empty())
-        c.strDamage = "the " + b + " of its picture is damaged (" + second.strWhy + "); the frame reads whole from the " + a;
-    else
+        if (p.nWhole < 0) c.strProblem = "the only copy of its picture, the " + a + ", is damaged (" + p.strWhy[0] + ")";
+    } else if (!p.bDiffer) {
+        if (p.nWhole < 0) c.strProblem = "both copies of its picture are damaged alike (" + p.strWhy[0] + ")";
+    } else if (p.nWhole < 0) {
+        c.strProblem = "both copies of its picture are damaged (" + a + ": " + p.strWhy[0] + "; " + b + ": " + p.strWhy[1] + ")";
+    } else if (p.bUndecided) {
         c.strDamage = "the two copies of its picture differ and both decode, so which one is damaged cannot be told; "
                       "the frame reads from the " + a;
+    } else {
+        const int nBad = 1 - p.nWhole;
+        c.strDamage = "the " + p.Name(nBad) + " of its picture is damaged (" + p.strWhy[nBad] +
+                      "); the frame reads whole from the " + p.Name(p.nWhole);
+    }
     return c;
 }
 

@@ -38,6 +38,22 @@ std::string DamageSummary(const VerifyResult& r);
 // result is the one a single thread gives. pBar may be null.
 VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar);
 
+// The copies of one JPEG picture in a file and what they hold. Both are
+// loaded and compared; the first is decoded, the second only when they differ.
+struct PictureCopies {
+    int nCopies = 0;              // 0 for a picture held in memory or an entry without a blob
+    ULONGLONG anAt[2] = {0, 0};   // where each copy's file form begins, as the reader orders them
+    ULONGLONG anBytes[2] = {0, 0};   // each copy's file form length; 0 when it cannot be read
+    ULONGLONG nIndexBlobAt = 0;   // which of them is the index copy
+    std::string strWhy[2];        // why each is damaged; empty when it is whole
+    bool bDiffer = false;         // the two copies differ
+    bool bUndecided = false;      // they differ and both decode whole: which is damaged cannot be told
+    int nWhole = -1;              // a copy that decodes whole (the first such), -1 when none does
+
+    std::string Name(int c) const;   // "frame-area copy" or "index copy"
+};
+PictureCopies CheckPictureCopies(CRvoFile& file, int entry);
+
 // The frame count of an open file, or a ToolFailure naming path when the
 // file claims more frames than the module accepts.
 long long CheckedFrameCount(CRvoFile& file, const std::string& path);
