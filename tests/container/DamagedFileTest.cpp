@@ -178,11 +178,13 @@ TEST(DamagedFile, CorruptionSweepOfFinishedMovies) {
         LONG nMode;
         uint64_t nSeed;
         int nDamages;
-    } rows[] = {{3, 3003, 400}, {4, 4004, 400}, {5, 5005, 400}};
+    } rows[] = {{3, 3003, 1000}, {4, 4004, 1000}, {5, 5005, 1000}};
     for (const Row& row : rows) {
         SCOPED_TRACE("mode " + std::to_string(row.nMode));
         rvotest::SweepMovie movie;
-        ASSERT_TRUE(rvotest::MakeSweepMovie(row.nMode, "sweep" + std::to_string(row.nMode), &movie));
+        const std::string name = "sweep" + std::to_string(row.nMode);
+        ASSERT_TRUE(rvotest::MakeSweepMovie(row.nMode, ScratchPath(name + "-intact.rvo"), ScratchPath(name + "-damaged.rvo"),
+                                            &movie));
         rvotest::SweepCounts counts;
         EXPECT_EQ(rvotest::RunCorruptionSweep(movie, row.nSeed, row.nDamages, &counts), "");
         EXPECT_EQ(counts.nDamages, row.nDamages);

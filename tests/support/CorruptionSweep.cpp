@@ -65,7 +65,7 @@ bool CopiesAgree(CRvoFile& r) {
 
 }  // namespace
 
-bool MakeSweepMovie(LONG nMode, const std::string& name, SweepMovie* pMovie) {
+bool MakeSweepMovie(LONG nMode, const std::string& intact, const std::string& damagedPath, SweepMovie* pMovie) {
     SweepMovie& m = *pMovie;
     m = SweepMovie();
     m.nMode = nMode;
@@ -76,8 +76,7 @@ bool MakeSweepMovie(LONG nMode, const std::string& name, SweepMovie* pMovie) {
     std::vector<std::vector<uint32_t>> src;
     for (uint32_t k = 0; k < 4; k++)
         src.push_back(MakeFrame(m.nWidth, m.nHeight, nMode == 3 ? Content::Natural : kinds[k], k));
-    const std::string intact = ScratchPath(name + "-intact.rvo");
-    m.path = ScratchPath(name + "-damaged.rvo");
+    m.path = damagedPath;
     if (!WriteMovie(intact, nMode, m.nWidth, m.nHeight, src)) return false;
     m.bytes = ReadAll(intact);
 

@@ -38,11 +38,11 @@ struct SweepMovie {
     std::vector<std::pair<uint64_t, uint64_t>> checked;
 };
 
-// A small movie of the mode (3, 4 or 5) written under name in the scratch
-// folder; false when it cannot be made or does not read back.
-bool MakeSweepMovie(LONG nMode, const std::string& name, SweepMovie* pMovie);
+// A small movie of the mode (3, 4 or 5) written to intactPath; its damaged
+// copies go to damagedPath. False when it cannot be made or does not read back.
+bool MakeSweepMovie(LONG nMode, const std::string& intactPath, const std::string& damagedPath, SweepMovie* pMovie);
 
-// A damage of the movie's file drawn from the 64-bit random value r.
+// A damage of the movie's file drawn from two 64-bit random values.
 Damage DrawDamage(const SweepMovie& m, uint64_t r1, uint64_t r2);
 
 struct SweepCounts {
