@@ -67,8 +67,8 @@ int CorruptionSweep(int n, uint64_t nSeed) {
         rvotest::SweepCounts c;
         const std::string strFailure = rvotest::RunCorruptionSweep(m, nSeed + (uint64_t)nMode, n, &c);
         std::printf("mode %d: %lld damages, %lld opened, %lld had to be found, %lld found; %lld intact frames read back "
-                    "exactly, %lld damaged pictures read back exactly%s%s\n",
-                    (int)nMode, c.nDamages, c.nOpened, c.nMustFind, c.nFound, c.nIntactFrames, c.nReadFromOtherCopy,
+                    "exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader%s%s\n",
+                    (int)nMode, c.nDamages, c.nOpened, c.nMustFind, c.nFound, c.nIntactFrames, c.nReadFromOtherCopy, c.nChangedUnnoticed,
                     strFailure.empty() ? "" : "; FAILED at ", strFailure.c_str());
         if (!strFailure.empty()) return 1;
     }

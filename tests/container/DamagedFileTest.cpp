@@ -193,8 +193,8 @@ TEST(DamagedFile, CorruptionSweepOfFinishedMovies) {
         EXPECT_GT(counts.nMustFind, 0);
         EXPECT_GE(counts.nFound, counts.nMustFind);
         std::printf("mode %d: %lld damages, %lld opened, %lld of them had to be found, %lld found; %lld intact frames read "
-                    "back exactly, %lld damaged pictures read back exactly\n",
+                    "back exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader\n",
                     (int)row.nMode, counts.nDamages, counts.nOpened, counts.nMustFind, counts.nFound,
-                    counts.nIntactFrames, counts.nReadFromOtherCopy);
+                    counts.nIntactFrames, counts.nReadFromOtherCopy, counts.nChangedUnnoticed);
     }
 }

@@ -182,6 +182,8 @@ std::string CheckDamage(const SweepMovie& m, const Damage& d, SweepCounts* pCoun
                     else c.nIntactFrames++;
                 } else if (m.nMode == 3 && bWhole && px == m.frames[(size_t)k] && bOnlyPictures) {
                     c.nReadFromOtherCopy++;
+                } else if (bWhole && px != m.frames[(size_t)k] && bOnlyPictures) {
+                    c.nChangedUnnoticed++;
                 }
             }
             if (m.nMode == 3 && !CopiesAgree(r)) bFound = true;

@@ -52,6 +52,10 @@ struct SweepCounts {
     long long nFound = 0;            // the damage was found (whether or not it had to be)
     long long nIntactFrames = 0;     // frames the damage left alone, read back exactly
     long long nReadFromOtherCopy = 0;  // damaged JPEG pictures read back exactly from their other copy
+    // Damaged frames that read without complaint but changed: bytes without a
+    // check (raw pixels, packed pixel values), or a JPEG copy whose damage
+    // libjpeg decodes without a warning (the copies then differ: verify finds it).
+    long long nChangedUnnoticed = 0;
 };
 
 // Applies one damage to the movie's file and checks what the module makes of
