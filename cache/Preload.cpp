@@ -83,7 +83,18 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
         // Entries without a picture blob (external still images) cannot be preloaded.
         if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
         CBlobOwner guard(hBlob);
-        if (!engine.DecompressInto(hBlob, pFrame, &m_sizeFrame)) return FailKeeping(ERROR_INVALID_DATA);
+        BOOL bDecoded = engine.DecompressInto(hBlob, pFrame, &m_sizeFrame);
+        if (!bDecoded || engine.WasDamaged()) {
+            // The picture's other copy, when it decodes whole; else the first
+            // copy as far as it decodes, as a read gives it.
+            ULONGLONG anAt[2];
+            HGLOBAL hOther = GetBlobCopies(k, anAt) == 2 ? ReadBlobCopy(anAt[1]) : nullptr;
+            CBlobOwner otherGuard(hOther);
+            const bool bOther = hOther && engine.DecompressInto(hOther, pFrame, &m_sizeFrame) && !engine.WasDamaged();
+            if (bOther) bDecoded = TRUE;
+            else if (bDecoded && hOther) engine.DecompressInto(hBlob, pFrame, &m_sizeFrame);
+        }
+        if (!bDecoded) return FailKeeping(ERROR_INVALID_DATA);
         for (int f = 0; f < 2; f++) {
             LONG nTokens = 0;
             LONG nSlots = 0;

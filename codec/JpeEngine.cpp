@@ -80,7 +80,7 @@ const EngineClass CJpeEngine::classCJpeEngine = {"CJpeEngine", (int)sizeof(CJpeE
 
 static_assert(sizeof(JpegObjects) <= kJpegObjectsBytes && alignof(JpegObjects) <= 16);
 
-CJpeEngine::CJpeEngine() : m_nQuality(0), m_ppRows(nullptr), m_nRowCapacity(0), m_pJpeg(new (m_abJpeg) JpegObjects()) {
+CJpeEngine::CJpeEngine() : m_nQuality(0), m_bDamaged(FALSE), m_ppRows(nullptr), m_nRowCapacity(0), m_pJpeg(new (m_abJpeg) JpegObjects()) {
     SetQuality(kDefaultQuality);
 }
 
@@ -363,6 +363,7 @@ BOOL CJpeEngine::DecodeBlob(const JpegBlobInfo* pInfo, BYTE* pPixels, BYTE** ppR
         *pdwError = ERROR_INVALID_DATA;
         return FALSE;
     }
+    m_bDamaged = FALSE;
     size_t nRowBytes = (size_t)pInfo->width * 4;
     for (LONG y = 0; y < pInfo->height; y++) ppRows[y] = pPixels + (size_t)y * nRowBytes;
     BOOL bOk = ReadStreams(pInfo, ppRows);
@@ -385,7 +386,11 @@ BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
         if (jpeg_read_scanlines(d, ppRows + d->output_scanline, h - d->output_scanline) == 0)
             return FALSE;
     }
+    // libjpeg counts its warnings per stream (reading a header starts the count
+    // again) and goes on past the damage they report; the count is read once
+    // per stream, so an intact stream costs nothing more.
     jpeg_finish_decompress(d);
+    if (d->err->num_warnings != 0) m_bDamaged = TRUE;
 
     if (!StartStream(d, &m_pJpeg->stream, pInfo->data, pInfo->alphaBytes, JCS_GRAYSCALE, 1, w, h)) return FALSE;
     JSAMPARRAY ppGrey = (*d->mem->alloc_sarray)((j_common_ptr)d, JPOOL_IMAGE, w, kRowBatch);
@@ -396,6 +401,7 @@ BOOL CJpeEngine::ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows) {
         for (JDIMENSION k = 0; k < n; k++) InsertAlpha(ppRows[y + k], ppGrey[k], w);
     }
     jpeg_finish_decompress(d);
+    if (d->err->num_warnings != 0) m_bDamaged = TRUE;
     return TRUE;
 }
 

@@ -48,6 +48,11 @@ public:
     // Decodes into pPixels, packed, which holds exactly pSize->cx x pSize->cy
     // pixels; the size must be the blob's. May leave pPixels partly written on failure.
     BOOL DecompressInto(HGLOBAL hBlob, DWORD* pPixels, const SIZE* pSize);
+    // TRUE when the last Decompress or DecompressInto that gave a picture met
+    // damage libjpeg reads past (a warning: a bad Huffman code, bytes before a
+    // marker, a stream that ends early and gets the source's stand-in end of
+    // image): the picture is only what the damaged stream decodes to.
+    BOOL WasDamaged() const { return m_bDamaged; }
 
     static BOOL IsValidBlob(HGLOBAL h);
     static BOOL FreeBlob(HGLOBAL h);
@@ -76,6 +81,7 @@ private:
     BOOL ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows);
 
     BYTE   m_nQuality;
+    BOOL   m_bDamaged;       // the last decode met a libjpeg warning
     BYTE** m_ppRows;         // row table of DecompressInto, kept between calls
     int    m_nRowCapacity;
     alignas(16) unsigned char m_abJpeg[kJpegObjectsBytes];

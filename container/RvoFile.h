@@ -89,9 +89,21 @@ public:
     // rectangle's width); -1 means the whole stride.
     int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                    int nDstWidth = -1);
+    // An entry's picture blob is read from the file and decoded from one of its
+    // two copies (frame area and index record), the other one when the first
+    // does not decode or libjpeg reports damage in it. When both are damaged
+    // the picture is given as far as the better one decodes and returns 1 with
+    // the last error ERROR_FILE_CORRUPT.
     int  RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
     int  LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
+    // The file offsets of entry's blob copies, the one read first first: 0, 1
+    // or 2 of them (a file being written has only the frame-area copy, some
+    // files only the index copy).
+    int  GetBlobCopies(int entry, ULONGLONG anAt[2]) const;
+    // The blob's copy at nAt (an offset GetBlobCopies gives) as a new block, or
+    // null with a last error (ReadBlobFromFile's).
+    HGLOBAL ReadBlobCopy(ULONGLONG nAt);
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
 
     // Preloading and delivery from memory (cache/).

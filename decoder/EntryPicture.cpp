@@ -40,11 +40,9 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         pSrc = pWork;
         srcW = cx;
         srcH = cy;
-    } else if (const bool bHeld = GetEntry(entry)->m_hBlob != nullptr; bHeld || LoadEntryBlob(entry)) {
-        // A blob read from the file for this picture is dropped after decoding,
-        // so reading a movie holds one blob at a time, whatever its length.
-        HGLOBAL hBlob = bHeld ? GetEntry(entry)->m_hBlob : TakeBlob(entry);
-        CBlobOwner owner(bHeld ? nullptr : hBlob);
+    } else if (GetEntry(entry)->m_hBlob) {
+        // A blob held in memory (a file being written) has no other copy to turn to.
+        HGLOBAL hBlob = GetEntry(entry)->m_hBlob;
         {
             CJpeEngine engine;   // its own engine: shares nothing with the preload or another reader
             pDecoded.reset(engine.Decompress(hBlob));
@@ -54,6 +52,34 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         pSrc = reinterpret_cast<const DWORD*>(pDecoded.get());
         srcW = s.cx;
         srcH = s.cy;
+    } else if (ULONGLONG anAt[2]; const int nCopies = GetBlobCopies(entry, anAt)) {
+        // A blob read from the file for this picture is dropped after decoding,
+        // so reading a movie holds one blob at a time, whatever its length. The
+        // second copy is read only when the first fails or is damaged; a
+        // damaged picture is kept in case the other copy is no better.
+        CJpeEngine engine;   // its own engine: shares nothing with the preload or another reader
+        bool bDamaged = false;
+        DWORD dwFirstError = ERROR_SUCCESS;
+        for (int c = 0; c < nCopies; c++) {
+            HGLOBAL hBlob = ReadBlobCopy(anAt[c]);
+            CBlobOwner owner(hBlob);
+            std::unique_ptr<BYTE[]> pCopy(hBlob ? engine.Decompress(hBlob) : nullptr);
+            if (!pCopy) {
+                if (c == 0) dwFirstError = GetLastError();
+                continue;
+            }
+            const bool bWhole = !engine.WasDamaged();
+            if (pDecoded && !bWhole) continue;   // both damaged: the first picture stays
+            const SIZE s = CJpeEngine::GetBlobSize(hBlob);
+            pDecoded = std::move(pCopy);
+            srcW = s.cx;
+            srcH = s.cy;
+            bDamaged = !bWhole;
+            if (bWhole) break;
+        }
+        if (!pDecoded) return Fail(dwFirstError ? dwFirstError : ERROR_INVALID_DATA);
+        pSrc = reinterpret_cast<const DWORD*>(pDecoded.get());
+        SetLastError(bDamaged ? ERROR_FILE_CORRUPT : ERROR_SUCCESS);
     } else {
         DWORD* pWork = WorkingPicture(*this);
         if (GetEntry(entry)->m_nKind != kKindStillImage || !pWork) return Fail(ERROR_INVALID_FUNCTION);
@@ -108,18 +134,34 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
     return 1;
 }
 
+int CRvoFile::GetBlobCopies(int entry, ULONGLONG anAt[2]) const {
+    if (entry < 0 || entry >= GetEntryCount()) return 0;
+    const RvoIndexEntry* e = GetEntry(entry);
+    // The frame-area copy counts unless flag bit 0 says it was never stored
+    // there (an offset alone is then not trusted while the record has a copy).
+    const bool bFrameArea = e->m_dwBlobOffset != 0 &&
+                            (!(e->m_dwFlags & kEntryFlagBlobNotStored) || e->m_nIndexBlobAt == 0);
+    int n = 0;
+    if (bFrameArea) anAt[n++] = e->m_dwBlobOffset;
+    if (e->m_nIndexBlobAt != 0 && (n == 0 || e->m_nIndexBlobAt != anAt[0])) anAt[n++] = e->m_nIndexBlobAt;
+    return n;
+}
+
+HGLOBAL CRvoFile::ReadBlobCopy(ULONGLONG nAt) {
+    if (nAt == 0 || !m_pFile) return Fail(ERROR_INVALID_FUNCTION), nullptr;
+    if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF), nullptr;
+    HGLOBAL h = nullptr;
+    return ReadBlobFromFile(m_pFile.get(), &h) ? h : nullptr;
+}
+
 int CRvoFile::LoadEntryBlob(int entry) {
     if (entry < 0 || entry >= GetEntryCount()) return Fail(ERROR_INVALID_PARAMETER);
     RvoIndexEntry* e = GetEntry(entry);
     if (e->m_hBlob) return 1;
-    // Opening keeps no blob: the frame-area copy is read, or the copy inside the
-    // record when the frame area has none (offset 0, or flag bit 0 set: not stored there).
-    const bool bFrameArea = e->m_dwBlobOffset != 0 &&
-                            (!(e->m_dwFlags & kEntryFlagBlobNotStored) || e->m_nIndexBlobAt == 0);
-    const ULONGLONG nAt = bFrameArea ? (ULONGLONG)e->m_dwBlobOffset : e->m_nIndexBlobAt;
-    if (nAt == 0 || !m_pFile) return 0;
-    if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF);
-    ReadBlobFromFile(m_pFile.get(), &e->m_hBlob);
+    // Opening keeps no blob: the copy read first is loaded.
+    ULONGLONG anAt[2];
+    if (GetBlobCopies(entry, anAt) == 0) return 0;
+    e->m_hBlob = ReadBlobCopy(anAt[0]);
     return e->m_hBlob != nullptr;
 }
 

@@ -44,7 +44,14 @@ BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
     if (!m_pFile || nBytes == 0) SetLastError(ERROR_INVALID_FUNCTION);
     else if (nAt + nBytes > 0xFFFFFFFFull) SetLastError(ERROR_FILE_TOO_LARGE);
     else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
-    else bOk = WriteBlobToFile(m_pFile.get(), hBlob);
+    else if (!(bOk = WriteBlobToFile(m_pFile.get(), hBlob))) {
+        // Part of the blob may have reached the file: it is cut back to the end
+        // of the last whole blob, so the index of the close follows that blob
+        // directly and the finished file holds no stray bytes.
+        const DWORD dwWriteError = GetLastError();
+        m_pFile->SetLength(nAt);
+        SetLastError(dwWriteError);
+    }
     const DWORD dwError = GetLastError();
     FreeJpegBlob(hBlob);
     if (!bOk) return Fail(dwError);

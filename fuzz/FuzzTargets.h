@@ -22,6 +22,8 @@ int FieldRecordTarget(const uint8_t* p, size_t n);
 int PreloadTarget(const uint8_t* p, size_t n);
 // Frames made from the input written in each writable mode and read back.
 int RoundTripTarget(const uint8_t* p, size_t n);
+// A finished movie of mode 3, 4 or 5 (first byte) damaged as the next 16 bytes say.
+int CorruptionTarget(const uint8_t* p, size_t n);
 
 struct Target {
     const char* pszName;
@@ -32,7 +34,7 @@ constexpr Target kTargets[] = {
     {"open_query", OpenQueryTarget},       {"read_frames", ReadFramesTarget},
     {"packed_record", PackedRecordTarget}, {"picture_blob", PictureBlobTarget},
     {"field_record", FieldRecordTarget},   {"preload", PreloadTarget},
-    {"round_trip", RoundTripTarget},
+    {"round_trip", RoundTripTarget},       {"corruption", CorruptionTarget},
 };
 
 }  // namespace rvofuzz

@@ -2,6 +2,7 @@
 // every build (and every sanitizer) runs the regression inputs and the seeds:
 //   rvo_fuzz_replay [--seeds] [file or folder]...
 //   rvo_fuzz_replay --write-seeds FOLDER     (FOLDER/<target>/<seed> for the fuzzers)
+//   rvo_fuzz_replay --corruption-sweep N [SEED]   (N seeded damages per mode, counted)
 // A finding aborts the program; otherwise it prints what it ran and exits 0.
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Seeds.h"
+#include "tests/support/CorruptionSweep.h"
 #include "tests/support/TestFiles.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -52,6 +54,27 @@ void RunEverywhere(const std::string& name, const std::vector<uint8_t>& bytes, s
     }
 }
 
+// The corruption target's checks over n damages per mode drawn from nSeed,
+// with what they found; exit 1 at the first failure.
+int CorruptionSweep(int n, uint64_t nSeed) {
+    for (LONG nMode : {3, 4, 5}) {
+        const std::string name = "sweep" + std::to_string(nMode);
+        rvotest::SweepMovie m;
+        if (!rvotest::MakeSweepMovie(nMode, ScratchPath((name + "-intact").c_str()), ScratchPath((name + "-damaged").c_str()), &m)) {
+            std::printf("mode %d: the movie cannot be made\n", (int)nMode);
+            return 1;
+        }
+        rvotest::SweepCounts c;
+        const std::string strFailure = rvotest::RunCorruptionSweep(m, nSeed + (uint64_t)nMode, n, &c);
+        std::printf("mode %d: %lld damages, %lld opened, %lld had to be found, %lld found; %lld intact frames read back "
+                    "exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader%s%s\n",
+                    (int)nMode, c.nDamages, c.nOpened, c.nMustFind, c.nFound, c.nIntactFrames, c.nReadFromOtherCopy, c.nChangedUnnoticed,
+                    strFailure.empty() ? "" : "; FAILED at ", strFailure.c_str());
+        if (!strFailure.empty()) return 1;
+    }
+    return 0;
+}
+
 int WriteSeeds(const fs::path& dir) {
     for (const Target& t : kTargets) {
         const fs::path sub = dir / t.pszName;
@@ -66,6 +89,8 @@ int WriteSeeds(const fs::path& dir) {
 int main(int argc, char** argv) {
     Setup();
     if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0) return WriteSeeds(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--corruption-sweep") == 0)
+        return CorruptionSweep(std::atoi(argv[2]), argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
     std::signal(SIGSEGV, OnFatalSignal);
     std::signal(SIGABRT, OnFatalSignal);
     std::signal(SIGBUS, OnFatalSignal);

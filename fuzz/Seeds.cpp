@@ -216,6 +216,18 @@ std::vector<Seed> RoundTripSeeds() {
     return out;
 }
 
+// One damage of each kind to a movie of each mode: mode byte, then two random words.
+std::vector<Seed> CorruptionSeeds() {
+    std::vector<Seed> out;
+    for (uint8_t nMode = 0; nMode < 3; nMode++)
+        for (uint8_t nKind = 0; nKind < 3; nKind++) {
+            Bytes v = {nMode, nKind};
+            for (int i = 0; i < 15; i++) v.push_back((uint8_t)(i * 53 + 17 * nMode + nKind));
+            out.push_back({"mode" + std::to_string(3 + nMode) + "-kind" + std::to_string(nKind), v});
+        }
+    return out;
+}
+
 }  // namespace
 
 std::vector<Seed> MakeSeeds(const std::string& target) {
@@ -225,6 +237,7 @@ std::vector<Seed> MakeSeeds(const std::string& target) {
     if (target == "picture_blob") return PictureBlobSeeds();
     if (target == "field_record") return FieldRecordSeeds();
     if (target == "round_trip") return RoundTripSeeds();
+    if (target == "corruption") return CorruptionSeeds();
     return {};
 }
 

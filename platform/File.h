@@ -44,6 +44,9 @@ public:
     ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
     ULONGLONG GetPosition() const;
     ULONGLONG GetLength() const;
+    // Ends the file at nLength bytes and leaves the position there; FALSE with
+    // a last error when the system refuses.
+    BOOL SetLength(ULONGLONG nLength);
     void Flush();
     void Close();
     bool IsOpen() const { return m_hFile != kNoFile; }

@@ -76,6 +76,7 @@ enum : DWORD {
     ERROR_INVALID_FORM_SIZE    = 1903,
     ERROR_WORKING_SET_QUOTA    = 1453,   // pages cannot be locked (RLIMIT_MEMLOCK)
     ERROR_COMMITMENT_LIMIT     = 1455,   // the free address space is down to the host's reserve
+    ERROR_FILE_CORRUPT         = 1392,   // given as far as it decodes: every stored copy is damaged
 };
 
 // COM-style results the engine stores as last-error values.

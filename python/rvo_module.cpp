@@ -734,6 +734,12 @@ VerifyReport Verify(const std::string& path, int nThreads) {
             r.message = path + ": frame " + std::to_string(v.nBadFrame) + " does not decode (" + v.strProblem + ")";
             return r;
         }
+        if (!v.damagedCopies.empty()) {
+            // Every frame reads whole, but a picture has a damaged copy: the file is damaged.
+            r.problem = DamageSummary(v);
+            r.message = path + ": " + r.problem;
+            return r;
+        }
         r.ok = true;
         r.message = path + ": " + std::to_string(v.nFrames) + " frames, all decode (" + ModeName(nMode) + ", " +
                     std::to_string(v.nChecked) + (rvo::IsRecordMode(nMode) ? " records" : " pictures") + " checked)";

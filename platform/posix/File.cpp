@@ -86,6 +86,12 @@ ULONGLONG CFile::GetLength() const {
     return nEnd == (ULONGLONG)-1 ? 0 : nEnd;
 }
 
+BOOL CFile::SetLength(ULONGLONG nLength) {
+    if (m_hFile == kNoFile) return Fail(ERROR_INVALID_HANDLE);
+    if (Seek((LONGLONG)nLength, begin) != nLength) return FALSE;
+    return SetEndOfFile(SystemHandle());
+}
+
 void CFile::Flush() {
     // Writes go straight to the kernel; nothing is held back in user space.
 }

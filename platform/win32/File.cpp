@@ -2,6 +2,7 @@
 #include "platform/File.h"
 
 #include "platform/CString.h"
+#include "platform/LastError.h"
 #include "platform/RawFile.h"
 #include "platform/win32/Win32Api.h"
 
@@ -82,6 +83,12 @@ ULONGLONG CFile::GetLength() const {
     long long n = 0;
     if (m_hFile == kNoFile || !w32::GetFileSizeEx(Handle(m_hFile), &n)) return 0;
     return (ULONGLONG)n;
+}
+
+BOOL CFile::SetLength(ULONGLONG nLength) {
+    if (m_hFile == kNoFile) return Fail(ERROR_INVALID_HANDLE);
+    if (Seek((LONGLONG)nLength, begin) != nLength) return FALSE;
+    return w32::SetEndOfFile(Handle(m_hFile)) ? TRUE : FALSE;   // the system's reason stays the last error
 }
 
 void CFile::Flush() {

@@ -242,8 +242,9 @@ TEST(Preload, UnreadableFrameStopsTheRawPath) {
     EXPECT_EQ(f.m_cache.GetSize(), 2);
 }
 
-// The third picture blob claims a width one pixel narrower than the file's:
-// the first two frames stay loaded.
+// The third picture blob claims a width one pixel narrower than the file's,
+// in both its copies: the first two frames stay loaded. With one copy so
+// damaged the picture is loaded from the other.
 TEST(Preload, UndecodableBlobStopsTheCodedPath) {
     const std::string path = WriteMovie("narrow.rvo", 3, 3);
     std::vector<uint8_t> bytes = rvotest::ReadAll(path);
@@ -255,6 +256,15 @@ TEST(Preload, UndecodableBlobStopsTheCodedPath) {
         if (std::memcmp(bytes.data() + i, magic, 4) == 0 && bytes[i + 4] == kW && bytes[i + 8] == kH) at.push_back(i);
     ASSERT_EQ(at.size(), 6u);
     bytes[at[2] + 4] = kW - 1;
+    rvotest::WriteAll(path, bytes);
+    {
+        CRvoFile f;
+        ProgressScope scope;
+        f.m_pfnProgress = Progress;
+        EXPECT_TRUE(f.Preload(Wide(path).c_str(), -1, -1));
+        EXPECT_EQ(f.m_cache.GetSize(), 6);
+    }
+    bytes[at[5] + 4] = kW - 1;
     rvotest::WriteAll(path, bytes);
 
     CRvoFile f;

@@ -157,7 +157,15 @@ TEST(Threads, TheFirstFailingFrameStopsEveryThreadCountWithTheSameMessage) {
     at = 160;
     for (int k = 0; k < nBad; k++) at += 20 + LoadLe32(&bytes[at + 12]) + LoadLe32(&bytes[at + 16]);
     const size_t colourAt = at + 20 + LoadLe32(&bytes[at + 16]);
-    for (size_t i = colourAt; i < colourAt + 4; i++) bytes[i] = 0;   // no start-of-image marker
+    // No start-of-image marker, in both copies of the picture (the frame area's and the index record's).
+    size_t indexAt = 0;
+    {
+        CRvoFile r;   // the index record's copy of the same picture
+        ASSERT_TRUE(r.Open(rvotest::Wide(jpeg).c_str(), CFile::modeRead | CFile::shareDenyWrite));
+        ASSERT_EQ(r.GetEntry(nBad)->m_dwBlobOffset, at);
+        indexAt = (size_t)r.GetEntry(nBad)->m_nIndexBlobAt;
+    }
+    for (size_t i = 0; i < 4; i++) bytes[colourAt + i] = bytes[indexAt + (colourAt - at) + i] = 0;
     rvotest::WriteAll(jpeg, bytes);
 
     // Encoding: frame nBad the JPEG codec cannot compress (noise at 16x16), and

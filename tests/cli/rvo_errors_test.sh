@@ -31,7 +31,7 @@ for mode in jpeg raw packed; do
 done
 
 # Help: every subcommand explains itself with an example.
-for cmd in info encode decode verify preload bench demo; do
+for cmd in info encode decode verify repair preload bench demo; do
     expect 0 "Example" -- "$RVO" $cmd --help
 done
 
@@ -95,10 +95,26 @@ expect_failure "cut-raw.rvo: preloading stopped after 5 of 8 frames: truncated" 
 expect_failure "badtag.rvo: frame 0 does not decode \(invalid data\)" -- "$RVO" verify "$DIR/badtag.rvo"
 expect_failure "badtag.rvo: frame 0 does not decode" -- "$RVO" decode "$DIR/badtag.rvo" -o "$DIR/bt%d.png"
 expect_failure "badtag.rvo: preloading stopped after 0 of 8 frames" -- "$RVO" preload "$DIR/badtag.rvo"
-expect_failure "badmarker.rvo: frame 2 does not decode \(the frame-area copy of the picture blob of entry 2 cannot be read" \
+# One copy of a picture damaged: verify names it and fails, the frame reads whole from the other.
+expect_failure "badmarker.rvo: frame 2: the frame-area copy of its picture is damaged \(it cannot be read.*reads whole from the index copy" \
     -- "$RVO" verify "$DIR/badmarker.rvo"
-expect_failure "badcopy.rvo: frame 2 does not decode \(the frame-area copy of the picture blob of entry 2 differs" \
+expect_failure "badcopy.rvo: frame 2: the frame-area copy of its picture is damaged \(its JPEG data is damaged\); the frame reads whole" \
     -- "$RVO" verify "$DIR/badcopy.rvo"
+"$RVO" decode "$DIR/good-jpeg.rvo" -o - | cmp -s - <("$RVO" decode "$DIR/badcopy.rvo" -o -) ||
+    fail "a picture with one damaged copy does not decode as the intact file"
+# rvo repair writes the file with both copies whole beside the input, and never over a file unasked.
+for f in badcopy badmarker; do
+    expect 0 "1 picture repaired" -- "$RVO" repair "$DIR/$f.rvo"
+    cmp -s "$DIR/$f-repaired.rvo" "$DIR/good-jpeg.rvo" || fail "rvo repair of $f.rvo did not give the intact file"
+done
+expect_failure "badcopy-repaired.rvo: already exists; give --force" -- "$RVO" repair "$DIR/badcopy.rvo"
+cp "$DIR/badcopy.rvo" "$DIR/inplace.rvo"
+expect 0 "written to .*inplace.rvo \(the original kept as" -- "$RVO" repair --in-place "$DIR/inplace.rvo"
+cmp -s "$DIR/inplace.rvo" "$DIR/good-jpeg.rvo" && cmp -s "$DIR/inplace.rvo.bak" "$DIR/badcopy.rvo" ||
+    fail "rvo repair --in-place did not keep the original as .bak"
+expect 0 "nothing to repair" -- "$RVO" repair "$DIR/good-jpeg.rvo"
+[ ! -e "$DIR/good-jpeg-repaired.rvo" ] || fail "rvo repair wrote a file with nothing to repair"
+expect_failure "not a JPEG movie" -- "$RVO" repair "$DIR/good-raw.rvo"
 for c in "${read_cmds[@]}" "info"; do
     expect_failure "cutindex.rvo: damaged RVO file" -- "$RVO" $c "$DIR/cutindex.rvo"
 done

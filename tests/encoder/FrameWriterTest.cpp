@@ -251,6 +251,30 @@ TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
     }
 }
 
+// A blob the disk takes only part of is cut back: the finished file is the one
+// written without the failed frame, byte for byte (no stray bytes after the index).
+TEST(FrameWriter, FailedBlobIsCutBack) {
+    for (int nFailing : {0, 1}) {
+        SCOPED_TRACE(nFailing);
+        TestFrame f = ThreeKinds()[1];   // noise: a blob of several kilobytes
+        Writer w("fullblob" + std::to_string(nFailing) + ".rvo", rvo::JpegBlobs, SIZE{40, 20});
+        Writer ref("refblob" + std::to_string(nFailing) + ".rvo", rvo::JpegBlobs, SIZE{40, 20});
+        for (int k = 0; k < nFailing; k++) {
+            ASSERT_TRUE(w.Write(f));
+            ASSERT_TRUE(ref.Write(f));
+        }
+        {
+            // Room for the header and half a blob more.
+            FileSizeCap cap(w.file.m_header.m_dwIndexOffset + 600);
+            ASSERT_TRUE(cap.Ok());
+            EXPECT_FALSE(w.Write(f));
+            EXPECT_EQ(w.file.GetEntryCount(), nFailing);
+        }
+        const std::vector<uint8_t> written = w.CloseAndRead();
+        EXPECT_EQ(DiffBytes(ref.CloseAndRead(), written), "");
+    }
+}
+
 }  // namespace
 
 // Four 32 x 32 frames of JPEG blobs, the third without a picture: the file must

@@ -6,7 +6,10 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/LastError.h"
 #include "tests/plugin/PluginTestHost.h"
+#include "tests/support/Movies.h"
+#include "tests/support/SyntheticFrames.h"
 
 using namespace plugintest;
 using rvotest::ScratchPath;
@@ -139,6 +142,67 @@ TEST(JpegFrames, BlobPastWhatTheOffsetsAddressIsRefused) {
         for (int i = 0; i < row.nStored; i++) EXPECT_EQ(back.RebuildFrame(i, px.data(), w, h), 1) << i;
         back.Close(FALSE);
         std::remove(path.c_str());
+    }
+}
+
+// A JPEG movie keeps every picture twice, in the frame area and in its index
+// record: command 7 shows a picture whose one copy is damaged from the other,
+// unchanged; with both damaged it shows what decodes and the reader says so.
+TEST(JpegFrames, DamagedCopyIsReadFromTheOther) {
+    const int w = 160, h = 120;
+    std::vector<std::vector<uint32_t>> frames;
+    for (uint32_t k = 0; k < 3; k++) frames.push_back(rvotest::MakeFrame(w, h, rvotest::Content::Noise, k));
+    const std::string good = ScratchPath("copies.rvo");
+    ASSERT_TRUE(rvotest::WriteMovie(good, 3, w, h, frames));
+    ULONGLONG nFrameArea = 0, nIndex = 0;
+    DWORD nBytes = 0;
+    {
+        CRvoFile f;
+        ASSERT_TRUE(rvotest::OpenMovie(f, good));
+        nFrameArea = f.GetEntry(1)->m_dwBlobOffset;
+        nIndex = f.GetEntry(1)->m_nIndexBlobAt;
+        nBytes = f.GetEntry(1)->m_dwIndexBlobBytes;
+    }
+    ASSERT_GT(nBytes, 6000u);
+    const std::vector<uint8_t> bytes = rvotest::ReadAll(good);
+
+    // Frame 1 through command 7, and the reader's own last error for it.
+    auto Show = [&](const std::string& path, DWORD* pdwError) {
+        HostBuffer b(w, h, w);
+        Host host;
+        EXPECT_EQ(host.Open(path), 0);
+        host.in->dFieldDuration = 1.0;
+        host.in->nDeliveryMode = 2;
+        host.in->pDst = &b.buf;
+        host.in->rcRegion = RECT{0, 0, w, h};
+        host.in->dTime = 2.0;
+        EXPECT_EQ(host.Run(CMD_READ_FRAME), 0);
+        std::vector<DWORD> scratch((size_t)w * h);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(host.handle->m_pRvoFile->ReadFrame(1, scratch.data(), w, h, TRUE, w), 1);
+        *pdwError = GetLastError();
+        return b.px;
+    };
+    DWORD dwError = 0;
+    const std::vector<DWORD> want = Show(good, &dwError);
+    EXPECT_EQ(dwError, (DWORD)ERROR_SUCCESS);
+
+    struct Row {
+        const char* name;
+        bool bFrameArea, bIndex;   // which copies get 2,000 zero bytes in their streams
+    } rows[] = {{"frame-area copy", true, false}, {"index copy", false, true}, {"both copies", true, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<uint8_t> damaged = bytes;
+        const size_t nAt = nBytes / 2;
+        if (row.bFrameArea) std::fill_n(damaged.begin() + (ptrdiff_t)(nFrameArea + nAt), 2000, 0);
+        if (row.bIndex) std::fill_n(damaged.begin() + (ptrdiff_t)(nIndex + nAt), 2000, 0);
+        const std::string path = ScratchPath("copies-damaged.rvo");
+        rvotest::WriteAll(path, damaged);
+        const std::vector<DWORD> shown = Show(path, &dwError);
+        const bool bBoth = row.bFrameArea && row.bIndex;
+        EXPECT_EQ(shown == want, !bBoth);
+        EXPECT_EQ(dwError, bBoth ? (DWORD)ERROR_FILE_CORRUPT : (DWORD)ERROR_SUCCESS);
     }
 }
 

@@ -207,7 +207,9 @@ DWORD CHostReader::ReadFrameDirectly(long long k, int nWidth, int nHeight) {
     const unsigned frame = (unsigned)(k < nLast ? k : nLast);
     std::vector<DWORD> scratch((size_t)nWidth * (size_t)nHeight);
     SetLastError(ERROR_SUCCESS);
-    if (file->ReadFrame((unsigned)file->LocateFrame(frame), scratch.data(), nWidth, nHeight, TRUE, nWidth)) return 0;
+    // A picture given as far as its damaged copies decode is read, but damaged.
+    if (file->ReadFrame((unsigned)file->LocateFrame(frame), scratch.data(), nWidth, nHeight, TRUE, nWidth))
+        return GetLastError() == ERROR_FILE_CORRUPT ? (DWORD)ERROR_FILE_CORRUPT : 0;
     return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_FUNCTION;
 }
 

@@ -39,6 +39,7 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_SHARING_VIOLATION: return "in use elsewhere (a writer keeps readers out, a reader keeps writers out)";
     case ERROR_COMMITMENT_LIMIT: return "the free address space is down to the reserve kept for the host";
     case ERROR_DISK_FULL: return "disk full";
+    case ERROR_FILE_CORRUPT: return "both copies of its picture are damaged";
     case ERROR_FILE_TOO_LARGE:
         return "the file would outgrow its size limit (4 GiB, what a JPEG movie's 32-bit offsets address; or ulimit -f)";
     default: return "error code " + std::to_string(dwError);

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/Limits.h"
 #include "platform/ByteOrder.h"
+#include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/OrderedWork.h"
@@ -21,38 +23,6 @@ long long CheckedFrameCount(CRvoFile& file, const std::string& path) {
         FailFile(path, "damaged RVO file (it claims " + std::to_string(n) + " frames)");
     return n;
 }
-
-namespace {
-
-// Whether a blob's file form begins at nAt; ERROR_BAD_FORMAT when not.
-bool FrameAreaCopyFound(CFile& f, ULONGLONG nAt) {
-    BYTE marker[4];
-    if (f.Seek((LONGLONG)nAt, CFile::begin) == nAt && f.Read(marker, 4) == 4 && LoadLe32(marker) == rvo::kBlobFileMarker)
-        return true;
-    SetLastError(ERROR_BAD_FORMAT);
-    return false;
-}
-
-// Whether the n bytes at nAtA and nAtB of the file are the same, read through
-// two bounded buffers; false with ERROR_HANDLE_EOF when either copy is short.
-bool SameBytes(CFile& f, ULONGLONG nAtA, ULONGLONG nAtB, ULONGLONG n, bool* pbRead) {
-    std::vector<BYTE> a(1u << 16), b(1u << 16);
-    *pbRead = true;
-    for (ULONGLONG nDone = 0; nDone < n;) {
-        const UINT k = (UINT)std::min<ULONGLONG>(n - nDone, a.size());
-        if (f.Seek((LONGLONG)(nAtA + nDone), CFile::begin) != nAtA + nDone || f.Read(a.data(), k) != k ||
-            f.Seek((LONGLONG)(nAtB + nDone), CFile::begin) != nAtB + nDone || f.Read(b.data(), k) != k) {
-            *pbRead = false;
-            SetLastError(ERROR_HANDLE_EOF);
-            return false;
-        }
-        if (std::memcmp(a.data(), b.data(), k) != 0) return false;
-        nDone += k;
-    }
-    return true;
-}
-
-}  // namespace
 
 namespace {
 
@@ -73,27 +43,130 @@ std::string Problem(const std::string& what) {
     return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
 }
 
-// The problem with entry i of an index-mode file, "" when its picture
-// rebuilds. A blob is stored twice, in the frame area (decoded here, as every
-// read does) and in its index record; both copies must agree byte for byte.
-std::string EntryProblem(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
+// A copy of a picture blob loaded from the file, and what decoding it gave.
+struct BlobCopy {
+    HGLOBAL h = nullptr;
+    std::string strWhy;   // why it is damaged; empty when it loaded (and, once decoded, decoded whole)
+    BlobCopy() = default;
+    BlobCopy(const BlobCopy&) = delete;
+    BlobCopy& operator=(const BlobCopy&) = delete;
+    ~BlobCopy() {
+        if (h) FreeJpegBlob(h);
+    }
+    bool SameAs(const BlobCopy& o) const {
+        if (!h || !o.h || GlobalSize(h) != GlobalSize(o.h)) return false;
+        const void* a = GlobalLock(h);
+        const void* b = GlobalLock(o.h);
+        const bool bSame = a && b && std::memcmp(a, b, GlobalSize(h)) == 0;
+        GlobalUnlock(h);
+        GlobalUnlock(o.h);
+        return bSame;
+    }
+};
+
+void LoadCopy(CRvoFile& file, ULONGLONG nAt, BlobCopy& c) {
+    SetLastError(ERROR_SUCCESS);
+    c.h = file.ReadBlobCopy(nAt);
+    if (!c.h) c.strWhy = Problem("it cannot be read");
+}
+
+void DecodeCopy(CJpeEngine& engine, BlobCopy& c) {
+    if (!c.h) return;
+    SetLastError(ERROR_SUCCESS);
+    std::unique_ptr<BYTE[]> p(engine.Decompress(c.h));
+    if (!p) c.strWhy = Problem("it does not decode");
+    else if (engine.WasDamaged()) c.strWhy = "its JPEG data is damaged";
+}
+
+}  // namespace
+
+std::string PictureCopies::Name(int c) const {
+    return anAt[c] == nIndexBlobAt ? "index copy" : "frame-area copy";
+}
+
+// The copies are compared and the first decoded; the second is decoded only
+// when they differ, to tell which one is damaged.
+PictureCopies CheckPictureCopies(CRvoFile& file, int entry) {
+    PictureCopies p;
+    const RvoIndexEntry* e = file.GetEntry(entry);
+    if (e->m_hBlob) return p;   // held in memory: no copies in the file
+    p.nIndexBlobAt = e->m_nIndexBlobAt;
+    p.nCopies = file.GetBlobCopies(entry, p.anAt);
+    if (p.nCopies == 0) return p;
+    CJpeEngine engine;
+    BlobCopy copies[2];
+    LoadCopy(file, p.anAt[0], copies[0]);
+    if (copies[0].h) p.anBytes[0] = GlobalSize(copies[0].h) - JPEG_BLOB_TAIL_BYTES;
+    DecodeCopy(engine, copies[0]);
+    p.strWhy[0] = copies[0].strWhy;
+    if (p.nCopies == 2) {
+        LoadCopy(file, p.anAt[1], copies[1]);
+        if (copies[1].h) p.anBytes[1] = GlobalSize(copies[1].h) - JPEG_BLOB_TAIL_BYTES;
+        p.bDiffer = !copies[0].SameAs(copies[1]);
+        if (p.bDiffer) DecodeCopy(engine, copies[1]);
+        p.strWhy[1] = p.bDiffer ? copies[1].strWhy : copies[0].strWhy;
+    }
+    if (p.strWhy[0].empty()) p.nWhole = 0;
+    else if (p.nCopies == 2 && p.strWhy[1].empty()) p.nWhole = 1;
+    p.bUndecided = p.bDiffer && p.strWhy[0].empty() && p.strWhy[1].empty();
+    return p;
+}
+
+namespace {
+
+// What checking entry i of an index-mode file found.
+struct EntryCheck {
+    std::string strProblem;   // the picture does not read whole: the frame is damaged
+    std::string strDamage;    // one copy is damaged, the frame reads whole from the other
+    bool bPartly = false;     // a picture with one copy: nothing to compare it with
+};
+
+EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
+    EntryCheck c;
     const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
     const RvoIndexEntry* e = file.GetEntry(i);
-    if (e->m_nIndexBlobAt != 0 && e->m_dwBlobOffset != 0 && file.m_pFile) {
-        bool bRead = false;
+    const PictureCopies p = CheckPictureCopies(file, i);
+    if (p.nCopies == 0) {
         SetLastError(ERROR_SUCCESS);
-        if (!FrameAreaCopyFound(*file.m_pFile, e->m_dwBlobOffset) ||
-            !SameBytes(*file.m_pFile, e->m_nIndexBlobAt, e->m_dwBlobOffset, e->m_dwIndexBlobBytes, &bRead))
-            return Problem("the frame-area copy of the picture blob of entry " + std::to_string(i) +
-                           (bRead ? " differs from its index copy" : " cannot be read"));
+        if (file.RebuildFrame(i, pixels.data(), cx, cy, cx)) return c;
+        const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
+        c.strProblem = Problem(bBlob ? "picture blob of entry " + std::to_string(i)
+                               : e->m_nKind == rvo::kKindStillImage
+                                   ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
+                                   : "entry " + std::to_string(i) + " has no picture");
+        return c;
     }
-    SetLastError(ERROR_SUCCESS);
-    if (file.RebuildFrame(i, pixels.data(), cx, cy, cx)) return "";
-    const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
-    return Problem(bBlob ? "picture blob of entry " + std::to_string(i)
-                   : e->m_nKind == rvo::kKindStillImage
-                       ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
-                       : "entry " + std::to_string(i) + " has no picture");
+    const std::string a = p.Name(0), b = p.nCopies > 1 ? p.Name(1) : "";
+    if (p.nCopies == 1) {
+        c.bPartly = true;
+        if (p.nWhole < 0) c.strProblem = "the only copy of its picture, the " + a + ", is damaged (" + p.strWhy[0] + ")";
+    } else if (!p.bDiffer) {
+        if (p.nWhole < 0) c.strProblem = "both copies of its picture are damaged alike (" + p.strWhy[0] + ")";
+    } else if (p.nWhole < 0) {
+        c.strProblem = "both copies of its picture are damaged (" + a + ": " + p.strWhy[0] + "; " + b + ": " + p.strWhy[1] + ")";
+    } else if (p.bUndecided) {
+        c.strDamage = "the two copies of its picture differ and both decode, so which one is damaged cannot be told; "
+                      "the frame reads from the " + a;
+    } else {
+        const int nBad = 1 - p.nWhole;
+        c.strDamage = "the " + p.Name(nBad) + " of its picture is damaged (" + p.strWhy[nBad] +
+                      "); the frame reads whole from the " + p.Name(p.nWhole);
+    }
+    return c;
+}
+
+// "frames 0-4, 7" from frame numbers in ascending order.
+std::string FrameRanges(const std::vector<long long>& frames) {
+    std::string s = frames.size() == 1 ? "frame " : "frames ";
+    for (size_t i = 0; i < frames.size();) {
+        size_t j = i;
+        while (j + 1 < frames.size() && frames[j + 1] == frames[j] + 1) j++;
+        if (i) s += ", ";
+        s += std::to_string(frames[i]);
+        if (j > i) s += "-" + std::to_string(frames[j]);
+        i = j + 1;
+    }
+    return s;
 }
 
 // One record or picture checked by a worker.
@@ -101,6 +174,8 @@ struct CheckItem {
     long long k = 0;
     std::string strProblem;
     bool bBad = false;
+    std::string strDamage;
+    bool bPartly = false;
 };
 
 }  // namespace
@@ -133,6 +208,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
         files.push_back(others.back().get());
     }
     std::vector<std::vector<DWORD>> scratch((size_t)nThreads, std::vector<DWORD>((size_t)cx * (size_t)cy));
+    std::vector<long long> partly;   // frames checked only in part
 
     RunOrdered<CheckItem>(
         nThreads, FramesInFlight(nThreads),
@@ -148,7 +224,10 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
                 item.bBad = !f.ReadFrame((unsigned)item.k, pixels.data(), cx, cy, TRUE, cx);
                 if (item.bBad) item.strProblem = Problem("");
             } else {
-                item.strProblem = EntryProblem(f, (int)item.k, pixels);
+                EntryCheck c = CheckEntry(f, (int)item.k, pixels);
+                item.strProblem = std::move(c.strProblem);
+                item.strDamage = std::move(c.strDamage);
+                item.bPartly = c.bPartly;
                 item.bBad = !item.strProblem.empty();
             }
         },
@@ -158,10 +237,24 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
                 result.strProblem = item.strProblem;
                 return false;
             }
+            const long long nFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
+            if (!item.strDamage.empty()) {
+                if (result.nFirstDamagedCopy < 0) result.nFirstDamagedCopy = nFrame;
+                result.damagedCopies.push_back("frame " + std::to_string(nFrame) + ": " + item.strDamage);
+            }
+            if (item.bPartly) partly.push_back(nFrame);
             result.nChecked++;
             if (pBar) pBar->Update(k + 1);
             return true;
         });
+    // Raw records carry no check of their pixel bytes: any bytes read are a frame.
+    if (file.m_header.m_nMode == rvo::RawFrames && result.nChecked > 0) {
+        partly.clear();
+        for (long long k = 0; k < result.nChecked; k++) partly.push_back(k);
+        result.strPartlyChecked = FrameRanges(partly) + " (raw pixel bytes carry no check)";
+    } else if (!partly.empty()) {
+        result.strPartlyChecked = FrameRanges(partly) + " (one copy of the picture only: nothing to compare it with)";
+    }
     if (bRecords || result.nBadFrame >= 0) return result;
 
     // Every frame of an index-mode file must map to an entry or to a blank frame.
@@ -177,6 +270,15 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
     return result;
 }
 
+std::string DamageSummary(const VerifyResult& r) {
+    if (r.nBadFrame >= 0) return "frame " + std::to_string(r.nBadFrame) + " does not decode (" + r.strProblem + ")";
+    if (r.damagedCopies.empty()) return "";
+    const size_t nMore = r.damagedCopies.size() - 1;
+    return r.damagedCopies.front() +
+           (nMore ? "; " + std::to_string(nMore) + " more frame" + (nMore == 1 ? "" : "s") + " with a damaged copy, all readable" : "") +
+           " (rvo repair writes a copy of the file with both copies whole)";
+}
+
 void RegisterVerify(CLI::App& app) {
     auto path = std::make_shared<std::string>();
     auto nThreads = std::make_shared<int>(1);
@@ -186,6 +288,13 @@ void RegisterVerify(CLI::App& app) {
                 "every record of a raw or packed file is read and checked, every picture blob\n"
                 "of a JPEG file decoded, every still image of an image list read. Exit 1 names\n"
                 "the first frame that does not.\n"
+                "\n"
+                "A JPEG file stores each picture twice (frame area and index record): the copies\n"
+                "are compared, and a frame one of whose copies is damaged is listed on stdout\n"
+                "with the damaged copy and whether the frame still reads whole from the other;\n"
+                "the file is damaged all the same (exit 1; rvo repair mends it). Frames whose\n"
+                "bytes carry no check (raw pixel bytes, a picture with one copy) are named as\n"
+                "checked only in part.\n"
                 "\n"
                 "Example:\n  rvo verify movie.rvo && echo intact");
     cmd->add_option("FILE", *path, "the RVO file")->required();
@@ -201,8 +310,14 @@ void RegisterVerify(CLI::App& app) {
             r = VerifyFrames(*file, *path, *nThreads, &bar);
         }
         file->Close(FALSE);
-        if (r.nBadFrame >= 0)
-            FailFile(*path, "frame " + std::to_string(r.nBadFrame) + " does not decode (" + r.strProblem + ")");
+        for (const std::string& line : r.damagedCopies) std::printf("%s: %s\n", path->c_str(), line.c_str());
+        if (!r.strPartlyChecked.empty())
+            std::printf("%s: %s checked only in part %s\n", path->c_str(),
+                        r.strPartlyChecked.substr(0, r.strPartlyChecked.find(" (")).c_str(),
+                        r.strPartlyChecked.substr(r.strPartlyChecked.find(" (") + 1).c_str());
+        std::fflush(stdout);
+        const std::string strDamage = DamageSummary(r);
+        if (!strDamage.empty()) FailFile(*path, strDamage);
         std::printf("%s: %lld frames, all decode (%s, %lld %s checked)\n", path->c_str(), r.nFrames,
                     ModeName(nMode), r.nChecked,
                     rvo::IsRecordMode(nMode) ? "records" : "pictures");

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     RegisterDecode(app);
     RegisterVerify(app);
     RegisterRecover(app);
+    RegisterRepair(app);
     RegisterPreload(app);
     RegisterBench(app);
     RegisterDemo(app);
