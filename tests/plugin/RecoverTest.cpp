@@ -93,12 +93,12 @@ struct Recovered {
     bool ok = false;
 };
 
-Recovered Recover(const std::string& in, const SIZE* pSize = nullptr) {
+Recovered Recover(const std::string& in, const SIZE* pSize = nullptr, RecoverDamaged eDamaged = kReplaceDamaged) {
     Recovered r;
     const std::string out = in + ".out";
     std::filesystem::remove(out);
     if (!ScanUnfinished(Wide(in).c_str(), pSize, &r.scan)) return r;
-    r.ok = WriteRecovered(Wide(in).c_str(), r.scan, Wide(out).c_str());
+    r.ok = WriteRecovered(Wide(in).c_str(), r.scan, Wide(out).c_str(), eDamaged);
     if (r.ok) r.bytes = ReadAll(out);
     return r;
 }
@@ -167,6 +167,77 @@ INSTANTIATE_TEST_SUITE_P(Modes, KilledWriter, ::testing::Values(kJpeg, kRaw, kPa
                          [](const auto& info) {
                              return std::string(info.param == kJpeg ? "Jpeg" : info.param == kRaw ? "Raw" : "Packed");
                          });
+
+// Every frame of a file, decoded; empty when it does not open.
+std::vector<std::vector<DWORD>> DecodeAll(const std::string& path) {
+    std::vector<std::vector<DWORD>> v;
+    CRvoFile f;
+    if (!f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return v;
+    const SIZE size{kW, kH};
+    f.SetFrameSize(&size);
+    f.SetFirstFrame(0);
+    for (int k = 0; k < f.GetFrameCount(); k++) {
+        std::vector<DWORD> px((size_t)kW * kH, 0xDEADBEEF);
+        EXPECT_TRUE(f.ReadFrame((unsigned)k, px.data(), kW, kH, TRUE, kW)) << path << " frame " << k;
+        v.push_back(px);
+    }
+    return v;
+}
+
+// A damaged frame costs that frame only: the walk goes on at the next frame
+// that counts, and the damaged frame's place holds the previous whole frame
+// (a transparent frame for the first), or it is left out.
+TEST_P(KilledWriter, DamagedFramesKeepTheirPlaces) {
+    const LONG c = GetParam();
+    if (c == kRaw) GTEST_SKIP() << "raw records carry no check";
+    const std::string base = ScratchPath("damaged" + std::to_string(c));
+    const Movie all = WriteMovie(base + "-all.rvo", c, kFrames);
+    const std::vector<uint64_t> bounds = FrameBounds(base + "-all.rvo");
+    const std::vector<std::vector<DWORD>> want = DecodeAll(base + "-all.rvo");
+    ASSERT_EQ(want.size(), (size_t)kFrames);
+    const Bytes unfinished = c == kJpeg ? UnfinishedJpegFile(all.finished, bounds.back()) : all.beforeClose;
+    // Damage: the tag or marker, the whole record or blob header, 16 bytes at the middle.
+    const struct {
+        uint64_t at;   // from the frame's start; ~0: its middle
+        size_t bytes;
+    } damages[] = {{0, 4}, {0, 16}, {0, 20}, {~0ull, 16}};
+    for (int d : {0, 2, kFrames - 2}) {
+        for (const auto& dmg : damages) {
+            const uint64_t at = bounds[(size_t)d] + (dmg.at == ~0ull ? (bounds[(size_t)d + 1] - bounds[(size_t)d]) / 2 : dmg.at);
+            SCOPED_TRACE("frame " + std::to_string(d) + ", " + std::to_string(dmg.bytes) + " bytes at " + std::to_string(at));
+            Bytes file = unfinished;
+            std::fill(file.begin() + (ptrdiff_t)at, file.begin() + (ptrdiff_t)(at + dmg.bytes), 0xFF);
+            const std::string copy = base + "-copy.rvo";
+            rvotest::WriteAll(copy, file);
+            const Recovered r = Recover(copy);
+            ASSERT_TRUE(r.ok);
+            if (dmg.at == ~0ull && r.scan.nDamaged == 0) continue;   // bytes the checks cannot see (JPEG data, run patterns)
+            EXPECT_EQ(r.scan.nFrames, (DWORD)kFrames - 1);
+            ASSERT_EQ(r.scan.frames.size(), (size_t)kFrames);
+            EXPECT_TRUE(r.scan.frames[(size_t)d].bDamaged);
+            EXPECT_EQ(r.scan.nFramesEnd, bounds.back());
+            std::vector<std::vector<DWORD>> got = DecodeAll(copy + ".out");
+            ASSERT_EQ(got.size(), (size_t)kFrames);
+            for (int k = 0; k < kFrames; k++) {
+                const std::vector<DWORD> expected =
+                    k != d ? want[(size_t)k] : d > 0 ? want[(size_t)d - 1] : std::vector<DWORD>((size_t)kW * kH, 0);
+                if (k == d && d == 0 && c == kJpeg) {   // a transparent JPEG frame: alpha 0 throughout
+                    for (DWORD px : got[0]) ASSERT_EQ(px >> 24, 0u);
+                    continue;
+                }
+                EXPECT_TRUE(got[(size_t)k] == expected) << "frame " << k;
+            }
+            const Recovered dropped = Recover(copy, nullptr, kDropDamaged);
+            ASSERT_TRUE(dropped.ok);
+            got = DecodeAll(copy + ".out");
+            ASSERT_EQ(got.size(), (size_t)kFrames - 1);
+            for (int k = 0, j = 0; k < kFrames; k++)
+                if (k != d) {
+                    EXPECT_TRUE(got[(size_t)j++] == want[(size_t)k]) << "frame " << k;
+                }
+        }
+    }
+}
 
 // Finished files and files without frames are not unfinished, whatever their mode.
 TEST(Recover, FinishedFilesAreNotUnfinished) {
