@@ -109,6 +109,17 @@ bool FindBlobMarker(CFile& f, ULONGLONG nFrom, ULONGLONG nFileBytes, std::vector
     return false;
 }
 
+// Whether an index record begins at nAt: its first words (reserved 0, the kind
+// of a frame or a still image) and the archive string marker of its name.
+bool IndexEntryAt(CFile& f, ULONGLONG nAt, ULONGLONG nFileBytes) {
+    BYTE p[11];
+    if (nAt > nFileBytes || nFileBytes - nAt < sizeof p) return false;
+    if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt || !ReadExact(f, p, sizeof p)) return false;
+    const DWORD nKind = LoadLe32(p + 4);
+    return LoadLe32(p) == 0 && (nKind == kKindFrame || nKind == kKindStillImage) && p[8] == 0xFF && p[9] == 0xFE &&
+           p[10] == 0xFF;
+}
+
 // Modes 1-3: blobs from offset 160; after one that does not count, the walk
 // goes on at the next marker whose blob counts.
 BOOL WalkBlobs(CFile& f, RvoUnfinished& s) {
@@ -128,6 +139,9 @@ BOOL WalkBlobs(CFile& f, RvoUnfinished& s) {
             nPos = nEnd;
             continue;
         }
+        // The index a writer killed while closing began to write follows the last
+        // blob; the copies of the blobs in it are no frames.
+        if (IndexEntryAt(f, nPos, s.nFileBytes)) break;
         // Damage: the next blob that counts, searched marker by marker.
         ULONGLONG nNext = nPos + 1, nHit = 0;
         bool bFound = false;
