@@ -57,6 +57,16 @@ DWORD  SectorSizeOf(HANDLE h);
 // Test hook: while nBytes is not 0, unbuffered handles opened take it as their
 // sector size (a power of two from 512 to 4096), as on a volume of such sectors.
 void   SetSectorSizeOverride(DWORD nBytes);
+// Test hook: a crash while writing. Armed (bEnable), the writes of every handle
+// (a CFile's too) count against nWrites whole writes and nBytes bytes; the write
+// that would pass either limit is cut there (the bytes within the byte limit
+// reach the file, the rest do not), and from then on nothing reaches any file:
+// writes and SetEndOfFile report success and change nothing, as if the process
+// had died at that point. Disarmed, files are written as usual. FALSE where
+// the platform does not offer the hook (Windows).
+BOOL   SetCrashPointOverride(bool bEnable, ULONGLONG nWrites = ~0ull, ULONGLONG nBytes = ~0ull);
+// The writes and bytes that reached files since the hook was armed.
+void   GetCrashPointCounts(ULONGLONG* pnWrites, ULONGLONG* pnBytes);
 
 // Page-aligned heap blocks for unbuffered transfers; contents zeroed.
 void* AllocAligned(size_t nBytes);

@@ -753,8 +753,9 @@ VerifyReport Verify(const std::string& path, int nThreads) {
     return r;
 }
 
-py::dict Recover(const std::string& path, std::optional<std::string> output,
-                 std::optional<std::pair<int, int>> size) {
+py::dict Recover(const std::string& path, std::optional<std::string> output, bool in_place, bool backup, bool force,
+                 bool drop_damaged, std::optional<std::pair<int, int>> size) {
+    if (output && in_place) throw py::value_error("output and in_place exclude each other");
     SIZE sz{0, 0};
     if (size) {
         CheckSize(size->first, size->second);
@@ -770,28 +771,31 @@ py::dict Recover(const std::string& path, std::optional<std::string> output,
         if (!scan.bSizeKnown)
             FailFile(path, std::string("unfinished ") + ModeName(scan.nMode) +
                                " file without a recorded frame size; give it with size=(width, height)");
-        // The new file appears only whole: written beside its destination, then renamed over it.
-        strOut = output ? *output : path;
-        const std::string strTemp = strOut + ".recover-" + std::to_string(getpid());
-        SetLastError(ERROR_SUCCESS);
-        const BOOL bWritten = WriteRecovered(FromUtf8(path).c_str(), scan, FromUtf8(strTemp).c_str());
-        const DWORD dwError = GetLastError();
-        std::error_code ec;
-        if (!bWritten) {
-            std::filesystem::remove(strTemp, ec);
-            Fail(KindOfError(dwError), path + ": cannot be recovered (" +
-                                           DescribeLastError(dwError ? dwError : ERROR_WRITE_FAULT) + "); it is unchanged");
+        RecoverTarget t;
+        t.strOutput = output ? *output : std::string();
+        t.bInPlace = in_place;
+        t.bNoBackup = !backup;
+        t.bForce = force;
+        t.eDamaged = drop_damaged ? kDropDamaged : kReplaceDamaged;
+        strOut = WriteRecoveredOrFail(path, scan, t);
+    }
+    py::list damaged;
+    size_t nWritten = scan.nFrames;
+    bool bWhole = false;
+    for (size_t i = 0; i < scan.frames.size(); i++) {
+        if (!scan.frames[i].bDamaged) {
+            bWhole = true;
+            continue;
         }
-        std::filesystem::rename(strTemp, strOut, ec);
-        if (ec) {
-            std::filesystem::remove(strTemp, ec);
-            FailFile(strOut, "cannot be replaced (" + ec.message() + ")");
-        }
+        damaged.append(i);
+        if (!drop_damaged && (bWhole || (scan.nWidth > 0 && scan.nHeight > 0))) nWritten++;
     }
     py::dict d;
     d["path"] = strOut;
     d["mode"] = ModeKey(scan.nMode);
-    d["frames"] = scan.nFrames;
+    d["frames"] = nWritten;
+    d["intact"] = scan.nFrames;
+    d["damaged"] = damaged;
     d["width"] = scan.nWidth;
     d["height"] = scan.nHeight;
     d["dropped_bytes"] = (unsigned long long)(scan.nFileBytes - scan.nFramesEnd);
@@ -970,7 +974,13 @@ PYBIND11_MODULE(rvo, m) {
     m.def("verify", &Verify, py::arg("path"), py::kw_only(), py::arg("threads") = 0,
           "Checks that every frame decodes; a report (ok, bad_frame, message), raising nothing for a damaged file.");
     m.def("recover", &Recover, py::arg("path"), py::kw_only(), py::arg("output") = py::none(),
-          py::arg("size") = py::none(),
-          "Rebuilds a file whose writer stopped before closing it, replacing it (or into output). size=(w, h) "
-          "only for raw and packed files that do not record it. Returns what was recovered.");
+          py::arg("in_place") = false, py::arg("backup") = true, py::arg("force") = false,
+          py::arg("drop_damaged") = false, py::arg("size") = py::none(),
+          "Rebuilds a file whose writer stopped before closing it into a new file: output, or by default the path "
+          "with -recovered before its extension; an existing file is replaced only with force. in_place replaces "
+          "path, keeping the original as path.bak unless backup=False. A damaged frame's place is filled with the "
+          "previous whole frame (or a transparent one), or it is left out with drop_damaged. size=(w, h) only for "
+          "raw and packed files that do not record it. Returns what was recovered: path written, frames written, "
+          "intact frames, damaged (the input's numbers of the damaged frames; empty when every frame came back "
+          "intact), mode, width, height, dropped_bytes.");
 }

@@ -53,80 +53,234 @@ bool LoadFrameSizeRecord(const BYTE* pBlock, LONG nMode, SIZE* pSize) {
     return true;
 }
 
-// Modes 1-3: whole blobs from offset 160, each decoded, while their end fits a 32-bit offset.
+void AddFrame(RvoUnfinished& s, ULONGLONG nAt, ULONGLONG nBytes, BOOL bDamaged) {
+    s.frames.push_back(RvoFrameSpan{nAt, nBytes, bDamaged});
+    (bDamaged ? s.nDamaged : s.nFrames)++;
+}
+
+// Whether the blob at nAt counts: whole in its file form, ending within a
+// 32-bit offset, and decoding. 1 it counts (its end and size given), 0 it does
+// not, -1 memory ran out (last error set).
+int BlobAt(CFile& f, ULONGLONG nAt, CJpeEngine& engine, ULONGLONG* pnEnd, LONG* pw, LONG* ph) {
+    if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt) return 0;
+    HGLOBAL hBlob = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    if (!ReadBlobFromFile(&f, &hBlob)) {
+        // Memory running out says nothing about the file; a count short of it would be a lie.
+        if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return -1;
+        return 0;
+    }
+    const ULONGLONG nEnd = f.GetPosition();
+    bool bWhole = nEnd <= kMaxIndexOffset;
+    DWORD dwError = ERROR_SUCCESS;
+    if (bWhole) {
+        SetLastError(ERROR_SUCCESS);
+        std::unique_ptr<BYTE[]> pPixels(engine.Decompress(hBlob));
+        bWhole = pPixels != nullptr;
+        dwError = GetLastError();
+    }
+    if (bWhole) GetBlobDimensions(hBlob, pw, ph);
+    CJpeEngine::FreeBlob(hBlob);
+    if (!bWhole && dwError == ERROR_OUTOFMEMORY) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    *pnEnd = nEnd;
+    return bWhole ? 1 : 0;
+}
+
+// The next blob marker at or after nFrom, read in bounded chunks; FALSE when none.
+bool FindBlobMarker(CFile& f, ULONGLONG nFrom, ULONGLONG nFileBytes, std::vector<BYTE>& chunk, ULONGLONG* pnAt) {
+    BYTE marker[4];
+    StoreLe32(marker, kBlobFileMarker);
+    for (ULONGLONG nAt = nFrom; nAt < nFileBytes && nFileBytes - nAt >= kBlobFileHeaderBytes;) {
+        const UINT n = (UINT)std::min<ULONGLONG>(chunk.size(), nFileBytes - nAt);
+        if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt || f.Read(chunk.data(), n) != n) return false;
+        const BYTE* pEnd = chunk.data() + n;
+        const BYTE* pBegin = chunk.data();
+        const BYTE* pHit = std::search(pBegin, pEnd, marker, marker + 4);
+        if (pHit != pEnd) {
+            *pnAt = nAt + (ULONGLONG)(pHit - chunk.data());
+            return true;
+        }
+        if (n < 4) return false;
+        nAt += n - 3;   // a marker may straddle two chunks
+    }
+    return false;
+}
+
+// Whether an index record begins at nAt: its first words (reserved 0, the kind
+// of a frame or a still image) and the archive string marker of its name.
+bool IndexEntryAt(CFile& f, ULONGLONG nAt, ULONGLONG nFileBytes) {
+    BYTE p[11];
+    if (nAt > nFileBytes || nFileBytes - nAt < sizeof p) return false;
+    if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt || !ReadExact(f, p, sizeof p)) return false;
+    const DWORD nKind = LoadLe32(p + 4);
+    return LoadLe32(p) == 0 && (nKind == kKindFrame || nKind == kKindStillImage) && p[8] == 0xFF && p[9] == 0xFE &&
+           p[10] == 0xFF;
+}
+
+// Modes 1-3: blobs from offset 160; after one that does not count, the walk
+// goes on at the next marker whose blob counts.
 BOOL WalkBlobs(CFile& f, RvoUnfinished& s) {
     s.bSizeKnown = s.bCounted = TRUE;
     ULONGLONG nPos = kHeaderBytes;
-    if (f.Seek((LONGLONG)nPos, CFile::begin) != nPos) return Fail(ERROR_READ_FAULT);
     CJpeEngine engine;
-    while (s.nFrames < kMaxEntries) {
-        HGLOBAL hBlob = nullptr;
-        SetLastError(ERROR_SUCCESS);
-        if (!ReadBlobFromFile(&f, &hBlob)) {
-            // Memory running out says nothing about the file; a count short of it would be a lie.
-            if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) return FALSE;
-            break;
-        }
-        const ULONGLONG nEnd = f.GetPosition();
-        bool bWhole = nEnd <= kMaxIndexOffset;
-        DWORD dwError = ERROR_SUCCESS;
-        if (bWhole) {
-            SetLastError(ERROR_SUCCESS);
-            std::unique_ptr<BYTE[]> pPixels(engine.Decompress(hBlob));
-            bWhole = pPixels != nullptr;
-            dwError = GetLastError();
-        }
+    std::vector<BYTE> chunk(64 * 1024);
+    while (s.frames.size() < kMaxEntries) {
+        ULONGLONG nEnd = 0;
         LONG w = -1, h = -1;
-        if (bWhole) GetBlobDimensions(hBlob, &w, &h);
-        CJpeEngine::FreeBlob(hBlob);
-        if (!bWhole && dwError == ERROR_OUTOFMEMORY) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        if (!bWhole) break;
-        s.nWidth = std::max(s.nWidth, w);
-        s.nHeight = std::max(s.nHeight, h);
-        s.nFrames++;
-        nPos = nEnd;
+        int r = BlobAt(f, nPos, engine, &nEnd, &w, &h);
+        if (r < 0) return FALSE;
+        if (r > 0) {
+            s.nWidth = std::max(s.nWidth, w);
+            s.nHeight = std::max(s.nHeight, h);
+            AddFrame(s, nPos, nEnd - nPos, FALSE);
+            nPos = nEnd;
+            continue;
+        }
+        // The index a writer killed while closing began to write follows the last
+        // blob; the copies of the blobs in it are no frames.
+        if (IndexEntryAt(f, nPos, s.nFileBytes)) break;
+        // Damage: the next blob that counts, searched marker by marker.
+        ULONGLONG nNext = nPos + 1, nHit = 0;
+        bool bFound = false;
+        while (FindBlobMarker(f, nNext, s.nFileBytes, chunk, &nHit)) {
+            r = BlobAt(f, nHit, engine, &nEnd, &w, &h);
+            if (r < 0) return FALSE;
+            if (r > 0) {
+                bFound = true;
+                break;
+            }
+            nNext = nHit + 1;
+        }
+        if (!bFound) break;   // what follows the last blob that counts is a partial last frame
+        // The damaged region: as many blobs as their headers place in it, at least one.
+        for (ULONGLONG p = nPos; p < nHit && s.frames.size() < kMaxEntries;) {
+            ULONGLONG n = nHit - p;
+            BYTE head[kBlobFileHeaderBytes];
+            if (n >= kBlobFileHeaderBytes && f.Seek((LONGLONG)p, CFile::begin) == p &&
+                ReadExact(f, head, kBlobFileHeaderBytes) && LoadLe32(head) == kBlobFileMarker) {
+                const ULONGLONG nForm = kBlobFileHeaderBytes + (ULONGLONG)LoadLe32(head + 12) + LoadLe32(head + 16);
+                if (nForm <= n) n = nForm;
+            }
+            AddFrame(s, p, n, TRUE);
+            p += n;
+        }
+        nPos = nHit;
     }
     s.nFramesEnd = nPos;
     return TRUE;
 }
 
-// Mode 5: records from offset 512 that the reader's record check accepts whole.
+// Whether the packed record at nAt passes the reader's record check whole (read into p).
+bool PackedRecordAt(CFile& f, const RvoUnfinished& s, ULONGLONG nAt, DWORD nPixels, DWORD nMax, BYTE* p,
+                    DWORD* pnBytes) {
+    if (nAt > s.nFileBytes || s.nFileBytes - nAt < kRecordUnitBytes) return false;
+    if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt || !ReadExact(f, p, kRecordUnitBytes)) return false;
+    const PackedRecordHeader h = ReadPackedRecordHeader(p);
+    if (!CheckPackedRecordHeader(h, nPixels, nMax)) return false;
+    if (h.recordBytes > s.nFileBytes - nAt) return false;
+    if (!ReadExact(f, p + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes)) return false;
+    if (!CheckPackedRecord(p, nPixels, nMax)) return false;
+    *pnBytes = h.recordBytes;
+    return true;
+}
+
+// Mode 5: records from offset 512 that the reader's record check accepts whole;
+// after one it does not, the walk goes on at the next 512-byte boundary where
+// a record passes.
 BOOL WalkPackedRecords(CFile& f, RvoUnfinished& s) {
     s.bCounted = TRUE;   // without a first record whose pixel count is usable, no frame is whole
     ULONGLONG nPos = kHeaderBlockBytes;
     s.nFramesEnd = nPos;
-    if (f.Seek((LONGLONG)nPos, CFile::begin) != nPos) return Fail(ERROR_READ_FAULT);
     BYTE head[kRecordUnitBytes];
     ULONGLONG nPixels = (ULONGLONG)std::max<LONG>(s.nWidth, 0) * (ULONGLONG)std::max<LONG>(s.nHeight, 0);
     if (!s.bSizeKnown) {
         // Without a size, the first record's pixel count stands for every frame's.
+        if (f.Seek((LONGLONG)nPos, CFile::begin) != nPos) return Fail(ERROR_READ_FAULT);
         if (s.nFileBytes - nPos < kRecordUnitBytes || !ReadExact(f, head, kRecordUnitBytes)) return TRUE;
         nPixels = ReadPackedRecordHeader(head).pixelCount;
         if (nPixels == 0 || nPixels > kMaxFramePixels) return TRUE;
-        if (f.Seek((LONGLONG)nPos, CFile::begin) != nPos) return Fail(ERROR_READ_FAULT);
     }
     const ULONGLONG nMax = MaxPackedRecordBytes(nPixels);
     AlignedBuffer pRecord(static_cast<BYTE*>(AllocAligned((size_t)nMax)));
     if (!pRecord) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    while (s.nFrames < kMaxEntries && s.nFileBytes - nPos >= kRecordUnitBytes) {
-        BYTE* p = pRecord.get();
-        if (!ReadExact(f, p, kRecordUnitBytes)) break;
-        const PackedRecordHeader h = ReadPackedRecordHeader(p);
-        if (!CheckPackedRecordHeader(h, (DWORD)nPixels, (DWORD)nMax)) break;
-        if (h.recordBytes > s.nFileBytes - nPos) break;
-        if (!ReadExact(f, p + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes)) break;
-        if (!CheckPackedRecord(p, (DWORD)nPixels, (DWORD)nMax)) break;
-        nPos += h.recordBytes;
-        s.nFrames++;
+    BYTE* p = pRecord.get();
+    while (s.frames.size() < kMaxEntries) {
+        DWORD n = 0;
+        if (PackedRecordAt(f, s, nPos, (DWORD)nPixels, (DWORD)nMax, p, &n)) {
+            AddFrame(s, nPos, n, FALSE);
+            nPos += n;
+            continue;
+        }
+        // Damage: one header read at each boundary, the whole record only when its header passes.
+        ULONGLONG nNext = nPos + kRecordUnitBytes;
+        bool bFound = false;
+        for (; nNext <= s.nFileBytes && s.nFileBytes - nNext >= kRecordUnitBytes; nNext += kRecordUnitBytes) {
+            if (PackedRecordAt(f, s, nNext, (DWORD)nPixels, (DWORD)nMax, p, &n)) {
+                bFound = true;
+                break;
+            }
+        }
+        if (!bFound) break;   // what follows the last record that passes is a partial last frame
+        // The damaged region: as many records as their lengths place in it, at least one.
+        for (ULONGLONG at = nPos; at < nNext && s.frames.size() < kMaxEntries;) {
+            ULONGLONG nLen = nNext - at;
+            if (f.Seek((LONGLONG)at, CFile::begin) == at && ReadExact(f, head, kRecordUnitBytes)) {
+                const DWORD r = ReadPackedRecordHeader(head).recordBytes;
+                if (r >= kRecordUnitBytes && r % kRecordUnitBytes == 0 && r <= nMax && r <= nLen) nLen = r;
+            }
+            AddFrame(s, at, nLen, TRUE);
+            at += nLen;
+        }
+        nPos = nNext;
     }
     s.nFramesEnd = nPos;
     return TRUE;
 }
 
-// Mode 3: the header, the frame area copied as it stands, an index record per
-// blob (the blob read again, one at a time), the final header.
-BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut) {
+// Copies nBytes at nAt of the input to the output's position.
+bool CopyRange(CFile& in, ULONGLONG nAt, ULONGLONG nBytes, CFile& out, BYTE* pChunk) {
+    if (in.Seek((LONGLONG)nAt, CFile::begin) != nAt) return false;
+    for (ULONGLONG nLeft = nBytes; nLeft > 0;) {
+        const UINT n = (UINT)std::min<ULONGLONG>(nLeft, kCopyChunkBytes);
+        if (in.Read(pChunk, n) != n) return false;
+        if (out.Write(pChunk, n) != n) return false;
+        nLeft -= n;
+    }
+    return true;
+}
+
+// The frames the output holds, in order: each the input span it is written
+// from, or none (null) for a transparent frame.
+std::vector<const RvoFrameSpan*> OutputFrames(const RvoUnfinished& s, RecoverDamaged eDamaged, bool bTransparent) {
+    std::vector<const RvoFrameSpan*> v;
+    const RvoFrameSpan* pPrev = nullptr;
+    for (const RvoFrameSpan& span : s.frames) {
+        if (!span.bDamaged) {
+            pPrev = &span;
+            v.push_back(pPrev);
+        } else if (eDamaged == kReplaceDamaged && (pPrev || bTransparent)) {
+            v.push_back(pPrev);
+        }
+    }
+    return v;
+}
+
+// A transparent blob of the scan's size (free it with FreeBlob), or null.
+HGLOBAL TransparentBlob(const RvoUnfinished& s) {
+    std::vector<DWORD> pixels((size_t)s.nWidth * (size_t)s.nHeight, 0);
+    CJpeEngine engine;
+    const SIZE size{s.nWidth, s.nHeight};
+    return engine.Compress(&size, pixels.data(), s.nWidth);
+}
+
+// Mode 3: the header, each blob copied from its span (or a transparent one),
+// an index record per blob (the blob read again, one at a time), the final header.
+BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut, RecoverDamaged eDamaged) {
     if (s.nMode != JpegBlobs) return Fail(ERROR_NOT_SUPPORTED);
+    const std::vector<const RvoFrameSpan*> frames = OutputFrames(s, eDamaged, s.nWidth > 0 && s.nHeight > 0);
     CFile out;
     if (!out.Open(pszOut, CFile::modeCreate | CFile::modeReadWrite, nullptr)) return Fail(ERROR_ACCESS_DENIED);
     CRvoFile header;   // the header image, in the state the writer gives it
@@ -137,39 +291,52 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut)
 
     std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunkBytes]);
     if (!pChunk) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    if (in.Seek(kHeaderBytes, CFile::begin) != kHeaderBytes) return Fail(ERROR_READ_FAULT);
-    for (ULONGLONG nLeft = s.nFramesEnd - kHeaderBytes; nLeft > 0;) {
-        const UINT n = (UINT)std::min<ULONGLONG>(nLeft, kCopyChunkBytes);
-        if (in.Read(pChunk.get(), n) != n) return Fail(ERROR_INVALID_DATA);
-        if (out.Write(pChunk.get(), n) != n) return Fail(ERROR_WRITE_FAULT);
-        nLeft -= n;
+    std::vector<DWORD> offsets;
+    for (const RvoFrameSpan* pSpan : frames) {
+        const ULONGLONG nAt = out.GetPosition();
+        if (pSpan) {
+            if (nAt + pSpan->nBytes > kMaxIndexOffset) return Fail(ERROR_INVALID_DATA);
+            if (!CopyRange(in, pSpan->nAt, pSpan->nBytes, out, pChunk.get())) return Fail(ERROR_WRITE_FAULT);
+        } else {
+            HGLOBAL hBlob = TransparentBlob(s);
+            if (!hBlob) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+            const BOOL bOk = nAt + GetBlobFileBytes(hBlob) <= kMaxIndexOffset && WriteBlobToFile(&out, hBlob);
+            CJpeEngine::FreeBlob(hBlob);
+            if (!bOk) return Fail(ERROR_WRITE_FAULT);
+        }
+        offsets.push_back((DWORD)nAt);
     }
     pChunk.reset();
+    const ULONGLONG nIndexAt = out.GetPosition();
+    if (nIndexAt > kMaxIndexOffset) return Fail(ERROR_INVALID_DATA);
 
-    if (in.Seek(kHeaderBytes, CFile::begin) != kHeaderBytes) return Fail(ERROR_READ_FAULT);
     {
         CArchive ar(&out, CArchive::store, 4096);
         RvoIndexEntry e;
-        for (DWORD i = 0; i < s.nFrames; i++) {
-            const ULONGLONG nAt = in.GetPosition();
+        for (size_t i = 0; i < frames.size(); i++) {
             HGLOBAL hBlob = nullptr;
-            if (!ReadBlobFromFile(&in, &hBlob)) return Fail(ERROR_INVALID_DATA);
+            if (frames[i]) {
+                if (in.Seek((LONGLONG)frames[i]->nAt, CFile::begin) != frames[i]->nAt ||
+                    !ReadBlobFromFile(&in, &hBlob))
+                    return Fail(ERROR_INVALID_DATA);
+            } else if (!(hBlob = TransparentBlob(s))) {
+                return Fail(ERROR_NOT_ENOUGH_MEMORY);
+            }
             // The entry as the frame writer makes it, after close stored its blob.
             e.Clear();
             e.m_nKind = kKindFrame;
             e.m_strName.Format("No.%d", (int)i);
             e.m_nStartFrame = (LONG)i;
             e.m_hBlob = hBlob;
-            e.m_dwBlobOffset = (DWORD)nAt;
+            e.m_dwBlobOffset = offsets[i];
             WriteEntry(ar, e);
         }
         e.Clear();
         ar.Flush();
     }
-    if (in.GetPosition() != s.nFramesEnd) return Fail(ERROR_INVALID_DATA);
 
-    header.m_header.m_dwIndexOffset = (DWORD)s.nFramesEnd;
-    header.m_header.m_nEntryCount = header.m_header.m_nFrameCount = (LONG)s.nFrames;
+    header.m_header.m_dwIndexOffset = (DWORD)nIndexAt;
+    header.m_header.m_nEntryCount = header.m_header.m_nFrameCount = (LONG)frames.size();
     header.m_header.m_nWidth = s.nWidth;
     header.m_header.m_nHeight = s.nHeight;
     header.m_header.StoreHeader(image);
@@ -180,8 +347,10 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut)
 }
 
 // Modes 4 and 5: a writer on the output that takes the records as they stand
-// and closes the way the frame writer's file closes.
-BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut) {
+// (a damaged one's place taken by the previous record again, or a transparent
+// record) and closes the way the frame writer's file closes.
+BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut, RecoverDamaged eDamaged) {
+    const std::vector<const RvoFrameSpan*> frames = OutputFrames(s, eDamaged, true);
     CRvoFile out;
     out.m_header.m_nMode = s.nMode;
     if (!out.Create(pszOut)) return Fail(GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED);
@@ -191,16 +360,26 @@ BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOu
     if (!out.m_store.m_pFrameBuffer || out.m_store.m_nFrameBytes != RecordBytesFor(s.nMode, nPixels))
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     BYTE* p = out.m_store.m_pFrameBuffer;
-    if (in.Seek(kHeaderBlockBytes, CFile::begin) != kHeaderBlockBytes) return Fail(ERROR_READ_FAULT);
-    for (DWORD i = 0; i < s.nFrames; i++) {
+    for (const RvoFrameSpan* pSpan : frames) {
         DWORD nBytes = out.m_store.m_nFrameBytes;
-        if (s.nMode == PackedFrames) {
-            if (!ReadExact(in, p, kRecordUnitBytes)) return Fail(ERROR_INVALID_DATA);
+        if (!pSpan) {
+            // A transparent frame: zero pixels, in a packed file as a PackedRaw record.
+            std::memset(p, 0, nBytes);
+            if (s.nMode == PackedFrames) {
+                nBytes = (DWORD)RoundUp512_64(PackedRawContentBytes(nPixels));
+                StoreLe32(p + kOffPackedTag, PackedRaw);
+                StoreLe32(p + kOffPackedRecordBytes, nBytes);
+                StoreLe32(p + kOffPackedPixelCount, (DWORD)nPixels);
+                if (!CheckPackedRecord(p, (DWORD)nPixels, out.m_store.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
+            }
+        } else if (s.nMode == PackedFrames) {
+            if (in.Seek((LONGLONG)pSpan->nAt, CFile::begin) != pSpan->nAt || !ReadExact(in, p, kRecordUnitBytes))
+                return Fail(ERROR_INVALID_DATA);
             const PackedRecordHeader h = ReadPackedRecordHeader(p);
             if (!CheckPackedRecordHeader(h, (DWORD)nPixels, out.m_store.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
             nBytes = h.recordBytes;
             if (!ReadExact(in, p + kRecordUnitBytes, nBytes - kRecordUnitBytes)) return Fail(ERROR_INVALID_DATA);
-        } else if (!ReadExact(in, p, nBytes)) {
+        } else if (in.Seek((LONGLONG)pSpan->nAt, CFile::begin) != pSpan->nAt || !ReadExact(in, p, nBytes)) {
             return Fail(ERROR_INVALID_DATA);
         }
         DWORD nWritten = 0;
@@ -208,8 +387,7 @@ BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOu
         if (nWritten != nBytes) return Fail(ERROR_WRITE_FAULT);
         if (s.nMode == PackedFrames) out.m_store.m_arrFrameSizes.Add(nBytes);
     }
-    if (in.GetPosition() != s.nFramesEnd) return Fail(ERROR_INVALID_DATA);
-    return out.FinishRecords((int)s.nFrames);
+    return out.FinishRecords((int)frames.size());
 }
 
 }  // namespace
@@ -249,8 +427,10 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
             bOk = WalkPackedRecords(f, s);
         } else if (s.bSizeKnown) {
             const ULONGLONG nRecord = RawRecordBytes((ULONGLONG)s.nWidth * (ULONGLONG)s.nHeight);
-            s.nFrames = (DWORD)std::min<ULONGLONG>((s.nFileBytes - kHeaderBlockBytes) / nRecord, kMaxEntries);
-            s.nFramesEnd = kHeaderBlockBytes + s.nFrames * nRecord;
+            // Raw records carry no check: every whole one counts.
+            const DWORD n = (DWORD)std::min<ULONGLONG>((s.nFileBytes - kHeaderBlockBytes) / nRecord, kMaxEntries);
+            for (DWORD i = 0; i < n; i++) AddFrame(s, kHeaderBlockBytes + i * nRecord, nRecord, FALSE);
+            s.nFramesEnd = kHeaderBlockBytes + (ULONGLONG)n * nRecord;
             s.bCounted = TRUE;
         } else {
             s.nFramesEnd = kHeaderBlockBytes;
@@ -264,7 +444,7 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
     return TRUE;
 }
 
-BOOL WriteRecovered(const WCHAR* pszIn, const RvoUnfinished& scan, const WCHAR* pszOut) {
+BOOL WriteRecovered(const WCHAR* pszIn, const RvoUnfinished& scan, const WCHAR* pszOut, RecoverDamaged eDamaged) {
     if (!pszIn || !pszOut || !scan.bUnfinished || !scan.bSizeKnown || !scan.bCounted)
         return Fail(ERROR_INVALID_PARAMETER);
     CFile in;
@@ -273,8 +453,8 @@ BOOL WriteRecovered(const WCHAR* pszIn, const RvoUnfinished& scan, const WCHAR* 
     if (in.GetLength() < scan.nFramesEnd) return Fail(ERROR_INVALID_DATA);
     // A failing archive write raises; the file it leaves is the caller's to discard.
     try {
-        if (IsRecordMode(scan.nMode)) return WriteRecoveredRecords(in, scan, pszOut);
-        return WriteRecoveredBlobs(in, scan, pszOut);
+        if (IsRecordMode(scan.nMode)) return WriteRecoveredRecords(in, scan, pszOut, eDamaged);
+        return WriteRecoveredBlobs(in, scan, pszOut, eDamaged);
     } catch (const CException&) {
         return Fail(ERROR_WRITE_FAULT);
     } catch (const std::bad_alloc&) {

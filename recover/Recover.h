@@ -14,11 +14,26 @@
 //   mode 5: packed records from offset 512; a record counts when the reader's
 //     record check accepts it whole. The pixel count comes from the frame-size
 //     record, the caller, or else the first record's header.
-// The walk stops at the first frame that does not count: a partial last frame
-// is dropped, and so is everything after a damaged one.
+// A frame that does not count does not end the walk: it goes on at the next
+// frame that does (mode 5: the next record the check accepts at a 512-byte
+// boundary; mode 3: the next blob marker whose blob counts), and the bytes
+// between are damaged frames (as many as the lengths in them place, at least
+// one). What follows the last frame that counts is a partial last frame, cut
+// by the crash: no frame, dropped as bytes.
 #pragma once
 
+#include <vector>
+
 #include "platform/Types.h"
+
+// One frame of an unfinished file, in frame order: where its bytes lie and
+// whether it counts (bDamaged: it does not; its bytes are only the region the
+// walk could not read as frames).
+struct RvoFrameSpan {
+    ULONGLONG nAt = 0;
+    ULONGLONG nBytes = 0;
+    BOOL      bDamaged = FALSE;
+};
 
 struct RvoUnfinished {
     LONG      nMode = 0;
@@ -29,6 +44,8 @@ struct RvoUnfinished {
     LONG      nWidth = -1;           // the frame size: modes 4 and 5 as recorded or given;
     LONG      nHeight = -1;          //   mode 3 the largest of the whole blobs, -1 without any
     DWORD     nFrames = 0;           // whole frames that can be recovered
+    DWORD     nDamaged = 0;          // damaged frames between them
+    std::vector<RvoFrameSpan> frames;  // every frame, whole and damaged, in order
     ULONGLONG nFramesEnd = 0;        // where the last whole frame ends (the start of the frame area without any)
     ULONGLONG nFileBytes = 0;
 };
@@ -41,11 +58,16 @@ struct RvoUnfinished {
 // (ERROR_BAD_FORMAT). A finished file is no failure: bUnfinished stays FALSE.
 BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pScan);
 
+// What WriteRecovered does with a damaged frame: put in its place the previous
+// whole frame (a transparent frame when there is none), or leave it out.
+enum RecoverDamaged { kReplaceDamaged, kDropDamaged };
+
 // Writes to pszOut (created, or cut and overwritten) the finished file of the
-// scan's whole frames, byte for byte what the module's writer leaves after
-// writing those frames and closing. pszIn is read only, one frame at a time.
+// scan's frames, byte for byte what the module's writer leaves after writing
+// those frames and closing (damaged ones as eDamaged says). pszIn is read only, one frame at a time.
 // FALSE with a last error: a scan that is not of an unfinished file or lacks
 // the frame size (ERROR_INVALID_PARAMETER), an input that no longer matches
 // the scan (ERROR_INVALID_DATA), a failed write (ERROR_WRITE_FAULT, or the
 // platform's code).
-BOOL WriteRecovered(const WCHAR* pszIn, const RvoUnfinished& scan, const WCHAR* pszOut);
+BOOL WriteRecovered(const WCHAR* pszIn, const RvoUnfinished& scan, const WCHAR* pszOut,
+                    RecoverDamaged eDamaged = kReplaceDamaged);

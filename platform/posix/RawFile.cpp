@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,42 @@ struct RawFile {
 };
 
 std::atomic<DWORD> g_nSectorOverride{0};
+
+// The crash point: the limits left, what reached files, and whether the crash came.
+struct CrashPoint {
+    bool bArmed = false;
+    bool bCrashed = false;
+    ULONGLONG nWritesLeft = 0, nBytesLeft = 0;
+    ULONGLONG nWrites = 0, nBytes = 0;
+};
+std::mutex g_crashLock;
+CrashPoint g_crash;
+std::atomic<bool> g_bCrashArmed{false};
+
+// How many of nBytes a write may pass to the file (all of them when the hook is not armed).
+DWORD CrashGate(DWORD nBytes) {
+    if (!g_bCrashArmed) return nBytes;
+    std::lock_guard<std::mutex> lock(g_crashLock);
+    CrashPoint& c = g_crash;
+    if (c.bCrashed) return 0;
+    DWORD n = nBytes;
+    if (c.nWritesLeft == 0) n = 0;
+    if (n > c.nBytesLeft) n = (DWORD)c.nBytesLeft;
+    if (n < nBytes || c.nWritesLeft == 0) c.bCrashed = true;
+    if (!c.bCrashed || n > 0) {
+        c.nWritesLeft--;
+        c.nWrites++;
+    }
+    c.nBytesLeft -= n;
+    c.nBytes += n;
+    return n;
+}
+
+bool Crashed() {
+    if (!g_bCrashArmed) return false;
+    std::lock_guard<std::mutex> lock(g_crashLock);
+    return g_crash.bCrashed;
+}
 
 DWORD ErrnoToWin32(int e) {
     switch (e) {
@@ -174,6 +211,16 @@ BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*
     RawFile* f = Get(h);
     if (pnWritten) *pnWritten = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    const DWORD nPass = CrashGate(nBytes);
+    if (nPass < nBytes) {
+        // The crash point: what lies within it reaches the file, the writer believes the rest did.
+        DWORD nDone = 0;
+        if (nPass > 0) Transfer(f, const_cast<char*>(static_cast<const char*>(pBuf)), nPass, &nDone,
+                                [](int fd, char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
+        f->pos += nBytes - nDone;
+        if (pnWritten) *pnWritten = nBytes;
+        return TRUE;
+    }
     return Transfer(f, const_cast<char*>(static_cast<const char*>(pBuf)), nBytes, pnWritten,
                     [](int fd, char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
 }
@@ -211,6 +258,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
 BOOL SetEndOfFile(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (Crashed()) return TRUE;
     if (ftruncate(f->fd, f->pos) != 0) return Fail(ErrnoToWin32(errno));
     return TRUE;
 }
@@ -234,6 +282,22 @@ DWORD SectorSizeOf(HANDLE h) {
 }
 
 void SetSectorSizeOverride(DWORD nBytes) { g_nSectorOverride = nBytes; }
+
+BOOL SetCrashPointOverride(bool bEnable, ULONGLONG nWrites, ULONGLONG nBytes) {
+    std::lock_guard<std::mutex> lock(g_crashLock);
+    g_crash = CrashPoint{};
+    g_crash.bArmed = bEnable;
+    g_crash.nWritesLeft = nWrites;
+    g_crash.nBytesLeft = nBytes;
+    g_bCrashArmed = bEnable;
+    return TRUE;
+}
+
+void GetCrashPointCounts(ULONGLONG* pnWrites, ULONGLONG* pnBytes) {
+    std::lock_guard<std::mutex> lock(g_crashLock);
+    if (pnWrites) *pnWrites = g_crash.nWrites;
+    if (pnBytes) *pnBytes = g_crash.nBytes;
+}
 
 void* AllocAligned(size_t nBytes) {
     size_t n = (nBytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;

@@ -229,6 +229,13 @@ DWORD SectorSizeOf(HANDLE h) {
 
 void SetSectorSizeOverride(DWORD nBytes) { g_nSectorOverride = nBytes; }
 
+BOOL SetCrashPointOverride(bool, ULONGLONG, ULONGLONG) { return FALSE; }
+
+void GetCrashPointCounts(ULONGLONG* pnWrites, ULONGLONG* pnBytes) {
+    if (pnWrites) *pnWrites = 0;
+    if (pnBytes) *pnBytes = 0;
+}
+
 void* AllocAligned(size_t nBytes) {
     size_t n = (nBytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
     if (n < nBytes) return nullptr;

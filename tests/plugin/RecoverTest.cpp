@@ -2,11 +2,15 @@
 // their whole frames into exactly the file a finished writer leaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "recover/Recover.h"
 #include "container/RvoFile.h"
+#include "container/PackedRecord.h"
+#include "platform/RawFile.h"
 #include "tests/plugin/PluginTestHost.h"
 
 using namespace plugintest;
@@ -23,12 +27,12 @@ constexpr LONG kJpeg = 1, kPacked = 2, kRaw = 0;   // the host's compression cho
 constexpr int kFrames = 5;
 
 // A smooth frame (so JPEG takes it) that differs per frame, with soft alpha.
-void FillFrame(std::vector<DWORD>& px, int k) {
-    for (LONG y = 0; y < kH; y++)
-        for (LONG x = 0; x < kW; x++) {
+void FillFrame(std::vector<DWORD>& px, int k, LONG w = kW, LONG h = kH) {
+    for (LONG y = 0; y < h; y++)
+        for (LONG x = 0; x < w; x++) {
             const DWORD b = (DWORD)(x * 3 + k * 20) & 0xFF, g = (DWORD)(y * 4 + k * 7) & 0xFF;
             const DWORD a = x < 16 ? 255u : (DWORD)(128 + y);
-            px[(size_t)y * kW + x] = (a << 24) | (0x40u << 16) | (g << 8) | b;
+            px[(size_t)y * w + x] = (a << 24) | (0x40u << 16) | (g << 8) | b;
         }
 }
 
@@ -38,19 +42,19 @@ struct Movie {
 };
 
 // Frames 0 .. n-1 through commands 6 and 8, the file copied before command 10.
-Movie WriteMovie(const std::string& path, LONG nCompression, int n) {
+Movie WriteMovie(const std::string& path, LONG nCompression, int n, LONG w = kW, LONG ht = kH) {
     Movie m;
     Host h;
-    EXPECT_EQ(h.Create(path, nCompression, kW, kH, 100.0), 0);
-    std::vector<DWORD> px((size_t)kW * kH);
+    EXPECT_EQ(h.Create(path, nCompression, w, ht, 100.0), 0);
+    std::vector<DWORD> px((size_t)w * ht);
     HostFrameBuffer buf{};
-    buf.nWidth = kW;
-    buf.nHeight = kH;
-    buf.nStride = kW;
+    buf.nWidth = w;
+    buf.nHeight = ht;
+    buf.nStride = w;
     buf.pPixels = px.data();
     h.in->pSrc = &buf;
     for (int k = 0; k < n; k++) {
-        FillFrame(px, k);
+        FillFrame(px, k, w, ht);
         EXPECT_EQ(h.Run(CMD_WRITE_FRAME), 0) << "frame " << k;
     }
     m.beforeClose = ReadAll(path);
@@ -60,7 +64,7 @@ Movie WriteMovie(const std::string& path, LONG nCompression, int n) {
 }
 
 // Where each frame of a finished file starts, and where the last one ends.
-std::vector<uint64_t> FrameBounds(const std::string& path) {
+std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord = 12288) {   // 4 x 64 x 48
     CRvoFile f;
     EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     std::vector<uint64_t> v;
@@ -72,7 +76,7 @@ std::vector<uint64_t> FrameBounds(const std::string& path) {
         uint64_t at = 512;
         for (int i = 0; i <= n; i++) {
             v.push_back(at);
-            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : 12288;   // 4 x 64 x 48
+            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : nRawRecord;
         }
     }
     return v;
@@ -93,12 +97,12 @@ struct Recovered {
     bool ok = false;
 };
 
-Recovered Recover(const std::string& in, const SIZE* pSize = nullptr) {
+Recovered Recover(const std::string& in, const SIZE* pSize = nullptr, RecoverDamaged eDamaged = kReplaceDamaged) {
     Recovered r;
     const std::string out = in + ".out";
     std::filesystem::remove(out);
     if (!ScanUnfinished(Wide(in).c_str(), pSize, &r.scan)) return r;
-    r.ok = WriteRecovered(Wide(in).c_str(), r.scan, Wide(out).c_str());
+    r.ok = WriteRecovered(Wide(in).c_str(), r.scan, Wide(out).c_str(), eDamaged);
     if (r.ok) r.bytes = ReadAll(out);
     return r;
 }
@@ -167,6 +171,161 @@ INSTANTIATE_TEST_SUITE_P(Modes, KilledWriter, ::testing::Values(kJpeg, kRaw, kPa
                          [](const auto& info) {
                              return std::string(info.param == kJpeg ? "Jpeg" : info.param == kRaw ? "Raw" : "Packed");
                          });
+
+// Every frame of a file, decoded; empty when it does not open.
+std::vector<std::vector<DWORD>> DecodeAll(const std::string& path, LONG w = kW, LONG h = kH, bool bMustRead = true) {
+    std::vector<std::vector<DWORD>> v;
+    CRvoFile f;
+    if (!f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return v;
+    const SIZE size{w, h};
+    f.SetFrameSize(&size);
+    f.SetFirstFrame(0);
+    for (int k = 0; k < f.GetFrameCount(); k++) {
+        std::vector<DWORD> px((size_t)w * h, 0xDEADBEEF);
+        const BOOL bRead = f.ReadFrame((unsigned)k, px.data(), w, h, TRUE, w);
+        if (bMustRead) {
+            EXPECT_TRUE(bRead) << path << " frame " << k;
+        }
+        v.push_back(px);
+    }
+    return v;
+}
+
+// A damaged frame costs that frame only: the walk goes on at the next frame
+// that counts, and the damaged frame's place holds the previous whole frame
+// (a transparent frame for the first), or it is left out.
+TEST_P(KilledWriter, DamagedFramesKeepTheirPlaces) {
+    const LONG c = GetParam();
+    if (c == kRaw) GTEST_SKIP() << "raw records carry no check";
+    const std::string base = ScratchPath("damaged" + std::to_string(c));
+    const Movie all = WriteMovie(base + "-all.rvo", c, kFrames);
+    const std::vector<uint64_t> bounds = FrameBounds(base + "-all.rvo");
+    const std::vector<std::vector<DWORD>> want = DecodeAll(base + "-all.rvo");
+    ASSERT_EQ(want.size(), (size_t)kFrames);
+    const Bytes unfinished = c == kJpeg ? UnfinishedJpegFile(all.finished, bounds.back()) : all.beforeClose;
+    // Damage: the tag or marker, the whole record or blob header, 16 bytes at the middle.
+    const struct {
+        uint64_t at;   // from the frame's start; ~0: its middle
+        size_t bytes;
+    } damages[] = {{0, 4}, {0, 16}, {0, 20}, {~0ull, 16}};
+    for (int d : {0, 2, kFrames - 2}) {
+        for (const auto& dmg : damages) {
+            const uint64_t at = bounds[(size_t)d] + (dmg.at == ~0ull ? (bounds[(size_t)d + 1] - bounds[(size_t)d]) / 2 : dmg.at);
+            SCOPED_TRACE("frame " + std::to_string(d) + ", " + std::to_string(dmg.bytes) + " bytes at " + std::to_string(at));
+            Bytes file = unfinished;
+            std::fill(file.begin() + (ptrdiff_t)at, file.begin() + (ptrdiff_t)(at + dmg.bytes), 0xFF);
+            const std::string copy = base + "-copy.rvo";
+            rvotest::WriteAll(copy, file);
+            const Recovered r = Recover(copy);
+            ASSERT_TRUE(r.ok);
+            if (dmg.at == ~0ull && r.scan.nDamaged == 0) continue;   // bytes the checks cannot see (JPEG data, run patterns)
+            EXPECT_EQ(r.scan.nFrames, (DWORD)kFrames - 1);
+            ASSERT_EQ(r.scan.frames.size(), (size_t)kFrames);
+            EXPECT_TRUE(r.scan.frames[(size_t)d].bDamaged);
+            EXPECT_EQ(r.scan.nFramesEnd, bounds.back());
+            std::vector<std::vector<DWORD>> got = DecodeAll(copy + ".out");
+            ASSERT_EQ(got.size(), (size_t)kFrames);
+            for (int k = 0; k < kFrames; k++) {
+                const std::vector<DWORD> expected =
+                    k != d ? want[(size_t)k] : d > 0 ? want[(size_t)d - 1] : std::vector<DWORD>((size_t)kW * kH, 0);
+                if (k == d && d == 0 && c == kJpeg) {   // a transparent JPEG frame: alpha 0 throughout
+                    for (DWORD px : got[0]) ASSERT_EQ(px >> 24, 0u);
+                    continue;
+                }
+                EXPECT_TRUE(got[(size_t)k] == expected) << "frame " << k;
+            }
+            const Recovered dropped = Recover(copy, nullptr, kDropDamaged);
+            ASSERT_TRUE(dropped.ok);
+            got = DecodeAll(copy + ".out");
+            ASSERT_EQ(got.size(), (size_t)kFrames - 1);
+            for (int k = 0, j = 0; k < kFrames; k++)
+                if (k != d) {
+                    EXPECT_TRUE(got[(size_t)j++] == want[(size_t)k]) << "frame " << k;
+                }
+        }
+    }
+}
+
+// A writer that crashes at any point: the crash point hook stops it at the k-th
+// write or byte (nothing after it reaches the file, and the writer never
+// finishes it), for every k; recovery then gives exactly the frames whose
+// bytes were all written, each as the finished file gives it.
+int TestParts() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+
+struct CrashSweep {
+    size_t nPoints = 0, nFinished = 0, nTorn = 0;
+};
+
+CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes) {
+    CrashSweep r;
+    const std::string base = ScratchPath("crash" + std::to_string(c) + (bBytes ? "b" : "w"));
+    const std::string ref = base + "-ref.rvo", path = base + ".rvo";
+    if (!SetCrashPointOverride(true)) return r;
+    WriteMovie(ref, c, n, w, h);
+    ULONGLONG nWrites = 0, nBytes = 0;
+    GetCrashPointCounts(&nWrites, &nBytes);
+    SetCrashPointOverride(false);
+    const std::vector<uint64_t> bounds = FrameBounds(ref, rvo::RawRecordBytes((ULONGLONG)w * (ULONGLONG)h));
+    const std::vector<std::vector<DWORD>> want = DecodeAll(ref, w, h);
+    EXPECT_EQ(want.size(), (size_t)n);
+    const int nPartsBefore = TestParts();
+    for (ULONGLONG k = 0; k <= (bBytes ? nBytes : nWrites); k++) {
+        SetCrashPointOverride(true, bBytes ? ~0ull : k, bBytes ? k : ~0ull);
+        WriteMovie(path, c, n, w, h);
+        ULONGLONG nReached = 0;
+        GetCrashPointCounts(nullptr, &nReached);
+        SetCrashPointOverride(false);
+        r.nPoints++;
+        SCOPED_TRACE("crash at " + std::string(bBytes ? "byte " : "write ") + std::to_string(k) + ", " +
+                     std::to_string(nReached) + " bytes written");
+        // Frames are appended in order: those that end within the file are whole.
+        std::error_code ec;
+        const uint64_t nOnDisk = std::filesystem::file_size(path, ec);
+        size_t nWhole = 0;
+        while (nWhole < (size_t)n && bounds[nWhole + 1] <= nOnDisk) nWhole++;
+        RvoUnfinished s;
+        const BOOL bScanned = ScanUnfinished(Wide(path).c_str(), nullptr, &s);
+        std::vector<std::vector<DWORD>> got;
+        if (bScanned && s.bUnfinished) {
+            EXPECT_EQ(s.nDamaged, 0u);
+            EXPECT_EQ(s.nFrames, (DWORD)nWhole);
+            const std::string out = path + ".out";
+            EXPECT_TRUE(WriteRecovered(Wide(path).c_str(), s, Wide(out).c_str()));
+            got = DecodeAll(out, w, h);
+        } else if (nReached == nBytes) {
+            r.nFinished++;   // the writer's last byte is on disk: the file is finished
+            got = DecodeAll(path, w, h);
+        } else if (nWhole == (size_t)n) {
+            // Killed while closing, in the final header: a write within one sector, which a
+            // real disk does not tear; the file opens, or fails cleanly, and must not crash.
+            got = DecodeAll(path, w, h, false);
+            r.nTorn++;
+            continue;
+        } else {
+            // Nothing but a part of the initial header: no frame was written.
+            EXPECT_EQ(nWhole, 0u);
+            continue;
+        }
+        EXPECT_EQ(got.size(), nWhole);
+        for (size_t i = 0; i < std::min(nWhole, got.size()); i++) EXPECT_TRUE(got[i] == want[i]) << "frame " << i;
+        if (TestParts() > nPartsBefore) break;   // one crash point's report is enough
+    }
+    return r;
+}
+
+TEST(Recover, EveryCrashPointKeepsTheWholeFrames) {
+    constexpr int n = 2;
+    for (LONG c : {kJpeg, kRaw, kPacked}) {
+        const LONG w = c == kJpeg ? 16 : 8, h = w;   // the smallest the JPEG codec takes; one record unit
+        for (bool bBytes : {false, true}) {
+            const CrashSweep r = SweepCrashes(c, w, h, n, bBytes);
+            if (r.nPoints == 0) GTEST_SKIP() << "no crash point hook on this platform";
+            std::printf("mode %ld: %zu crash points by %s, %zu left a finished file, %zu a torn final header\n",
+                        (long)c, r.nPoints, bBytes ? "byte" : "write", r.nFinished, r.nTorn);
+            EXPECT_GE(r.nFinished, 1u);
+        }
+    }
+}
 
 // Finished files and files without frames are not unfinished, whatever their mode.
 TEST(Recover, FinishedFilesAreNotUnfinished) {

@@ -158,8 +158,16 @@ def test_an_exception_leaves_the_file_recoverable(tmp_path, frames, mode, stop):
         stop(str(path), frames, mode)
     with pytest.raises(rvo.DamagedFileError, match="unfinished"):
         rvo.open(str(path))
-    assert rvo.recover(str(path))["frames"] == 4
+    r = rvo.recover(str(path))
+    assert (r["frames"], r["damaged"], r["path"]) == (4, [], str(tmp_path / "cut-recovered.rvo"))
+    assert same(mode, rvo.read_frames(r["path"]), frames[:4])
+    with pytest.raises(rvo.DamagedFileError, match="unfinished"):
+        rvo.open(str(path))   # the input is only read
+    with pytest.raises(rvo.Error, match="exists"):
+        rvo.recover(str(path))
+    assert rvo.recover(str(path), in_place=True)["frames"] == 4
     assert same(mode, rvo.read_frames(str(path)), frames[:4])
+    assert (tmp_path / "cut.rvo.bak").exists()
 
 
 def test_sharing_violation(tmp_path, frames):

@@ -1,9 +1,6 @@
 // rvo recover: the finished file rebuilt from the whole frames of a file whose
 // writer stopped before closing it (killed, crashed, power lost).
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "recover/Recover.h"
@@ -17,11 +14,12 @@ namespace {
 
 struct RecoverOptions {
     std::string strInput;
-    std::string strOutput;   // empty: replace the input
     std::string strSize;
+    RecoverTarget target;
+    bool bDropDamaged = false;
 };
 
-void RunRecover(const RecoverOptions& o) {
+void RunRecover(RecoverOptions o) {
     SIZE size{0, 0};
     if (!o.strSize.empty()) {
         FrameSize parsed;
@@ -35,27 +33,41 @@ void RunRecover(const RecoverOptions& o) {
         FailFile(o.strInput, std::string("unfinished ") + ModeName(scan.nMode) +
                                  " file without a recorded frame size; give it with --size WxH");
 
-    // The new file appears only whole: written beside its destination, then renamed over it.
-    const std::string strOut = o.strOutput.empty() ? o.strInput : o.strOutput;
-    const std::string strTemp = strOut + ".recover-" + std::to_string(getpid());
-    SetLastError(ERROR_SUCCESS);
-    const BOOL bWritten = WriteRecovered(FromUtf8(o.strInput).c_str(), scan, FromUtf8(strTemp).c_str());
-    const DWORD dwError = GetLastError();
-    std::error_code ec;
-    if (!bWritten) {
-        std::filesystem::remove(strTemp, ec);
-        FailFile(o.strInput, "cannot be recovered (" + DescribeLastError(dwError ? dwError : ERROR_WRITE_FAULT) +
-                                 "); it is unchanged");
+    o.target.eDamaged = o.bDropDamaged ? kDropDamaged : kReplaceDamaged;
+    const std::string strOut = WriteRecoveredOrFail(o.strInput, scan, o.target);
+
+    // Every damaged frame by its number in the input, and what took its place.
+    std::string strDamaged;
+    bool bWhole = false;
+    size_t nWritten = scan.nFrames;
+    for (size_t i = 0; i < scan.frames.size(); i++) {
+        const RvoFrameSpan& f = scan.frames[i];
+        if (!f.bDamaged) {
+            bWhole = true;
+            continue;
+        }
+        const bool bSized = scan.nWidth > 0 && scan.nHeight > 0;
+        const char* what = o.bDropDamaged ? "dropped"
+                           : bWhole       ? "replaced by the previous whole frame"
+                           : bSized       ? "replaced by a transparent frame"
+                                          : "dropped (no whole frame gives the size of a transparent one)";
+        if (!o.bDropDamaged && (bWhole || bSized)) nWritten++;
+        std::fprintf(stderr, "rvo: %s: frame %zu damaged (%llu bytes at %llu), %s\n", o.strInput.c_str(), i,
+                     (unsigned long long)f.nBytes, (unsigned long long)f.nAt, what);
+        strDamaged += (strDamaged.empty() ? "" : ", ") + std::to_string(i);
     }
-    std::filesystem::rename(strTemp, strOut, ec);
-    if (ec) {
-        std::filesystem::remove(strTemp, ec);
-        FailFile(strOut, "cannot be replaced (" + ec.message() + ")");
-    }
-    std::printf("%s: recovered %u frames (%s", strOut.c_str(), scan.nFrames, ModeName(scan.nMode));
+    std::printf("%s: recovered %zu frames (%s", strOut.c_str(), nWritten, ModeName(scan.nMode));
     if (scan.nWidth > 0 && scan.nHeight > 0) std::printf(" %dx%d", scan.nWidth, scan.nHeight);
-    std::printf("), %llu bytes after the last whole frame dropped\n",
+    std::printf("), %u intact", scan.nFrames);
+    if (scan.nDamaged)
+        std::printf(", %u damaged %s (%s)", scan.nDamaged, o.bDropDamaged ? "dropped" : "replaced", strDamaged.c_str());
+    std::printf(", %llu bytes after the last whole frame dropped\n",
                 (unsigned long long)(scan.nFileBytes - scan.nFramesEnd));
+    std::fflush(stdout);
+    if (scan.nDamaged)
+        FailFile(o.strInput, std::to_string(scan.nDamaged) + " damaged frame" + (scan.nDamaged == 1 ? "" : "s") +
+                                 " (" + strDamaged + ") " + (o.bDropDamaged ? "dropped" : "replaced") + " in " +
+                                 strOut);
 }
 
 }  // namespace
@@ -68,19 +80,42 @@ void RegisterRecover(CLI::App& app) {
                 "stopped before closing it (rvo info and rvo verify call such a file\n"
                 "unfinished). JPEG blobs are each checked and decoded, packed records checked\n"
                 "as the reader checks them, raw records counted from the frame size; a partial\n"
-                "last frame is dropped. The result is the file the writer would have left\n"
-                "after those frames. Without -o the file is replaced (through a temporary file\n"
-                "and a rename); when recovery fails the input is left unchanged.\n"
+                "last frame is dropped. A damaged frame does not end the walk: it goes on at\n"
+                "the next frame that passes the checks, and the damaged frame keeps its place\n"
+                "in the movie, filled with the previous whole frame (a transparent frame when\n"
+                "there is none), or is left out with --drop-damaged; each is named on stderr.\n"
+                "The result is the file the writer would have left after those frames.\n"
+                "\n"
+                "The input is never written over unless asked: the result goes to FILE with\n"
+                "-recovered before its extension (clip.rvo: clip-recovered.rvo), or to -o;\n"
+                "an existing file there is replaced only with --force. --in-place replaces\n"
+                "FILE and keeps the original as FILE.bak (unless --no-backup). The new file is\n"
+                "written beside its destination and renamed onto it, so a failure leaves\n"
+                "every file as it was.\n"
+                "\n"
+                "Exit status: 0 when every frame came back intact, 1 when a frame was\n"
+                "replaced or dropped or recovery failed, 2 for a usage error.\n"
                 "\n"
                 "--size is needed only for raw and packed files whose header does not record\n"
                 "the frame size (files written before the module recorded it).\n"
                 "\n"
                 "Examples:\n"
-                "  rvo recover clip.rvo\n"
+                "  rvo recover clip.rvo                 # writes clip-recovered.rvo\n"
+                "  rvo recover --in-place clip.rvo      # clip.rvo rebuilt, the original in clip.rvo.bak\n"
                 "  rvo recover --size 1280x720 -o clip-fixed.rvo clip.rvo");
     cmd->add_option("FILE", opts->strInput, "the unfinished RVO file")->required();
-    cmd->add_option("-o,--output", opts->strOutput, "where to write the finished file (default: replace FILE)");
+    auto* out = cmd->add_option("-o,--output", opts->target.strOutput,
+                                "where to write the finished file (default: FILE-recovered with FILE's extension)");
+    cmd->add_flag("--in-place", opts->target.bInPlace, "replace FILE, keeping the original as FILE.bak")->excludes(out);
+    cmd->add_flag("--no-backup", opts->target.bNoBackup, "with --in-place: keep no FILE.bak");
+    cmd->add_flag("--force", opts->target.bForce, "replace an existing output file (or FILE.bak)");
+    cmd->add_flag("--drop-damaged", opts->bDropDamaged,
+                  "leave damaged frames out instead of filling their places with the previous whole frame");
     cmd->add_option("--size", opts->strSize, "frame size WxH of a raw or packed file that does not record it")
         ->check(FrameSizeValidator());
-    cmd->callback([opts] { RunRecover(*opts); });
+    cmd->callback([opts] {
+        if (opts->target.bNoBackup && !opts->target.bInPlace)
+            throw CLI::ValidationError("--no-backup", "only with --in-place");
+        RunRecover(*opts);
+    });
 }

@@ -1,6 +1,8 @@
 // Failure reporting and file opening shared by the rvo subcommands.
 #include "tools/rvo/ToolSupport.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -122,6 +124,58 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
         FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")");
     }
     return scan;
+}
+
+std::string RecoveredPath(const std::string& input) {
+    const std::filesystem::path p(input);
+    std::filesystem::path out = p;
+    out.replace_filename(p.stem().string() + "-recovered" + p.extension().string());
+    return out.string();
+}
+
+std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::string strOut = t.bInPlace ? input : t.strOutput.empty() ? RecoveredPath(input) : t.strOutput;
+    const std::string strBackup = input + ".bak";
+    const bool bBackup = t.bInPlace && !t.bNoBackup;
+    if (!t.bInPlace) {
+        if (fs::exists(strOut, ec)) {
+            if (!t.bForce) FailFile(strOut, "exists; give --force to replace it");
+            if (fs::equivalent(strOut, input, ec))
+                FailFile(strOut, "is the input; give --in-place to replace it");
+        }
+    } else if (bBackup && fs::exists(strBackup, ec) && !t.bForce) {
+        FailFile(strBackup, "exists; give --force to replace it, or --no-backup");
+    }
+
+    const std::string strTemp = strOut + ".recover-" + std::to_string(getpid());
+    SetLastError(ERROR_SUCCESS);
+    const BOOL bWritten = WriteRecovered(FromUtf8(input).c_str(), scan, FromUtf8(strTemp).c_str(), t.eDamaged);
+    const DWORD dwError = GetLastError();
+    if (!bWritten) {
+        fs::remove(strTemp, ec);
+        FailFile(input, "cannot be recovered (" + DescribeLastError(dwError ? dwError : ERROR_WRITE_FAULT) +
+                            "); it is unchanged");
+    }
+    if (bBackup) {
+        // The original stays under FILE.bak (a second name for the same file, or a copy)
+        // before the new file takes its name.
+        fs::remove(strBackup, ec);
+        fs::create_hard_link(input, strBackup, ec);
+        if (ec) fs::copy_file(input, strBackup, fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            fs::remove(strTemp, ec);
+            FailFile(strBackup, "cannot be written (" + ec.message() + "); " + input + " is unchanged");
+        }
+    }
+    fs::rename(strTemp, strOut, ec);
+    if (ec) {
+        const std::string why = ec.message();
+        fs::remove(strTemp, ec);
+        FailFile(strOut, "cannot be replaced (" + why + ")" + (t.bInPlace ? "; it is unchanged" : ""));
+    }
+    return strOut;
 }
 
 void FailIfUnfinished(const std::string& path) {

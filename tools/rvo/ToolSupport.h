@@ -26,6 +26,27 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path);
 // ToolFailure when the file is missing, unreadable or no RVO file.
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize = nullptr);
 
+// Where a recovered file goes. By default FILE with "-recovered" before its
+// extension (clip.rvo: clip-recovered.rvo); strOutput when given; the input
+// itself with bInPlace, the original kept as FILE.bak unless bNoBackup. An
+// existing destination (or FILE.bak) is replaced only with bForce.
+struct RecoverTarget {
+    std::string strOutput;
+    bool bInPlace = false;
+    bool bNoBackup = false;
+    bool bForce = false;
+    RecoverDamaged eDamaged = kReplaceDamaged;
+};
+
+// FILE with "-recovered" before its extension.
+std::string RecoveredPath(const std::string& input);
+
+// Writes the recovered file of the scan as t says and gives the path written.
+// The file appears only whole: written to a temporary file beside its
+// destination, then renamed onto it. Any failure is a ToolFailure, and then
+// the input and an existing destination are as they were.
+std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t);
+
 // A ToolFailure when the file is unfinished (its writer stopped before closing
 // it): it says so and how many whole frames rvo recover can rebuild.
 void FailIfUnfinished(const std::string& path);
