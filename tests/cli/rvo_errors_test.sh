@@ -112,6 +112,9 @@ cp "$DIR/badcopy.rvo" "$DIR/inplace.rvo"
 expect 0 "written to .*inplace.rvo \(the original kept as" -- "$RVO" repair --in-place "$DIR/inplace.rvo"
 cmp -s "$DIR/inplace.rvo" "$DIR/good-jpeg.rvo" && cmp -s "$DIR/inplace.rvo.bak" "$DIR/badcopy.rvo" ||
     fail "rvo repair --in-place did not keep the original as .bak"
+# rvo recover on a finished JPEG movie mends it as repair does, into FILE-recovered.rvo.
+expect 0 "1 picture repaired" -- "$RVO" recover "$DIR/badcopy.rvo"
+cmp -s "$DIR/badcopy-recovered.rvo" "$DIR/good-jpeg.rvo" || fail "rvo recover of a finished badcopy.rvo did not mend it"
 expect 0 "nothing to repair" -- "$RVO" repair "$DIR/good-jpeg.rvo"
 [ ! -e "$DIR/good-jpeg-repaired.rvo" ] || fail "rvo repair wrote a file with nothing to repair"
 expect_failure "not a JPEG movie" -- "$RVO" repair "$DIR/good-raw.rvo"

@@ -18,10 +18,12 @@ void RegisterDemo(CLI::App& app);
 
 // rvo repair's work, for any command that meets a finished JPEG movie whose
 // two copies of a picture differ: writes the movie with the whole copy in both
-// places (to FILE-repaired.ext, or over FILE with bInPlace), as the options
-// say; throws a ToolFailure naming the file when it cannot.
+// places (to strOutput, by default FILE-repaired.ext, or over FILE with
+// bInPlace), as the options say; throws a ToolFailure naming the file when it
+// cannot.
 struct RepairOptions {
     std::string strInput;
+    std::string strOutput;    // empty: FILE-repaired.ext
     bool bForce = false;      // overwrite an existing output (or FILE.bak)
     bool bInPlace = false;    // replace the input, keeping FILE.bak unless bNoBackup
     bool bNoBackup = false;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "container/RvoFormat.h"
 #include "recover/Recover.h"
 #include "platform/CString.h"
 #include "platform/LastError.h"
@@ -27,6 +28,18 @@ void RunRecover(RecoverOptions o) {
         size = SIZE{parsed.nWidth, parsed.nHeight};
     }
     const RvoUnfinished scan = ScanRvoOrFail(o.strInput, o.strSize.empty() ? nullptr : &size);
+    if (!scan.bUnfinished && (scan.nMode == rvo::JpegBlobs || scan.nMode == rvo::kModeLegacyBlobs)) {
+        // A finished JPEG movie keeps two copies of every picture: recovering it
+        // is mending a damaged copy from the whole one.
+        RepairOptions repair;
+        repair.strInput = o.strInput;
+        repair.strOutput = o.target.strOutput.empty() ? RecoveredPath(o.strInput) : o.target.strOutput;
+        repair.bForce = o.target.bForce;
+        repair.bInPlace = o.target.bInPlace;
+        repair.bNoBackup = o.target.bNoBackup;
+        RunRepair(repair);
+        return;
+    }
     if (!scan.bUnfinished)
         FailFile(o.strInput, "not an unfinished RVO file (its writer closed it); nothing to recover");
     if (!scan.bSizeKnown)
@@ -85,6 +98,8 @@ void RegisterRecover(CLI::App& app) {
                 "in the movie, filled with the previous whole frame (a transparent frame when\n"
                 "there is none), or is left out with --drop-damaged; each is named on stderr.\n"
                 "The result is the file the writer would have left after those frames.\n"
+                "On a finished JPEG movie, recover does what rvo repair does: a damaged copy\n"
+                "of a picture is mended from the whole one (to FILE-recovered.rvo).\n"
                 "\n"
                 "The input is never written over unless asked: the result goes to FILE with\n"
                 "-recovered before its extension (clip.rvo: clip-recovered.rvo), or to -o;\n"

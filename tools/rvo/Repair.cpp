@@ -119,7 +119,9 @@ void RunRepair(const RepairOptions& o) {
 
     // Nothing is written over an existing file unless asked.
     std::error_code ec;
-    const std::string strOut = o.bInPlace ? o.strInput : RepairedName(o.strInput);
+    const std::string strOut = o.bInPlace            ? o.strInput
+                               : o.strOutput.empty() ? RepairedName(o.strInput)
+                                                     : o.strOutput;
     const std::string strBackup = o.strInput + ".bak";
     if (!o.bInPlace && std::filesystem::exists(strOut, ec) && !o.bForce)
         FailFile(strOut, "already exists; give --force to overwrite it, or --in-place to repair " + o.strInput);
