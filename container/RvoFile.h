@@ -104,6 +104,10 @@ public:
     // The blob's copy at nAt (an offset GetBlobCopies gives) as a new block, or
     // null with a last error (ReadBlobFromFile's).
     HGLOBAL ReadBlobCopy(ULONGLONG nAt);
+    // True when a picture of size s fills both the frame rectangle and the
+    // destination's rows exactly (at the origin, stride = width), so that it
+    // can be decoded straight into the destination.
+    bool IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const;
     int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
 
     // Preloading and delivery from memory (cache/).

@@ -25,6 +25,11 @@ DWORD* WorkingPicture(const CRvoFile& f) {
 
 }  // namespace
 
+bool CRvoFile::IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const {
+    return s.cx > 0 && s.cy > 0 && m_nOriginX == 0 && m_nOriginY == 0 && s.cx == m_header.m_nWidth &&
+           s.cy == m_header.m_nHeight && nDstStride == s.cx && nDstHeight >= s.cy && (nDstWidth < 0 || nDstWidth >= s.cx);
+}
+
 int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
     if (entry >= GetEntryCount()) return Fail(ERROR_INVALID_PARAMETER);
     if (!pDst) return Fail(ERROR_INVALID_PARAMETER);
@@ -63,23 +68,36 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         for (int c = 0; c < nCopies; c++) {
             HGLOBAL hBlob = ReadBlobCopy(anAt[c]);
             CBlobOwner owner(hBlob);
-            std::unique_ptr<BYTE[]> pCopy(hBlob ? engine.Decompress(hBlob) : nullptr);
-            if (!pCopy) {
+            const SIZE s = hBlob ? CJpeEngine::GetBlobSize(hBlob) : SIZE{0, 0};
+            // A picture that fills the frame and the destination exactly, row
+            // for row, is decoded in place: no frame-sized block to fault in and
+            // no copy. A second copy read over a damaged first one is decoded
+            // apart, so that the first stays should the second be no better.
+            const bool bInPlace = !pSrc && IsWholeDestination(s, nDstStride, nDstHeight, nDstWidth);
+            std::unique_ptr<BYTE[]> pCopy;
+            const DWORD* pPicture = nullptr;
+            if (bInPlace) {
+                if (engine.DecompressInto(hBlob, pDst, &s)) pPicture = pDst;
+            } else if (hBlob) {
+                pCopy.reset(engine.Decompress(hBlob));
+                pPicture = reinterpret_cast<const DWORD*>(pCopy.get());
+            }
+            if (!pPicture) {
                 if (c == 0) dwFirstError = GetLastError();
                 continue;
             }
             const bool bWhole = !engine.WasDamaged();
-            if (pDecoded && !bWhole) continue;   // both damaged: the first picture stays
-            const SIZE s = CJpeEngine::GetBlobSize(hBlob);
+            if (pSrc && !bWhole) continue;   // both damaged: the first picture stays
             pDecoded = std::move(pCopy);
+            pSrc = pPicture;
             srcW = s.cx;
             srcH = s.cy;
             bDamaged = !bWhole;
             if (bWhole) break;
         }
-        if (!pDecoded) return Fail(dwFirstError ? dwFirstError : ERROR_INVALID_DATA);
-        pSrc = reinterpret_cast<const DWORD*>(pDecoded.get());
+        if (!pSrc) return Fail(dwFirstError ? dwFirstError : ERROR_INVALID_DATA);
         SetLastError(bDamaged ? ERROR_FILE_CORRUPT : ERROR_SUCCESS);
+        if (pSrc == pDst) return 1;   // decoded in place: it covers the frame and the destination
     } else {
         DWORD* pWork = WorkingPicture(*this);
         if (GetEntry(entry)->m_nKind != kKindStillImage || !pWork) return Fail(ERROR_INVALID_FUNCTION);
