@@ -132,6 +132,14 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         HANDLE h = CreateFileW(pszPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return FALSE;
+        // An existing file is emptied before the first write: should the writer
+        // stop before closing, nothing of the old movie may lie after the new
+        // frames, where recovery would take it for frames of this one.
+        if (!SetEndOfFile(h)) {
+            const DWORD dwError = GetLastError();
+            CloseHandle(h);
+            return Fail(dwError);
+        }
         m_store.m_hRawFile = h;
         if (m_header.m_nMode == PackedFrames) m_header.m_dwSizeTableFlag = 0;
         m_store.m_arrFrameSizes.RemoveAll();

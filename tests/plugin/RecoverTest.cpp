@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -256,7 +258,9 @@ struct CrashSweep {
     size_t nPoints = 0, nFinished = 0, nTorn = 0;
 };
 
-CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes) {
+// Every crash point when nRandom is 0; otherwise nRandom points drawn from all
+// of them with the seed.
+CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes, size_t nRandom = 0, unsigned nSeed = 1) {
     CrashSweep r;
     const std::string base = ScratchPath("crash" + std::to_string(c) + (bBytes ? "b" : "w"));
     const std::string ref = base + "-ref.rvo", path = base + ".rvo";
@@ -268,8 +272,17 @@ CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes) {
     const std::vector<uint64_t> bounds = FrameBounds(ref, rvo::RawRecordBytes((ULONGLONG)w * (ULONGLONG)h));
     const std::vector<std::vector<DWORD>> want = DecodeAll(ref, w, h);
     EXPECT_EQ(want.size(), (size_t)n);
+    // Each crash writes over a longer movie, as a host records over an old take:
+    // none of the old file may come back as frames of the new one.
+    const std::string old = base + "-old.rvo";
+    WriteMovie(old, c, n + 2, w, h);
     const int nPartsBefore = TestParts();
-    for (ULONGLONG k = 0; k <= (bBytes ? nBytes : nWrites); k++) {
+    const ULONGLONG nLast = bBytes ? nBytes : nWrites;
+    std::mt19937_64 rng(nSeed);
+    for (ULONGLONG i = 0; i <= (nRandom ? nRandom - 1 : nLast); i++) {
+        const ULONGLONG k = nRandom ? rng() % (nLast + 1) : i;
+        std::error_code ec;
+        std::filesystem::copy_file(old, path, std::filesystem::copy_options::overwrite_existing, ec);
         SetCrashPointOverride(true, bBytes ? ~0ull : k, bBytes ? k : ~0ull);
         WriteMovie(path, c, n, w, h);
         ULONGLONG nReached = 0;
@@ -279,7 +292,6 @@ CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes) {
         SCOPED_TRACE("crash at " + std::string(bBytes ? "byte " : "write ") + std::to_string(k) + ", " +
                      std::to_string(nReached) + " bytes written");
         // Frames are appended in order: those that end within the file are whole.
-        std::error_code ec;
         const uint64_t nOnDisk = std::filesystem::file_size(path, ec);
         size_t nWhole = 0;
         while (nWhole < (size_t)n && bounds[nWhole + 1] <= nOnDisk) nWhole++;
@@ -324,6 +336,21 @@ TEST(Recover, EveryCrashPointKeepsTheWholeFrames) {
                         (long)c, r.nPoints, bBytes ? "byte" : "write", r.nFinished, r.nTorn);
             EXPECT_GE(r.nFinished, 1u);
         }
+    }
+}
+
+// Crash points at random over a longer movie of larger frames. RVO_CRASH_POINTS
+// and RVO_CRASH_SEED set the count per mode and the seed for a long sweep.
+TEST(Recover, RandomCrashPointsOverALongerMovie) {
+    const char* pszPoints = std::getenv("RVO_CRASH_POINTS");
+    const char* pszSeed = std::getenv("RVO_CRASH_SEED");
+    const size_t nPoints = pszPoints ? std::strtoul(pszPoints, nullptr, 10) : 40;
+    const unsigned nSeed = pszSeed ? (unsigned)std::strtoul(pszSeed, nullptr, 10) : 1;
+    for (LONG c : {kJpeg, kRaw, kPacked}) {
+        const CrashSweep r = SweepCrashes(c, 96, 64, 12, true, nPoints, nSeed + (unsigned)c);
+        if (r.nPoints == 0) GTEST_SKIP() << "no crash point hook on this platform";
+        std::printf("mode %ld: %zu random crash points by byte (seed %u), %zu left a finished file, %zu a torn final header\n",
+                    (long)c, r.nPoints, nSeed + (unsigned)c, r.nFinished, r.nTorn);
     }
 }
 
