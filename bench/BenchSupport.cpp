@@ -35,7 +35,7 @@ double Round(const Step& step, const Rounds& r, int& first) {
     return dElapsed / n;
 }
 
-}  // namespace
+}   // namespace
 
 bool Verified(bool bOk, const char* pszWhat, const char* pszProblem) {
     if (!bOk) std::printf("  %s: %s; not timed\n", pszWhat, pszProblem);
@@ -85,7 +85,8 @@ bool RunTool(const std::string& program, const std::vector<std::string>& args, c
 std::string FindRvoProgram(int argc, char** argv, const char* pszBench) {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const std::string rvo = argc > 2 ? argv[2] : ec ? "build/rvo" : (self.parent_path().parent_path() / "rvo").string();
+    const std::string rvo = argc > 2 ? argv[2] : ec ? "build/rvo"
+                                                    : (self.parent_path().parent_path() / "rvo").string();
     if (!std::filesystem::is_regular_file(rvo, ec)) {
         std::printf("%s: %s not found (build the release preset, or name the rvo program)\n", pszBench, rvo.c_str());
         return std::string();
@@ -109,7 +110,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 const char* PackedTypeName(DWORD dwTag) {
-    return dwTag == rvo::PackedRaw ? "raw" : dwTag == rvo::PackedAlphaRuns ? "alpha runs" : "colour runs";
+    return dwTag == rvo::PackedRaw ? "raw" : dwTag == rvo::PackedAlphaRuns ? "alpha runs"
+                                                                           : "colour runs";
 }
 
-}  // namespace rvobench
+}   // namespace rvobench

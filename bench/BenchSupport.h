@@ -57,4 +57,4 @@ bool SameFile(const std::string& a, const std::string& b);
 // "raw", "alpha runs" or "colour runs": the type of a packed record.
 const char* PackedTypeName(DWORD dwTag);
 
-}  // namespace rvobench
+}   // namespace rvobench

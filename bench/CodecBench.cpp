@@ -125,7 +125,8 @@ bool RunCase(int w, int h) {
         std::snprintf(label, sizeof label, "%-10s %s, engine", op, what);
         rvobench::PrintRow(label, rvobench::Time(engine, libjpeg), nFrameBytes, "libjpeg");
     };
-    row("compress",
+    row(
+        "compress",
         [&](int) {
             CJpeEngine engine;
             CJpeEngine::FreeBlob(engine.CompressImage(w, h, frame.data(), w));
@@ -134,7 +135,8 @@ bool RunCase(int w, int h) {
     auto baseDecompress = [&](int) {
         base.Decompress(streams.data(), nA, streams.data() + nA, streams.size() - nA, baseOut.data());
     };
-    row("decompress",
+    row(
+        "decompress",
         [&](int) {
             CJpeEngine engine;
             delete[] engine.Decompress(hBlob);
@@ -143,12 +145,13 @@ bool RunCase(int w, int h) {
     CJpeEngine embedded;
     SIZE size = {w, h};
     std::vector<DWORD> into((size_t)w * h);
-    row("dec-into", [&](int) { embedded.DecompressInto(hBlob, into.data(), &size); }, baseDecompress);
+    row(
+        "dec-into", [&](int) { embedded.DecompressInto(hBlob, into.data(), &size); }, baseDecompress);
     CJpeEngine::FreeBlob(hBlob);
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     bool ok = RunCase(1920, 1080);

@@ -70,7 +70,7 @@ double CacheBytesPerFrame(const CRvoFile& f) {
     return n / kFrames;
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     DetectSse2();
@@ -119,7 +119,8 @@ int main() {
         const rvobench::Timing deliver = rvobench::Time([&](int i) {
             f.DeliverField(2 * (i % kFrames), dst, kW, kH);
             f.DeliverField(2 * (i % kFrames) + 1, dst, kW, kH);
-        }, copy);
+        },
+                                                        copy);
         rvobench::PrintRow("memcpy of the frame (baseline)", {deliver.dBaseSeconds, deliver.dBaseSeconds}, kFrameBytes,
                            "memcpy");
         rvobench::PrintRow("delivery of both fields", deliver, kFrameBytes, "memcpy");
@@ -134,7 +135,8 @@ int main() {
                     BYTE* rec = FieldPack(kW, kH, work.pTokens, T, work.pSlots, S, units);
                     FreeLockedBlock(rec, (size_t)units * 8);
                 }
-            }, copy);
+            },
+                                                           copy);
             rvobench::PrintRow("FieldEncode + FieldPack, both fields", encode, kFrameBytes, "memcpy");
         }
         const double bytes = CacheBytesPerFrame(f);

@@ -90,7 +90,8 @@ bool VerifyWrite(const FrameSet& s, LONG nMode, const std::string& path) {
 // One file written through the frame writer, as the host does it.
 void BenchWrite(const FrameSet& s, Content c, LONG nMode, const std::string& dir, int nFrames) {
     const std::string path = dir + "/encoder-bench.rvo";
-    const char* mode = nMode == rvo::RawFrames ? "raw" : nMode == rvo::PackedFrames ? "packed" : "jpeg";
+    const char* mode = nMode == rvo::RawFrames ? "raw" : nMode == rvo::PackedFrames ? "packed"
+                                                                                    : "jpeg";
     char label[80];
     std::snprintf(label, sizeof label, "%-15s %4dx%-4d write %s", rvotest::ContentName(c), s.w, s.h, mode);
     const bool bVerified =
@@ -115,7 +116,7 @@ void BenchWrite(const FrameSet& s, Content c, LONG nMode, const std::string& dir
     rvobench::PrintRow(label, t, s.Bytes(), "", bOk ? "" : "(A WRITE FAILED)");
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     DetectSse2();

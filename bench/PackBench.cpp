@@ -39,7 +39,8 @@ struct ClipRecords {
 };
 
 int TypeIndex(DWORD dwTag) {
-    return dwTag == rvo::PackedRaw ? 0 : dwTag == rvo::PackedAlphaRuns ? 1 : 2;
+    return dwTag == rvo::PackedRaw ? 0 : dwTag == rvo::PackedAlphaRuns ? 1
+                                                                       : 2;
 }
 
 // Every frame of the clip built by the rule, checked as the reader checks it
@@ -163,15 +164,17 @@ bool BenchContent(const std::string& rvo, const std::string& dir, Content c) {
     return bOk;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     DetectSse2();
     const std::string dir = argc > 1 ? argv[1] : ".";
     const std::string rvo = rvobench::FindRvoProgram(argc, argv, "PackBench");
     if (rvo.empty()) return 1;
-    std::printf("PackBench: packed records by rule on %d x %d, %d frames per clip, SSE2 %s; %s with 1 thread, "
-                "fastest of %d turns\n", kW, kH, kFrames, g_bSse2 ? "on" : "off", rvo.c_str(), kTurns.nRounds);
+    std::printf(
+        "PackBench: packed records by rule on %d x %d, %d frames per clip, SSE2 %s; %s with 1 thread, "
+        "fastest of %d turns\n",
+        kW, kH, kFrames, g_bSse2 ? "on" : "off", rvo.c_str(), kTurns.nRounds);
     bool bOk = true;
     for (Content c : {Content::Graphics, Content::Natural}) bOk = BenchContent(rvo, dir, c) && bOk;
     return bOk ? 0 : 1;

@@ -108,15 +108,15 @@ bool BenchContent(Content c, const std::string& dir, DWORD* pDst) {
     char what[80];
     std::snprintf(what, sizeof what, "decode packed (%s, %.0f%% size)", rvobench::PackedTypeName(h0.tag),
                   100.0 * h0.recordBytes / (double)kFrameBytes);
-    rvobench::PrintRow(what, rvobench::Time([&](int i) { DecodePackedRecord(recs[(size_t)(i % kVariants)], pDst); },
-                                            copy),
+    rvobench::PrintRow(what, rvobench::Time([&](int i) { DecodePackedRecord(recs[(size_t)(i % kVariants)], pDst); }, copy),
                        kFrameBytes, "memcpy");
     rvobench::PrintRow("check + decode packed",
                        rvobench::Time([&](int i) {
                            BYTE* p = recs[(size_t)(i % kVariants)];
                            CheckPackedRecord(p, (DWORD)kPixels, (DWORD)rvo::MaxPackedRecordBytes(kPixels));
                            DecodePackedRecord(p, pDst);
-                       }, copy),
+                       },
+                                      copy),
                        kFrameBytes, "memcpy");
     for (BYTE* p : recs) FreeAligned(p);
 
@@ -143,7 +143,8 @@ bool BenchContent(Content c, const std::string& dir, DWORD* pDst) {
             int nFailed = 0;
             const rvobench::Timing t = rvobench::Time([&](int i) {
                 nFailed += !r.ReadFrame((unsigned)r.LocateFrame((unsigned)(i % kVariants)), pDst, kW, kH, TRUE);
-            }, copy);
+            },
+                                                      copy);
             rvobench::PrintRow(m.name, t, kFrameBytes, "memcpy");
             if (nFailed) std::printf("  %s: %d reads failed\n", m.name, nFailed);
         }
@@ -161,7 +162,7 @@ bool BenchContent(Content c, const std::string& dir, DWORD* pDst) {
     return bOk;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";

@@ -32,7 +32,7 @@ constexpr int kW = 1920, kH = 1080;
 constexpr int kFrames = 60;   // per movie; a call runs the tool over all of them, so start-up weighs little
 constexpr size_t kFrameBytes = 4 * (size_t)kW * kH;
 constexpr size_t kBlockBytes = 8u << 20;
-constexpr int kDiskBoundPercent = 80;   // this share of the disk's frame rate or more: the disk limits the run
+constexpr int kDiskBoundPercent = 80;        // this share of the disk's frame rate or more: the disk limits the run
 const rvobench::Rounds kTurns{3, 0, 1, 1};   // a call is a whole movie: three rounds of one call each
 
 // The disk's own rates for nBytes (rounded up to whole 4 KiB blocks), written
@@ -116,7 +116,7 @@ bool BenchMode(const std::string& rvo, const std::string& dir, const std::string
     const std::string threads = std::to_string(nThreads);
     auto Encode = [&](const std::string& t, const std::string& out) {
         return rvobench::RunTool(rvo, {"encode", "--mode", m.pszName, "--size", "1920x1080", "--threads", t, "-o", out, "-"},
-                       input.c_str(), "/dev/null");
+                                 input.c_str(), "/dev/null");
     };
     auto Decode = [&](const std::string& t, const char* pszOut) {
         return rvobench::RunTool(rvo, {"decode", "--threads", t, one, "-o", "-"}, "/dev/null", pszOut);
@@ -141,7 +141,7 @@ bool BenchMode(const std::string& rvo, const std::string& dir, const std::string
             const DiskRates d = MeasureDisk(dir, nFileBytes);
             const size_t nPerFrame = (size_t)(nFileBytes / kFrames);
             const char* pszHow = d.bDirect ? "O_DIRECT" : "buffered";
-            const char* pszNote = !d.bOk       ? "(A TRANSFER FAILED)"
+            const char* pszNote = !d.bOk      ? "(A TRANSFER FAILED)"
                                   : d.bTmpfs  ? "the folder is on tmpfs: memory rates, not a disk's"
                                   : d.bDirect ? ""
                                               : "O_DIRECT refused here: page-cache rates, not the disk's";
@@ -193,7 +193,7 @@ bool WriteInput(const std::string& path, Content c) {
     return bOk;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";
@@ -201,8 +201,10 @@ int main(int argc, char** argv) {
     if (rvo.empty()) return 1;
     const unsigned nCores = std::thread::hardware_concurrency();
     const int nThreads = nCores ? (int)nCores : 1;
-    std::printf("ThreadsBench: %s on %d x %d, %d frames per movie, %d threads (one per core) against 1; "
-                "fastest of %d turns\n", rvo.c_str(), kW, kH, kFrames, nThreads, kTurns.nRounds);
+    std::printf(
+        "ThreadsBench: %s on %d x %d, %d frames per movie, %d threads (one per core) against 1; "
+        "fastest of %d turns\n",
+        rvo.c_str(), kW, kH, kFrames, nThreads, kTurns.nRounds);
     const Mode modes[] = {{"raw", true}, {"packed", true}, {"jpeg", false}};
     bool bOk = true;
     for (Content c : {Content::Natural, Content::Graphics}) {

@@ -98,7 +98,7 @@ inline void FillPixels(DWORD* d, DWORD v, LONG n, bool bVector) {
     else FillPlain(d, v, n);
 }
 
-}  // namespace
+}   // namespace
 
 BOOL DrawFieldRecord(DWORD* pDst, ptrdiff_t nDstStride, LONG nDstWidth, LONG nRows, const BYTE* pRecord,
                      size_t nRecordBytes) {

@@ -66,7 +66,7 @@ inline ULONGLONG FieldRecordWords(ULONGLONG nTokens, ULONGLONG nSlots) {
     return 4 + 2 * ((nTokens + 3) / 4) + 2 * ((nSlots + 1) / 2);
 }
 
-}  // namespace rvo
+}   // namespace rvo
 
 // Encodes the rows of nWidth pixels that start at pFirstRow, pFirstRow + nStep,
 // ... and end by pRowLimit (the frame's end), into tokens and literal slots
@@ -94,9 +94,9 @@ void FreeFieldWork(void*& p, LONG& nCapacity);
 // FieldEncode's two work arrays, kept between frames and freed with the holder.
 struct CFieldWork {
     void* pTokens = nullptr;
-    LONG  nTokenCapacity = 0;
+    LONG nTokenCapacity = 0;
     void* pSlots = nullptr;
-    LONG  nSlotCapacity = 0;
+    LONG nSlotCapacity = 0;
 
     CFieldWork() = default;
     ~CFieldWork() {

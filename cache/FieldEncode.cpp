@@ -42,7 +42,7 @@ inline void CopySlots(DWORD* d, const DWORD* s, LONG n) {
     for (LONG i = 0; i < n; i++) d[i] = s[i];
 }
 
-}  // namespace
+}   // namespace
 
 BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWORD* pRowLimit,
                  void*& pTokenArray, LONG& nTokenCapacity, LONG& nTokens,
@@ -66,8 +66,8 @@ BOOL FieldEncode(const DWORD* pFirstRow, LONG nWidth, ptrdiff_t nStep, const DWO
         DWORD* slot = static_cast<DWORD*>(pSlotArray);
         const DWORD* row = pFirstRow + y * nStep;
 
-        WORD wRowBit = kFieldRowStart;  // on the row's first token only
-        LONG nOpenLiteral = -1;         // the literal token that later pixels may join
+        WORD wRowBit = kFieldRowStart;   // on the row's first token only
+        LONG nOpenLiteral = -1;          // the literal token that later pixels may join
         LONG p = 0;
         while (p < nWidth) {
             const DWORD v = row[p];

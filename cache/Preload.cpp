@@ -29,7 +29,7 @@ BOOL FailKeeping(DWORD dwDefault) {
     return FALSE;
 }
 
-}  // namespace
+}   // namespace
 
 BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);

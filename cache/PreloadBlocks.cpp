@@ -10,7 +10,7 @@
 
 namespace {
 constexpr ULONGLONG kHostReserveBytes = 256ull << 20;
-}  // namespace
+}   // namespace
 
 BOOL PreloadMemoryAllows(ULONGLONG nBytes, const MEMORYSTATUS* pStatus) {
     MEMORYSTATUS ms;

@@ -8,10 +8,14 @@
 class CRvoFile;
 
 struct RvoShownFrame {
-    enum Source { CachedField, CachedEntry, Record, EntryPicture, Blank };
-    Source   source = Blank;
-    unsigned nField = 0;    // CachedField: the field delivered
-    int      nLocated = -1; // otherwise: LocateFrame's answer (record, entry, -1)
+    enum Source { CachedField,
+                  CachedEntry,
+                  Record,
+                  EntryPicture,
+                  Blank };
+    Source source = Blank;
+    unsigned nField = 0;   // CachedField: the field delivered
+    int nLocated = -1;     // otherwise: LocateFrame's answer (record, entry, -1)
 };
 
 // The source of field `field`, whose frame (clamped to the last frame by the

@@ -1,7 +1,6 @@
 // The generic codec engine and its busy lock.
 #include "codec/Engine.h"
 
-
 const EngineClass CEngine::classCEngine = {"CEngine", (int)sizeof(CEngine), 0xFFFF, nullptr};
 
 BOOL EngineClass::IsDerivedFrom(const EngineClass* pBase) const {

@@ -8,9 +8,9 @@
 // The class record an engine reports about itself: name, object size, schema
 // and base class, in the manner of a run-time class record.
 struct EngineClass {
-    const char*        pszClassName;
-    int                nObjectSize;
-    UINT               wSchema;
+    const char* pszClassName;
+    int nObjectSize;
+    UINT wSchema;
     const EngineClass* pBaseClass;
 
     // TRUE when this class is pBase or derives from it.
@@ -39,10 +39,10 @@ public:
 
     BOOL IsInitialized() const { return m_bInitialized; }
     BOOL IsBusy() const;
-    int  GetOption() const { return m_nOption; }
+    int GetOption() const { return m_nOption; }
 
 protected:
-    int  m_nOption;
+    int m_nOption;
     BOOL m_bInitialized;
 
 private:

@@ -13,11 +13,11 @@
 
 // Zeroed while no operation runs.
 struct JpegObjects {
-    jpeg_compress_struct   cinfoColour;
-    jpeg_compress_struct   cinfoAlpha;
+    jpeg_compress_struct cinfoColour;
+    jpeg_compress_struct cinfoAlpha;
     jpeg_decompress_struct dinfo;
-    JpegErrorManager       jerr;
-    MemoryStream           stream;
+    JpegErrorManager jerr;
+    MemoryStream stream;
 };
 
 namespace {
@@ -73,7 +73,7 @@ bool StartStream(j_decompress_ptr d, MemoryStream* pStream, BYTE* pData, DWORD n
     return d->output_width == w && d->output_height == h && d->output_components == nComponents;
 }
 
-}  // namespace
+}   // namespace
 
 const EngineClass CJpeEngine::classCJpeEngine = {"CJpeEngine", (int)sizeof(CJpeEngine), 0xFFFF,
                                                  &CEngine::classCEngine};

@@ -80,10 +80,10 @@ private:
     BOOL WriteStreams(BYTE** ppRows, int nWidth, int nHeight, DWORD* pdwAlphaBytes);
     BOOL ReadStreams(const JpegBlobInfo* pInfo, BYTE** ppRows);
 
-    BYTE   m_nQuality;
-    BOOL   m_bDamaged;       // the last decode met a libjpeg warning
-    BYTE** m_ppRows;         // row table of DecompressInto, kept between calls
-    int    m_nRowCapacity;
+    BYTE m_nQuality;
+    BOOL m_bDamaged;   // the last decode met a libjpeg warning
+    BYTE** m_ppRows;   // row table of DecompressInto, kept between calls
+    int m_nRowCapacity;
     alignas(16) unsigned char m_abJpeg[kJpegObjectsBytes];
-    JpegObjects* m_pJpeg;    // constructed in m_abJpeg
+    JpegObjects* m_pJpeg;   // constructed in m_abJpeg
 };

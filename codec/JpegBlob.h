@@ -19,23 +19,23 @@
 #include "platform/ByteOrder.h"
 #include "platform/Types.h"
 
-constexpr DWORD  JPEG_BLOB_MAGIC         = 0x55AA0001u;
-constexpr size_t JPEG_BLOB_HEADER_BYTES  = 20;
-constexpr size_t JPEG_BLOB_TAIL_BYTES    = 4;
+constexpr DWORD JPEG_BLOB_MAGIC = 0x55AA0001u;
+constexpr size_t JPEG_BLOB_HEADER_BYTES = 20;
+constexpr size_t JPEG_BLOB_TAIL_BYTES = 4;
 
-constexpr size_t JPEG_BLOB_OFS_MAGIC        = 0;
-constexpr size_t JPEG_BLOB_OFS_WIDTH        = 4;
-constexpr size_t JPEG_BLOB_OFS_HEIGHT       = 8;
+constexpr size_t JPEG_BLOB_OFS_MAGIC = 0;
+constexpr size_t JPEG_BLOB_OFS_WIDTH = 4;
+constexpr size_t JPEG_BLOB_OFS_HEIGHT = 8;
 constexpr size_t JPEG_BLOB_OFS_COLOUR_BYTES = 12;
-constexpr size_t JPEG_BLOB_OFS_ALPHA_BYTES  = 16;
+constexpr size_t JPEG_BLOB_OFS_ALPHA_BYTES = 16;
 
 // What LockBlob reports about a locked blob.
 struct JpegBlobInfo {
-    LONG  width;
-    LONG  height;
+    LONG width;
+    LONG height;
     DWORD colourBytes;
     DWORD alphaBytes;
-    BYTE* data;          // byte 20 of the locked block: the alpha stream
+    BYTE* data;   // byte 20 of the locked block: the alpha stream
 };
 
 // Block size for streams of the given lengths, in 64 bits so that forged

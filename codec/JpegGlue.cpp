@@ -26,7 +26,7 @@ void RaiseJpegError(j_common_ptr cinfo, int nCode) {
 void InitDestination(j_compress_ptr cinfo) {
     MemoryDestination* d = (MemoryDestination*)cinfo->dest;
     d->pBuffer = (JOCTET*)(*cinfo->mem->alloc_small)((j_common_ptr)cinfo, JPOOL_IMAGE,
-                                                      JPEG_GLUE_BUFFER_BYTES);
+                                                     JPEG_GLUE_BUFFER_BYTES);
     d->pub.next_output_byte = d->pBuffer;
     d->pub.free_in_buffer = JPEG_GLUE_BUFFER_BYTES;
 }
@@ -80,7 +80,7 @@ void SkipInputData(j_decompress_ptr cinfo, long nCount) {
 
 void TermSource(j_decompress_ptr) {}
 
-}  // namespace
+}   // namespace
 
 void ThrowOnJpegError(j_common_ptr cinfo) {
     (*cinfo->err->output_message)(cinfo);

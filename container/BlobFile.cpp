@@ -112,7 +112,7 @@ BlobRead ReadFileForm(Source& src, HGLOBAL* phOut) {
     return kBlobRead;
 }
 
-}  // namespace
+}   // namespace
 
 BlobFileCheck CheckBlobFileHeader(const BYTE* pHeader, ULONGLONG nBytesAfter) {
     const ULONGLONG nData = JpegBlobDataBytes(pHeader);

@@ -24,7 +24,7 @@ namespace rvo {
 constexpr DWORD kBlobFileMarker = 0x55AAA000u;
 constexpr DWORD kBlobFileHeaderBytes = (DWORD)JPEG_BLOB_HEADER_BYTES;   // the block's header, marker for magic
 
-}  // namespace rvo
+}   // namespace rvo
 
 // What a blob file header says about the bytes after it.
 enum BlobFileCheck {

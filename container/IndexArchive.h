@@ -23,7 +23,7 @@ namespace rvo {
 // The smallest record: every fixed field, an empty name, no blob, no extras.
 constexpr DWORD kMinIndexRecordBytes = 144;
 
-}  // namespace rvo
+}   // namespace rvo
 
 // Appends one record. Raises CArchiveException::badIndex when the entry's blob
 // cannot be locked or claims more bytes than its block holds. With

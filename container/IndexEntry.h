@@ -7,21 +7,21 @@
 class CArchive;
 
 struct RvoIndexEntry {
-    LONG    m_nKind;            // rvo::kKindFrame or rvo::kKindStillImage
-    CString m_strName;          // "No.%d" for frames, the image path for still images
-    LONG    m_nStartFrame;      // relative to the file's first frame
-    LONG    m_nLastFrame;       // 0 or -1: the start frame alone
-    DWORD   m_dwFlags;          // bit 0: blob not yet stored in the frame area
-    HGLOBAL m_hBlob;            // the entry's picture blob in memory, owned; null when none
-    DWORD   m_dwBlobOffset;     // file offset of the blob's frame-area copy; 0 = none
+    LONG m_nKind;           // rvo::kKindFrame or rvo::kKindStillImage
+    CString m_strName;      // "No.%d" for frames, the image path for still images
+    LONG m_nStartFrame;     // relative to the file's first frame
+    LONG m_nLastFrame;      // 0 or -1: the start frame alone
+    DWORD m_dwFlags;        // bit 0: blob not yet stored in the frame area
+    HGLOBAL m_hBlob;        // the entry's picture blob in memory, owned; null when none
+    DWORD m_dwBlobOffset;   // file offset of the blob's frame-area copy; 0 = none
     // Where the copy of the blob inside the entry's index record lies (its file
     // form); 0 = the record carries none. Readers keep this instead of the blob.
     ULONGLONG m_nIndexBlobAt;
-    DWORD   m_dwIndexBlobBytes;
-    LONG    m_nWidth;
-    LONG    m_nHeight;
-    LONG    m_nExtraCount;
-    BYTE*   m_pExtra;           // m_nExtraCount x 16 bytes, owned
+    DWORD m_dwIndexBlobBytes;
+    LONG m_nWidth;
+    LONG m_nHeight;
+    LONG m_nExtraCount;
+    BYTE* m_pExtra;   // m_nExtraCount x 16 bytes, owned
 
     RvoIndexEntry();
     ~RvoIndexEntry();
@@ -37,9 +37,9 @@ private:
     DWORD m_dwReserved0;
     DWORD m_dwReserved12;
     DWORD m_dwReserved16;
-    BYTE  m_abReserved48[32];
-    BYTE  m_abReserved80[32];
-    BYTE  m_abReserved120[32];
+    BYTE m_abReserved48[32];
+    BYTE m_abReserved80[32];
+    BYTE m_abReserved120[32];
 
     friend void WriteEntry(CArchive& ar, const RvoIndexEntry& e, bool bFrameAreaBlob, LONG* pnMaxWidth,
                            LONG* pnMaxHeight);

@@ -7,13 +7,13 @@
 
 namespace rvo {
 
-constexpr LONG      kMaxFrameDimension = 16384;                 // width or height in pixels
-constexpr ULONGLONG kMaxFramePixels = 8192ull * 8192ull;        // 256 MiB of pixels per frame
+constexpr LONG kMaxFrameDimension = 16384;                 // width or height in pixels
+constexpr ULONGLONG kMaxFramePixels = 8192ull * 8192ull;   // 256 MiB of pixels per frame
 constexpr ULONGLONG kMaxFrameBytes = 4ull * kMaxFramePixels + 512 + 16;
-constexpr DWORD     kMaxEntries = 10000000;                     // index records or frames
-constexpr DWORD     kMaxNameChars = 32767;                      // entry names (paths)
-constexpr DWORD     kMaxBlobBytes = 512u * 1024u * 1024u;       // one picture blob's streams
-constexpr DWORD     kMaxExtraItems = 1u << 20;                  // 16-byte extra items per record
+constexpr DWORD kMaxEntries = 10000000;                 // index records or frames
+constexpr DWORD kMaxNameChars = 32767;                  // entry names (paths)
+constexpr DWORD kMaxBlobBytes = 512u * 1024u * 1024u;   // one picture blob's streams
+constexpr DWORD kMaxExtraItems = 1u << 20;              // 16-byte extra items per record
 
 // True when a frame of cx x cy pixels is within the limits (zero sizes included).
 inline bool FrameSizeAllowed(LONGLONG cx, LONGLONG cy) {
@@ -21,4 +21,4 @@ inline bool FrameSizeAllowed(LONGLONG cx, LONGLONG cy) {
            (ULONGLONG)cx * (ULONGLONG)cy <= kMaxFramePixels;
 }
 
-}  // namespace rvo
+}   // namespace rvo

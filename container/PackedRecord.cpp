@@ -40,7 +40,7 @@ bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCou
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord) {
     PackedRecordHeader h;

@@ -96,7 +96,7 @@ inline ULONGLONG ColourRunsContentBytes(ULONGLONG nRuns, ULONGLONG nPixels) {
     return ColourRunsSection2Offset(nPixels) + kColourRunBytes * nRuns;
 }
 
-}  // namespace rvo
+}   // namespace rvo
 
 // Reads the header fields from the first 16 bytes of a record.
 rvo::PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord);

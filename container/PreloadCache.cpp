@@ -12,7 +12,7 @@ void FreeBlock(void* p, UINT nBytes) {
     FreeAligned(p);
 }
 
-}  // namespace
+}   // namespace
 
 void CPreloadCache::Add(void* pBlock, UINT nBytes) {
     // The block is the cache's from here, even when the arrays cannot grow.

@@ -25,6 +25,6 @@ public:
     void Clear();
 
 private:
-    CPtrArray  m_arrPreloaded;          // AllocAligned blocks, owned
-    CUIntArray m_arrPreloadedSizes;     // locked byte count of each block
+    CPtrArray m_arrPreloaded;         // AllocAligned blocks, owned
+    CUIntArray m_arrPreloadedSizes;   // locked byte count of each block
 };

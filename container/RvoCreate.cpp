@@ -121,7 +121,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
     return TRUE;
 }
 
-}  // namespace
+}   // namespace
 
 BOOL CRvoFile::Create(const WCHAR* pszPath) {
     const LONG nMode = m_header.m_nMode;

@@ -22,17 +22,17 @@ typedef int (*PFN_PROGRESS)(int);
 class CRvoFile {
 public:
     // The parts, each owning its state.
-    CRvoHeader    m_header;             // the file's first 160 bytes as values
-    CRvoIndex     m_index;              // modes 1-3: the index entries, in file order
-    CRecordStore  m_store;              // the raw handle, working buffers and frame sizes
-    CPreloadCache m_cache;              // the preloaded blocks (cache/ fills and reads it)
+    CRvoHeader m_header;     // the file's first 160 bytes as values
+    CRvoIndex m_index;       // modes 1-3: the index entries, in file order
+    CRecordStore m_store;    // the raw handle, working buffers and frame sizes
+    CPreloadCache m_cache;   // the preloaded blocks (cache/ fills and reads it)
 
-    std::unique_ptr<CFile> m_pFile;     // modes 1-3, and every mode while Open reads the header
-    LONG         m_nFirstFrame = 0;
-    LONG         m_nOriginX = 0;
-    LONG         m_nOriginY = 0;
-    SIZE         m_sizeFrame{0, 0};     // working frame size
-    BOOL         m_bWriting = FALSE;
+    std::unique_ptr<CFile> m_pFile;   // modes 1-3, and every mode while Open reads the header
+    LONG m_nFirstFrame = 0;
+    LONG m_nOriginX = 0;
+    LONG m_nOriginY = 0;
+    SIZE m_sizeFrame{0, 0};   // working frame size
+    BOOL m_bWriting = FALSE;
     PFN_PROGRESS m_pfnProgress = nullptr;
 
     CRvoFile();
@@ -47,11 +47,11 @@ public:
     BOOL Close(BOOL bFinalize);
     BOOL Finalize();
     void SetFrameSize(const SIZE* pSize);
-    int  GetFrameCount();
+    int GetFrameCount();
     BOOL SetFirstFrame(int n);
     BOOL SeekToFrame(unsigned i);
     RvoIndexEntry* GetEntry(int i) const { return m_index.GetEntry(i); }
-    int  GetEntryCount() const { return m_index.GetEntryCount(); }
+    int GetEntryCount() const { return m_index.GetEntryCount(); }
 
     // The 512-byte header block of modes 4 and 5: the header image, then the
     // frame-size record once the working size is set, zeros elsewhere.
@@ -81,26 +81,26 @@ public:
     BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
 
     // Reading (decoder/).
-    int  FindEntry(unsigned frame);
-    int  LocateFrame(unsigned frame);
+    int FindEntry(unsigned frame);
+    int LocateFrame(unsigned frame);
     // The frame at index as LocateFrame gives it (a record number in modes 4
     // and 5, an entry or -1 for a blank frame otherwise), decoded from the file.
     // nDstWidth: pixels of each destination row that may be written (the host
     // rectangle's width); -1 means the whole stride.
-    int  ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
-                   int nDstWidth = -1);
+    int ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
+                  int nDstWidth = -1);
     // An entry's picture blob is read from the file and decoded from one of its
     // two copies (frame area and index record), the other one when the first
     // does not decode or libjpeg reports damage in it. When both are damaged
     // the picture is given as far as the better one decodes and returns 1 with
     // the last error ERROR_FILE_CORRUPT.
-    int  RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
-    int  LoadEntryBlob(int entry);
+    int RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
+    int LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     // The file offsets of entry's blob copies, the one read first first: 0, 1
     // or 2 of them (a file being written has only the frame-area copy, some
     // files only the index copy).
-    int  GetBlobCopies(int entry, ULONGLONG anAt[2]) const;
+    int GetBlobCopies(int entry, ULONGLONG anAt[2]) const;
     // The blob's copy at nAt (an offset GetBlobCopies gives) as a new block, or
     // null with a last error (ReadBlobFromFile's).
     HGLOBAL ReadBlobCopy(ULONGLONG nAt);
@@ -108,7 +108,7 @@ public:
     // destination's rows exactly (at the origin, stride = width), so that it
     // can be decoded straight into the destination.
     bool IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const;
-    int  ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
+    int ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
 
     // Preloading and delivery from memory (cache/).
     // Reopens pszPath and loads frames 0 .. nLast (-1: all) into page-locked
@@ -119,7 +119,7 @@ public:
     // ERROR_NOT_SUPPORTED for entries without a picture blob.
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
     // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
-    int  DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
+    int DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 };
 
 // SetFilePointer with both halves of the distance; the new position, or -1 on failure.

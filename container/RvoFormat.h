@@ -24,9 +24,9 @@
 
 namespace rvo {
 
-constexpr char  kMagic[8] = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
+constexpr char kMagic[8] = {'Q', 'A', 'R', 'V', 'O', 'V', '1', '0'};
 constexpr DWORD kHeaderBytes = 160;
-constexpr DWORD kHeaderBlockBytes = 512;     // modes 4 and 5
+constexpr DWORD kHeaderBlockBytes = 512;   // modes 4 and 5
 
 enum StorageMode : int {
     kModeLegacyBlobs = 1,   // read like JpegBlobs
@@ -41,23 +41,36 @@ enum StorageMode : int {
 inline bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }
 
 enum EntryKind : int {
-    kKindFrame = 1,         // a frame stored by this module
-    kKindStillImage = 2,    // an external still image
+    kKindFrame = 1,        // a frame stored by this module
+    kKindStillImage = 2,   // an external still image
 };
 
 constexpr DWORD kEntryFlagBlobNotStored = 1;   // the blob is not yet in the frame area
 
 // Header field offsets.
 enum HeaderOffset : DWORD {
-    kOffMagic = 0, kOffIndexOffset = 8, kOffEntryCount = 12, kOffFrameCount = 16, kOffMode = 20,
-    kOffWidth = 24, kOffHeight = 28, kOffReserved32 = 32, kOffReserved36 = 36,
-    kOffSizeTableFlag = 40, kOffSizeTableBytes = 44, kOffSizeTableOffsetHigh = 48,
-    kOffSizeTableOffsetLow = 52, kOffReserved = 56,
+    kOffMagic = 0,
+    kOffIndexOffset = 8,
+    kOffEntryCount = 12,
+    kOffFrameCount = 16,
+    kOffMode = 20,
+    kOffWidth = 24,
+    kOffHeight = 28,
+    kOffReserved32 = 32,
+    kOffReserved36 = 36,
+    kOffSizeTableFlag = 40,
+    kOffSizeTableBytes = 44,
+    kOffSizeTableOffsetHigh = 48,
+    kOffSizeTableOffsetLow = 52,
+    kOffReserved = 56,
 };
 
 constexpr DWORD kFrameSizeRecordMagic = 0x53465652u;   // "RVFS"
 enum FrameSizeRecordOffset : DWORD {
-    kOffSizeRecordMagic = 160, kOffSizeRecordWidth = 164, kOffSizeRecordHeight = 168, kOffSizeRecordBytes = 172,
+    kOffSizeRecordMagic = 160,
+    kOffSizeRecordWidth = 164,
+    kOffSizeRecordHeight = 168,
+    kOffSizeRecordBytes = 172,
 };
 
-}  // namespace rvo
+}   // namespace rvo

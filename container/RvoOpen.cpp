@@ -110,7 +110,7 @@ BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
     return ReadIndex(f, nFileBytes);
 }
 
-}  // namespace
+}   // namespace
 
 BOOL CRvoFile::Open(const WCHAR* pszPath, UINT nOpenFlags) {
     Close(FALSE);

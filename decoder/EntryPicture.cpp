@@ -23,7 +23,7 @@ DWORD* WorkingPicture(const CRvoFile& f) {
     return reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
 }
 
-}  // namespace
+}   // namespace
 
 bool CRvoFile::IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const {
     return s.cx > 0 && s.cy > 0 && m_nOriginX == 0 && m_nOriginY == 0 && s.cx == m_header.m_nWidth &&

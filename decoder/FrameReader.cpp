@@ -108,7 +108,7 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
     return 1;
 }
 
-}  // namespace
+}   // namespace
 
 int CRvoFile::FindEntry(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;

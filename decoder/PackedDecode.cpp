@@ -135,9 +135,7 @@ void ColourRuns(BYTE* pOut, const BYTE* pRuns, const BYTE* pAlpha, DWORD nPixelC
 
 inline bool IsAligned16(const void* p) { return ((uintptr_t)p & 15u) == 0; }
 
-
-}  // namespace
-
+}   // namespace
 
 void DecodePackedRecord(const BYTE* pRecord, DWORD* pTarget) {
     const PackedRecordHeader h = ReadPackedRecordHeader(pRecord);

@@ -52,7 +52,7 @@ public:
 
 private:
     const DWORD* m_pRow;
-    int  m_nStride;
+    int m_nStride;
     LONG m_nWidth;
     LONG m_nRowsLeft;
     LONG m_nCol;
@@ -264,7 +264,7 @@ void CopyRowSse2(BYTE* pDst, const DWORD* pSrc, LONG cx) {
     if (x < cx) std::memcpy(pDst + 4 * x, pSrc + x, 4 * (size_t)(cx - x));
 }
 
-}  // namespace
+}   // namespace
 
 BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const SIZE& size,
                      AlphaRunList& runs, ULONGLONG* pnColourLiterals) {
@@ -291,7 +291,7 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
 
     // At most one element per group: growing the list never copies it.
     runs.reserve((size_t)rvo::ColourGroupCount(L));
-    bool bRunOpen = false;      // the last element is a run and may grow
+    bool bRunOpen = false;   // the last element is a run and may grow
     BYTE v = 0;
     ULONGLONG s = 0;
     while (s < L) {
@@ -302,7 +302,7 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
             if (s == L) break;
         }
         const LONG n = GroupSize(L - s);
-        DWORD w = 0;                // byte k: the alpha of pixel s + k; missing pixels zero
+        DWORD w = 0;   // byte k: the alpha of pixel s + k; missing pixels zero
         if (n == 4)
             std::memcpy(&w, pAlphaPlane + s, 4);
         else
@@ -311,7 +311,7 @@ BOOL EncodeAlphaRuns(BYTE* pAlphaPlane, const DWORD* pPixels, int nStride, const
         const DWORD lanes = n == 4 ? 0xFFFFFFFFu : (1u << (8 * n)) - 1;
         const bool bUniform = ((w ^ (a0 * 0x01010101u)) & lanes) == 0;
         if (bUniform && bRunOpen && a0 == v) {
-            runs.back().count += (DWORD)n;           // a short last group of the run's value
+            runs.back().count += (DWORD)n;   // a short last group of the run's value
         } else if (bUniform) {
             runs.push_back({(DWORD)n, a0 * 0x01010101u});
             bRunOpen = true;
@@ -337,7 +337,7 @@ BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG n
     runs.clear();
     // 16 bytes per element against 80 % of the 3 bytes per pixel of raw colour.
     const LONGLONG nLimit = (LONGLONG)((double)(3 * L) * 0.8);
-    LONGLONG nClosed = 0;       // elements closed before the last pixel is examined
+    LONGLONG nClosed = 0;   // elements closed before the last pixel is examined
     bool bOverLimit = false;
 
     // The pass gives up before it holds more elements than this.
@@ -429,7 +429,7 @@ BOOL ColourPass(const DWORD* pPixels, int nStride, const SIZE& size, ULONGLONG n
     return TRUE;
 }
 
-}  // namespace
+}   // namespace
 
 BOOL EncodeColourRuns(const DWORD* pPixels, int nStride, const SIZE& size, ColourRunList& runs) {
     return ColourPass(pPixels, nStride, size, ~(ULONGLONG)0, nullptr, runs);

@@ -53,7 +53,7 @@ BOOL Encode(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYT
     return TRUE;
 }
 
-}  // namespace
+}   // namespace
 
 BOOL EncodeFrame(LONG nMode, const SIZE& size, const DWORD* pPixels, int nStride, BYTE* pBuffer,
                  DWORD nBufferBytes, RvoEncodedFrame& out, RvoPackRule packRule) {

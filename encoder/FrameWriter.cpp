@@ -30,7 +30,7 @@ BOOL WriteRecord(HANDLE h, const BYTE* p, DWORD nBytes) {
     return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
 }
 
-}  // namespace
+}   // namespace
 
 // The blob goes into the frame area at once, right after the blobs before it
 // (m_header.m_dwIndexOffset is where the frame area ends while the file is written), so

@@ -16,7 +16,7 @@ void ZeroBytes(BYTE* p, ULONGLONG nFrom, ULONGLONG nTo) {
     if (nTo > nFrom) std::memset(p + nFrom, 0, (size_t)(nTo - nFrom));
 }
 
-}  // namespace
+}   // namespace
 
 const char* PackRuleName(RvoPackRule rule) {
     return rule == RvoPackRule::Smallest ? "smallest" : "standard";
@@ -72,7 +72,7 @@ DWORD SmallestChoice(BOOL bAlphaPays, const AlphaRunList& alphaRuns, ULONGLONG n
     return dwBest;
 }
 
-}  // namespace
+}   // namespace
 
 DWORD BuildPackedRecord(BYTE* pRecord, const DWORD* pPixels, int nStride, const SIZE& size, RvoPackRule rule) {
     // The passes need at least one pixel and counts that fit their 32-bit fields.

@@ -46,4 +46,4 @@ int CorruptionTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -36,7 +36,7 @@ int StubGetImgInfo(const WCHAR*, int*, int*, int* pWidth, int* pHeight) {
     return 1;
 }
 
-}  // namespace
+}   // namespace
 
 void Finding(const char* pszWhat) {
     std::fprintf(stderr, "rvo fuzz finding: %s\n", pszWhat);
@@ -96,8 +96,7 @@ bool HeaderFrameTooLarge(const uint8_t* p, size_t n, uint64_t nMaxPixels) {
 }
 
 CanaryBuffer::CanaryBuffer(int nStride, int nHeight, size_t nPad)
-    : m_nStride(nStride), m_nHeight(nHeight), m_nPad(nPad),
-      m_px((size_t)nStride * (size_t)nHeight + 2 * nPad, kCanary) {}
+    : m_nStride(nStride), m_nHeight(nHeight), m_nPad(nPad), m_px((size_t)nStride * (size_t)nHeight + 2 * nPad, kCanary) {}
 
 HostFrameBuffer CanaryBuffer::HostBuffer() {
     HostFrameBuffer b{};
@@ -122,4 +121,4 @@ void CanaryBuffer::Check(int x, int y, int w, int h, const char* pszWhat) const 
     }
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -70,4 +70,4 @@ private:
 // Stub stills: every name is an 8 x 8 image of a fixed pattern.
 constexpr int kStillSize = 8;
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -31,10 +31,14 @@ struct Target {
 };
 
 constexpr Target kTargets[] = {
-    {"open_query", OpenQueryTarget},       {"read_frames", ReadFramesTarget},
-    {"packed_record", PackedRecordTarget}, {"picture_blob", PictureBlobTarget},
-    {"field_record", FieldRecordTarget},   {"preload", PreloadTarget},
-    {"round_trip", RoundTripTarget},       {"corruption", CorruptionTarget},
+    {"open_query", OpenQueryTarget},
+    {"read_frames", ReadFramesTarget},
+    {"packed_record", PackedRecordTarget},
+    {"picture_blob", PictureBlobTarget},
+    {"field_record", FieldRecordTarget},
+    {"preload", PreloadTarget},
+    {"round_trip", RoundTripTarget},
+    {"corruption", CorruptionTarget},
 };
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -45,4 +45,4 @@ int OpenQueryTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -43,4 +43,4 @@ int PackedRecordTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -16,7 +16,7 @@ namespace {
 
 constexpr LONG kMaxSide = 256;
 
-}  // namespace
+}   // namespace
 
 int PictureBlobTarget(const uint8_t* p, size_t n) {
     Setup();
@@ -54,4 +54,4 @@ int PictureBlobTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

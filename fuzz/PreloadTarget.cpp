@@ -16,7 +16,7 @@ namespace {
 constexpr uint64_t kMaxPixels = 64 * 64;
 constexpr int kMaxFrames = 40;
 
-}  // namespace
+}   // namespace
 
 int PreloadTarget(const uint8_t* p, size_t n) {
     Setup();
@@ -60,4 +60,4 @@ int PreloadTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -17,7 +17,7 @@ namespace {
 constexpr uint64_t kMaxPixels = 64 * 64;
 constexpr int kMaxFrames = 16;
 
-}  // namespace
+}   // namespace
 
 int ReadFramesTarget(const uint8_t* p, size_t n) {
     Setup();
@@ -63,4 +63,4 @@ int ReadFramesTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

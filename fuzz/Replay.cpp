@@ -66,10 +66,11 @@ int CorruptionSweep(int n, uint64_t nSeed) {
         }
         rvotest::SweepCounts c;
         const std::string strFailure = rvotest::RunCorruptionSweep(m, nSeed + (uint64_t)nMode, n, &c);
-        std::printf("mode %d: %lld damages, %lld opened, %lld had to be found, %lld found; %lld intact frames read back "
-                    "exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader%s%s\n",
-                    (int)nMode, c.nDamages, c.nOpened, c.nMustFind, c.nFound, c.nIntactFrames, c.nReadFromOtherCopy, c.nChangedUnnoticed,
-                    strFailure.empty() ? "" : "; FAILED at ", strFailure.c_str());
+        std::printf(
+            "mode %d: %lld damages, %lld opened, %lld had to be found, %lld found; %lld intact frames read back "
+            "exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader%s%s\n",
+            (int)nMode, c.nDamages, c.nOpened, c.nMustFind, c.nFound, c.nIntactFrames, c.nReadFromOtherCopy, c.nChangedUnnoticed,
+            strFailure.empty() ? "" : "; FAILED at ", strFailure.c_str());
         if (!strFailure.empty()) return 1;
     }
     return 0;
@@ -84,7 +85,7 @@ int WriteSeeds(const fs::path& dir) {
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     Setup();

@@ -63,7 +63,7 @@ bool WriteMovie(const std::u16string& path, LONG mode, LONG cx, LONG cy, const s
     return w.Close(TRUE) && bOk;
 }
 
-}  // namespace
+}   // namespace
 
 int RoundTripTarget(const uint8_t* p, size_t n) {
     Setup();
@@ -116,4 +116,4 @@ int RoundTripTarget(const uint8_t* p, size_t n) {
     return 0;
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

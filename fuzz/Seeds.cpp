@@ -124,8 +124,7 @@ std::vector<Seed> FileSeeds() {
     struct Movie {
         LONG mode, cx, cy;
         int frames;
-    } const movies[] = {{rvo::RawFrames, 16, 12, 3}, {rvo::PackedFrames, 16, 12, 5}, {rvo::PackedFrames, 5, 3, 2},
-                        {rvo::JpegBlobs, 40, 30, 3}, {rvo::RawFrames, 7, 5, 2},      {rvo::JpegBlobs, 24, 20, 1}};
+    } const movies[] = {{rvo::RawFrames, 16, 12, 3}, {rvo::PackedFrames, 16, 12, 5}, {rvo::PackedFrames, 5, 3, 2}, {rvo::JpegBlobs, 40, 30, 3}, {rvo::RawFrames, 7, 5, 2}, {rvo::JpegBlobs, 24, 20, 1}};
     for (const Movie& m : movies) {
         const Bytes file = WrittenMovie(m.mode, m.cx, m.cy, m.frames);
         const DWORD nIndex = file.size() >= 12 ? LoadLe32(file.data() + 8) : 0;
@@ -228,7 +227,7 @@ std::vector<Seed> CorruptionSeeds() {
     return out;
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<Seed> MakeSeeds(const std::string& target) {
     Setup();
@@ -241,4 +240,4 @@ std::vector<Seed> MakeSeeds(const std::string& target) {
     return {};
 }
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

@@ -15,4 +15,4 @@ using Seed = std::pair<std::string, std::vector<uint8_t>>;   // name, bytes
 // The seeds of the target named as in kTargets (empty for an unknown name).
 std::vector<Seed> MakeSeeds(const std::string& target);
 
-}  // namespace rvofuzz
+}   // namespace rvofuzz

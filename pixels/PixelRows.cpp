@@ -47,7 +47,7 @@ void ZeroRowPlain(DWORD* d, LONG n) {
     if (i < n) std::memset(d + i, 0, 4);
 }
 
-}  // namespace
+}   // namespace
 
 void CopyPixelsPlain(DWORD* pDst, const DWORD* pSrc, LONG nPixels) {
     LONG i = 0;

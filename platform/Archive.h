@@ -12,7 +12,8 @@
 
 class CArchive {
 public:
-    enum Mode { store = 0, load = 1 };
+    enum Mode { store = 0,
+                load = 1 };
 
     CArchive(CFile* pFile, UINT nMode, int nBufSize = 4096);
     ~CArchive();
@@ -40,14 +41,25 @@ public:
     // when fewer are left.
     void Skip(ULONGLONG nCount);
 
-    CArchive& operator<<(BYTE v) { Write(&v, 1); return *this; }
+    CArchive& operator<<(BYTE v) {
+        Write(&v, 1);
+        return *this;
+    }
     CArchive& operator<<(WORD v);
     CArchive& operator<<(DWORD v);
     CArchive& operator<<(LONG v) { return *this << (DWORD)v; }
-    CArchive& operator>>(BYTE& v) { ReadExact(&v, 1); return *this; }
+    CArchive& operator>>(BYTE& v) {
+        ReadExact(&v, 1);
+        return *this;
+    }
     CArchive& operator>>(WORD& v);
     CArchive& operator>>(DWORD& v);
-    CArchive& operator>>(LONG& v) { DWORD d; *this >> d; v = (LONG)d; return *this; }
+    CArchive& operator>>(LONG& v) {
+        DWORD d;
+        *this >> d;
+        v = (LONG)d;
+        return *this;
+    }
 
 private:
     void FillBuffer();
@@ -56,8 +68,8 @@ private:
     bool m_bLoading;
     bool m_bClosed = false;
     std::vector<BYTE> m_buf;
-    UINT m_nCur = 0;    // next byte in m_buf
-    UINT m_nMax = 0;    // loading: bytes valid in m_buf; storing: bytes pending
+    UINT m_nCur = 0;   // next byte in m_buf
+    UINT m_nMax = 0;   // loading: bytes valid in m_buf; storing: bytes pending
 };
 
 // MFC's string length prefix: with bUnicode the marker FF FE FF first, then the

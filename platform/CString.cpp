@@ -68,11 +68,23 @@ std::u16string FromUtf8(const std::string& s) {
         unsigned char b = (unsigned char)s[i];
         uint32_t c;
         size_t n;
-        if (b < 0x80) { c = b; n = 1; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 2; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; }
-        else { out.push_back(0xFFFD); i++; continue; }
+        if (b < 0x80) {
+            c = b;
+            n = 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            n = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            n = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            n = 4;
+        } else {
+            out.push_back(0xFFFD);
+            i++;
+            continue;
+        }
         // A cut or broken sequence costs its lead byte only; what follows is decoded on its own.
         bool ok = i + n <= s.size();
         for (size_t k = 1; ok && k < n; k++) {
@@ -80,7 +92,11 @@ std::u16string FromUtf8(const std::string& s) {
             if ((t & 0xC0) != 0x80) ok = false;
             c = (c << 6) | (t & 0x3F);
         }
-        if (!ok) { out.push_back(0xFFFD); i++; continue; }
+        if (!ok) {
+            out.push_back(0xFFFD);
+            i++;
+            continue;
+        }
         i += n;
         // Overlong forms, encoded surrogates and values past U+10FFFF are not text.
         if (c < kMinForLength[n] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {

@@ -41,4 +41,4 @@ private:
 
 typedef CSimpleArray<void*> CPtrArray;
 typedef CSimpleArray<DWORD> CDWordArray;
-typedef CSimpleArray<UINT>  CUIntArray;
+typedef CSimpleArray<UINT> CUIntArray;

@@ -12,8 +12,14 @@ public:
 class CArchiveException : public CException {
 public:
     enum Cause {
-        none = 0, genericException = 1, readOnly = 2, endOfFile = 3,
-        writeOnly = 4, badIndex = 5, badClass = 6, badSchema = 7
+        none = 0,
+        genericException = 1,
+        readOnly = 2,
+        endOfFile = 3,
+        writeOnly = 4,
+        badIndex = 5,
+        badClass = 6,
+        badSchema = 7
     };
     explicit CArchiveException(int cause) : m_cause(cause) {}
     int m_cause;

@@ -19,12 +19,20 @@ constexpr FILE_HANDLE kNoFile = -1;
 class CFile {
 public:
     enum OpenFlags : UINT {
-        modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002,
-        shareCompat = 0x0000, shareExclusive = 0x0010, shareDenyWrite = 0x0020, shareDenyRead = 0x0030,
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
         shareDenyNone = 0x0040,
-        modeNoTruncate = 0x10000, modeCreate = 0x1000
+        modeNoTruncate = 0x10000,
+        modeCreate = 0x1000
     };
-    enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+    enum SeekPosition : UINT { begin = 0,
+                               current = 1,
+                               end = 2 };
 
     CFile() = default;
     ~CFile();

@@ -10,7 +10,7 @@ typedef int (*PFN_READIMAGE)(const WCHAR* pszPath, DWORD* pPixels, int nWidth, i
 // Stores the image's size in *pWidth and *pHeight; p1 and p2 are not used. Non-zero on success.
 typedef int (*PFN_GETIMGINFO)(const WCHAR* pszPath, int* p1, int* p2, int* pWidth, int* pHeight);
 
-extern PFN_READIMAGE  g_pfnReadImage;
+extern PFN_READIMAGE g_pfnReadImage;
 extern PFN_GETIMGINFO g_pfnGetImgInfo;
 
 extern "C" void SetReadImageFunc(PFN_READIMAGE pfn);

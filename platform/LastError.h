@@ -4,8 +4,11 @@
 
 #include "platform/Types.h"
 
-void  SetLastError(DWORD dwError);
+void SetLastError(DWORD dwError);
 DWORD GetLastError();
 
 // Records the code and returns 0, so a failing path reads `return Fail(code);`.
-inline int Fail(DWORD dwError) { SetLastError(dwError); return 0; }
+inline int Fail(DWORD dwError) {
+    SetLastError(dwError);
+    return 0;
+}

@@ -5,8 +5,8 @@
 #include "platform/Types.h"
 
 struct MEMORYSTATUS {
-    DWORD  dwLength;
-    DWORD  dwMemoryLoad;
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
     size_t dwTotalPhys;
     size_t dwAvailPhys;
     size_t dwTotalPageFile;
@@ -38,7 +38,7 @@ void SetAddressSpaceLimitOverride(bool bEnable, ULONGLONG nLimit);
 struct WorkingSetCalls {
     unsigned nGrows;
     unsigned nShrinks;
-    size_t   nAdded;   // what the module's locked blocks add to the limits now
+    size_t nAdded;   // what the module's locked blocks add to the limits now
 };
 WorkingSetCalls GetWorkingSetCalls();
 // Test hook (Windows): while set, every lock first meets a full working set,

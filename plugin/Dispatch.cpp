@@ -277,7 +277,7 @@ int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHand
     }
 }
 
-}  // namespace
+}   // namespace
 
 int RvoAppendFrame(RvoHandle* pHandle, RvoEncodedFrame& frame) {
     int rc = kHostFailed;

@@ -13,40 +13,40 @@ class CRvoFile;
 typedef int (*PFN_PROGRESS)(int);
 
 struct HostFrameBuffer {
-    BYTE   abUnused0[8];
-    LONG   nWidth;
-    LONG   nHeight;
-    LONG   nStride;        // row step in pixels
-    BYTE   abUnused20[4];
-    DWORD* pPixels;        // top-left pixel (row 0)
+    BYTE abUnused0[8];
+    LONG nWidth;
+    LONG nHeight;
+    LONG nStride;   // row step in pixels
+    BYTE abUnused20[4];
+    DWORD* pPixels;   // top-left pixel (row 0)
 };
 
 constexpr size_t kHostPathChars = 256;   // szPath runs from offset 56 up to offset 567
 
 struct HostMediaInfo {
-    BYTE             abUnused0[40];
-    double           dTime;               // in: 7, 9
-    double           dFieldDuration;      // in: 4, 6, 7, 9
-    WCHAR            szPath[kHostPathChars];   // in: 2, 4, 5, 6, 9
-    HostFrameBuffer* pDst;                // in: 7
-    RECT             rcRegion;            // in: 6, 7, 8
-    LONG             nDeliveryMode;       // in: 7; 2 forbids delivery from preloaded frames
-    BYTE             abUnused592[24];
-    HostFrameBuffer* pSrc;                // in: 8
-    const WCHAR*     pszFilter;           // out: 3
+    BYTE abUnused0[40];
+    double dTime;                   // in: 7, 9
+    double dFieldDuration;          // in: 4, 6, 7, 9
+    WCHAR szPath[kHostPathChars];   // in: 2, 4, 5, 6, 9
+    HostFrameBuffer* pDst;          // in: 7
+    RECT rcRegion;                  // in: 6, 7, 8
+    LONG nDeliveryMode;             // in: 7; 2 forbids delivery from preloaded frames
+    BYTE abUnused592[24];
+    HostFrameBuffer* pSrc;    // in: 8
+    const WCHAR* pszFilter;   // out: 3
     union {
-        double dTotalDuration;            // in: 6
+        double dTotalDuration;   // in: 6
         struct {
-            LONG nWidth;                  // out: 4
-            LONG nHeight;                 // out: 4
+            LONG nWidth;    // out: 4
+            LONG nHeight;   // out: 4
         };
     };
-    double           dDuration;           // out: 4
-    LONG             nCaps1;              // out: 1
-    LONG             nCaps2;              // out: 1
-    BYTE             abUnused648[520];
-    PFN_PROGRESS     pfnProgress;         // in: 9
-    LONG             nCompression;        // in: 6
+    double dDuration;   // out: 4
+    LONG nCaps1;        // out: 1
+    LONG nCaps2;        // out: 1
+    BYTE abUnused648[520];
+    PFN_PROGRESS pfnProgress;   // in: 9
+    LONG nCompression;          // in: 6
 };
 
 #if defined(__i386__)
@@ -78,20 +78,29 @@ static_assert(sizeof(HostMediaInfo) == 1176);
 
 // The module's record for one open file, kept by the host between calls.
 struct RvoHandle {
-    CString   m_strPath;
-    BOOL      m_bPreloaded = 0;
-    BOOL      m_bWriteMode = 0;
+    CString m_strPath;
+    BOOL m_bPreloaded = 0;
+    BOOL m_bWriteMode = 0;
     CRvoFile* m_pRvoFile = nullptr;
-    LONG      m_nCurrentFrame = -1;
-    LONG      m_nLastFrame = -1;
-    LONG      m_nLastDecoded = -1;
+    LONG m_nCurrentFrame = -1;
+    LONG m_nLastFrame = -1;
+    LONG m_nLastDecoded = -1;
     const DWORD* m_pLastDecodedInto = nullptr;   // where that entry's picture went
 };
 
 enum HostCommand : unsigned {
-    CMD_QUERY_CAPS = 1, CMD_MATCH_EXTENSION = 2, CMD_GET_FILTER = 3, CMD_GET_FILE_INFO = 4,
-    CMD_OPEN_READ = 5, CMD_CREATE_WRITE = 6, CMD_READ_FRAME = 7, CMD_WRITE_FRAME = 8,
-    CMD_PRELOAD = 9, CMD_CLOSE = 10,
+    CMD_QUERY_CAPS = 1,
+    CMD_MATCH_EXTENSION = 2,
+    CMD_GET_FILTER = 3,
+    CMD_GET_FILE_INFO = 4,
+    CMD_OPEN_READ = 5,
+    CMD_CREATE_WRITE = 6,
+    CMD_READ_FRAME = 7,
+    CMD_WRITE_FRAME = 8,
+    CMD_PRELOAD = 9,
+    CMD_CLOSE = 10,
 };
 
-enum HostResult : int { kHostDone = 0, kHostFailed = 1, kHostRefused = 2 };
+enum HostResult : int { kHostDone = 0,
+                        kHostFailed = 1,
+                        kHostRefused = 2 };

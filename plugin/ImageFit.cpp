@@ -30,7 +30,7 @@ std::vector<Tap> Taps(unsigned nSrc, unsigned nDst) {
     return taps;
 }
 
-}  // namespace
+}   // namespace
 
 bool ImageSizeAllowed(unsigned nWidth, unsigned nHeight) {
     return nWidth > 0 && nHeight > 0 && nWidth <= kMaxImageDimension && nHeight <= kMaxImageDimension &&

@@ -26,7 +26,7 @@ void Track(RvoHandle* pGone, RvoHandle* pBorn) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 // Hosts built by other compilers call with the stack aligned to 4 bytes only;
 // the module's SSE code wants 16.

@@ -29,7 +29,7 @@ int GetImgInfoAdapter(const WCHAR* pszPath, int* p1, int* p2, int* pWidth, int* 
     return VxGetImgInfo(pszPath, *p1, *p2, *pWidth, *pHeight);
 }
 
-}  // namespace
+}   // namespace
 
 BOOL RvoModuleAttach() {
     _vxstrcpy(g_szFilterText, kFilterText);

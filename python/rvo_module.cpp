@@ -39,7 +39,10 @@ namespace {
 
 // ---- errors -----------------------------------------------------------------
 
-enum class ErrorKind { General, Damaged, Sharing, DiskFull };
+enum class ErrorKind { General,
+                       Damaged,
+                       Sharing,
+                       DiskFull };
 
 // A failure of this module's own, with the kind of rvo.Error it becomes.
 struct RvoFailure : std::runtime_error {
@@ -84,7 +87,8 @@ PyObject* ClassOf(ErrorKind k) {
 
 // ---- arguments --------------------------------------------------------------
 
-enum class Order { BGRA, RGBA };
+enum class Order { BGRA,
+                   RGBA };
 
 Order ParseOrder(const std::string& s) {
     if (s == "BGRA" || s == "bgra") return Order::BGRA;
@@ -137,8 +141,9 @@ const DWORD* CheckFrame(const py::handle& obj, int nWidth, int nHeight, long lon
                               ", 4) for the movie's " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
                               " frames, got " + shapeText());
     if (!(a.flags() & py::array::c_style))
-        throw py::value_error(where + "the array is not C-contiguous (a slice or a transposed view); pass "
-                                      "numpy.ascontiguousarray(frame)");
+        throw py::value_error(where +
+                              "the array is not C-contiguous (a slice or a transposed view); pass "
+                              "numpy.ascontiguousarray(frame)");
     return static_cast<const DWORD*>(a.data());
 }
 
@@ -419,7 +424,8 @@ LONG CompressionOrFail(const std::string& strMode) {
 }
 
 LONG ModeOfCompression(LONG nCompression) {
-    return nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
+    return nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
+                                                                  : rvo::RawFrames;
 }
 
 void CheckSize(int cx, int cy) {
@@ -451,8 +457,7 @@ struct EncodeItem {
 class Writer {
 public:
     Writer(const std::string& path, const std::string& strMode, int cx, int cy, long long nMax)
-        : m_path(path), m_nCompression(CompressionOrFail(strMode)), m_nMode(ModeOfCompression(m_nCompression)),
-          m_nWidth(cx), m_nHeight(cy), m_nMax(nMax) {
+        : m_path(path), m_nCompression(CompressionOrFail(strMode)), m_nMode(ModeOfCompression(m_nCompression)), m_nWidth(cx), m_nHeight(cy), m_nMax(nMax) {
         CheckSize(cx, cy);
         if (nMax < 1 || nMax > (long long)rvo::kMaxEntries)
             throw py::value_error("a movie holds 1 to " + std::to_string(rvo::kMaxEntries) + " frames, not " +
@@ -833,7 +838,7 @@ rvo.SharingViolationError and rvo.DiskFullError narrow it down. Bad
 arguments raise TypeError or ValueError.
 )";
 
-}  // namespace
+}   // namespace
 
 PYBIND11_MODULE(rvo, m) {
     m.doc() = kModuleDoc;
@@ -873,8 +878,9 @@ PYBIND11_MODULE(rvo, m) {
 
     py::class_<Movie>(m, "Movie", "An RVO file open for reading (rvo.open).")
         .def_property_readonly("path", &Movie::Path)
-        .def_property_readonly("mode", [](const Movie& mv) { return ModeKey(mv.Mode()); },
-                               "The storage mode: \"jpeg\", \"raw\", \"packed\" or \"imagelist\".")
+        .def_property_readonly(
+            "mode", [](const Movie& mv) { return ModeKey(mv.Mode()); },
+            "The storage mode: \"jpeg\", \"raw\", \"packed\" or \"imagelist\".")
         .def_property_readonly("width", &Movie::Width)
         .def_property_readonly("height", &Movie::Height)
         .def_property_readonly("shape", &Movie::Shape, "(frames, height, width, 4)")
@@ -885,25 +891,29 @@ PYBIND11_MODULE(rvo, m) {
                                "The index entries (JPEG and image-list files) as dicts, the keys of rvo info --json.")
         .def_property_readonly("closed", &Movie::Closed)
         .def("__len__", &Movie::Length)
-        .def("__getitem__", [](Movie& mv, long long i) { return mv.Read(i, "BGRA"); }, py::arg("index"),
-             "Frame i as a (height, width, 4) uint8 array, BGRA.")
-        .def("__getitem__", [](Movie& mv, const py::slice& s) { return mv.ReadSlice(s, "BGRA"); },
-             "Frames of a slice as a (n, height, width, 4) uint8 array, BGRA.")
+        .def(
+            "__getitem__", [](Movie& mv, long long i) { return mv.Read(i, "BGRA"); }, py::arg("index"),
+            "Frame i as a (height, width, 4) uint8 array, BGRA.")
+        .def(
+            "__getitem__", [](Movie& mv, const py::slice& s) { return mv.ReadSlice(s, "BGRA"); },
+            "Frames of a slice as a (n, height, width, 4) uint8 array, BGRA.")
         .def("read", &Movie::Read, py::arg("index"), py::arg("order") = "BGRA", py::arg("out") = py::none(),
              "Frame i as a (height, width, 4) uint8 array in the order \"BGRA\" (the file's) or \"RGBA\"; "
              "into out (such an array, C-contiguous) when given.")
-        .def("frame_at", [](Movie& mv, double t, const std::string& order) { return mv.Read(mv.IndexAt(t), order); },
-             py::arg("time"), py::arg("order") = "BGRA",
-             "The frame a host shows at a time: field number = time / field_duration rounded as the host "
-             "rounds (a fraction up to 0.501 down), two fields per frame, the last frame for times past the end.")
+        .def(
+            "frame_at", [](Movie& mv, double t, const std::string& order) { return mv.Read(mv.IndexAt(t), order); },
+            py::arg("time"), py::arg("order") = "BGRA",
+            "The frame a host shows at a time: field number = time / field_duration rounded as the host "
+            "rounds (a fraction up to 0.501 down), two fields per frame, the last frame for times past the end.")
         .def("read_frames", &Movie::ReadMany, py::kw_only(), py::arg("threads") = 0, py::arg("order") = "BGRA",
              py::arg("start") = 0, py::arg("stop") = py::none(), py::arg("out") = py::none(),
              "Frames start to stop (default all) decoded on threads workers (0: one per core), each with its own "
              "handle (kept open for the next call), straight into one (n, height, width, 4) uint8 array (out, "
              "C-contiguous, when given).")
         .def("index_at", &Movie::IndexAt, py::arg("time"), "The frame number frame_at(time) reads.")
-        .def("__iter__", [](Movie& mv) { return MovieIterator{&mv, 0}; }, py::keep_alive<0, 1>(),
-             "The frames in order, BGRA.")
+        .def(
+            "__iter__", [](Movie& mv) { return MovieIterator{&mv, 0}; }, py::keep_alive<0, 1>(),
+            "The frames in order, BGRA.")
         .def("close", &Movie::Close, "Closes the file (also at the end of a with block).")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](Movie& mv, py::args) { mv.Close(); })
@@ -946,10 +956,11 @@ PYBIND11_MODULE(rvo, m) {
         .def("__bool__", [](const VerifyReport& r) { return r.ok; })
         .def("__repr__", [](const VerifyReport& r) { return "<rvo.VerifyReport " + r.message + ">"; });
 
-    m.def("open", [](const std::string& path, double fd) { return std::make_unique<Movie>(path, fd); },
-          py::arg("path"), py::arg("field_duration") = 1.0,
-          "Opens an RVO file for reading. Times (duration, frame_at) are in units of one field: a frame spans "
-          "two fields of field_duration.");
+    m.def(
+        "open", [](const std::string& path, double fd) { return std::make_unique<Movie>(path, fd); },
+        py::arg("path"), py::arg("field_duration") = 1.0,
+        "Opens an RVO file for reading. Times (duration, frame_at) are in units of one field: a frame spans "
+        "two fields of field_duration.");
     m.def(
         "create",
         [](const std::string& path, const std::string& mode, std::pair<int, int> size, std::optional<long long> frames,

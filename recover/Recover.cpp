@@ -390,7 +390,7 @@ BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOu
     return out.FinishRecords((int)frames.size());
 }
 
-}  // namespace
+}   // namespace
 
 BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pScan) {
     if (!pszPath || !pScan) return Fail(ERROR_INVALID_PARAMETER);

@@ -32,21 +32,21 @@
 struct RvoFrameSpan {
     ULONGLONG nAt = 0;
     ULONGLONG nBytes = 0;
-    BOOL      bDamaged = FALSE;
+    BOOL bDamaged = FALSE;
 };
 
 struct RvoUnfinished {
-    LONG      nMode = 0;
-    BOOL      bUnfinished = FALSE;   // the initial header with bytes after it
-    BOOL      bSizeKnown = FALSE;    // modes 4 and 5: the frame size is known (record or caller); mode 3: always
-    BOOL      bSizeRecorded = FALSE; // modes 4 and 5: the header block carries the frame size
-    BOOL      bCounted = FALSE;      // nFrames is known (mode 4 cannot count without the size)
-    LONG      nWidth = -1;           // the frame size: modes 4 and 5 as recorded or given;
-    LONG      nHeight = -1;          //   mode 3 the largest of the whole blobs, -1 without any
-    DWORD     nFrames = 0;           // whole frames that can be recovered
-    DWORD     nDamaged = 0;          // damaged frames between them
-    std::vector<RvoFrameSpan> frames;  // every frame, whole and damaged, in order
-    ULONGLONG nFramesEnd = 0;        // where the last whole frame ends (the start of the frame area without any)
+    LONG nMode = 0;
+    BOOL bUnfinished = FALSE;           // the initial header with bytes after it
+    BOOL bSizeKnown = FALSE;            // modes 4 and 5: the frame size is known (record or caller); mode 3: always
+    BOOL bSizeRecorded = FALSE;         // modes 4 and 5: the header block carries the frame size
+    BOOL bCounted = FALSE;              // nFrames is known (mode 4 cannot count without the size)
+    LONG nWidth = -1;                   // the frame size: modes 4 and 5 as recorded or given;
+    LONG nHeight = -1;                  //   mode 3 the largest of the whole blobs, -1 without any
+    DWORD nFrames = 0;                  // whole frames that can be recovered
+    DWORD nDamaged = 0;                 // damaged frames between them
+    std::vector<RvoFrameSpan> frames;   // every frame, whole and damaged, in order
+    ULONGLONG nFramesEnd = 0;           // where the last whole frame ends (the start of the frame area without any)
     ULONGLONG nFileBytes = 0;
 };
 
@@ -60,7 +60,8 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
 
 // What WriteRecovered does with a damaged frame: put in its place the previous
 // whole frame (a transparent frame when there is none), or leave it out.
-enum RecoverDamaged { kReplaceDamaged, kDropDamaged };
+enum RecoverDamaged { kReplaceDamaged,
+                      kDropDamaged };
 
 // Writes to pszOut (created, or cut and overwritten) the finished file of the
 // scan's frames, byte for byte what the module's writer leaves after writing

@@ -5,8 +5,8 @@
 #include <mutex>
 
 struct CBusyLock::Impl {
-    BOOL                    bBusy = FALSE;
-    std::mutex              mx;
+    BOOL bBusy = FALSE;
+    std::mutex mx;
     std::condition_variable evIdle;
 };
 

@@ -30,7 +30,7 @@ ULONGLONG SeekHandle(HANDLE h, LONGLONG lOff, DWORD dwMethod) {
     return ((ULONGLONG)(DWORD)nHigh << 32) | nLow;
 }
 
-}  // namespace
+}   // namespace
 
 CFile::~CFile() { Close(); }
 
@@ -39,9 +39,9 @@ BOOL CFile::Open(const WCHAR* pszPath, UINT nOpenFlags, void*) {
     if (!pszPath) return Fail(ERROR_INVALID_PARAMETER);
     DWORD dwAccess = GENERIC_READ;
     switch (nOpenFlags & 3) {
-        case modeRead: break;
-        case modeWrite: dwAccess = GENERIC_WRITE; break;
-        default: dwAccess = GENERIC_READ | GENERIC_WRITE; break;
+    case modeRead: break;
+    case modeWrite: dwAccess = GENERIC_WRITE; break;
+    default: dwAccess = GENERIC_READ | GENERIC_WRITE; break;
     }
     DWORD dwDisposition = OPEN_EXISTING;
     if (nOpenFlags & modeCreate) dwDisposition = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
@@ -69,7 +69,8 @@ UINT CFile::Write(const void* pBuf, UINT nCount) {
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
     if (m_hFile == kNoFile) return (ULONGLONG)-1;
-    return SeekHandle(SystemHandle(), lOff, nFrom == begin ? FILE_BEGIN : nFrom == current ? FILE_CURRENT : FILE_END);
+    return SeekHandle(SystemHandle(), lOff, nFrom == begin ? FILE_BEGIN : nFrom == current ? FILE_CURRENT
+                                                                                           : FILE_END);
 }
 
 ULONGLONG CFile::GetPosition() const {

@@ -12,9 +12,9 @@
 namespace {
 
 struct GlobalBlock {
-    void*  pData;
+    void* pData;
     size_t nBytes;
-    UINT   nLocks;
+    UINT nLocks;
 };
 
 std::mutex& RegistryLock() {
@@ -35,7 +35,7 @@ GlobalBlock* Find(HGLOBAL h) {
     return static_cast<GlobalBlock*>(h);
 }
 
-}  // namespace
+}   // namespace
 
 HGLOBAL GlobalAlloc(UINT uFlags, size_t dwBytes) {
     GlobalBlock* b = static_cast<GlobalBlock*>(std::malloc(sizeof(GlobalBlock)));

@@ -16,9 +16,9 @@
 #include "platform/LastError.h"
 
 namespace {
-std::atomic<bool>   g_bOverride{false};
+std::atomic<bool> g_bOverride{false};
 std::atomic<size_t> g_nOverride{0};
-std::atomic<bool>   g_bLimitOverride{false};
+std::atomic<bool> g_bLimitOverride{false};
 std::atomic<unsigned long long> g_nLimitOverride{0};
 
 constexpr unsigned long long kNoLimit = ~0ull;
@@ -52,7 +52,9 @@ unsigned long long MappedBytes() {
     if (fd < 0) return 0;
     char buf[4096];
     unsigned long long total = 0, start = 0, value = 0;
-    enum { kStart, kEnd, kRest } state = kStart;
+    enum { kStart,
+           kEnd,
+           kRest } state = kStart;
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
@@ -101,7 +103,7 @@ unsigned long long MemInfo(const char* key) {
 size_t Cap(unsigned long long v) {
     return v > (unsigned long long)SIZE_MAX ? SIZE_MAX : (size_t)v;
 }
-}  // namespace
+}   // namespace
 
 BOOL VirtualLock(void* p, size_t nBytes) {
     if (mlock(p, nBytes) != 0) return Fail(errno == ENOMEM || errno == EPERM ? ERROR_NOT_ENOUGH_MEMORY

@@ -21,10 +21,10 @@
 namespace {
 
 struct RawFile {
-    int  fd;
-    bool bDirect;     // O_DIRECT currently set on fd
-    off_t pos;        // the handle's file pointer
-    DWORD nSector;    // alignment of direct transfers
+    int fd;
+    bool bDirect;    // O_DIRECT currently set on fd
+    off_t pos;       // the handle's file pointer
+    DWORD nSector;   // alignment of direct transfers
 };
 
 std::atomic<DWORD> g_nSectorOverride{0};
@@ -67,14 +67,16 @@ bool Crashed() {
 
 DWORD ErrnoToWin32(int e) {
     switch (e) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
-        case ENOSPC: return ERROR_DISK_FULL;
-        case EFBIG: return ERROR_FILE_TOO_LARGE;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        default: return ERROR_INVALID_FUNCTION;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case EFBIG: return ERROR_FILE_TOO_LARGE;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_INVALID_FUNCTION;
     }
 }
 
@@ -150,7 +152,7 @@ DWORD TakeShareLock(int fd, DWORD dwShare, bool bRead, bool bWrite) {
     return ERROR_SUCCESS;
 }
 
-}  // namespace
+}   // namespace
 
 HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, DWORD dwDisposition,
                    DWORD dwFlags, HANDLE) {
@@ -160,12 +162,14 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, D
     }
     int flags = O_CLOEXEC;
     bool r = dwAccess & GENERIC_READ, w = dwAccess & GENERIC_WRITE;
-    flags |= (r && w) ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+    flags |= (r && w) ? O_RDWR : w ? O_WRONLY
+                                   : O_RDONLY;
     // Never O_TRUNC: the file is emptied only after the share mode has admitted the handle.
     switch (dwDisposition) {
-        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: case OPEN_ALWAYS: flags |= O_CREAT; break;
-        default: break;
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    default: break;
     }
     std::string path = ToUtf8(pszPath);
     bool bWantDirect = (dwFlags & FILE_FLAG_NO_BUFFERING) != 0;

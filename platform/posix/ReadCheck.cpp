@@ -34,7 +34,7 @@ bool Probe(const CPipe& p, const iovec* v, int n) {
     return w == n;
 }
 
-}  // namespace
+}   // namespace
 
 BOOL IsBadReadPtr(const void* lp, size_t ucb) {
     if (ucb == 0) return FALSE;
@@ -44,7 +44,7 @@ BOOL IsBadReadPtr(const void* lp, size_t ucb) {
     if (last < first) return TRUE;   // the range wraps around the address space
 
     CPipe pipe;
-    if (!pipe.Ok()) return TRUE;     // cannot prove the range readable
+    if (!pipe.Ok()) return TRUE;   // cannot prove the range readable
     long nPage = sysconf(_SC_PAGESIZE);
     uintptr_t page = nPage > 0 ? (uintptr_t)nPage : 4096u;
 

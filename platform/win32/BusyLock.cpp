@@ -4,8 +4,8 @@
 #include "platform/win32/Win32Api.h"
 
 struct CBusyLock::Impl {
-    BOOL                    bBusy = FALSE;
-    w32::CRITICAL_SECTION   cs;
+    BOOL bBusy = FALSE;
+    w32::CRITICAL_SECTION cs;
     w32::CONDITION_VARIABLE evIdle;
 };
 

@@ -13,14 +13,14 @@ w32::HANDLE Handle(FILE_HANDLE h) { return reinterpret_cast<w32::HANDLE>(h); }
 // MFC's share flags: compatibility (0) and exclusive let no one else in.
 w32::ULONG ShareMode(UINT nOpenFlags) {
     switch (nOpenFlags & 0x70) {
-        case CFile::shareDenyWrite: return w32::kShareRead;
-        case CFile::shareDenyRead: return w32::kShareWrite;
-        case CFile::shareDenyNone: return w32::kShareRead | w32::kShareWrite;
-        default: return 0;
+    case CFile::shareDenyWrite: return w32::kShareRead;
+    case CFile::shareDenyRead: return w32::kShareWrite;
+    case CFile::shareDenyNone: return w32::kShareRead | w32::kShareWrite;
+    default: return 0;
     }
 }
 
-}  // namespace
+}   // namespace
 
 CFile::~CFile() { Close(); }
 
@@ -29,9 +29,9 @@ BOOL CFile::Open(const WCHAR* pszPath, UINT nOpenFlags, void*) {
     if (!pszPath) return FALSE;
     w32::ULONG access;
     switch (nOpenFlags & 3) {
-        case modeRead: access = GENERIC_READ; break;
-        case modeWrite: access = GENERIC_WRITE; break;
-        default: access = GENERIC_READ | GENERIC_WRITE; break;
+    case modeRead: access = GENERIC_READ; break;
+    case modeWrite: access = GENERIC_WRITE; break;
+    default: access = GENERIC_READ | GENERIC_WRITE; break;
     }
     w32::ULONG disposition = OPEN_EXISTING;
     if (nOpenFlags & modeCreate) disposition = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;

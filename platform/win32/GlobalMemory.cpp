@@ -9,7 +9,7 @@
 namespace {
 std::atomic<size_t> g_nLiveBytes{0};
 std::atomic<size_t> g_nPeakBytes{0};
-}  // namespace
+}   // namespace
 
 HGLOBAL GlobalAlloc(UINT uFlags, size_t dwBytes) {
     HGLOBAL h = w32::GlobalAlloc(uFlags, dwBytes);

@@ -15,9 +15,9 @@
 #include "platform/win32/Win32Api.h"
 
 namespace {
-std::atomic<bool>   g_bOverride{false};
+std::atomic<bool> g_bOverride{false};
 std::atomic<size_t> g_nOverride{0};
-std::atomic<bool>   g_bLimitOverride{false};
+std::atomic<bool> g_bLimitOverride{false};
 std::atomic<unsigned long long> g_nLimitOverride{0};
 
 size_t Cap(unsigned long long v) { return v > (unsigned long long)SIZE_MAX ? SIZE_MAX : (size_t)v; }
@@ -27,7 +27,7 @@ size_t Cap(unsigned long long v) { return v > (unsigned long long)SIZE_MAX ? SIZ
 std::mutex g_mtxWorkingSet;
 // The blocks whose lock grew the limits, and by how much: given back at unlock.
 struct Growth {
-    void*  p;
+    void* p;
     size_t nBytes;
 };
 std::vector<Growth> g_arrGrowth;
@@ -67,7 +67,7 @@ bool LockPages(void* p, size_t nBytes, bool bFirstTry) {
     }
     return w32::VirtualLock(p, nBytes) != 0;
 }
-}  // namespace
+}   // namespace
 
 BOOL VirtualLock(void* p, size_t nBytes) {
     if (LockPages(p, nBytes, true)) return TRUE;

@@ -16,8 +16,8 @@ namespace {
 
 struct RawFile {
     w32::HANDLE h;
-    DWORD       nSector;   // alignment every unbuffered transfer needs
-    bool        bDirect;
+    DWORD nSector;   // alignment every unbuffered transfer needs
+    bool bDirect;
 };
 
 RawFile* Get(HANDLE h) {
@@ -78,7 +78,7 @@ BOOL WriteAll(w32::HANDLE h, const void* p, w32::ULONG n, w32::ULONG* pnDone) {
 // The sectors around [at, at + n) in a bounce block: first sector and length.
 struct Span {
     long long first;
-    size_t    nBytes;
+    size_t nBytes;
 };
 
 bool SpanOf(const RawFile* f, long long at, DWORD n, Span* s) {
@@ -106,7 +106,8 @@ BOOL BounceRead(RawFile* f, long long at, void* pBuf, DWORD nBytes, DWORD* pnRea
     if (bOk) {
         const long long skip = at - s.first;
         const long long avail = (long long)nGot - skip;
-        const DWORD n = avail <= 0 ? 0 : avail < (long long)nBytes ? (DWORD)avail : nBytes;
+        const DWORD n = avail <= 0 ? 0 : avail < (long long)nBytes ? (DWORD)avail
+                                                                   : nBytes;
         std::memcpy(pBuf, pBounce + skip, n);
         if (pnRead) *pnRead = n;
         bOk = w32::SetFilePointerEx(f->h, at + n, nullptr, FILE_BEGIN);
@@ -143,7 +144,7 @@ BOOL BounceWrite(RawFile* f, long long at, const void* pBuf, DWORD nBytes, DWORD
     return bOk;
 }
 
-}  // namespace
+}   // namespace
 
 HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void* pSecurity, DWORD dwDisposition,
                    DWORD dwFlags, HANDLE hTemplate) {

@@ -133,7 +133,7 @@ bool Load(const WCHAR* pszPath, Picture* pic, bool bSizeOnly) {
     return bOk;
 }
 
-}  // namespace
+}   // namespace
 
 int DefaultReadImage(const WCHAR* pszPath, DWORD* pPixels, int nWidth, int nHeight) {
     if (!pPixels || nWidth <= 0 || nHeight <= 0) return Fail(ERROR_INVALID_PARAMETER);

@@ -7,4 +7,4 @@ __attribute__((constructor)) void OnLoad() { RvoModuleAttach(); }
 
 __attribute__((destructor)) void OnUnload() { RvoModuleDetach(); }
 
-}  // namespace
+}   // namespace

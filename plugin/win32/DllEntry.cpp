@@ -54,7 +54,7 @@ void UnlockHeld() { __atomic_clear(&g_bHeldBusy, __ATOMIC_RELEASE); }
 // before the C++ start-up would run one.
 template <class T, int N>
 struct HeldSet {
-    T   items[N];
+    T items[N];
     int n;
     void Add(T x) {
         LockHeld();
@@ -77,7 +77,7 @@ struct HeldSet {
 HeldSet<unsigned long, 16> g_slots;
 HeldSet<void*, 256> g_handles;
 
-}  // namespace
+}   // namespace
 
 // The import pointers' symbols as the linker's --wrap names them (on i686 the
 // symbol's leading underscore stays in front of the prefix).
@@ -144,7 +144,7 @@ void ReleaseHeld() {
 
 typedef void(RVO_STDCALL* PFN_TLS_CALLBACK)(void*, unsigned long, void*);
 
-}  // namespace
+}   // namespace
 
 // The TLS callbacks of the image lie between these two (the runtime's
 // start-up object places them in .CRT$XLA and .CRT$XLZ).
@@ -167,7 +167,7 @@ void RVO_STDCALL UnloadingThreadLeaves(void* hModule, unsigned long dwReason, vo
 // Before the runtimes' own callbacks (.CRT$XLC onwards).
 __attribute__((section(".CRT$XLB"), used)) const PFN_TLS_CALLBACK g_pfnUnloadingThreadLeaves = UnloadingThreadLeaves;
 
-}  // namespace
+}   // namespace
 
 extern "C" {
 // The import pointers the DLL's code calls through.
@@ -183,7 +183,7 @@ PFN_CLOSEHANDLE g_pfnWrapCloseHandle asm(RVO_WRAPPED("__wrap_", CloseHandle, 4))
 #if defined(__i386__) && !defined(__SEH__) && !defined(__USING_SJLJ_EXCEPTIONS__)
 
 extern "C" {
-void  __register_frame_info(const void* pBegin, void* pObject);
+void __register_frame_info(const void* pBegin, void* pObject);
 void* __deregister_frame_info(const void* pBegin);
 const void* _Unwind_Find_FDE(void* pc, void* pBases);
 extern const unsigned char __ImageBase[];
@@ -241,19 +241,19 @@ void DeregisterOwnFrames() {
     g_pFrames = nullptr;
 }
 
-}  // namespace
+}   // namespace
 
 #else
 namespace {
 void RegisterOwnFrames() {}
 void DeregisterOwnFrames() {}
-}  // namespace
+}   // namespace
 #endif
 
 namespace __gnu_cxx {
 // The C++ runtime's emergency exception pool, a heap block made at start-up.
 void __freeres();
-}
+}   // namespace __gnu_cxx
 
 extern "C" int __attribute__((stdcall)) DllMainCRTStartup(void* hModule, unsigned long dwReason, void* pReserved);
 

@@ -20,7 +20,8 @@ typedef int (*PFN_VX_GETIMGINFO)(const wchar_t*, int&, int&, int&, int&);
 // The names the library may export them under: undecorated, with the C
 // compiler's underscore, and as MSVC decorates the C++ functions.
 const char* const kReadNames[] = {
-    "VxReadImage", "_VxReadImage",
+    "VxReadImage",
+    "_VxReadImage",
 #if defined(__i386__)
     "?VxReadImage@@YAHPB_WPAKHH@Z",
 #else
@@ -28,7 +29,8 @@ const char* const kReadNames[] = {
 #endif
 };
 const char* const kInfoNames[] = {
-    "VxGetImgInfo", "_VxGetImgInfo",
+    "VxGetImgInfo",
+    "_VxGetImgInfo",
 #if defined(__i386__)
     "?VxGetImgInfo@@YAHPB_WAAH111@Z",
 #else
@@ -67,7 +69,7 @@ bool FindHostLibrary() {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 void ReleaseHostLibrary() {
     std::lock_guard<std::mutex> lock(g_mtxLibrary);

@@ -62,7 +62,7 @@ bool Load(const char16_t* pszPath, Picture* pic, bool bSizeOnly) {
                                            reinterpret_cast<BYTE*>(pic->px.data())));
 }
 
-}  // namespace
+}   // namespace
 
 int WicReadImage(const char16_t* pszPath, uint32_t* pPixels, int nWidth, int nHeight) {
     if (!pPixels || nWidth <= 0 || nHeight <= 0) {

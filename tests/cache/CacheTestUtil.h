@@ -60,7 +60,11 @@ struct Record {
     Record(Record&& o) noexcept : p(o.p), bytes(o.bytes) { o.p = nullptr; }
     ~Record() { FreeLockedBlock(p, bytes); }
     std::vector<uint8_t> Bytes() const { return std::vector<uint8_t>(p, p + bytes); }
-    BYTE* Release() { BYTE* r = p; p = nullptr; return r; }
+    BYTE* Release() {
+        BYTE* r = p;
+        p = nullptr;
+        return r;
+    }
 };
 
 // Work arrays kept across encodes, as the preload keeps them.
@@ -105,4 +109,4 @@ inline std::vector<uint8_t> RecordBytes(uint16_t w, uint16_t h, uint32_t T, uint
     return v;
 }
 
-}  // namespace cachetest
+}   // namespace cachetest

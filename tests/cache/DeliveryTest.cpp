@@ -37,43 +37,32 @@ std::vector<uint8_t> Rec(const std::vector<uint16_t>& tokens, const std::vector<
 
 std::vector<DrawCase> DrawCases() {
     std::vector<DrawCase> c;
-    c.push_back({"skip leaves pixels", Rec({0xC002, 0x1003, 0x4001}, {P0, P1, P2}), 8, 8, 1,
-                 {P0, P1, S_, S_, S_, P2, S_, S_}, true});
-    c.push_back({"pad shifts the slot cursor", Rec({0xC001, 0x4000, 0x4001}, {P0, X, P1}), 3, 3, 1,
-                 {P0, P1, S_}, true});
+    c.push_back({"skip leaves pixels", Rec({0xC002, 0x1003, 0x4001}, {P0, P1, P2}), 8, 8, 1, {P0, P1, S_, S_, S_, P2, S_, S_}, true});
+    c.push_back({"pad shifts the slot cursor", Rec({0xC001, 0x4000, 0x4001}, {P0, X, P1}), 3, 3, 1, {P0, P1, S_}, true});
     c.push_back({"run cut at the row end", Rec({0xA00A}, {P0}), 6, 4, 1, {P0, P0, P0, P0, S_, S_}, true});
     // The first row's literal is cut to 3 pixels; the second row still starts at its own slots.
-    c.push_back({"cut literal keeps rows in step", Rec({0xC006, 0xC002}, {P0, P1, P2, P3, P4, P5, Q0, Q1}), 4, 3, 2,
-                 {P0, P1, P2, S_, S_, S_, S_, S_, Q0, Q1, S_, S_}, true});
-    c.push_back({"rows past the limit are not drawn", Rec({0xC001, 0xC001, 0xC001}, {P0, P1, P2}), 1, 1, 2,
-                 {P0, S_, P1, S_}, true});
-    c.push_back({"last row of several tokens", Rec({0xC002, 0xA003, 0x4002}, {P0, P1, Q0, P2, P3}), 5, 5, 2,
-                 {P0, P1, S_, S_, S_, S_, S_, S_, S_, S_, Q0, Q0, Q0, P2, P3}, true});
+    c.push_back({"cut literal keeps rows in step", Rec({0xC006, 0xC002}, {P0, P1, P2, P3, P4, P5, Q0, Q1}), 4, 3, 2, {P0, P1, P2, S_, S_, S_, S_, S_, Q0, Q1, S_, S_}, true});
+    c.push_back({"rows past the limit are not drawn", Rec({0xC001, 0xC001, 0xC001}, {P0, P1, P2}), 1, 1, 2, {P0, S_, P1, S_}, true});
+    c.push_back({"last row of several tokens", Rec({0xC002, 0xA003, 0x4002}, {P0, P1, Q0, P2, P3}), 5, 5, 2, {P0, P1, S_, S_, S_, S_, S_, S_, S_, S_, Q0, Q0, Q0, P2, P3}, true});
     // A skip is not cut: the literal after it finds no room, yet uses its slots.
-    c.push_back({"skip past the row end", Rec({0xC001, 0x1010, 0x4002, 0xC001}, {P0, X, Y, Q0}), 2, 2, 2,
-                 {P0, S_, S_, S_, Q0, S_}, true});
+    c.push_back({"skip past the row end", Rec({0xC001, 0x1010, 0x4002, 0xC001}, {P0, X, Y, Q0}), 2, 2, 2, {P0, S_, S_, S_, Q0, S_}, true});
     c.push_back({"bare header draws nothing", Rec({}, {}), 2, 2, 1, {S_, S_}, true});
 
     // Damage: nothing is read outside the record (the buffers are exactly its size).
     c.push_back({"shorter than a header", std::vector<uint8_t>(12, 0), 2, 2, 1, {S_, S_}, false});
-    c.push_back({"tokens run into the slots", RecordBytes(1, 1, 5, 6, 6, {0xC001, 0, 0, 0}, {}), 2, 2, 1,
-                 {S_, S_}, false});
-    c.push_back({"token count near 2^32", RecordBytes(1, 1, 0xFFFFFFFFu, 6, 6, {0xC001, 0, 0, 0}, {}), 2, 2, 1,
-                 {S_, S_}, false});
-    c.push_back({"slots past the record", RecordBytes(1, 1, 1, 100, 102, {0xC001, 0, 0, 0}, {P0, 0}), 2, 2, 1,
-                 {S_, S_}, false});
+    c.push_back({"tokens run into the slots", RecordBytes(1, 1, 5, 6, 6, {0xC001, 0, 0, 0}, {}), 2, 2, 1, {S_, S_}, false});
+    c.push_back({"token count near 2^32", RecordBytes(1, 1, 0xFFFFFFFFu, 6, 6, {0xC001, 0, 0, 0}, {}), 2, 2, 1, {S_, S_}, false});
+    c.push_back({"slots past the record", RecordBytes(1, 1, 1, 100, 102, {0xC001, 0, 0, 0}, {P0, 0}), 2, 2, 1, {S_, S_}, false});
     c.push_back({"literal offset inside the header", RecordBytes(1, 1, 0, 2, 4, {}, {}), 2, 2, 1, {S_, S_}, false});
     // The header claims 1000 words; the block holds 2 slots, the literal needs 4.
-    c.push_back({"total words beyond the block", RecordBytes(1, 1, 1, 6, 1000, {0xC004, 0, 0, 0}, {P0, P1}), 4, 4,
-                 1, {S_, S_, S_, S_}, false});
+    c.push_back({"total words beyond the block", RecordBytes(1, 1, 1, 6, 1000, {0xC004, 0, 0, 0}, {P0, P1}), 4, 4, 1, {S_, S_, S_, S_}, false});
     c.push_back({"run after the last slot", RecordBytes(1, 1, 2, 6, 7, {0xC001, 0x2005, 0, 0}, {P0}), 6, 6, 1, {P0, S_, S_, S_, S_, S_}, false});
-    c.push_back({"pad after the last slot", RecordBytes(1, 1, 2, 6, 7, {0xC001, 0x4000, 0, 0}, {P0}), 2, 2, 1,
-                 {P0, S_}, false});
+    c.push_back({"pad after the last slot", RecordBytes(1, 1, 2, 6, 7, {0xC001, 0x4000, 0, 0}, {P0}), 2, 2, 1, {P0, S_}, false});
     c.push_back({"token before any row", Rec({0x4001}, {P0}), 2, 2, 1, {S_, S_}, false});
     return c;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DrawFieldRecord, HandBuiltRecords) {
     for (const DrawCase& dc : DrawCases())
@@ -140,7 +129,7 @@ std::vector<DWORD> ExpectedArea(const Frame& fr, unsigned field, LONG stride, LO
     return v;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DeliverField, CopiesOnlyItsRowsFromEitherCacheKind) {
     struct Area {

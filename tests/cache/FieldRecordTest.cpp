@@ -69,7 +69,8 @@ std::vector<GoldenCase> GoldenCases() {
     c.push_back({"twoRows", 3, 4, 0, [](LONG x, LONG) { return x == 1 ? B : C; },
                  RecordBytes(3, 4, 3, 6, 14, {0xC003, 0xC000, 0x4003, 0}, {C, B, C, 0, C, B, C, 0})});
     // Run, literal (after a pad), run, literal (no pad: pixel 28 and slot 6 are even).
-    c.push_back({"runsBetween", 30, 1, 0, [](LONG x, LONG) { return x < 12 ? A : x < 13 ? D : B; },
+    c.push_back({"runsBetween", 30, 1, 0, [](LONG x, LONG) { return x < 12 ? A : x < 13 ? D
+                                                                                        : B; },
                  RecordBytes(30, 1, 5, 8, 16, {0xA00A, 0x4000, 0x4003, 0x200F, 0x4002, 0, 0, 0},
                              {A, 0, A, A, D, B, B, B})});
     // A run of 4998 is split at 4095; the split needs no pad.
@@ -81,7 +82,7 @@ std::vector<GoldenCase> GoldenCases() {
     return c;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(FieldRecord, GoldenBytes) {
     for (const GoldenCase& gc : GoldenCases()) {
@@ -225,7 +226,7 @@ void StepwiseEncode(const DWORD* first, LONG w, LONG rows, std::vector<WORD>& to
     }
 }
 
-}  // namespace
+}   // namespace
 
 TEST(FieldRecord, SameTokensAsTakenStepByStep) {
     uint32_t seed = 3;

@@ -16,9 +16,9 @@ namespace {
 constexpr uint8_t kFillByte = 0xEF;
 
 struct Target {
-    LONG stride;      // pixels between rows
-    LONG width;       // pixels of each row that may be written
-    size_t offset;    // bytes from an aligned buffer start
+    LONG stride;     // pixels between rows
+    LONG width;      // pixels of each row that may be written
+    size_t offset;   // bytes from an aligned buffer start
     const char* name;
 };
 
@@ -70,7 +70,7 @@ std::vector<Target> Targets(LONG w) {
     };
 }
 
-}  // namespace
+}   // namespace
 
 TEST(FieldRoundTrip, EveryFieldComesBackExactly) {
     uint32_t seed = 1;

@@ -72,7 +72,7 @@ std::string ModeName(LONG mode) { return "mode" + std::to_string(mode); }
 // Blocks per stored frame and the bytes of a raw block.
 int BlocksPerFrame(LONG mode) { return mode == 3 ? 2 : 1; }
 
-}  // namespace
+}   // namespace
 
 TEST(Preload, ProgressThenEveryFrameStored) {
     for (LONG mode : {3, 4, 5}) {
@@ -183,7 +183,8 @@ TEST(Preload, MemoryCheckStopsKeepingWhatWasLoaded) {
             ProgressScope scope;
             g_squeezeAt = 0;
             g_bSqueezeAddressSpace = bAddressSpace;
-            g_squeezeTo = bAddressSpace ? 1 : mode == 3 ? 16 : 4u * kW * kH - 1;
+            g_squeezeTo = bAddressSpace ? 1 : mode == 3 ? 16
+                                                        : 4u * kW * kH - 1;
             f->m_pfnProgress = Progress;
             SetLastError(0);
             EXPECT_FALSE(f->Preload(Wide(path).c_str(), -1, -1));
@@ -202,15 +203,15 @@ TEST(Preload, MemoryCheckKeepsTheHostsReserve) {
         size_t availPhys, totalVirtual, availVirtual;
         DWORD error;   // 0: allowed
     } cases[] = {
-        {SIZE_MAX, SIZE_MAX, SIZE_MAX, 0},                                          // nothing limits the space
-        {SIZE_MAX, SIZE_MAX, 256 * kMiB + kBlock, 0},  // the whole space: 256 MiB kept
+        {SIZE_MAX, SIZE_MAX, SIZE_MAX, 0},              // nothing limits the space
+        {SIZE_MAX, SIZE_MAX, 256 * kMiB + kBlock, 0},   // the whole space: 256 MiB kept
         {SIZE_MAX, SIZE_MAX, 256 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
-        {SIZE_MAX, 1024 * kMiB, 256 * kMiB + kBlock, 0},                            // a quarter is 256 MiB too
+        {SIZE_MAX, 1024 * kMiB, 256 * kMiB + kBlock, 0},   // a quarter is 256 MiB too
         {SIZE_MAX, 1024 * kMiB, 256 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
-        {SIZE_MAX, 400 * kMiB, 100 * kMiB + kBlock, 0},                             // a quarter is less
+        {SIZE_MAX, 400 * kMiB, 100 * kMiB + kBlock, 0},   // a quarter is less
         {SIZE_MAX, 400 * kMiB, 100 * kMiB + kBlock - 1, ERROR_COMMITMENT_LIMIT},
         {SIZE_MAX, 400 * kMiB, 0, ERROR_COMMITMENT_LIMIT},
-        {kBlock, SIZE_MAX, SIZE_MAX, 0},                                            // physical memory
+        {kBlock, SIZE_MAX, SIZE_MAX, 0},   // physical memory
         {kBlock - 1, SIZE_MAX, SIZE_MAX, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const auto& c : cases) {

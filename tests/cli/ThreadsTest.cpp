@@ -183,7 +183,7 @@ TEST(Threads, TheFirstFailingFrameStopsEveryThreadCountWithTheSameMessage) {
 
     struct Case {
         const char* what;
-        std::string args;       // before --threads
+        std::string args;   // before --threads
         std::string input;
         std::string product;    // a file that must come out the same, or ""
         std::string expected;   // in the message
@@ -284,4 +284,4 @@ TEST(Threads, OrderedWorkTakesItemsInOrderAndStopsAtTheFirstFailure) {
     }
 }
 
-}  // namespace
+}   // namespace

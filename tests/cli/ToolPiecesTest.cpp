@@ -28,12 +28,24 @@ TEST(FrameSizeOption, AcceptsWxHWithinTheLimits) {
         int w, h;
     };
     const Case cases[] = {
-        {"1280x720", true, 1280, 720}, {"1X1", true, 1, 1},         {"16384x4096", true, 16384, 4096},
-        {"0000005x7", false, 0, 0},    {"000005x7", true, 5, 7},        {"16385x1", false, 0, 0},
-        {"16384x4097", false, 0, 0},   {"0x5", false, 0, 0},        {"5x0", false, 0, 0},
-        {"x5", false, 0, 0},           {"5x", false, 0, 0},         {"5", false, 0, 0},
-        {"-5x5", false, 0, 0},         {"5x5x5", false, 0, 0},      {" 5x5", false, 0, 0},
-        {"5 x5", false, 0, 0},         {"4294967301x1", false, 0, 0}, {"", false, 0, 0},
+        {"1280x720", true, 1280, 720},
+        {"1X1", true, 1, 1},
+        {"16384x4096", true, 16384, 4096},
+        {"0000005x7", false, 0, 0},
+        {"000005x7", true, 5, 7},
+        {"16385x1", false, 0, 0},
+        {"16384x4097", false, 0, 0},
+        {"0x5", false, 0, 0},
+        {"5x0", false, 0, 0},
+        {"x5", false, 0, 0},
+        {"5x", false, 0, 0},
+        {"5", false, 0, 0},
+        {"-5x5", false, 0, 0},
+        {"5x5x5", false, 0, 0},
+        {" 5x5", false, 0, 0},
+        {"5 x5", false, 0, 0},
+        {"4294967301x1", false, 0, 0},
+        {"", false, 0, 0},
     };
     for (const Case& c : cases) {
         FrameSize size;
@@ -51,10 +63,24 @@ TEST(FramePattern, OneIntegerConversionOnly) {
         bool ok;
     };
     const Case cases[] = {
-        {"f%d.png", true},  {"frames/f%04d.png", true}, {"%5d", true},     {"%%d%d", true},  {"100%%-%03d", true},
-        {"%%", false},      {"f.png", false},           {"%s.png", false}, {"%d%d", false},  {"%-4d", false},
-        {"%100d", false},   {"%ld", false},             {"%", false},      {"%0", false},    {"%n%d", false},
-        {"%*d", false},     {"%x", false},              {"%99d", true},
+        {"f%d.png", true},
+        {"frames/f%04d.png", true},
+        {"%5d", true},
+        {"%%d%d", true},
+        {"100%%-%03d", true},
+        {"%%", false},
+        {"f.png", false},
+        {"%s.png", false},
+        {"%d%d", false},
+        {"%-4d", false},
+        {"%100d", false},
+        {"%ld", false},
+        {"%", false},
+        {"%0", false},
+        {"%n%d", false},
+        {"%*d", false},
+        {"%x", false},
+        {"%99d", true},
     };
     for (const Case& c : cases) EXPECT_EQ(IsFramePattern(c.pattern), c.ok) << c.pattern;
 
@@ -151,10 +177,10 @@ TEST(ContactSheet, GridOfCheckerboardCompositedThumbnails) {
     ASSERT_EQ(pic.nHeight, sheet.Height());
     auto At = [&](int x, int y) { return pic.pixels[(size_t)y * pic.nWidth + x]; };
     const int g = CContactSheet::kGap;
-    EXPECT_EQ(At(0, 0), 0xFF202020u);                   // gap
-    EXPECT_EQ(At(g, g), 0xFFFF0000u);                   // row 0, column 0
+    EXPECT_EQ(At(0, 0), 0xFF202020u);                         // gap
+    EXPECT_EQ(At(g, g), 0xFFFF0000u);                         // row 0, column 0
     EXPECT_EQ(At(g + 3 * (2 + g) + 1, g + 1), 0xFFFF0000u);   // row 0, column 3
-    EXPECT_EQ(At(g, 2 * g + 2), 0xFF666666u);           // row 1: fully transparent shows the checkerboard
+    EXPECT_EQ(At(g, 2 * g + 2), 0xFF666666u);                 // row 1: fully transparent shows the checkerboard
     // Half-transparent blue over grey 0x66: blue (255 x 128 + 102 x 127 + 127) / 255, others (102 x 127 + 127) / 255.
     EXPECT_EQ(At(g + 3 * (2 + g), 2 * g + 2), 0xFF3333B3u);
 }
@@ -223,4 +249,4 @@ TEST(HostSession, FailuresNameTheFile) {
     EXPECT_FALSE(writer.LastFramePictureStored());
 }
 
-}  // namespace
+}   // namespace

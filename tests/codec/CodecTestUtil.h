@@ -119,4 +119,4 @@ inline void ExpectIdle(const CJpeEngine& e) {
     EXPECT_FALSE(e.IsBusy());
 }
 
-}  // namespace codectest
+}   // namespace codectest

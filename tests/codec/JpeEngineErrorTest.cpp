@@ -46,11 +46,16 @@ std::pair<DWORD, DWORD> DecodeCodes(HGLOBAL hBlob, LONG w, LONG h) {
     return {dwA, dwB};
 }
 
-}  // namespace
+}   // namespace
 
 TEST(JpeEngineErrors, CompressRefusesBadFramesWithTheirCodes) {
     std::vector<DWORD> px((size_t)64 * 64, 0x80808080u);
-    struct Case { int w, h; const DWORD* p; int stride; DWORD code; } cases[] = {
+    struct Case {
+        int w, h;
+        const DWORD* p;
+        int stride;
+        DWORD code;
+    } cases[] = {
         {1, 1, px.data(), 1, ERROR_WRITE_FAULT},   // the headers alone exceed the 4-byte stream
         {8, 8, px.data(), 8, ERROR_WRITE_FAULT},
         {0, 10, px.data(), 10, ERROR_INVALID_FORM_SIZE},
@@ -80,7 +85,12 @@ TEST(JpeEngineErrors, CompressRefusesBadFramesWithTheirCodes) {
     ASSERT_EQ(mprotect(pMap + 2 * page, page, PROT_NONE), 0);
     const DWORD* pFrame = (const DWORD*)(pMap + page);
     int nFit = (int)(page / 4 / 32);   // rows of 32 pixels in the readable page
-    struct Probe { int h; const DWORD* p; int stride; bool ok; } probes[] = {
+    struct Probe {
+        int h;
+        const DWORD* p;
+        int stride;
+        bool ok;
+    } probes[] = {
         {nFit, pFrame, 32, true},
         {nFit, pFrame + 32 * (nFit - 1), -32, true},
         {nFit + 1, pFrame, 32, false},
@@ -115,7 +125,11 @@ TEST(JpeEngineErrors, NegativeStrideReadsBottomUp) {
 TEST(JpeEngineErrors, DamagedBlobsFailWithTheirCodes) {
     const std::vector<BYTE> good = SampleBlobBytes();
     const DWORD dwColour = LoadLe32(&good[12]), dwAlpha = LoadLe32(&good[16]);
-    struct Case { const char* what; std::vector<BYTE> bytes; DWORD code; };
+    struct Case {
+        const char* what;
+        std::vector<BYTE> bytes;
+        DWORD code;
+    };
     auto edit = [&](size_t at, DWORD v) { std::vector<BYTE> b = good; PutU32At(b, at, v); return b; };
     std::vector<BYTE> zeroedColour = good;
     std::fill(zeroedColour.begin() + 20 + dwAlpha + 2, zeroedColour.end() - 4, 0);
@@ -171,7 +185,11 @@ TEST(JpeEngineErrors, DecompressIntoChecksItsArguments) {
     HGLOBAL hBlob = BlobFromBytes(SampleBlobBytes());
     CJpeEngine engine;
     std::vector<DWORD> buf((size_t)49 * 33, 0x11111111u);
-    struct Case { SIZE size; DWORD* p; DWORD code; } cases[] = {
+    struct Case {
+        SIZE size;
+        DWORD* p;
+        DWORD code;
+    } cases[] = {
         {{49, 32}, buf.data(), ERROR_INVALID_HANDLE},
         {{48, 33}, buf.data(), ERROR_INVALID_HANDLE},
         {{47, 32}, buf.data(), ERROR_INVALID_HANDLE},
@@ -221,8 +239,17 @@ TEST(JpeEngineErrors, HostileBlobsNeverCrash) {
 
 TEST(JpeEngineErrors, QualityAndClassNames) {
     CJpeEngine engine;
-    struct Case { BYTE q; BOOL ok; BYTE after; } cases[] = {
-        {4, FALSE, 75}, {96, FALSE, 75}, {0, FALSE, 75}, {255, FALSE, 75}, {5, TRUE, 5}, {95, TRUE, 95},
+    struct Case {
+        BYTE q;
+        BOOL ok;
+        BYTE after;
+    } cases[] = {
+        {4, FALSE, 75},
+        {96, FALSE, 75},
+        {0, FALSE, 75},
+        {255, FALSE, 75},
+        {5, TRUE, 5},
+        {95, TRUE, 95},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(engine.SetQuality(c.q), c.ok) << (int)c.q;

@@ -10,9 +10,16 @@ using namespace codectest;
 
 namespace {
 
-struct FrameCase { int w, h, stride; };
+struct FrameCase {
+    int w, h, stride;
+};
 const FrameCase kFrames[] = {
-    {40, 30, 40}, {37, 29, 45}, {64, 48, 64}, {201, 77, 256}, {3, 700, 5}, {333, 9, 333},
+    {40, 30, 40},
+    {37, 29, 45},
+    {64, 48, 64},
+    {201, 77, 256},
+    {3, 700, 5},
+    {333, 9, 333},
 };
 
 // A baseline JPEG decoded by djpeg to its samples (PGM or PPM body).
@@ -29,7 +36,7 @@ std::vector<BYTE> Djpeg(const std::vector<BYTE>& stream, const std::string& name
     return std::vector<BYTE>(pnm.begin() + (ptrdiff_t)at, pnm.end());
 }
 
-}  // namespace
+}   // namespace
 
 TEST(JpeEngineRoundTrip, FramesComeBackWithinTolerance) {
     for (const FrameCase& f : kFrames) {

@@ -6,13 +6,15 @@
 #include <vector>
 
 TEST(MemoryStream, WritesStayStrictlyBelowTheCapacity) {
-    struct Case { DWORD capacity, position, n, wrote, positionAfter; } cases[] = {
+    struct Case {
+        DWORD capacity, position, n, wrote, positionAfter;
+    } cases[] = {
         {100, 0, 99, 99, 99},
-        {100, 0, 100, 0, 0},      // ending exactly at the capacity fails
+        {100, 0, 100, 0, 0},   // ending exactly at the capacity fails
         {100, 50, 49, 49, 99},
         {100, 50, 50, 0, 50},
         {100, 99, 0, 0, 99},
-        {4, 0, 0xFFFFFFFFu, 0, 0},  // no wrap-around of position + n
+        {4, 0, 0xFFFFFFFFu, 0, 0},   // no wrap-around of position + n
     };
     for (const Case& c : cases) {
         std::vector<BYTE> block(c.capacity, 0xEE), src(c.n < 1000 ? c.n : 1, 0x11);
@@ -26,7 +28,9 @@ TEST(MemoryStream, WritesStayStrictlyBelowTheCapacity) {
 }
 
 TEST(MemoryStream, ReadsAreShortAtTheEnd) {
-    struct Case { DWORD capacity, position, n, read, positionAfter; } cases[] = {
+    struct Case {
+        DWORD capacity, position, n, read, positionAfter;
+    } cases[] = {
         {10, 0, 10, 10, 10},
         {10, 8, 5, 2, 10},
         {10, 10, 0, 0, 10},

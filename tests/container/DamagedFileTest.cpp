@@ -24,8 +24,7 @@ constexpr uint32_t kIndexAt = 160 + kBlobFileBytes;
 
 // A valid one-frame mode-3 file, built by hand.
 Bytes JpegFile() {
-    Bytes v = HeaderBytes({.indexOffset = kIndexAt, .entryCount = 1, .frameCount = 1, .mode = 3, .width = 6,
-                           .height = 5});
+    Bytes v = HeaderBytes({.indexOffset = kIndexAt, .entryCount = 1, .frameCount = 1, .mode = 3, .width = 6, .height = 5});
     Append(v, BlobFileBytes(kBlob));
     Append(v, RecordBytes({.blob = &kBlob, .blobOffset = 160}));
     return v;
@@ -33,8 +32,7 @@ Bytes JpegFile() {
 
 // A valid two-frame mode-5 file: records of 512 bytes at 512 and 1024, the table at 1536.
 Bytes PackedFile() {
-    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 5, .width = 4, .height = 4,
-                           .sizeTableBytes = 512, .tableLow = 1536},
+    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 5, .width = 4, .height = 4, .sizeTableBytes = 512, .tableLow = 1536},
                           512);
     Append(v, RecordArea(2, 512));
     rvotest::PutU32(v, 512);
@@ -84,7 +82,7 @@ bool OpensCleanly(const Bytes& bytes, const std::string& what, DWORD dwExpected 
     return bOpened;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(DamagedFile, ValidFixturesOpen) {
     EXPECT_TRUE(OpensCleanly(JpegFile(), "mode 3"));
@@ -162,7 +160,8 @@ TEST(DamagedFile, RandomTailsNeverEscape) {
         for (size_t i = from; i < v.size(); i++) v[i] = (uint8_t)rng();
         // Sometimes longer or shorter than the original, too.
         const int nExtra = (int)(rng() % 64) - 32;
-        if (nExtra > 0) for (int i = 0; i < nExtra; i++) v.push_back((uint8_t)rng());
+        if (nExtra > 0)
+            for (int i = 0; i < nExtra; i++) v.push_back((uint8_t)rng());
         else v.resize(std::max(from, v.size() - (size_t)(-nExtra)));
         nOpened += OpensCleanly(v, "random tail from " + std::to_string(from)) ? 1 : 0;
     }
@@ -199,9 +198,10 @@ TEST(DamagedFile, CorruptionSweepOfFinishedMovies) {
         EXPECT_GT(counts.nIntactFrames, 0);
         EXPECT_GT(counts.nMustFind, 0);
         EXPECT_GE(counts.nFound, counts.nMustFind);
-        std::printf("mode %d: %lld damages, %lld opened, %lld of them had to be found, %lld found; %lld intact frames read "
-                    "back exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader\n",
-                    (int)row.nMode, counts.nDamages, counts.nOpened, counts.nMustFind, counts.nFound,
-                    counts.nIntactFrames, counts.nReadFromOtherCopy, counts.nChangedUnnoticed);
+        std::printf(
+            "mode %d: %lld damages, %lld opened, %lld of them had to be found, %lld found; %lld intact frames read "
+            "back exactly, %lld damaged pictures read back exactly, %lld changed unnoticed by the reader\n",
+            (int)row.nMode, counts.nDamages, counts.nOpened, counts.nMustFind, counts.nFound,
+            counts.nIntactFrames, counts.nReadFromOtherCopy, counts.nChangedUnnoticed);
     }
 }

@@ -145,4 +145,4 @@ inline int OpenDescriptors() {
     return n;
 }
 
-}  // namespace fixture
+}   // namespace fixture

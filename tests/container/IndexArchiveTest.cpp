@@ -25,7 +25,7 @@ int ReadFrom(const Bytes& bytes, RvoIndexEntry& e) {
     return rvotest::ArchiveLoaded(bytes, [&](CArchive& ar) { ReadEntry(ar, e); });
 }
 
-}  // namespace
+}   // namespace
 
 TEST(IndexArchive, LongNameAndExtraItemsRoundTrip) {
     const std::u16string name(300, u'x');
@@ -48,9 +48,7 @@ TEST(IndexArchive, LongNameAndExtraItemsRoundTrip) {
     std::memcpy(e.m_pExtra, extra.data(), 32);
     const Bytes out = rvotest::ArchiveStored([&](CArchive& ar) { WriteEntry(ar, e); });
 
-    const Bytes expected = RecordBytes({.kind = 2, .name = name, .startFrame = 5, .lastFrame = 9, .flags = 1,
-                                        .blob = &blob, .blobOffset = 4096, .width = 640, .height = 480,
-                                        .extra = extra});
+    const Bytes expected = RecordBytes({.kind = 2, .name = name, .startFrame = 5, .lastFrame = 9, .flags = 1, .blob = &blob, .blobOffset = 4096, .width = 640, .height = 480, .extra = extra});
     ASSERT_EQ(DiffBytes(expected, out), "");
     // The long prefix: marker, then FF and the length 300 as u16.
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 14), (Bytes{0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01}));

@@ -31,17 +31,17 @@ TEST(Object, HeaderImageBytes) {
     f.m_header.StoreHeader(out);
     const Bytes expected = {
         'Q', 'A', 'R', 'V', 'O', 'V', '1', '0',
-        0x44, 0x33, 0x22, 0x11,   // index offset
-        0x05, 0x00, 0x00, 0x00,   // entry count
-        0xFE, 0xFF, 0xFF, 0xFF,   // frame count
-        0x05, 0x00, 0x00, 0x00,   // mode
-        0x80, 0x07, 0x00, 0x00,   // width
-        0xFF, 0xFF, 0xFF, 0xFF,   // height
+        0x44, 0x33, 0x22, 0x11,                           // index offset
+        0x05, 0x00, 0x00, 0x00,                           // entry count
+        0xFE, 0xFF, 0xFF, 0xFF,                           // frame count
+        0x05, 0x00, 0x00, 0x00,                           // mode
+        0x80, 0x07, 0x00, 0x00,                           // width
+        0xFF, 0xFF, 0xFF, 0xFF,                           // height
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,   // reserved
-        0xA3, 0x00, 0x00, 0x00,   // table flag
-        0x00, 0x04, 0x00, 0x00,   // table length
-        0x01, 0x00, 0x00, 0x00,   // table offset, high half first
-        0x00, 0x02, 0x00, 0x80,   // then the low half
+        0xA3, 0x00, 0x00, 0x00,                           // table flag
+        0x00, 0x04, 0x00, 0x00,                           // table length
+        0x01, 0x00, 0x00, 0x00,                           // table offset, high half first
+        0x00, 0x02, 0x00, 0x80,                           // then the low half
     };
     ASSERT_EQ(Bytes(out, out + 56), expected);
     EXPECT_EQ(Bytes(out + 56, out + 160), Bytes(104, 0));
@@ -61,8 +61,7 @@ TEST(Object, HeaderImageBytes) {
 
 TEST(Object, OpenedFrameCountNeverExceedsTheTable) {
     // A packed file whose header claims 50 frames but counts 2 entries and 2 table words.
-    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 50, .mode = 5, .width = 4,
-                           .height = 4, .sizeTableBytes = 512, .tableLow = 1536},
+    Bytes v = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 50, .mode = 5, .width = 4, .height = 4, .sizeTableBytes = 512, .tableLow = 1536},
                           512);
     Append(v, RecordArea(2, 512));
     rvotest::PutU32(v, 512);
@@ -84,13 +83,13 @@ TEST(Object, FrameCountRules) {
         LONG start, last;
         int expected;
     } cases[] = {
-        {3, 0, 0, 0, 0, 0},           // no entries: 0 whatever the header says
+        {3, 0, 0, 0, 0, 0},   // no entries: 0 whatever the header says
         {3, 9, 0, 0, 0, 0},
-        {4, 9, 0, 0, 0, 9},           // raw modes opened for reading: the header's count
+        {4, 9, 0, 0, 0, 9},   // raw modes opened for reading: the header's count
         {5, 7, 0, 0, 0, 7},
-        {5, 7, 3, 0, 0, 3},           // raw modes being written: one entry per frame
-        {3, 0, 2, 1, 7, 8},           // last frame 7: eight frames
-        {3, 0, 2, 4, -1, 5},          // last frame -1 or 0: the start frame alone
+        {5, 7, 3, 0, 0, 3},    // raw modes being written: one entry per frame
+        {3, 0, 2, 1, 7, 8},    // last frame 7: eight frames
+        {3, 0, 2, 4, -1, 5},   // last frame -1 or 0: the start frame alone
         {2, 0, 1, 4, 0, 5},
         {1, 0, 1, 0, INT_MAX, INT_MAX},   // a damaged record never makes the count wrap
         {3, 0, 1, -9, -1, 0},
@@ -116,11 +115,11 @@ TEST(Object, WorkingBuffersPerMode) {
         DWORD frameBytes;
         bool aux;
     } cases[] = {
-        {5, 4, 4, 512, true},           // 64 + 16 bytes, rounded up
-        {4, 100, 100, 40448, true},     // 40000 rounded up
+        {5, 4, 4, 512, true},         // 64 + 16 bytes, rounded up
+        {4, 100, 100, 40448, true},   // 40000 rounded up
         {4, 128, 1, 512, true},
         {3, 3, 5, 60, false},
-        {2, 0, 0, 0, false},             // zero is accepted
+        {2, 0, 0, 0, false},   // zero is accepted
         {4, 0, 7, 0, true},
     };
     for (const Case& c : cases) {
@@ -211,9 +210,9 @@ TEST(Object, SeekRawKeepsAllOnesLowHalfWithoutError) {
     rvotest::WriteAll(path, Bytes(16, 0));
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(SeekRaw(h, 0xFFFFFFFFll, FILE_BEGIN), 0xFFFFFFFFll);        // a valid position, not an error
+    EXPECT_EQ(SeekRaw(h, 0xFFFFFFFFll, FILE_BEGIN), 0xFFFFFFFFll);   // a valid position, not an error
     EXPECT_EQ(SeekRaw(h, 0x123456789ll, FILE_BEGIN), 0x123456789ll);
-    EXPECT_EQ(SeekRaw(h, -0x123456790ll, FILE_CURRENT), -1);             // before the start
+    EXPECT_EQ(SeekRaw(h, -0x123456790ll, FILE_CURRENT), -1);   // before the start
     EXPECT_EQ(SeekRaw(nullptr, 0, FILE_BEGIN), -1);
     CloseHandle(h);
 }
@@ -271,7 +270,7 @@ TEST(Object, DestroyingClosesARawHandleLeftBehind) {
     {
         CRvoFile f;
         f.m_store.m_hRawFile = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_NO_BUFFERING, nullptr);
+                                           FILE_FLAG_NO_BUFFERING, nullptr);
         ASSERT_NE(f.m_store.m_hRawFile, INVALID_HANDLE_VALUE);
         EXPECT_EQ(OpenDescriptors(), nBefore + 1);
     }
@@ -282,9 +281,21 @@ namespace {
 
 int FakeImageInfo(const WCHAR* pszPath, int*, int*, int* pWidth, int* pHeight) {
     const CString s(pszPath);
-    if (s == CString(u"/img/a.png")) { *pWidth = 320; *pHeight = 240; return 1; }
-    if (s == CString(u"/img/b.png")) { *pWidth = 100; *pHeight = 400; return 1; }
-    if (s == CString(u"/img/neg.png")) { *pWidth = -7; *pHeight = 0; return 1; }
+    if (s == CString(u"/img/a.png")) {
+        *pWidth = 320;
+        *pHeight = 240;
+        return 1;
+    }
+    if (s == CString(u"/img/b.png")) {
+        *pWidth = 100;
+        *pHeight = 400;
+        return 1;
+    }
+    if (s == CString(u"/img/neg.png")) {
+        *pWidth = -7;
+        *pHeight = 0;
+        return 1;
+    }
     return 0;
 }
 
@@ -300,7 +311,7 @@ Bytes ImageListFile(const std::u16string& first, int32_t width, int32_t height) 
     return v;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Object, ImageListSizesComeFromTheHost) {
     const std::string path = ScratchPath("list.rvo");
@@ -310,12 +321,12 @@ TEST(Object, ImageListSizesComeFromTheHost) {
         int32_t width, height;
         LONG expectW, expectH;
     } cases[] = {
-        {FakeImageInfo, u"/img/a.png", 0, 0, 320, 240},     // missing size: record 0's image
-        {FakeImageInfo, u"/img/a.png", 640, 480, 640, 480},  // stored size kept
+        {FakeImageInfo, u"/img/a.png", 0, 0, 320, 240},       // missing size: record 0's image
+        {FakeImageInfo, u"/img/a.png", 640, 480, 640, 480},   // stored size kept
         {FakeImageInfo, u"/img/a.png", 0, 480, 320, 240},
-        {FakeImageInfo, u"/img/neg.png", 0, 0, -1, 0},      // below -1 raised to -1
-        {FakeImageInfo, u"/img/unknown.png", 0, 0, -1, -1},  // failed query
-        {nullptr, u"/img/a.png", 0, 0, -1, -1},              // no host service: a failed query
+        {FakeImageInfo, u"/img/neg.png", 0, 0, -1, 0},        // below -1 raised to -1
+        {FakeImageInfo, u"/img/unknown.png", 0, 0, -1, -1},   // failed query
+        {nullptr, u"/img/a.png", 0, 0, -1, -1},               // no host service: a failed query
     };
     for (const Case& c : cases) {
         ImageInfoScope scope(c.pfn);
@@ -330,7 +341,7 @@ TEST(Object, ImageListSizesComeFromTheHost) {
 
 TEST(Object, ImageListWrittenWithTheLargestReportedSizes) {
     const std::string path = ScratchPath("list-out.rvo");
-    for (PFN_GETIMGINFO pfn : {(PFN_GETIMGINFO)FakeImageInfo, (PFN_GETIMGINFO)nullptr}) {
+    for (PFN_GETIMGINFO pfn : {(PFN_GETIMGINFO)FakeImageInfo, (PFN_GETIMGINFO) nullptr}) {
         ImageInfoScope scope(pfn);
         CRvoFile f;
         f.m_header.m_nMode = 2;
@@ -345,8 +356,7 @@ TEST(Object, ImageListWrittenWithTheLargestReportedSizes) {
         }
         ASSERT_TRUE(f.Close(TRUE));
         const bool bHost = pfn != nullptr;
-        Bytes expected = HeaderBytes({.entryCount = 2, .frameCount = 2, .mode = 2, .width = bHost ? 320 : -1,
-                                      .height = bHost ? 400 : -1});
+        Bytes expected = HeaderBytes({.entryCount = 2, .frameCount = 2, .mode = 2, .width = bHost ? 320 : -1, .height = bHost ? 400 : -1});
         Append(expected, RecordBytes({.kind = 2, .name = u"/img/a.png", .flags = 1}));
         Append(expected, RecordBytes({.kind = 2, .name = u"/img/b.png", .startFrame = 1, .flags = 1}));
         EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "") << "host service " << bHost;

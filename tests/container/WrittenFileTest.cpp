@@ -25,7 +25,7 @@ RvoIndexEntry* FrameEntry(int n, HGLOBAL hBlob) {
     return e;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(WrittenFile, JpegBlobsOneFrame) {
     const BlobSpec blob{33, 17, 5, 9, 0x40};
@@ -40,8 +40,7 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nBlob = 20 + 5 + 9;
-    Bytes expected = HeaderBytes({.indexOffset = 160 + nBlob, .entryCount = 1, .frameCount = 1, .mode = 3,
-                                  .width = 33, .height = 17});
+    Bytes expected = HeaderBytes({.indexOffset = 160 + nBlob, .entryCount = 1, .frameCount = 1, .mode = 3, .width = 33, .height = 17});
     Append(expected, BlobFileBytes(blob));
     Append(expected, RecordBytes({.flags = 0, .blob = &blob, .blobOffset = 160}));
     ASSERT_EQ(DiffBytes(expected, ReadAll(path)), "");
@@ -69,7 +68,10 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     GlobalUnlock(hBack);
     GlobalFree(hBack);
     Bytes want = BlobFileBytes(blob);
-    want[0] = 0x01; want[1] = 0x00; want[2] = 0xAA; want[3] = 0x55;
+    want[0] = 0x01;
+    want[1] = 0x00;
+    want[2] = 0xAA;
+    want[3] = 0x55;
     rvotest::PutZeros(want, 4);
     EXPECT_EQ(DiffBytes(want, mem), "");
 }
@@ -87,11 +89,9 @@ TEST(WrittenFile, RecordBlobIsReadFromTheFrameAreaOrElseTheRecord) {
     for (const auto& row : rows) {
         const std::string path = ScratchPath("record-blob.rvo");
         const uint32_t nArea = 20 + 4;
-        Bytes file = HeaderBytes({.indexOffset = 160 + nArea, .entryCount = 1, .frameCount = 1, .mode = 2,
-                                  .width = 4, .height = 4});
+        Bytes file = HeaderBytes({.indexOffset = 160 + nArea, .entryCount = 1, .frameCount = 1, .mode = 2, .width = 4, .height = 4});
         Append(file, BlobFileBytes(inFrameArea));
-        Append(file, RecordBytes({.kind = 2, .name = u"a.png", .flags = row.flags, .blob = &inRecord,
-                                  .blobOffset = row.blobOffset}));
+        Append(file, RecordBytes({.kind = 2, .name = u"a.png", .flags = row.flags, .blob = &inRecord, .blobOffset = row.blobOffset}));
         rvotest::WriteAll(path, file);
 
         CRvoFile r;
@@ -121,8 +121,7 @@ TEST(WrittenFile, JpegBlobsTakeEachMaximumSeparately) {
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nA = 27, nB = 24;
-    Bytes expected = HeaderBytes({.indexOffset = 160 + nA + nB, .entryCount = 3, .frameCount = 3, .mode = 3,
-                                  .width = 100, .height = 70});
+    Bytes expected = HeaderBytes({.indexOffset = 160 + nA + nB, .entryCount = 3, .frameCount = 3, .mode = 3, .width = 100, .height = 70});
     Append(expected, BlobFileBytes(a));
     Append(expected, BlobFileBytes(b));
     Append(expected, RecordBytes({.blob = &a, .blobOffset = 160}));
@@ -166,8 +165,7 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nTableAt = 512 + 129 * 512;
-    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 129, .frameCount = 129, .mode = 5, .width = 4,
-                                  .height = 4, .sizeTableBytes = 1024, .tableHigh = 0, .tableLow = nTableAt},
+    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 129, .frameCount = 129, .mode = 5, .width = 4, .height = 4, .sizeTableBytes = 1024, .tableHigh = 0, .tableLow = nTableAt},
                                  512);
     Append(expected, RecordArea(129, 512));
     for (int i = 0; i < 129; i++) rvotest::PutU32(expected, 512);   // 516 bytes of sizes
@@ -225,8 +223,7 @@ TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
         AppendRecords(f, 2, 512, false);
         ASSERT_TRUE(f.Close(TRUE));
     }
-    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 4, .width = 10,
-                                  .height = 10},
+    Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 4, .width = 10, .height = 10},
                                  512);
     Append(expected, RecordArea(2, 512));
     EXPECT_EQ(DiffBytes(expected, ReadAll(path)), "");

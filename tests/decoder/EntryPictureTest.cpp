@@ -91,7 +91,7 @@ std::vector<uint8_t> BlobBytes(HGLOBAL h) {
     return v;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(EntryPicture, SmallerBlobGetsBandsByMode) {
     // A 300 x 200 picture in a 320 x 240 frame, the host rectangle at (7, 5) of a 340 x 250 buffer.

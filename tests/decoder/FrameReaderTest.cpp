@@ -37,7 +37,7 @@ struct PackedMovie {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(FrameReader, LocateFrameWithRunsAndGaps) {
     // Entries: single frame 0; run 2-4; single frame 7 (-1 as last frame). Frame count 8.

@@ -41,15 +41,21 @@ void SetU32(std::vector<uint8_t>& v, size_t off, uint32_t x) {
     for (int i = 0; i < 4; i++) v[off + i] = (uint8_t)(x >> (8 * i));
 }
 
-}  // namespace
+}   // namespace
 
 TEST(PackedDecode, GoldenColourRunsOnePixel) {
     // {tag, 512, 4, 1}, alpha 0x80 at 16, one run {1, green 0x11, blue 0x22, red 0x33} at 32.
     std::vector<uint8_t> rec;
-    Put(rec, kTagColourRuns); Put(rec, 512); Put(rec, 4); Put(rec, 1);
+    Put(rec, kTagColourRuns);
+    Put(rec, 512);
+    Put(rec, 4);
+    Put(rec, 1);
     rec.push_back(0x80);
     PadTo(rec, 32);
-    Put(rec, 1); Put(rec, 0x11111111u); Put(rec, 0x22222222u); Put(rec, 0x33333333u);
+    Put(rec, 1);
+    Put(rec, 0x11111111u);
+    Put(rec, 0x22222222u);
+    Put(rec, 0x33333333u);
     PadTo(rec, 512);
     for (size_t shift : {0, 1, 3})
         EXPECT_EQ(Decode(rec, 1, shift), std::vector<uint32_t>{0x80331122u});
@@ -59,15 +65,27 @@ TEST(PackedDecode, GoldenAlphaRunsThreeRuns) {
     // Ten pixels: runs {4, 01 02 03 04}, {4, 0x05 x4}, {2, 07 08 ..}; section 1 is 24
     // bytes padded to 32, so section1Dwords = 8 and the colour groups start at 48.
     std::vector<uint8_t> rec;
-    Put(rec, kTagAlphaRuns); Put(rec, 512); Put(rec, 8); Put(rec, 10);
-    Put(rec, 4); Put(rec, 0x04030201u);
-    Put(rec, 4); Put(rec, 0x05050505u);
-    Put(rec, 2); Put(rec, 0x00000807u);
+    Put(rec, kTagAlphaRuns);
+    Put(rec, 512);
+    Put(rec, 8);
+    Put(rec, 10);
+    Put(rec, 4);
+    Put(rec, 0x04030201u);
+    Put(rec, 4);
+    Put(rec, 0x05050505u);
+    Put(rec, 2);
+    Put(rec, 0x00000807u);
     PadTo(rec, 48);
     // Groups: green word, blue word, red word; pixel i gets b = i, g = 0x10 + i, r = 0x20 + i.
-    Put(rec, 0x13121110u); Put(rec, 0x03020100u); Put(rec, 0x23222120u);
-    Put(rec, 0x17161514u); Put(rec, 0x07060504u); Put(rec, 0x27262524u);
-    Put(rec, 0xEEEE1918u); Put(rec, 0xEEEE0908u); Put(rec, 0xEEEE2928u);
+    Put(rec, 0x13121110u);
+    Put(rec, 0x03020100u);
+    Put(rec, 0x23222120u);
+    Put(rec, 0x17161514u);
+    Put(rec, 0x07060504u);
+    Put(rec, 0x27262524u);
+    Put(rec, 0xEEEE1918u);
+    Put(rec, 0xEEEE0908u);
+    Put(rec, 0xEEEE2928u);
     PadTo(rec, 512);
     const std::vector<uint32_t> expected = {
         0x01201000u, 0x02211101u, 0x03221202u, 0x04231303u, 0x05241404u,

@@ -137,4 +137,4 @@ inline std::vector<uint8_t> RawRecord(const std::vector<uint32_t>& pixels) {
     return rec;
 }
 
-}  // namespace dectest
+}   // namespace dectest

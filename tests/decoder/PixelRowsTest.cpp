@@ -28,7 +28,7 @@ std::vector<DWORD> Paint(bool bSse2, bool bZero, int x, int n) {
     return dst;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(PixelRows, Sse2AndPlainPathsAgree) {
     for (bool bZero : {false, true})

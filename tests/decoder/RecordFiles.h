@@ -63,7 +63,7 @@ inline bool SetUpRecordReader(CRvoFile& f, const std::string& path, int mode, LO
     const SIZE s = {cx, cy};
     f.SetFrameSize(&s);
     f.m_store.m_hRawFile = CreateFileW(rvotest::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_NO_BUFFERING, nullptr);
+                                       FILE_FLAG_NO_BUFFERING, nullptr);
     if (f.m_store.m_hRawFile == INVALID_HANDLE_VALUE) f.m_store.m_hRawFile = nullptr;
     if (mode == 5) {
         f.m_header.m_dwSizeTableBytes = Pad(4 * (uint32_t)table.size(), 512);
@@ -115,4 +115,4 @@ inline std::vector<uint32_t> Crop(const std::vector<uint32_t>& frame, int cx, in
     return v;
 }
 
-}  // namespace dectest
+}   // namespace dectest

@@ -44,7 +44,7 @@ double Psnr(const Frame& a, const Frame& b) {
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(RoundTrip, EveryWritableModeThroughHostRectangles) {
     struct Size {

@@ -41,7 +41,10 @@ std::vector<TestFrame> Shapes(const std::vector<BYTE>& alpha) {
 
 class SimdModes : public ::testing::TestWithParam<BOOL> {
 protected:
-    void SetUp() override { m_bSaved = g_bSse2; g_bSse2 = GetParam(); }
+    void SetUp() override {
+        m_bSaved = g_bSse2;
+        g_bSse2 = GetParam();
+    }
     void TearDown() override { g_bSse2 = m_bSaved; }
     BOOL m_bSaved = 0;
 };
@@ -84,14 +87,14 @@ TEST_P(SimdModes, AlphaRunsPayOnlyAboveTheirCost) {
     // Alpha runs pay when roundup16(8 n) + 528 < L.
     struct Case {
         LONG cx, cy;
-        size_t nStripe;     // alpha alternates every nStripe pixels
+        size_t nStripe;   // alpha alternates every nStripe pixels
         BOOL bPays;
         size_t nRuns;
     } cases[] = {
-        {544, 1, 1000, FALSE, 1},      // 16 + 528 = 544 is not less than 544
+        {544, 1, 1000, FALSE, 1},   // 16 + 528 = 544 is not less than 544
         {545, 1, 1000, TRUE, 1},
-        {560, 1, 188, FALSE, 3},       // 32 + 528 = 560
-        {187, 3, 188, TRUE, 3},        // 561 pixels
+        {560, 1, 188, FALSE, 3},   // 32 + 528 = 560
+        {187, 3, 188, TRUE, 3},    // 561 pixels
         {640, 2, 64, TRUE, 20},
         {264, 3, 4, FALSE, 198},
     };
@@ -128,21 +131,16 @@ TEST_P(SimdModes, ColourPassKeepsOrAbandonsAtTheLimit) {
         // Limit 14: the literal closed at pixel 4 counts, 16 > 14.
         {"6 distinct", distinct(6), FALSE, {}},
         // Limit 16: 16 is not greater.
-        {"7 distinct", distinct(7), TRUE,
-         {{4, 0x23222120, 0x13121110, 0x33323130}, {3, 0x00262524, 0x00161514, 0x00363534}}},
+        {"7 distinct", distinct(7), TRUE, {{4, 0x23222120, 0x13121110, 0x33323130}, {3, 0x00262524, 0x00161514, 0x00363534}}},
         // Limit 12: the run closes while the last pixel is examined, which does not count.
-        {"run closed by the last pixel", {a, a, a, a, b}, TRUE,
-         {{4, 0x02020202, 0x01010101, 0x03030303}, {1, 0x02020202, 0x01010101, 0x04040404}}},
+        {"run closed by the last pixel", {a, a, a, a, b}, TRUE, {{4, 0x02020202, 0x01010101, 0x03030303}, {1, 0x02020202, 0x01010101, 0x04040404}}},
         // Limit 28: the literal closes at pixel 4 (counts); the run closes at
         // pixel 11, the last, inside its literal tail (does not count).
-        {"run cut inside the last group", {x, b, x, b, a, a, a, a, a, a, a, b}, TRUE,
-         {{4, 0x02090209, 0x01090109, 0x04090409}, {4, 0x02020202, 0x01010101, 0x03030303},
-          {4, 0x02020202, 0x01010101, 0x04030303}}},
+        {"run cut inside the last group", {x, b, x, b, a, a, a, a, a, a, a, b}, TRUE, {{4, 0x02090209, 0x01090109, 0x04090409}, {4, 0x02020202, 0x01010101, 0x03030303}, {4, 0x02020202, 0x01010101, 0x04030303}}},
         // Limit 28 again: two elements closed before pixel 11, 32 > 28.
         {"two closed", {x, b, x, b, a, a, a, a, b, a, a, a}, FALSE, {}},
         // Alpha plays no part in colour values.
-        {"alpha ignored", {Bgra(5, 6, 7, 0), Bgra(5, 6, 7, 1), Bgra(5, 6, 7, 2), Bgra(5, 6, 7, 3), Bgra(5, 6, 7, 4)},
-         TRUE, {{5, 0x06060606, 0x05050505, 0x07070707}}},
+        {"alpha ignored", {Bgra(5, 6, 7, 0), Bgra(5, 6, 7, 1), Bgra(5, 6, 7, 2), Bgra(5, 6, 7, 3), Bgra(5, 6, 7, 4)}, TRUE, {{5, 0x06060606, 0x05050505, 0x07070707}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -210,8 +208,30 @@ TEST_P(SimdModes, ColourGroupsAndRowCopies) {
     std::vector<uint8_t> groups(24, 0xEE);
     PackColourGroups(groups.data(), f.Top(), f.stride, f.size);
     const std::vector<uint8_t> expected = {
-        0x60, 0x61, 0x62, 0x63, 0xB0, 0xB1, 0xB2, 0xB3, 0xD0, 0xD1, 0xD2, 0xD3,
-        0x64, 0x65, 0x00, 0x00, 0xB4, 0xB5, 0x00, 0x00, 0xD4, 0xD5, 0x00, 0x00,
+        0x60,
+        0x61,
+        0x62,
+        0x63,
+        0xB0,
+        0xB1,
+        0xB2,
+        0xB3,
+        0xD0,
+        0xD1,
+        0xD2,
+        0xD3,
+        0x64,
+        0x65,
+        0x00,
+        0x00,
+        0xB4,
+        0xB5,
+        0x00,
+        0x00,
+        0xD4,
+        0xD5,
+        0x00,
+        0x00,
     };
     EXPECT_EQ(rvotest::DiffBytes(expected, groups), "");
 
@@ -223,4 +243,4 @@ TEST_P(SimdModes, ColourGroupsAndRowCopies) {
     EXPECT_EQ(rvotest::DiffBytes(expectRows, rows), "");
 }
 
-}  // namespace
+}   // namespace

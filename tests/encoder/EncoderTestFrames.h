@@ -21,7 +21,7 @@ inline DWORD Bgra(BYTE b, BYTE g, BYTE r, BYTE a) {
 
 struct TestFrame {
     SIZE size{0, 0};
-    int stride = 0;                 // pixels; negative: rows run upwards in memory
+    int stride = 0;   // pixels; negative: rows run upwards in memory
     std::vector<DWORD> store;
 
     TestFrame(LONG cx, LONG cy, int nGap = 0, bool bBottomUp = false) : size{cx, cy} {
@@ -206,4 +206,4 @@ inline RefResult ReferenceWalk(const std::vector<DWORD>& px, bool bColour, bool 
     return res;
 }
 
-}  // namespace enctest
+}   // namespace enctest

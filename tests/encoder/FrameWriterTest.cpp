@@ -192,7 +192,7 @@ TEST(FrameWriter, RefusesWhatItCannotStore) {
 
 TEST(FrameWriter, PackedRecordThatDoesNotFitIsNotCounted) {
     std::vector<TestFrame> frames = ThreeKinds();
-    TestFrame& noise = frames[1];     // 3584-byte records
+    TestFrame& noise = frames[1];   // 3584-byte records
     TestFrame later = ThreeKinds()[1];
     for (size_t i = 0; i < 800; ++i) later.Walk(i) ^= 0x01010101u;
 
@@ -244,7 +244,8 @@ TEST(FrameWriter, FileStaysReadableWhenTheDiskStaysFull) {
         const bool bPacked = nMode == rvo::PackedFrames;
         ASSERT_EQ(file.size(), nEnd + (bPacked ? 512u : 0u));
         EXPECT_EQ(DiffBytes(HeaderBlock(2, (uint32_t)nMode, 40, 20, bPacked ? 512 : 0, bPacked ? nEnd : 0),
-                            Slice(file, 0, 512)), "");
+                            Slice(file, 0, 512)),
+                  "");
         CRvoFile back;
         ASSERT_TRUE(back.Open(rvotest::Wide(w.path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(back.GetFrameCount(), 2);
@@ -275,7 +276,7 @@ TEST(FrameWriter, FailedBlobIsCutBack) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 // Four 32 x 32 frames of JPEG blobs, the third without a picture: the file must
 // be byte for byte the one kept in tests/data, written before blobs went to the

@@ -157,7 +157,7 @@ TestFrame RandomFrame(std::mt19937& rng, int kind) {
     bool bFlatAlpha = kind == 0 || kind == 2 || kind == 4 || kind >= 6;
     bool bBig = bFlatAlpha ? rng() % 4 != 0 : rng() % 3 == 0;
     LONG cx = 1 + (LONG)(rng() % (bBig ? 97 : 23)), cy = bBig ? 6 + (LONG)(rng() % 15) : 1 + (LONG)(rng() % 5);
-    if ((cx * cy) % 4 == 0) ++cx;                 // mostly pixel counts not a multiple of 4
+    if ((cx * cy) % 4 == 0) ++cx;   // mostly pixel counts not a multiple of 4
     if (rng() % 5 == 0) cx = 1;
     TestFrame f(cx, cy, (int)(rng() % 8), rng() % 5 == 0);
     DWORD c0 = rng(), c1 = rng();
@@ -165,18 +165,18 @@ TestFrame RandomFrame(std::mt19937& rng, int kind) {
         LONG x = (LONG)(i % (size_t)cx), y = (LONG)(i / (size_t)cx);
         DWORD px = 0;
         switch (kind) {
-            case 0: {   // graphics: a box on a transparent ground, an anti-aliased edge
-                bool bIn = x >= cx / 4 && x < 3 * cx / 4 && y >= cy / 4;
-                bool bEdge = x == cx / 4 || x == 3 * cx / 4 - 1;
-                px = bIn ? (c0 & 0x00FFFFFF) | (bEdge ? (DWORD)(rng() & 0xFF) << 24 : 0xFF000000u) : 0;
-                break;
-            }
-            case 1: px = rng(); break;                                       // noise
-            case 2: px = (i % 2) ? c0 : c1; break;                           // alternating colours
-            case 3: px = (c0 & 0x00FFFFFF) | (rng() << 24); break;           // flat colour, noisy alpha
-            case 4: px = (rng() & 0x00FFFFFF) | 0x80000000u; break;          // flat alpha, noisy colour
-            case 5: px = (i * 7 / f.Count()) % 2 ? rng() : c1; break;        // half flat, half noise
-            default: px = kind == 6 ? c0 & 0x00FFFFFF : 0; break;             // transparent, colour kept or not
+        case 0: {   // graphics: a box on a transparent ground, an anti-aliased edge
+            bool bIn = x >= cx / 4 && x < 3 * cx / 4 && y >= cy / 4;
+            bool bEdge = x == cx / 4 || x == 3 * cx / 4 - 1;
+            px = bIn ? (c0 & 0x00FFFFFF) | (bEdge ? (DWORD)(rng() & 0xFF) << 24 : 0xFF000000u) : 0;
+            break;
+        }
+        case 1: px = rng(); break;                                  // noise
+        case 2: px = (i % 2) ? c0 : c1; break;                      // alternating colours
+        case 3: px = (c0 & 0x00FFFFFF) | (rng() << 24); break;      // flat colour, noisy alpha
+        case 4: px = (rng() & 0x00FFFFFF) | 0x80000000u; break;     // flat alpha, noisy colour
+        case 5: px = (i * 7 / f.Count()) % 2 ? rng() : c1; break;   // half flat, half noise
+        default: px = kind == 6 ? c0 & 0x00FFFFFF : 0; break;       // transparent, colour kept or not
         }
         f.Walk(i) = px;
     }
@@ -232,7 +232,9 @@ TEST(PackedBuilder, RandomFramesExpandExactlyWithEitherVectorSetting) {
             EXPECT_EQ(DiffBytes(rec, smallest), "");
         }
         const uint32_t tag = GetU32(smallest, 0);
-        EXPECT_EQ(tag == 0xFF000000u ? sizes.raw : tag == 0xFF000001u ? sizes.alpha : sizes.colour, nLeast);
+        EXPECT_EQ(tag == 0xFF000000u ? sizes.raw : tag == 0xFF000001u ? sizes.alpha
+                                                                      : sizes.colour,
+                  nLeast);
         ASSERT_TRUE(CheckPackedRecord(smallest.data(), (DWORD)f.Count(), nMax));
         DecodePackedRecord(smallest.data(), decoded.data());
         EXPECT_TRUE(decoded == f.Packed());
@@ -245,4 +247,4 @@ TEST(PackedBuilder, RandomFramesExpandExactlyWithEitherVectorSetting) {
     EXPECT_GT(nColourOverAlpha, nFrames / 20);
 }
 
-}  // namespace
+}   // namespace

@@ -48,8 +48,7 @@ TEST_F(HostCommands, ExtensionTest) {
     const struct {
         const char* ext;
         int result;
-    } cases[] = {{"RVO", 0}, {"rvo", 0}, {"Rvo", 0}, {"rVO", 0}, {"RVO ", 2},
-                 {".RVO", 2}, {".rvo", 2}, {"AVI", 2}, {"", 2}};
+    } cases[] = {{"RVO", 0}, {"rvo", 0}, {"Rvo", 0}, {"rVO", 0}, {"RVO ", 2}, {".RVO", 2}, {".rvo", 2}, {"AVI", 2}, {"", 2}};
     Record in, out;
     void* slot = nullptr;
     for (const auto& c : cases) {
@@ -107,4 +106,4 @@ TEST_F(HostCommands, PathWithoutTerminator) {
     }
 }
 
-}  // namespace
+}   // namespace

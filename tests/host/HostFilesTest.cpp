@@ -360,4 +360,4 @@ TEST_F(HostFiles, HandleReuse) {
     EXPECT_EQ(slot, nullptr);
 }
 
-}  // namespace
+}   // namespace

@@ -16,10 +16,26 @@ namespace host {
 
 // Byte offsets of the host's parameter record (1176 bytes).
 enum : size_t {
-    kOffTime = 40, kOffFieldDuration = 48, kOffPath = 56, kPathUnits = 256, kOffDst = 568,
-    kOffLeft = 572, kOffTop = 576, kOffRight = 580, kOffBottom = 584, kOffDeliveryMode = 588,
-    kOffSrc = 616, kOffFilter = 620, kOffTotalDuration = 624, kOffWidth = 624, kOffHeight = 628,
-    kOffDuration = 632, kOffCaps1 = 640, kOffCaps2 = 644, kOffProgress = 1168, kOffCompression = 1172,
+    kOffTime = 40,
+    kOffFieldDuration = 48,
+    kOffPath = 56,
+    kPathUnits = 256,
+    kOffDst = 568,
+    kOffLeft = 572,
+    kOffTop = 576,
+    kOffRight = 580,
+    kOffBottom = 584,
+    kOffDeliveryMode = 588,
+    kOffSrc = 616,
+    kOffFilter = 620,
+    kOffTotalDuration = 624,
+    kOffWidth = 624,
+    kOffHeight = 628,
+    kOffDuration = 632,
+    kOffCaps1 = 640,
+    kOffCaps2 = 644,
+    kOffProgress = 1168,
+    kOffCompression = 1172,
     kRecordBytes = 1176,
 };
 
@@ -102,4 +118,4 @@ using rvotest::ReadAll;
 using rvotest::ScratchPath;
 using rvotest::WriteAll;
 
-}  // namespace host
+}   // namespace host

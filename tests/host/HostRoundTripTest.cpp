@@ -294,4 +294,4 @@ TEST_F(HostRoundTrip, PreloadStoppedAfterTheFirstFrame) {
     EXPECT_NE(frame1.px[(size_t)(kDstTop + 4) * kDstStride + kDstLeft + 3], 0u);
 }
 
-}  // namespace
+}   // namespace

@@ -22,4 +22,4 @@ Plugin& Module() {
     return p;
 }
 
-}  // namespace host
+}   // namespace host

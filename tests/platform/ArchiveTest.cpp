@@ -27,7 +27,7 @@ Bytes Prefix(const Bytes& head, size_t units) {
     return v;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Archive, IntegersAreLittleEndian) {
     const Bytes out = ArchiveStored([](CArchive& ar) {
@@ -107,11 +107,9 @@ TEST(Archive, ShortAndHostileInputRaises) {
         {"u16 from nothing", {}, [&](CArchive& ar) { ar >> w; }, CArchiveException::endOfFile},
         {"block past the end", Bytes(50), [&](CArchive& ar) { ar.ReadExact(big.data(), 100); },
          CArchiveException::endOfFile},
-        {"string past the end", {0xFF, 0xFE, 0xFF, 0x05, 'a', 0}, [&](CArchive& ar) { ar >> s; },
-         CArchiveException::endOfFile},
+        {"string past the end", {0xFF, 0xFE, 0xFF, 0x05, 'a', 0}, [&](CArchive& ar) { ar >> s; }, CArchiveException::endOfFile},
         // 2^31 - 1 units would be 4 GiB: refused from the file size before any allocation.
-        {"huge string", {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, [&](CArchive& ar) { ar >> s; },
-         CArchiveException::endOfFile},
+        {"huge string", {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, [&](CArchive& ar) { ar >> s; }, CArchiveException::endOfFile},
         {"negative string length", {0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80}, [&](CArchive& ar) { ar >> s; }, -1},
         {"prefix cut", {0xFF, 0xFE}, [&](CArchive& ar) { ar >> s; }, CArchiveException::endOfFile},
         {"writing a loading archive", {}, [&](CArchive& ar) { ar << (DWORD)1; }, CArchiveException::readOnly},

@@ -85,7 +85,7 @@ Bytes RawScenario(const std::string& path, BOOL* pbDirect, BOOL* pbDirectAfterUn
     return out;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(RawFile, DirectAndFallbackGiveTheSameBytes) {
     Bytes expected = Pattern(8192, 3);
@@ -204,7 +204,11 @@ namespace {
 
 // The ways the module opens a file: CFile readers (commands 4, 5, 9) and the
 // mode-3 writer, the raw reader of modes 4 and 5 and their writer.
-enum class Way { Reader, RawReader, Writer, RawWriter, RawCreator };
+enum class Way { Reader,
+                 RawReader,
+                 Writer,
+                 RawWriter,
+                 RawCreator };
 
 const char* WayName(Way w) {
     switch (w) {
@@ -250,13 +254,20 @@ struct ShareCase {
 
 // Readers share; a writer keeps everyone out and is kept out by anyone.
 const ShareCase kShareCases[] = {
-    {Way::Reader, Way::Reader, true},        {Way::Reader, Way::RawReader, true},
-    {Way::RawReader, Way::Reader, true},     {Way::RawReader, Way::RawReader, true},
-    {Way::Reader, Way::Writer, false},       {Way::Reader, Way::RawWriter, false},
-    {Way::Reader, Way::RawCreator, false},   {Way::RawReader, Way::Writer, false},
-    {Way::RawReader, Way::RawCreator, false}, {Way::Writer, Way::Reader, false},
-    {Way::Writer, Way::RawReader, false},    {Way::RawWriter, Way::Reader, false},
-    {Way::RawWriter, Way::RawReader, false}, {Way::Writer, Way::RawWriter, false},
+    {Way::Reader, Way::Reader, true},
+    {Way::Reader, Way::RawReader, true},
+    {Way::RawReader, Way::Reader, true},
+    {Way::RawReader, Way::RawReader, true},
+    {Way::Reader, Way::Writer, false},
+    {Way::Reader, Way::RawWriter, false},
+    {Way::Reader, Way::RawCreator, false},
+    {Way::RawReader, Way::Writer, false},
+    {Way::RawReader, Way::RawCreator, false},
+    {Way::Writer, Way::Reader, false},
+    {Way::Writer, Way::RawReader, false},
+    {Way::RawWriter, Way::Reader, false},
+    {Way::RawWriter, Way::RawReader, false},
+    {Way::Writer, Way::RawWriter, false},
     {Way::RawWriter, Way::Writer, false},
 };
 
@@ -272,7 +283,7 @@ void ExpectSecondOpen(const ShareCase& c, const std::string& path, const Bytes& 
     }
 }
 
-}  // namespace
+}   // namespace
 
 TEST(File, ShareModesBetweenHandlesOfOneProcess) {
     const std::string path = ScratchPath("shared.bin");

@@ -21,10 +21,10 @@ TEST(GlobalMemory, LockCountsAndSizes) {
     for (int i = 0; i < 100; i++) ASSERT_EQ(p[i], 0);
     EXPECT_EQ(GlobalLock(h), p);
     EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
-    EXPECT_TRUE(GlobalUnlock(h));          // still locked once
-    EXPECT_FALSE(GlobalUnlock(h));         // count reached 0
+    EXPECT_TRUE(GlobalUnlock(h));    // still locked once
+    EXPECT_FALSE(GlobalUnlock(h));   // count reached 0
     EXPECT_EQ(GetLastError(), 0u);
-    EXPECT_FALSE(GlobalUnlock(h));         // not locked
+    EXPECT_FALSE(GlobalUnlock(h));   // not locked
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_LOCKED);
     EXPECT_EQ(GlobalFree(h), nullptr);
 }
@@ -35,7 +35,7 @@ TEST(GlobalMemory, FreedAndForgedHandlesAreRecognisedWithoutBeingTouched) {
     BYTE forged[64];
     std::memset(forged, 0xFF, sizeof forged);
     // The sanitizer build shows that none of these reads freed or foreign memory.
-    for (HGLOBAL h : {hFreed, (HGLOBAL)forged, (HGLOBAL)nullptr, (HGLOBAL)(uintptr_t)0x10}) {
+    for (HGLOBAL h : {hFreed, (HGLOBAL)forged, (HGLOBAL) nullptr, (HGLOBAL)(uintptr_t)0x10}) {
         EXPECT_EQ(GlobalFlags(h), GMEM_INVALID_HANDLE);
         EXPECT_EQ(GlobalSize(h), 0u);
         SetLastError(0);

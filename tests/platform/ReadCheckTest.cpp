@@ -15,15 +15,18 @@ TEST(ReadCheck, ReportsMappedAndUnmappedRanges) {
     ASSERT_EQ(mprotect(p + 2 * page, page, PROT_NONE), 0);
     ASSERT_EQ(munmap(p + 3 * page, page), 0);
 
-    struct Case { size_t from, n; BOOL bad; } cases[] = {
+    struct Case {
+        size_t from, n;
+        BOOL bad;
+    } cases[] = {
         {0, 0, FALSE},
         {0, 1, FALSE},
         {0, 2 * page, FALSE},
-        {page - 3, 6, FALSE},         // straddles a page boundary
-        {2 * page - 1, 1, FALSE},     // last readable byte
-        {2 * page - 1, 2, TRUE},      // one byte into the protected page
+        {page - 3, 6, FALSE},       // straddles a page boundary
+        {2 * page - 1, 1, FALSE},   // last readable byte
+        {2 * page - 1, 2, TRUE},    // one byte into the protected page
         {page, 2 * page, TRUE},
-        {3 * page, 1, TRUE},          // unmapped
+        {3 * page, 1, TRUE},   // unmapped
         {0, 4 * page, TRUE},
     };
     for (const Case& c : cases)

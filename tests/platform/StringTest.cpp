@@ -39,21 +39,32 @@ TEST(CString, Utf8Conversions) {
         EXPECT_EQ(FromUtf8(c.utf8), c.wide);
     }
     // A lone surrogate cannot be UTF-8.
-    EXPECT_EQ(ToUtf8(std::u16string{u'a', (char16_t)0xD800, u'b'}), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(ToUtf8(std::u16string{u'a', (char16_t)0xD800, u'b'}),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(ToUtf8(std::u16string{(char16_t)0xDC00}), "\xEF\xBF\xBD");
     // Bad UTF-8 becomes U+FFFD, one per bad sequence, and decoding carries on.
     struct Bad {
         std::string in;
         std::u16string out;
     } bad[] = {
-        {"a\xFF" "b", u"a\uFFFD" "b"},
-        {"\xC3", u"\uFFFD"},                       // cut sequence
-        {"\xC3" "a", u"\uFFFD" "a"},                // missing continuation
-        {"\xE6" "ab", u"\uFFFD" "ab"},              // a cut sequence does not swallow what follows
-        {"\xF7\xBF\xBF\xBF", u"\uFFFD"},           // beyond U+10FFFF
-        {"\xED\xA0\x80", u"\uFFFD"},               // an encoded surrogate
-        {"\xC0\xAF", u"\uFFFD"},                   // overlong '/'
-        {"\xE0\x80\xAF", u"\uFFFD"},               // overlong '/'
+        {"a\xFF"
+         "b",
+         u"a\uFFFD"
+         "b"},
+        {"\xC3", u"\uFFFD"},   // cut sequence
+        {"\xC3"
+         "a",
+         u"\uFFFD"
+         "a"},   // missing continuation
+        {"\xE6"
+         "ab",
+         u"\uFFFD"
+         "ab"},                            // a cut sequence does not swallow what follows
+        {"\xF7\xBF\xBF\xBF", u"\uFFFD"},   // beyond U+10FFFF
+        {"\xED\xA0\x80", u"\uFFFD"},       // an encoded surrogate
+        {"\xC0\xAF", u"\uFFFD"},           // overlong '/'
+        {"\xE0\x80\xAF", u"\uFFFD"},       // overlong '/'
     };
     for (const Bad& b : bad) EXPECT_EQ(FromUtf8(b.in), b.out) << b.in;
     EXPECT_EQ(FromAnsi("\x80\x9F\xA0\xFF", 4), u"\u20AC\u0178\u00A0\u00FF");
@@ -68,7 +79,7 @@ TEST(Rect, Intersection) {
         {{0, 0, 10, 10}, {2, 3, 4, 5}, {2, 3, 4, 5}, TRUE},
         {{0, 0, 10, 10}, {10, 0, 20, 10}, {0, 0, 0, 0}, FALSE},   // touching edges share nothing
         {{0, 0, 10, 10}, {-5, -5, -1, -1}, {0, 0, 0, 0}, FALSE},
-        {{0, 0, 0, 10}, {0, 0, 10, 10}, {0, 0, 0, 0}, FALSE},      // empty input
+        {{0, 0, 0, 10}, {0, 0, 10, 10}, {0, 0, 0, 0}, FALSE},   // empty input
     };
     for (const Case& c : cases) {
         RECT r{9, 9, 9, 9};

@@ -40,8 +40,7 @@ TEST(Dispatch, ExtensionIsComparedWholeAfterUpperCasing) {
     const struct {
         const char* ext;
         int result;
-    } cases[] = {{"RVO", 0}, {"rvo", 0}, {"rVo", 0}, {"RVO ", 2}, {".RVO", 2}, {"RV", 2},
-                 {"RVOX", 2}, {"", 2}, {"C:\\movie.rvo", 2}};
+    } cases[] = {{"RVO", 0}, {"rvo", 0}, {"rVo", 0}, {"RVO ", 2}, {".RVO", 2}, {"RV", 2}, {"RVOX", 2}, {"", 2}, {"C:\\movie.rvo", 2}};
     for (const auto& c : cases) {
         h.SetPath(c.ext);
         EXPECT_EQ(h.Run(CMD_MATCH_EXTENSION), c.result) << "'" << c.ext << "'";
@@ -81,8 +80,7 @@ TEST(Dispatch, CommandsWithoutAFile) {
 }
 
 TEST(Dispatch, CreateRefusesRegionsWithoutPixels) {
-    const RECT regions[] = {{0, 0, 0, 10}, {0, 0, 10, 0}, {5, 0, 4, 10}, {0, 5, 10, 4},
-                            {-2147483647 - 1, 0, 2147483647, 1}, {0, 0, 100000, 100000}};
+    const RECT regions[] = {{0, 0, 0, 10}, {0, 0, 10, 0}, {5, 0, 4, 10}, {0, 5, 10, 4}, {-2147483647 - 1, 0, 2147483647, 1}, {0, 0, 100000, 100000}};
     for (const RECT& rc : regions) {
         Host h;
         std::string path = ScratchPath("refused.rvo");
@@ -284,4 +282,4 @@ TEST(Dispatch, PreloadOpensOnceAndPreloadsOnce) {
     EXPECT_EQ(missing.handle->m_bPreloaded, 0);
 }
 
-}  // namespace
+}   // namespace

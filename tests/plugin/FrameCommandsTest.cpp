@@ -110,8 +110,8 @@ TEST_P(LosslessFrames, FailedRecordIsReported) {
 TEST(JpegFrames, BlobPastWhatTheOffsetsAddressIsRefused) {
     const LONG w = 32, h = 32;
     struct Row {
-        ULONGLONG nGapToLimit;   // bytes left up to 2^32 - 1 after the second frame's blob would end
-        int nStored;             // frames in the finished file
+        ULONGLONG nGapToLimit;                 // bytes left up to 2^32 - 1 after the second frame's blob would end
+        int nStored;                           // frames in the finished file
     } rows[] = {{0, 2}, {1, 2}, {~0ull, 1}};   // ~0: one byte too many
     for (const Row& row : rows) {
         std::string path = ScratchPath("fourgib.rvo");
@@ -253,8 +253,7 @@ TEST_P(LosslessFrames, TimeSelectsTheFrame) {
         double t;
         int frame;
         LONG current;
-    } cases[] = {{0.0, 0, 0},   {0.998, 0, 0}, {4.5, 2, 2},  {5.6, 3, 3}, {1.0, 0, 0},
-                 {4.502, 2, 2}, {9.9, 5, -1},  {100.0, 5, -1}, {3.0, 1, 1}};
+    } cases[] = {{0.0, 0, 0}, {0.998, 0, 0}, {4.5, 2, 2}, {5.6, 3, 3}, {1.0, 0, 0}, {4.502, 2, 2}, {9.9, 5, -1}, {100.0, 5, -1}, {3.0, 1, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE("t = " + std::to_string(c.t));
         dst.Fill();
@@ -309,10 +308,11 @@ TEST_P(LosslessFrames, RegionIsClippedToTheHostBuffer) {
 }
 
 std::string ModeName(const ::testing::TestParamInfo<LONG>& p) {
-    return p.param == 1 ? "Jpeg" : p.param == 2 ? "Packed" : "Raw";
+    return p.param == 1 ? "Jpeg" : p.param == 2 ? "Packed"
+                                                : "Raw";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FrameCommands, ::testing::Values(1, 0, 2), ModeName);
 INSTANTIATE_TEST_SUITE_P(Modes, LosslessFrames, ::testing::Values(0, 2), ModeName);
 
-}  // namespace
+}   // namespace

@@ -45,4 +45,4 @@ struct Host {
     int Close() { return Run(CMD_CLOSE); }
 };
 
-}  // namespace plugintest
+}   // namespace plugintest

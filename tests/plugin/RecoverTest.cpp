@@ -151,8 +151,7 @@ TEST_P(KilledWriter, CutsAtAndInsideFramesKeepTheWholeFrames) {
     const struct {
         int k;
         uint64_t into;
-    } cuts[] = {{0, 1}, {0, 3}, {0, 19}, {0, 300}, {2, 0}, {2, 4}, {2, 20}, {2, 511},
-                {kFrames - 1, 512}, {kFrames - 1, 1000}, {kFrames, 0}};
+    } cuts[] = {{0, 1}, {0, 3}, {0, 19}, {0, 300}, {2, 0}, {2, 4}, {2, 20}, {2, 511}, {kFrames - 1, 512}, {kFrames - 1, 1000}, {kFrames, 0}};
     for (const auto& cut : cuts) {
         const uint64_t at = bounds[(size_t)cut.k] + cut.into;
         if (cut.k < kFrames && at >= bounds[(size_t)cut.k + 1]) continue;   // the frame is shorter
@@ -171,7 +170,8 @@ TEST_P(KilledWriter, CutsAtAndInsideFramesKeepTheWholeFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, KilledWriter, ::testing::Values(kJpeg, kRaw, kPacked),
                          [](const auto& info) {
-                             return std::string(info.param == kJpeg ? "Jpeg" : info.param == kRaw ? "Raw" : "Packed");
+                             return std::string(info.param == kJpeg ? "Jpeg" : info.param == kRaw ? "Raw"
+                                                                                                  : "Packed");
                          });
 
 // Every frame of a file, decoded; empty when it does not open.
@@ -229,7 +229,8 @@ TEST_P(KilledWriter, DamagedFramesKeepTheirPlaces) {
             ASSERT_EQ(got.size(), (size_t)kFrames);
             for (int k = 0; k < kFrames; k++) {
                 const std::vector<DWORD> expected =
-                    k != d ? want[(size_t)k] : d > 0 ? want[(size_t)d - 1] : std::vector<DWORD>((size_t)kW * kH, 0);
+                    k != d ? want[(size_t)k] : d > 0 ? want[(size_t)d - 1]
+                                                     : std::vector<DWORD>((size_t)kW * kH, 0);
                 if (k == d && d == 0 && c == kJpeg) {   // a transparent JPEG frame: alpha 0 throughout
                     for (DWORD px : got[0]) ASSERT_EQ(px >> 24, 0u);
                     continue;
@@ -416,4 +417,4 @@ TEST(Recover, ReadersIgnoreTheRestOfTheHeaderBlock) {
     }
 }
 
-}  // namespace
+}   // namespace

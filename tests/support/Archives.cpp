@@ -38,4 +38,4 @@ int ArchiveLoaded(const std::vector<uint8_t>& bytes, const std::function<void(CA
     return 0;
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

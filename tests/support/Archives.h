@@ -19,4 +19,4 @@ std::vector<uint8_t> ArchiveStored(const std::function<void(CArchive&)>& fn);
 // -4 when the scratch file does not open, 0 when fn returned.
 int ArchiveLoaded(const std::vector<uint8_t>& bytes, const std::function<void(CArchive&)>& fn);
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -64,7 +64,7 @@ bool CopiesAgree(CRvoFile& r) {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 bool MakeSweepMovie(LONG nMode, const std::string& intact, const std::string& damagedPath, SweepMovie* pMovie) {
     SweepMovie& m = *pMovie;
@@ -130,7 +130,8 @@ Damage DrawDamage(const SweepMovie& m, uint64_t r1, uint64_t r2) {
 }
 
 std::string DescribeDamage(const Damage& d) {
-    const char* what = d.kind == DamageKind::Zero ? "zeroed" : d.kind == DamageKind::Flip ? "flipped" : "cut";
+    const char* what = d.kind == DamageKind::Zero ? "zeroed" : d.kind == DamageKind::Flip ? "flipped"
+                                                                                          : "cut";
     if (d.kind == DamageKind::Cut) return "cut to " + std::to_string(d.nAt) + " bytes";
     return std::to_string(d.nBytes) + " bytes at " + std::to_string(d.nAt) + " " + what +
            (d.kind == DamageKind::Flip ? " (xor " + std::to_string(d.bFlip) + ")" : "");
@@ -210,4 +211,4 @@ std::string RunCorruptionSweep(const SweepMovie& m, uint64_t nSeed, int nDamages
     return "";
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -14,13 +14,15 @@
 
 namespace rvotest {
 
-enum class DamageKind { Zero, Flip, Cut };
+enum class DamageKind { Zero,
+                        Flip,
+                        Cut };
 
 struct Damage {
     DamageKind kind = DamageKind::Zero;
-    uint64_t nAt = 0;     // first damaged byte (Cut: the new length)
-    uint64_t nBytes = 0;  // how many (Cut: to the end)
-    uint8_t bFlip = 0xFF; // what Flip XORs into every byte
+    uint64_t nAt = 0;       // first damaged byte (Cut: the new length)
+    uint64_t nBytes = 0;    // how many (Cut: to the end)
+    uint8_t bFlip = 0xFF;   // what Flip XORs into every byte
 };
 
 // A finished movie of one storage mode, its bytes, its frames as they read
@@ -28,9 +30,9 @@ struct Damage {
 struct SweepMovie {
     LONG nMode = 0;
     int nWidth = 0, nHeight = 0;
-    std::string path;                             // where damaged copies are written
+    std::string path;   // where damaged copies are written
     std::vector<uint8_t> bytes;
-    std::vector<std::vector<uint32_t>> frames;    // each frame read back from the intact file
+    std::vector<std::vector<uint32_t>> frames;   // each frame read back from the intact file
     // Per frame, the byte ranges [begin, end) only that frame depends on: its
     // record, or both copies of its JPEG picture.
     std::vector<std::vector<std::pair<uint64_t, uint64_t>>> payload;
@@ -47,11 +49,11 @@ Damage DrawDamage(const SweepMovie& m, uint64_t r1, uint64_t r2);
 
 struct SweepCounts {
     long long nDamages = 0;
-    long long nOpened = 0;           // the damaged file still opened
-    long long nMustFind = 0;         // the damage changed bytes that carry a check
-    long long nFound = 0;            // the damage was found (whether or not it had to be)
-    long long nIntactFrames = 0;     // frames the damage left alone, read back exactly
-    long long nReadFromOtherCopy = 0;  // damaged JPEG pictures read back exactly from their other copy
+    long long nOpened = 0;              // the damaged file still opened
+    long long nMustFind = 0;            // the damage changed bytes that carry a check
+    long long nFound = 0;               // the damage was found (whether or not it had to be)
+    long long nIntactFrames = 0;        // frames the damage left alone, read back exactly
+    long long nReadFromOtherCopy = 0;   // damaged JPEG pictures read back exactly from their other copy
     // Damaged frames that read without complaint but changed: bytes without a
     // check (raw pixels, packed pixel values), or a JPEG copy whose damage
     // libjpeg decodes without a warning (the copies then differ: verify finds it).
@@ -68,4 +70,4 @@ std::string RunCorruptionSweep(const SweepMovie& m, uint64_t nSeed, int nDamages
 
 std::string DescribeDamage(const Damage& d);
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -48,4 +48,4 @@ inline void WriteFlatJpeg(const std::string& path, int w, int h, uint8_t r, uint
     std::fclose(f);
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -51,4 +51,4 @@ bool OpenMovie(CRvoFile& r, const std::string& path) {
     return true;
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -27,4 +27,4 @@ bool OpenMovie(CRvoFile& r, const std::string& path);
 std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD nSector, int w, int h,
                                       const std::vector<std::vector<uint32_t>>& frames);
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -7,7 +7,8 @@ namespace rvotest {
 
 namespace {
 
-uint32_t Clamp(int c) { return (uint32_t)(c < 0 ? 0 : c > 255 ? 255 : c); }
+uint32_t Clamp(int c) { return (uint32_t)(c < 0 ? 0 : c > 255 ? 255
+                                                              : c); }
 
 uint32_t GradientPixel(int x, int y, int w, int h, int nShift) {
     const uint32_t b = (uint32_t)(((x + y) * 255) / (w + h) + nShift) & 0xFF;
@@ -28,7 +29,7 @@ uint32_t GraphicsPixel(int x, int y, int w, int h, int v) {
     if (d < 1.0) return ((d <= 0 ? 255u : Clamp((int)(255 * (1.0 - d)))) << 24) | 0x2060C0u;
     if (x > w / 2 && x < w - w / 8 && y > h / 8 && y < h / 3 + v)
         return 0xFF000000u | (Clamp(x * 255 / w) << 16) | 0x8000u;   // the bar
-    if (y > h - h / 6 && (x / 24) % 2 == 0) return 0xC0FFFFFFu;       // the caption band
+    if (y > h - h / 6 && (x / 24) % 2 == 0) return 0xC0FFFFFFu;      // the caption band
     return 0;
 }
 
@@ -51,7 +52,7 @@ void RunsRow(uint32_t* row, int w, XorShift32& rng) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 const char* ContentName(Content c) {
     switch (c) {
@@ -98,4 +99,4 @@ std::vector<uint32_t> MakeFrame(int w, int h, Content c, uint32_t nSeed) {
     return v;
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

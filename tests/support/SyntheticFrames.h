@@ -48,4 +48,4 @@ void FillFrame(uint32_t* p, int w, int h, ptrdiff_t nStride, Content c, uint32_t
 // A frame of w x h pixels with no gap between rows.
 std::vector<uint32_t> MakeFrame(int w, int h, Content c, uint32_t nSeed = 0);
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -33,7 +33,7 @@ ScratchRoot& Root() {
     static ScratchRoot r;
     return r;
 }
-}  // namespace
+}   // namespace
 
 std::string ScratchDir() { return Root().dir.string(); }
 
@@ -125,4 +125,4 @@ void FileSizeCap::Lift() {
     m_pfnOld = nullptr;
 }
 
-}  // namespace rvotest
+}   // namespace rvotest

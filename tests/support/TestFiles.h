@@ -74,4 +74,4 @@ private:
     bool m_bOk = false;
 };
 
-}  // namespace rvotest
+}   // namespace rvotest

@@ -248,7 +248,8 @@ void UnloadOpen() {
         if (!dll.main) return;
         void* slots[4] = {};
         for (int m = 0; m < 3; m++) {
-            const int compression = m == 0 ? 0 : m == 1 ? 2 : 1;
+            const int compression = m == 0 ? 0 : m == 1 ? 2
+                                                        : 1;
             paths[m] = Scratch(L"unload-open" + std::to_wstring(compression) + L".rvo");
             HostMediaInfo in = Record(paths[m]), out = Record();
             in.nCompression = compression;
@@ -324,8 +325,7 @@ int CallSkewed(SkewedCall* c) {
 MainFn g_pfnReal = nullptr;
 unsigned g_nSkew = 0;
 int WINAPI SkewedMain(unsigned cmd, HostMediaInfo* in, HostMediaInfo* out, void** slot) {
-    SkewedCall c{g_pfnReal, {cmd, (unsigned)(uintptr_t)in, (unsigned)(uintptr_t)out, (unsigned)(uintptr_t)slot},
-                 g_nSkew};
+    SkewedCall c{g_pfnReal, {cmd, (unsigned)(uintptr_t)in, (unsigned)(uintptr_t)out, (unsigned)(uintptr_t)slot}, g_nSkew};
     return CallSkewed(&c);
 }
 
@@ -339,9 +339,18 @@ struct TimeRow {
     int frame;
 };
 const TimeRow kTimeRows[] = {
-    {4.5, 1.0, 2},   {4.502, 1.0, 2}, {5.6, 1.0, 3},   {4.5011, 1.0, 2}, {0.998, 1.0, 0}, {0.9995, 1.0, 0},
-    {0.11002000000094996, 0.02, 2},   {0.19002000000094996, 0.02, 4},   {0.23002000000094996, 0.02, 5},
-    {0.09004, 0.02, 2},               {9.0, 1.0, 4},                    {11.0, 1.0, 5},
+    {4.5, 1.0, 2},
+    {4.502, 1.0, 2},
+    {5.6, 1.0, 3},
+    {4.5011, 1.0, 2},
+    {0.998, 1.0, 0},
+    {0.9995, 1.0, 0},
+    {0.11002000000094996, 0.02, 2},
+    {0.19002000000094996, 0.02, 4},
+    {0.23002000000094996, 0.02, 5},
+    {0.09004, 0.02, 2},
+    {9.0, 1.0, 4},
+    {11.0, 1.0, 5},
 };
 
 int TimeRowsWrong(const std::wstring& movie, int n, int w, int h) {
@@ -485,7 +494,7 @@ void ErrorCodes() {
     UseMain(nullptr);
 }
 
-}  // namespace
+}   // namespace
 
 const HostCase kHostProcessCases[] = {
     {L"foreign-unwinder", ForeignUnwinder},
@@ -496,4 +505,4 @@ const HostCase kHostProcessCases[] = {
 };
 const int kHostProcessCaseCount = sizeof kHostProcessCases / sizeof kHostProcessCases[0];
 
-}  // namespace winhost
+}   // namespace winhost

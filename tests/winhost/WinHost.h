@@ -15,27 +15,27 @@
 namespace winhost {
 
 struct HostFrameBuffer {
-    uint8_t   abUnused0[8];
-    int32_t   nWidth;
-    int32_t   nHeight;
-    int32_t   nStride;   // in pixels
-    uint8_t   abUnused20[4];
+    uint8_t abUnused0[8];
+    int32_t nWidth;
+    int32_t nHeight;
+    int32_t nStride;   // in pixels
+    uint8_t abUnused20[4];
     uint32_t* pPixels;
 };
 
 typedef int (*PFN_PROGRESS)(int);
 
 struct HostMediaInfo {
-    uint8_t          abUnused0[40];
-    double           dTime;
-    double           dFieldDuration;
-    wchar_t          szPath[256];
+    uint8_t abUnused0[40];
+    double dTime;
+    double dFieldDuration;
+    wchar_t szPath[256];
     HostFrameBuffer* pDst;
-    RECT             rcRegion;
-    int32_t          nDeliveryMode;
-    uint8_t          abUnused592[24];
+    RECT rcRegion;
+    int32_t nDeliveryMode;
+    uint8_t abUnused592[24];
     HostFrameBuffer* pSrc;
-    const wchar_t*   pszFilter;
+    const wchar_t* pszFilter;
     union {
         double dTotalDuration;
         struct {
@@ -43,12 +43,12 @@ struct HostMediaInfo {
             int32_t nHeight;
         };
     };
-    double       dDuration;
-    int32_t      nCaps1;
-    int32_t      nCaps2;
-    uint8_t      abUnused648[520];
+    double dDuration;
+    int32_t nCaps1;
+    int32_t nCaps2;
+    uint8_t abUnused648[520];
     PFN_PROGRESS pfnProgress;
-    int32_t      nCompression;
+    int32_t nCompression;
 };
 
 #if defined(__i386__)
@@ -123,20 +123,20 @@ struct HostCase {
 extern const HostCase kHostProcessCases[];
 extern const int kHostProcessCaseCount;
 
-}  // namespace winhost
+}   // namespace winhost
 
-#define CHECK(cond)                                                                 \
-    do {                                                                            \
-        if (!(cond)) {                                                              \
-            std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #cond);          \
-            winhost::g_nFailures++;                                                 \
-        }                                                                           \
+#define CHECK(cond)                                                        \
+    do {                                                                   \
+        if (!(cond)) {                                                     \
+            std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
+            winhost::g_nFailures++;                                        \
+        }                                                                  \
     } while (0)
-#define CHECK_EQ(a, b)                                                                              \
-    do {                                                                                            \
-        const long long va_ = (long long)(a), vb_ = (long long)(b);                                 \
-        if (va_ != vb_) {                                                                           \
-            std::printf("%s:%d: %s is %lld, expected %lld\n", __FILE__, __LINE__, #a, va_, vb_);    \
-            winhost::g_nFailures++;                                                                 \
-        }                                                                                           \
+#define CHECK_EQ(a, b)                                                                           \
+    do {                                                                                         \
+        const long long va_ = (long long)(a), vb_ = (long long)(b);                              \
+        if (va_ != vb_) {                                                                        \
+            std::printf("%s:%d: %s is %lld, expected %lld\n", __FILE__, __LINE__, #a, va_, vb_); \
+            winhost::g_nFailures++;                                                              \
+        }                                                                                        \
     } while (0)

@@ -80,4 +80,4 @@ void U32(std::vector<uint8_t>& v, uint32_t x) {
     for (int i = 0; i < 4; i++) v.push_back((uint8_t)(x >> (8 * i)));
 }
 
-}  // namespace winhost
+}   // namespace winhost

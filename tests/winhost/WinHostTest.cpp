@@ -89,7 +89,7 @@ double Psnr(Frame& dst, int k, int w, int h) {
     return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * 4.0 * w * h / sum);
 }
 
-}  // namespace winhost
+}   // namespace winhost
 
 namespace {
 
@@ -474,7 +474,7 @@ int Bench(const std::wstring& dir, int frames) {
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring what = argc > 1 ? argv[1] : L"";

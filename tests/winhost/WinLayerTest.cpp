@@ -71,7 +71,7 @@ void WorkingSet() {
     SetLockQuotaOverride(false);
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     std::printf("sectors\n");

@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct BenchProgram {
-    const char* pszName;       // as given on the command line
+    const char* pszName;   // as given on the command line
     const char* pszProgram;
-    bool bScratch;             // takes a folder for its movie files
+    bool bScratch;   // takes a folder for its movie files
     const char* pszWhat;
 };
 
@@ -94,19 +94,19 @@ void RunBench(const BenchOptions& o) {
     if (!failed.empty()) FailFile(dir.string(), failed);
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterBench(CLI::App& app) {
     auto opts = std::make_shared<BenchOptions>();
     CLI::App* cmd = app.add_subcommand("bench", "Run the benchmark programs and print their tables of ratios to a baseline.");
     cmd->footer(
-                "Run the benchmark programs (codec, encoder, reader, delivery, threads, pack)\n"
-                "and print their tables. Every figure is compared with a baseline (memcpy of the\n"
-                "same frames, plain libjpeg, or the tool on one thread) measured in the same\n"
-                "run, so the ratios hold across machines better than the times do.\n"
-                "\n"
-                "Examples:\n  rvo bench\n  rvo bench reader delivery\n"
-                "The programs are looked up in bench/ next to the rvo program (build/bench/ after make).");
+        "Run the benchmark programs (codec, encoder, reader, delivery, threads, pack)\n"
+        "and print their tables. Every figure is compared with a baseline (memcpy of the\n"
+        "same frames, plain libjpeg, or the tool on one thread) measured in the same\n"
+        "run, so the ratios hold across machines better than the times do.\n"
+        "\n"
+        "Examples:\n  rvo bench\n  rvo bench reader delivery\n"
+        "The programs are looked up in bench/ next to the rvo program (build/bench/ after make).");
     cmd->add_option("--bench-dir", opts->strDir, "folder of the benchmark programs");
     cmd->add_option("NAME", opts->names, "which benchmarks (default: all)")
         ->check(CLI::IsMember({"codec", "encoder", "reader", "delivery", "threads", "pack"}));

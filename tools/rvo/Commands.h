@@ -23,9 +23,9 @@ void RegisterDemo(CLI::App& app);
 // cannot.
 struct RepairOptions {
     std::string strInput;
-    std::string strOutput;    // empty: FILE-repaired.ext
-    bool bForce = false;      // overwrite an existing output (or FILE.bak)
-    bool bInPlace = false;    // replace the input, keeping FILE.bak unless bNoBackup
+    std::string strOutput;   // empty: FILE-repaired.ext
+    bool bForce = false;     // overwrite an existing output (or FILE.bak)
+    bool bInPlace = false;   // replace the input, keeping FILE.bak unless bNoBackup
     bool bNoBackup = false;
 };
 void RunRepair(const RepairOptions& o);

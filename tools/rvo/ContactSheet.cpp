@@ -8,7 +8,7 @@
 namespace {
 constexpr int kMaxColumns = 4;
 constexpr DWORD kBackground = 0xFF202020u;
-}  // namespace
+}   // namespace
 
 CContactSheet::CContactSheet(int nFrameWidth, int nFrameHeight, int nFrames)
     : m_nFrameWidth(nFrameWidth),

@@ -102,22 +102,22 @@ void RunDecode(const DecodeOptions& o) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterDecode(CLI::App& app) {
     auto opts = std::make_shared<DecodeOptions>();
     CLI::App* cmd = app.add_subcommand("decode", "Read every frame of an RVO file into raw BGRA on stdout or into PNG files.");
     cmd->footer(
-                "Read every frame of an RVO file through the module's host commands (open, read\n"
-                "each frame, close) and write it as raw BGRA frames to stdout ('-') or as PNG\n"
-                "files named by a pattern with one %d for the frame number (counted from 0).\n"
-                "Frames are decoded on --threads workers, each with its own handle on the file,\n"
-                "and written in frame order.\n"
-                "\n"
-                "Examples:\n"
-                "  rvo decode movie.rvo -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - movie.mp4\n"
-                "  rvo decode movie.rvo -o frames/frame%04d.png\n"
-                "(rvo info movie.rvo gives the frame size for -s.)");
+        "Read every frame of an RVO file through the module's host commands (open, read\n"
+        "each frame, close) and write it as raw BGRA frames to stdout ('-') or as PNG\n"
+        "files named by a pattern with one %d for the frame number (counted from 0).\n"
+        "Frames are decoded on --threads workers, each with its own handle on the file,\n"
+        "and written in frame order.\n"
+        "\n"
+        "Examples:\n"
+        "  rvo decode movie.rvo -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - movie.mp4\n"
+        "  rvo decode movie.rvo -o frames/frame%04d.png\n"
+        "(rvo info movie.rvo gives the frame size for -s.)");
     cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
     cmd->add_option("-o,--output", opts->strOutput, "'-' for raw BGRA on stdout, or a PNG name pattern")->required();
     AddThreadsOption(cmd, &opts->nThreads);

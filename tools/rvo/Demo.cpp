@@ -155,9 +155,10 @@ void RunDemo(const DemoOptions& o) {
     auto t0 = Clock::now();
     std::vector<std::vector<DWORD>> frames((size_t)n, std::vector<DWORD>(nPixels));
     for (int t = 0; t < n; t++) MakeFrame(frames[(size_t)t].data(), w, h, t, n);
-    std::printf("rvo demo: %d frames of %dx%d rendered titles (made in %.0f ms), written into %s/ through the "
-                "module's host commands\n%s\n\n",
-                n, w, h, MsSince(t0), o.outDir.c_str(), RaiseLockLimit().c_str());
+    std::printf(
+        "rvo demo: %d frames of %dx%d rendered titles (made in %.0f ms), written into %s/ through the "
+        "module's host commands\n%s\n\n",
+        n, w, h, MsSince(t0), o.outDir.c_str(), RaiseLockLimit().c_str());
 
     CContactSheet sheet(w, h, n);
     sheet.AddRow([&](int k) { return frames[(size_t)k].data(); });
@@ -246,35 +247,37 @@ void RunDemo(const DemoOptions& o) {
         std::printf("%-13s %-16s %12llu %10.2f %10.2f %11.1f %10.3f %10s\n", kModes[i].pszName, kModes[i].pszFile,
                     r.nFileBytes, r.encodeMs, r.readMs, r.preloadMs, r.deliveryMs, r.diff.PsnrText().c_str());
     }
-    std::printf("\nRaw frames are %llu bytes each (%llu for the movie). Read: a frame decoded from the file\n"
-                "through command 7; delivery: both fields of a frame from the preload cache. PSNR: over all\n"
-                "four bytes of every pixel against the source; inf = identical.\n",
-                4ull * nPixels, 4ull * nPixels * (unsigned long long)n);
+    std::printf(
+        "\nRaw frames are %llu bytes each (%llu for the movie). Read: a frame decoded from the file\n"
+        "through command 7; delivery: both fields of a frame from the preload cache. PSNR: over all\n"
+        "four bytes of every pixel against the source; inf = identical.\n",
+        4ull * nPixels, 4ull * nPixels * (unsigned long long)n);
     for (size_t i = 0; i < results.size() && i < std::size(kModes); i++)
         if (!results[i].strNote.empty()) std::printf("%s: %s\n", kModes[i].pszName, results[i].strNote.c_str());
 
     const std::string sheetPath = (fs::path(o.outDir) / "contact-sheet.png").string();
     sheet.Write(sheetPath);
-    std::printf("\nContact sheet: %s (%dx%d; rows: source, JpegBlobs, RawFrames, PackedFrames; columns: frames %s; "
-                "over a grey checkerboard where transparent)\n",
-                sheetPath.c_str(), sheet.Width(), sheet.Height(), sheet.ColumnList().c_str());
+    std::printf(
+        "\nContact sheet: %s (%dx%d; rows: source, JpegBlobs, RawFrames, PackedFrames; columns: frames %s; "
+        "over a grey checkerboard where transparent)\n",
+        sheetPath.c_str(), sheet.Width(), sheet.Height(), sheet.ColumnList().c_str());
     std::printf("Total %.1f s. Try: rvo info %s/demo-packed.rvo\n", MsSince(t0) / 1000.0, o.outDir.c_str());
     if (!failure.empty()) throw ToolFailure(failure);
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterDemo(CLI::App& app) {
     auto opts = std::make_shared<DemoOptions>();
     CLI::App* cmd = app.add_subcommand("demo", "Make a synthetic movie, write it in every mode, read it back; table and contact sheet.");
     cmd->footer(
-                "Make a synthetic movie of rendered titles (gradients and shapes with soft\n"
-                "alpha edges), write it in every writable storage mode through the module's\n"
-                "host commands, verify it, read it back, preload it and play it from memory;\n"
-                "print a table of file size, encode, read, preload and delivery times and PSNR\n"
-                "against the source, and write a contact sheet PNG of decoded frames.\n"
-                "\n"
-                "Example:\n  rvo demo --out demo-out && rvo info demo-out/demo-packed.rvo");
+        "Make a synthetic movie of rendered titles (gradients and shapes with soft\n"
+        "alpha edges), write it in every writable storage mode through the module's\n"
+        "host commands, verify it, read it back, preload it and play it from memory;\n"
+        "print a table of file size, encode, read, preload and delivery times and PSNR\n"
+        "against the source, and write a contact sheet PNG of decoded frames.\n"
+        "\n"
+        "Example:\n  rvo demo --out demo-out && rvo info demo-out/demo-packed.rvo");
     cmd->add_option("--out", opts->outDir, "folder for the demo files")->capture_default_str();
     cmd->add_option("--frames", opts->nFrames, "number of frames")->check(CLI::Range(1, 1000))->capture_default_str();
     cmd->add_option("--width", opts->nWidth, "frame width")->check(CLI::Range(32, 4096))->capture_default_str();

@@ -30,7 +30,7 @@ namespace {
 
 struct EncodeOptions {
     std::string strMode;
-    std::string strPack;        // empty: not given
+    std::string strPack;   // empty: not given
     std::string strSize;
     std::string strOutput;
     std::vector<std::string> inputs;
@@ -92,10 +92,10 @@ private:
 // One frame on its way through the pipeline: read, encoded into its stored
 // form, appended. The record buffer is kept for the next frame in the slot.
 struct EncodeItem {
-    CFrameMemory input;               // a frame from stdin
-    std::vector<DWORD> picture;       // a frame from a PNG file
+    CFrameMemory input;           // a frame from stdin
+    std::vector<DWORD> picture;   // a frame from a PNG file
     std::string strPng;
-    CFrameMemory record;              // the stored record of the raw modes
+    CFrameMemory record;   // the stored record of the raw modes
     RvoEncodedFrame frame;
 
     EncodeItem() = default;
@@ -149,7 +149,8 @@ void RunEncode(const EncodeOptions& o) {
         if (in == "-" && o.inputs.size() > 1)
             throw CLI::ValidationError("INPUT", "'-' (raw frames on stdin) cannot be mixed with other inputs");
     const LONG nCompression = CompressionForModeName(o.strMode);
-    const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
+    const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
+                                                                              : rvo::RawFrames;
     RvoPackRule packRule = RvoPackRule::Standard;
     if (!o.strPack.empty()) {
         if (nMode != rvo::PackedFrames) throw CLI::ValidationError("--pack", "applies to --mode packed only");
@@ -186,7 +187,7 @@ void RunEncode(const EncodeOptions& o) {
         if (rc != kHostDone || !writer.LastFramePictureStored()) {
             DWORD dwError = GetLastError();
             bar.Finish();
-            writer.Close();   // what was written before stays readable
+            writer.Close();                       // what was written before stays readable
             const bool bKept = rc == kHostDone;   // in the file as an entry without a picture
             const std::string why = DescribeUnstoredFrame(bKept, dwError);
             const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size, nMode);
@@ -236,30 +237,30 @@ void RunEncode(const EncodeOptions& o) {
                 size.nHeight, ModeName(nMode), bytes, ms / (double)k);
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterEncode(CLI::App& app) {
     auto opts = std::make_shared<EncodeOptions>();
     CLI::App* cmd = app.add_subcommand("encode", "Write frames (raw BGRA on stdin, or PNG files) into a new RVO file.");
     cmd->footer(
-                "Write frames into a new RVO file through the module's host commands (create,\n"
-                "write each frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes\n"
-                "per pixel: blue, green, red, alpha; frames back to back; --size required) or\n"
-                "one or more PNG files, one frame each.\n"
-                "\n"
-                "Modes: jpeg (JpegBlobs: lossy, an alpha and a colour JPEG stream per frame),\n"
-                "raw (RawFrames: uncompressed), packed (PackedFrames: lossless run-length).\n"
-                "--pack chooses each packed frame's record: standard, the module's own rule\n"
-                "(as a host's files are written), or smallest, the smallest of raw pixels,\n"
-                "alpha runs and colour runs (graphics over transparency shrink to about\n"
-                "half; every reader of packed files reads them).\n"
-                "Frames are encoded on --threads workers and written in frame order: the file\n"
-                "is the same whatever the count, and at most twice that many frames are in memory.\n\n"
-                "Examples:\n"
-                "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - |\n"
-                "      rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
-                "  rvo encode --mode packed --pack smallest -o titles.rvo title*.png\n"
-                "  rvo encode --mode jpeg -o titles.rvo title0001.png title0002.png title0003.png");
+        "Write frames into a new RVO file through the module's host commands (create,\n"
+        "write each frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes\n"
+        "per pixel: blue, green, red, alpha; frames back to back; --size required) or\n"
+        "one or more PNG files, one frame each.\n"
+        "\n"
+        "Modes: jpeg (JpegBlobs: lossy, an alpha and a colour JPEG stream per frame),\n"
+        "raw (RawFrames: uncompressed), packed (PackedFrames: lossless run-length).\n"
+        "--pack chooses each packed frame's record: standard, the module's own rule\n"
+        "(as a host's files are written), or smallest, the smallest of raw pixels,\n"
+        "alpha runs and colour runs (graphics over transparency shrink to about\n"
+        "half; every reader of packed files reads them).\n"
+        "Frames are encoded on --threads workers and written in frame order: the file\n"
+        "is the same whatever the count, and at most twice that many frames are in memory.\n\n"
+        "Examples:\n"
+        "  ffmpeg -i clip.mp4 -f rawvideo -pix_fmt bgra - |\n"
+        "      rvo encode --mode packed --size 1920x1080 -o clip.rvo -\n"
+        "  rvo encode --mode packed --pack smallest -o titles.rvo title*.png\n"
+        "  rvo encode --mode jpeg -o titles.rvo title0001.png title0002.png title0003.png");
     cmd->add_option("--mode", opts->strMode, "storage mode: jpeg, raw or packed")
         ->required()
         ->check(CLI::IsMember({"jpeg", "raw", "packed"}));

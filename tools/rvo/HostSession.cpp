@@ -60,7 +60,7 @@ std::string LimitText(rlim_t n) {
     return buf;
 }
 
-}  // namespace
+}   // namespace
 
 // Common defaults (64 KiB, 8 MiB) are far below a movie's frames.
 namespace {
@@ -77,7 +77,7 @@ bool HasIpcLockCapability() {
     return (caps >> 14) & 1;
 }
 
-}  // namespace
+}   // namespace
 
 std::string RaiseLockLimit() {
     if (HasIpcLockCapability()) return "page locking not limited (CAP_IPC_LOCK)";
@@ -120,8 +120,9 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
         const DWORD dwError = GetLastError();
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
         if (dwError == ERROR_SHARING_VIOLATION)
-            FailFile(path, "cannot be created: it is open elsewhere (being read or written by another process or "
-                           "handle); the file is left as it was");
+            FailFile(path,
+                     "cannot be created: it is open elsewhere (being read or written by another process or "
+                     "handle); the file is left as it was");
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))

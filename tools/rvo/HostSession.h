@@ -58,9 +58,9 @@ private:
 
 struct PreloadReport {
     long long nFramesLoaded = 0;
-    long long nFramesTotal = 0;    // as the module announced it to the progress callback
+    long long nFramesTotal = 0;   // as the module announced it to the progress callback
     unsigned long long nBytesLocked = 0;
-    DWORD dwLastError = 0;         // why preloading stopped early; 0 when it did not
+    DWORD dwLastError = 0;   // why preloading stopped early; 0 when it did not
 };
 
 class CHostReader {

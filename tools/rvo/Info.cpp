@@ -23,8 +23,8 @@ struct EntryView {
 };
 
 EntryView ViewOf(const RvoIndexEntry& e) {
-    return EntryView{e.m_nKind,        ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
-                     e.m_dwFlags,      e.m_dwBlobOffset,          e.m_dwIndexBlobBytes};
+    return EntryView{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
+                     e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes};
 }
 
 // Frames an entry shows: its start frame alone when its last frame is 0 or -1.
@@ -43,25 +43,28 @@ const char* KindName(LONG nKind) {
 }
 
 void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
-    std::printf("{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
-                "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
-                "\"sizeTableOffset\": %llu, ",
-                JsonString(std::string(f.m_header.m_szMagic, sizeof f.m_header.m_szMagic)).c_str(), f.m_header.m_nMode, f.m_header.m_nWidth,
-                f.m_header.m_nHeight, f.m_header.m_nEntryCount, f.m_header.m_nFrameCount, f.m_header.m_dwIndexOffset, f.m_header.m_dwSizeTableBytes,
-                tableOffset);
+    std::printf(
+        "{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
+        "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
+        "\"sizeTableOffset\": %llu, ",
+        JsonString(std::string(f.m_header.m_szMagic, sizeof f.m_header.m_szMagic)).c_str(), f.m_header.m_nMode, f.m_header.m_nWidth,
+        f.m_header.m_nHeight, f.m_header.m_nEntryCount, f.m_header.m_nFrameCount, f.m_header.m_dwIndexOffset, f.m_header.m_dwSizeTableBytes,
+        tableOffset);
     std::printf("\"entries\": [");
     for (int i = 0; i < f.GetEntryCount(); i++) {
         EntryView e = ViewOf(*f.GetEntry(i));
-        std::printf("%s\n  {\"kind\": %d, \"name\": %s, \"startFrame\": %d, \"lastFrame\": %d, "
-                    "\"flags\": %u, \"blobOffset\": %u, \"blobSize\": %llu}",
-                    i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
-                    e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
+        std::printf(
+            "%s\n  {\"kind\": %d, \"name\": %s, \"startFrame\": %d, \"lastFrame\": %d, "
+            "\"flags\": %u, \"blobOffset\": %u, \"blobSize\": %llu}",
+            i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
+            e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
     }
     std::printf("%s]", f.GetEntryCount() ? "\n" : "");
     if (t.bPacked)
-        std::printf(", \"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
-                    "\"unreadable\": %lld}",
-                    t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
+        std::printf(
+            ", \"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
+            "\"unreadable\": %lld}",
+            t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
     std::printf("}\n");
 }
 
@@ -90,7 +93,7 @@ void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long t
     }
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterInfo(CLI::App& app) {
     struct Options {

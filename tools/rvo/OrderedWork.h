@@ -40,13 +40,13 @@ void RunOrdered(int nThreads, int nWindow, Make make, Work work, Take take) {
 
     struct Slot {
         Item item;
-        bool bDone = false;              // made and worked on, waiting to be taken
+        bool bDone = false;   // made and worked on, waiting to be taken
         std::exception_ptr error;
     };
     std::vector<Slot> slots((size_t)nWindow);
-    std::mutex m;                        // guards the counters and the slots' flags
+    std::mutex m;   // guards the counters and the slots' flags
     std::condition_variable cv;
-    std::mutex makeLock;                 // one maker at a time, in order
+    std::mutex makeLock;   // one maker at a time, in order
     long long nextMake = 0, nextTake = 0;
     bool bEnded = false, bStop = false;
 

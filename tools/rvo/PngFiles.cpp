@@ -27,7 +27,7 @@ std::string PngProblem(const png_image& image) {
     return image.message[0] ? std::string(image.message) : std::string("libpng error");
 }
 
-}  // namespace
+}   // namespace
 
 PngPicture ReadPng(const std::string& path) {
     PngImage png;

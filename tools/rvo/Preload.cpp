@@ -59,11 +59,12 @@ void RunPreload(const PreloadOptions& o) {
     }
 
     if (o.bJson) {
-        std::printf("{\"file\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"frames\": %lld, "
-                    "\"framesLoaded\": %lld, \"preloadMs\": %.3f, \"bytesLocked\": %llu, "
-                    "\"deliveryMsPerFrame\": %.4f, \"pageLock\": %s}\n",
-                    JsonString(o.strInput).c_str(), nMode, cx, cy, nFrames, report.nFramesLoaded, preloadMs,
-                    report.nBytesLocked, perFrame * 1e3, JsonString(strLimit).c_str());
+        std::printf(
+            "{\"file\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"frames\": %lld, "
+            "\"framesLoaded\": %lld, \"preloadMs\": %.3f, \"bytesLocked\": %llu, "
+            "\"deliveryMsPerFrame\": %.4f, \"pageLock\": %s}\n",
+            JsonString(o.strInput).c_str(), nMode, cx, cy, nFrames, report.nFramesLoaded, preloadMs,
+            report.nBytesLocked, perFrame * 1e3, JsonString(strLimit).c_str());
     } else {
         std::printf("%s: %s %dx%d, preloaded %lld of %lld frames in %.1f ms; %s\n", o.strInput.c_str(),
                     ModeName(nMode), cx, cy, report.nFramesLoaded, nFrames, preloadMs, strLimit.c_str());
@@ -84,8 +85,10 @@ void RunPreload(const PreloadOptions& o) {
             MEMORYSTATUS ms;
             GlobalMemoryStatus(&ms);
             char figures[160];
-            std::snprintf(figures, sizeof figures, " (%.0f MiB of the %.0f MiB address space free); raise the limit "
-                          "with ulimit -v to preload more", Mb(ms.dwAvailVirtual), Mb(ms.dwTotalVirtual));
+            std::snprintf(figures, sizeof figures,
+                          " (%.0f MiB of the %.0f MiB address space free); raise the limit "
+                          "with ulimit -v to preload more",
+                          Mb(ms.dwAvailVirtual), Mb(ms.dwTotalVirtual));
             why += figures;
         }
         FailFile(o.strInput, "preloading stopped after " + std::to_string(report.nFramesLoaded) + " of " +
@@ -93,20 +96,20 @@ void RunPreload(const PreloadOptions& o) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 void RegisterPreload(CLI::App& app) {
     auto opts = std::make_shared<PreloadOptions>();
     CLI::App* cmd = app.add_subcommand("preload", "Preload an RVO file into locked memory; report the memory and delivery speed.");
     cmd->footer(
-                "Preload an RVO file into page-locked memory the way a host does (command 9,\n"
-                "with a progress bar), then deliver every frame from memory (command 7) and\n"
-                "report the memory locked and the delivery speed. Raw and packed files are kept\n"
-                "as raw frames, JPEG files as run-length coded fields. The page-lock limit\n"
-                "(RLIMIT_MEMLOCK) is raised first where this is allowed.\n"
-                "\n"
-                "Examples:\n  rvo preload movie.rvo\n  rvo preload --json movie.rvo | jq .deliveryMsPerFrame\n"
-                "Exit 1 when preloading stops early, with the reason (for instance the page-lock limit).");
+        "Preload an RVO file into page-locked memory the way a host does (command 9,\n"
+        "with a progress bar), then deliver every frame from memory (command 7) and\n"
+        "report the memory locked and the delivery speed. Raw and packed files are kept\n"
+        "as raw frames, JPEG files as run-length coded fields. The page-lock limit\n"
+        "(RLIMIT_MEMLOCK) is raised first where this is allowed.\n"
+        "\n"
+        "Examples:\n  rvo preload movie.rvo\n  rvo preload --json movie.rvo | jq .deliveryMsPerFrame\n"
+        "Exit 1 when preloading stops early, with the reason (for instance the page-lock limit).");
     cmd->add_option("FILE", opts->strInput, "the RVO file")->required();
     cmd->add_flag("--keep-memlock-limit", opts->bKeepLimit, "leave RLIMIT_MEMLOCK as it is");
     cmd->add_flag("--json", opts->bJson, "print the figures as one JSON object (machine-readable)");

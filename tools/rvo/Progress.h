@@ -25,8 +25,8 @@ private:
     void Draw(long long nDone);
 
     std::string m_strLabel;
-    long long   m_nTotal;
-    bool        m_bEnabled;
-    bool        m_bDrawn = false;
+    long long m_nTotal;
+    bool m_bEnabled;
+    bool m_bDrawn = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
 };

@@ -50,8 +50,9 @@ void PlanMends(CRvoFile& file, std::vector<Mend>& mends, std::vector<std::string
             continue;
         }
         if (p.bUndecided) {
-            unmendable.push_back(strFrame + "the two copies of its picture differ and both decode, so which one is "
-                                            "damaged cannot be told");
+            unmendable.push_back(strFrame +
+                                 "the two copies of its picture differ and both decode, so which one is "
+                                 "damaged cannot be told");
             continue;
         }
         const int nBad = 1 - p.nWhole;
@@ -105,7 +106,7 @@ std::string RepairedName(const std::string& strInput) {
     return (p.parent_path() / (p.stem().string() + "-repaired" + p.extension().string())).string();
 }
 
-}  // namespace
+}   // namespace
 
 void RunRepair(const RepairOptions& o) {
     FailIfUnfinished(o.strInput);
@@ -185,20 +186,20 @@ void RegisterRepair(CLI::App& app) {
     auto opts = std::make_shared<RepairOptions>();
     CLI::App* cmd = app.add_subcommand("repair", "Mend a JPEG movie one of whose two copies of a picture is damaged.");
     cmd->footer(
-                "A JPEG movie stores every picture twice, in the frame area and in its index\n"
-                "record. rvo repair checks both copies of every picture (as rvo verify does)\n"
-                "and writes a file in which each damaged copy is replaced by the whole one, so\n"
-                "that both copies of every frame are whole again. The input is never written\n"
-                "over unless asked: the output is FILE with -repaired before the extension\n"
-                "(an existing one is overwritten only with --force); --in-place replaces FILE\n"
-                "and keeps the original as FILE.bak unless --no-backup. The new file is written\n"
-                "beside its destination, checked and renamed into place, so it appears only\n"
-                "whole. Exit 1 when a picture has no whole copy to repair it from (what could\n"
-                "be repaired is still written); nothing is written when nothing is damaged.\n"
-                "\n"
-                "Examples:\n"
-                "  rvo repair movie.rvo                 # writes movie-repaired.rvo\n"
-                "  rvo repair --in-place movie.rvo      # keeps movie.rvo.bak");
+        "A JPEG movie stores every picture twice, in the frame area and in its index\n"
+        "record. rvo repair checks both copies of every picture (as rvo verify does)\n"
+        "and writes a file in which each damaged copy is replaced by the whole one, so\n"
+        "that both copies of every frame are whole again. The input is never written\n"
+        "over unless asked: the output is FILE with -repaired before the extension\n"
+        "(an existing one is overwritten only with --force); --in-place replaces FILE\n"
+        "and keeps the original as FILE.bak unless --no-backup. The new file is written\n"
+        "beside its destination, checked and renamed into place, so it appears only\n"
+        "whole. Exit 1 when a picture has no whole copy to repair it from (what could\n"
+        "be repaired is still written); nothing is written when nothing is damaged.\n"
+        "\n"
+        "Examples:\n"
+        "  rvo repair movie.rvo                 # writes movie-repaired.rvo\n"
+        "  rvo repair --in-place movie.rvo      # keeps movie.rvo.bak");
     cmd->add_option("FILE", opts->strInput, "the finished JPEG movie")->required();
     cmd->add_flag("--force", opts->bForce, "overwrite an existing output (or FILE.bak)");
     cmd->add_flag("--in-place", opts->bInPlace, "replace FILE, keeping the original as FILE.bak");

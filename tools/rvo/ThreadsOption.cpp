@@ -8,10 +8,11 @@ constexpr int kMaxThreads = 64;
 
 int DefaultThreadCount() {
     const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : n > (unsigned)kMaxThreads ? kMaxThreads : (int)n;
+    return n == 0 ? 1 : n > (unsigned)kMaxThreads ? kMaxThreads
+                                                  : (int)n;
 }
 
-}  // namespace
+}   // namespace
 
 void AddThreadsOption(CLI::App* cmd, int* pnThreads) {
     *pnThreads = DefaultThreadCount();

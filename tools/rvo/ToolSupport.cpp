@@ -76,8 +76,9 @@ RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f) {
 std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
     std::string why = bKept ? "the JPEG codec cannot compress it" : "not written";
     if (bKept && dwError == ERROR_WRITE_FAULT)
-        why += ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
-               "store any frame";
+        why +=
+            ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
+            "store any frame";
     else if (dwError)
         why += ": " + DescribeLastError(dwError);
     return why;
@@ -136,7 +137,8 @@ std::string RecoveredPath(const std::string& input) {
 std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const std::string strOut = t.bInPlace ? input : t.strOutput.empty() ? RecoveredPath(input) : t.strOutput;
+    const std::string strOut = t.bInPlace ? input : t.strOutput.empty() ? RecoveredPath(input)
+                                                                        : t.strOutput;
     const std::string strBackup = input + ".bak";
     const bool bBackup = t.bInPlace && !t.bNoBackup;
     if (!t.bInPlace) {

@@ -40,7 +40,8 @@ void PrepareForChecks(CRvoFile& file) {
 std::string Problem(const std::string& what) {
     const DWORD dwError = GetLastError();
     const std::string why = dwError ? DescribeLastError(dwError) : std::string();
-    return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what : what + ": " + why;
+    return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what
+                                                                              : what + ": " + why;
 }
 
 // A copy of a picture blob loaded from the file, and what decoding it gave.
@@ -78,7 +79,7 @@ void DecodeCopy(CJpeEngine& engine, BlobCopy& c) {
     else if (engine.WasDamaged()) c.strWhy = "its JPEG data is damaged";
 }
 
-}  // namespace
+}   // namespace
 
 std::string PictureCopies::Name(int c) const {
     return anAt[c] == nIndexBlobAt ? "index copy" : "frame-area copy";
@@ -145,8 +146,10 @@ EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
     } else if (p.nWhole < 0) {
         c.strProblem = "both copies of its picture are damaged (" + a + ": " + p.strWhy[0] + "; " + b + ": " + p.strWhy[1] + ")";
     } else if (p.bUndecided) {
-        c.strDamage = "the two copies of its picture differ and both decode, so which one is damaged cannot be told; "
-                      "the frame reads from the " + a;
+        c.strDamage =
+            "the two copies of its picture differ and both decode, so which one is damaged cannot be told; "
+            "the frame reads from the " +
+            a;
     } else {
         const int nBad = 1 - p.nWhole;
         c.strDamage = "the " + p.Name(nBad) + " of its picture is damaged (" + p.strWhy[nBad] +
@@ -178,7 +181,7 @@ struct CheckItem {
     bool bPartly = false;
 };
 
-}  // namespace
+}   // namespace
 
 VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar) {
     VerifyResult result;
@@ -284,19 +287,19 @@ void RegisterVerify(CLI::App& app) {
     auto nThreads = std::make_shared<int>(1);
     CLI::App* cmd = app.add_subcommand("verify", "Check that every frame of an RVO file decodes.");
     cmd->footer(
-                "Check that every frame of an RVO file decodes, with the module's own checks:\n"
-                "every record of a raw or packed file is read and checked, every picture blob\n"
-                "of a JPEG file decoded, every still image of an image list read. Exit 1 names\n"
-                "the first frame that does not.\n"
-                "\n"
-                "A JPEG file stores each picture twice (frame area and index record): the copies\n"
-                "are compared, and a frame one of whose copies is damaged is listed on stdout\n"
-                "with the damaged copy and whether the frame still reads whole from the other;\n"
-                "the file is damaged all the same (exit 1; rvo repair mends it). Frames whose\n"
-                "bytes carry no check (raw pixel bytes, a picture with one copy) are named as\n"
-                "checked only in part.\n"
-                "\n"
-                "Example:\n  rvo verify movie.rvo && echo intact");
+        "Check that every frame of an RVO file decodes, with the module's own checks:\n"
+        "every record of a raw or packed file is read and checked, every picture blob\n"
+        "of a JPEG file decoded, every still image of an image list read. Exit 1 names\n"
+        "the first frame that does not.\n"
+        "\n"
+        "A JPEG file stores each picture twice (frame area and index record): the copies\n"
+        "are compared, and a frame one of whose copies is damaged is listed on stdout\n"
+        "with the damaged copy and whether the frame still reads whole from the other;\n"
+        "the file is damaged all the same (exit 1; rvo repair mends it). Frames whose\n"
+        "bytes carry no check (raw pixel bytes, a picture with one copy) are named as\n"
+        "checked only in part.\n"
+        "\n"
+        "Example:\n  rvo verify movie.rvo && echo intact");
     cmd->add_option("FILE", *path, "the RVO file")->required();
     AddThreadsOption(cmd, nThreads.get());
     cmd->callback([path, nThreads] {

@@ -16,9 +16,9 @@ class CProgressBar;
 
 struct VerifyResult {
     long long nFrames = 0;
-    long long nChecked = 0;       // records or pictures decoded
-    long long nBadFrame = -1;     // the first frame that does not decode; -1 when all do
-    std::string strProblem;       // why, in words
+    long long nChecked = 0;     // records or pictures decoded
+    long long nBadFrame = -1;   // the first frame that does not decode; -1 when all do
+    std::string strProblem;     // why, in words
     // Frames of a JPEG file that read whole from one copy of their picture
     // while the other copy is damaged, one line each ("frame 3: ..."), in
     // frame order; the file is damaged, though every such frame is readable.
@@ -41,14 +41,14 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
 // The copies of one JPEG picture in a file and what they hold. Both are
 // loaded and compared; the first is decoded, the second only when they differ.
 struct PictureCopies {
-    int nCopies = 0;              // 0 for a picture held in memory or an entry without a blob
-    ULONGLONG anAt[2] = {0, 0};   // where each copy's file form begins, as the reader orders them
+    int nCopies = 0;                 // 0 for a picture held in memory or an entry without a blob
+    ULONGLONG anAt[2] = {0, 0};      // where each copy's file form begins, as the reader orders them
     ULONGLONG anBytes[2] = {0, 0};   // each copy's file form length; 0 when it cannot be read
-    ULONGLONG nIndexBlobAt = 0;   // which of them is the index copy
-    std::string strWhy[2];        // why each is damaged; empty when it is whole
-    bool bDiffer = false;         // the two copies differ
-    bool bUndecided = false;      // they differ and both decode whole: which is damaged cannot be told
-    int nWhole = -1;              // a copy that decodes whole (the first such), -1 when none does
+    ULONGLONG nIndexBlobAt = 0;      // which of them is the index copy
+    std::string strWhy[2];           // why each is damaged; empty when it is whole
+    bool bDiffer = false;            // the two copies differ
+    bool bUndecided = false;         // they differ and both decode whole: which is damaged cannot be told
+    int nWhole = -1;                 // a copy that decodes whole (the first such), -1 when none does
 
     std::string Name(int c) const;   // "frame-area copy" or "index copy"
 };

@@ -13,12 +13,13 @@
 namespace {
 
 std::string VersionText() {
-    return "rvo " RVO_VERSION "\n"
+    return "rvo " RVO_VERSION
+           "\n"
            "storage modes: 2 ImageList (read only), 3 JpegBlobs, 4 RawFrames, 5 PackedFrames; mode 1 read as 3\n" +
            LibjpegVersion();
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     // The tool links the module core directly, so it runs the load-time set-up itself.
