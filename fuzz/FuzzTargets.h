@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rvotest {
+struct CrashMovie;
+}
+
 namespace rvofuzz {
 
 // A file image (header and index) opened and queried as the file-info command does.
@@ -24,6 +28,12 @@ int PreloadTarget(const uint8_t* p, size_t n);
 int RoundTripTarget(const uint8_t* p, size_t n);
 // A finished movie of mode 3, 4 or 5 (first byte) damaged as the next 16 bytes say.
 int CorruptionTarget(const uint8_t* p, size_t n);
+// A movie of mode 3, 4 or 5 (first byte) written over an older one and stopped at
+// a crash point (by write or byte: the next byte; where: the next 8), then recovered.
+int CrashPointTarget(const uint8_t* p, size_t n);
+// The movie of mode 3, 4 or 5 the crash points are drawn over (96 x 64, 12
+// frames), made once; null where the platform has no crash point hook.
+const rvotest::CrashMovie* CrashMovieOfMode(int nMode);
 
 struct Target {
     const char* pszName;
@@ -39,6 +49,7 @@ constexpr Target kTargets[] = {
     {"preload", PreloadTarget},
     {"round_trip", RoundTripTarget},
     {"corruption", CorruptionTarget},
+    {"crash_point", CrashPointTarget},
 };
 
 }   // namespace rvofuzz

@@ -3,6 +3,7 @@
 //   rvo_fuzz_replay [--seeds] [file or folder]...
 //   rvo_fuzz_replay --write-seeds FOLDER     (FOLDER/<target>/<seed> for the fuzzers)
 //   rvo_fuzz_replay --corruption-sweep N [SEED]   (N seeded damages per mode, counted)
+//   rvo_fuzz_replay --crash-sweep N [SEED]        (N seeded crash points per mode, counted)
 // A finding aborts the program; otherwise it prints what it ran and exits 0.
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Seeds.h"
 #include "tests/support/CorruptionSweep.h"
+#include "tests/support/CrashSweep.h"
 #include "tests/support/TestFiles.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -76,6 +79,35 @@ int CorruptionSweep(int n, uint64_t nSeed) {
     return 0;
 }
 
+// n crash points per mode drawn with the seed over the crash sweep's movies
+// (half by write, half by byte), with what recovery gave back.
+int CrashSweep(int n, uint64_t nSeed) {
+    for (LONG nMode : {3, 4, 5}) {
+        const rvotest::CrashMovie* m = CrashMovieOfMode(nMode);
+        if (!m) {
+            std::printf("no crash point hook on this platform\n");
+            return 1;
+        }
+        std::mt19937_64 rng(nSeed + (uint64_t)nMode);
+        rvotest::CrashCounts c;
+        std::string strFailure;
+        for (int i = 0; i < n && strFailure.empty(); i++) {
+            const bool bBytes = (i & 1) != 0;
+            const ULONGLONG k = rng() % ((bBytes ? m->nBytes : m->nWrites) + 1);
+            strFailure = rvotest::CheckCrashPoint(*m, bBytes, k, &c);
+            if (!strFailure.empty())
+                strFailure = std::string("crash at ") + (bBytes ? "byte " : "write ") + std::to_string(k) + ": " + strFailure;
+        }
+        std::printf(
+            "mode %d: %lld crash points over %llu writes and %llu bytes, %lld recovered (%lld whole frames back), "
+            "%lld finished, %lld torn final headers%s%s\n",
+            (int)nMode, c.nPoints, (unsigned long long)m->nWrites, (unsigned long long)m->nBytes, c.nRecovered,
+            c.nFramesBack, c.nFinished, c.nTorn, strFailure.empty() ? "" : "; FAILED at ", strFailure.c_str());
+        if (!strFailure.empty()) return 1;
+    }
+    return 0;
+}
+
 int WriteSeeds(const fs::path& dir) {
     for (const Target& t : kTargets) {
         const fs::path sub = dir / t.pszName;
@@ -92,6 +124,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0) return WriteSeeds(argv[2]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--corruption-sweep") == 0)
         return CorruptionSweep(std::atoi(argv[2]), argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--crash-sweep") == 0)
+        return CrashSweep(std::atoi(argv[2]), argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
     std::signal(SIGSEGV, OnFatalSignal);
     std::signal(SIGABRT, OnFatalSignal);
     std::signal(SIGBUS, OnFatalSignal);

@@ -227,6 +227,18 @@ std::vector<Seed> CorruptionSeeds() {
     return out;
 }
 
+// Early, middle and late points of each mode, by write and by byte.
+std::vector<Seed> CrashPointSeeds() {
+    std::vector<Seed> out;
+    for (uint8_t nMode = 0; nMode < 3; nMode++)
+        for (uint8_t bBytes = 0; bBytes < 2; bBytes++)
+            for (uint8_t nAt : {3, 97, 211}) {
+                Bytes v = {nMode, bBytes, nAt, (uint8_t)(nAt * 7), 0, 0, 0, 0, 0, 0};
+                out.push_back({"mode" + std::to_string(3 + nMode) + (bBytes ? "-byte" : "-write") + std::to_string(nAt), v});
+            }
+    return out;
+}
+
 }   // namespace
 
 std::vector<Seed> MakeSeeds(const std::string& target) {
@@ -237,6 +249,7 @@ std::vector<Seed> MakeSeeds(const std::string& target) {
     if (target == "field_record") return FieldRecordSeeds();
     if (target == "round_trip") return RoundTripSeeds();
     if (target == "corruption") return CorruptionSeeds();
+    if (target == "crash_point") return CrashPointSeeds();
     return {};
 }
 

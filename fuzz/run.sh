@@ -13,7 +13,7 @@ shift 2 || true
 HERE=$(cd "$(dirname "$0")" && pwd)
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-    TARGETS=(open_query read_frames packed_record picture_blob field_record preload round_trip corruption)
+    TARGETS=(open_query read_frames packed_record picture_blob field_record preload round_trip corruption crash_point)
 fi
 JOBS=${FUZZ_JOBS:-1}
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <random>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include "container/PackedRecord.h"
 #include "platform/RawFile.h"
 #include "tests/plugin/PluginTestHost.h"
+#include "tests/support/CrashSweep.h"
 
 using namespace plugintest;
 using rvotest::DiffBytes;
@@ -249,109 +249,44 @@ TEST_P(KilledWriter, DamagedFramesKeepTheirPlaces) {
     }
 }
 
-// A writer that crashes at any point: the crash point hook stops it at the k-th
-// write or byte (nothing after it reaches the file, and the writer never
-// finishes it), for every k; recovery then gives exactly the frames whose
-// bytes were all written, each as the finished file gives it.
-int TestParts() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
-
-struct CrashSweep {
-    size_t nPoints = 0, nFinished = 0, nTorn = 0;
-};
-
-// Every crash point when nRandom is 0; otherwise nRandom points drawn from all
-// of them with the seed.
-CrashSweep SweepCrashes(LONG c, LONG w, LONG h, int n, bool bBytes, size_t nRandom = 0, unsigned nSeed = 1) {
-    CrashSweep r;
-    const std::string base = ScratchPath("crash" + std::to_string(c) + (bBytes ? "b" : "w"));
-    const std::string ref = base + "-ref.rvo", path = base + ".rvo";
-    if (!SetCrashPointOverride(true)) return r;
-    WriteMovie(ref, c, n, w, h);
-    ULONGLONG nWrites = 0, nBytes = 0;
-    GetCrashPointCounts(&nWrites, &nBytes);
-    SetCrashPointOverride(false);
-    const std::vector<uint64_t> bounds = FrameBounds(ref, rvo::RawRecordBytes((ULONGLONG)w * (ULONGLONG)h));
-    const std::vector<std::vector<DWORD>> want = DecodeAll(ref, w, h);
-    EXPECT_EQ(want.size(), (size_t)n);
-    // Each crash writes over a longer movie, as a host records over an old take:
-    // none of the old file may come back as frames of the new one.
-    const std::string old = base + "-old.rvo";
-    WriteMovie(old, c, n + 2, w, h);
-    const int nPartsBefore = TestParts();
-    const ULONGLONG nLast = bBytes ? nBytes : nWrites;
-    std::mt19937_64 rng(nSeed);
-    for (ULONGLONG i = 0; i <= (nRandom ? nRandom - 1 : nLast); i++) {
-        const ULONGLONG k = nRandom ? rng() % (nLast + 1) : i;
-        std::error_code ec;
-        std::filesystem::copy_file(old, path, std::filesystem::copy_options::overwrite_existing, ec);
-        SetCrashPointOverride(true, bBytes ? ~0ull : k, bBytes ? k : ~0ull);
-        WriteMovie(path, c, n, w, h);
-        ULONGLONG nReached = 0;
-        GetCrashPointCounts(nullptr, &nReached);
-        SetCrashPointOverride(false);
-        r.nPoints++;
-        SCOPED_TRACE("crash at " + std::string(bBytes ? "byte " : "write ") + std::to_string(k) + ", " +
-                     std::to_string(nReached) + " bytes written");
-        // Frames are appended in order: those that end within the file are whole.
-        const uint64_t nOnDisk = std::filesystem::file_size(path, ec);
-        size_t nWhole = 0;
-        while (nWhole < (size_t)n && bounds[nWhole + 1] <= nOnDisk) nWhole++;
-        RvoUnfinished s;
-        const BOOL bScanned = ScanUnfinished(Wide(path).c_str(), nullptr, &s);
-        std::vector<std::vector<DWORD>> got;
-        if (bScanned && s.bUnfinished) {
-            EXPECT_EQ(s.nDamaged, 0u);
-            EXPECT_EQ(s.nFrames, (DWORD)nWhole);
-            const std::string out = path + ".out";
-            EXPECT_TRUE(WriteRecovered(Wide(path).c_str(), s, Wide(out).c_str()));
-            got = DecodeAll(out, w, h);
-        } else if (nReached == nBytes) {
-            r.nFinished++;   // the writer's last byte is on disk: the file is finished
-            got = DecodeAll(path, w, h);
-        } else if (nWhole == (size_t)n) {
-            // Killed while closing, in the final header: a write within one sector, which a
-            // real disk does not tear; the file opens, or fails cleanly, and must not crash.
-            got = DecodeAll(path, w, h, false);
-            r.nTorn++;
-            continue;
-        } else {
-            // Nothing but a part of the initial header: no frame was written.
-            EXPECT_EQ(nWhole, 0u);
-            continue;
-        }
-        EXPECT_EQ(got.size(), nWhole);
-        for (size_t i = 0; i < std::min(nWhole, got.size()); i++) EXPECT_TRUE(got[i] == want[i]) << "frame " << i;
-        if (TestParts() > nPartsBefore) break;   // one crash point's report is enough
-    }
-    return r;
-}
-
+// A writer that crashes at any point (tests/support/CrashSweep.h), at every
+// write and byte of a small movie in each mode.
 TEST(Recover, EveryCrashPointKeepsTheWholeFrames) {
-    constexpr int n = 2;
-    for (LONG c : {kJpeg, kRaw, kPacked}) {
-        const LONG w = c == kJpeg ? 16 : 8, h = w;   // the smallest the JPEG codec takes; one record unit
+    for (LONG nMode : {3, 4, 5}) {
+        const int w = nMode == 3 ? 24 : 8, h = w;   // about the smallest JPEG pictures; one record unit
+        rvotest::CrashMovie m;
+        bool bHooked = false;
+        const bool bMade = rvotest::MakeCrashMovie(nMode, w, h, 2, ScratchPath("crash" + std::to_string(nMode)), &m, &bHooked);
+        if (!bHooked) GTEST_SKIP() << "no crash point hook on this platform";
+        ASSERT_TRUE(bMade);
         for (bool bBytes : {false, true}) {
-            const CrashSweep r = SweepCrashes(c, w, h, n, bBytes);
-            if (r.nPoints == 0) GTEST_SKIP() << "no crash point hook on this platform";
-            std::printf("mode %ld: %zu crash points by %s, %zu left a finished file, %zu a torn final header\n",
-                        (long)c, r.nPoints, bBytes ? "byte" : "write", r.nFinished, r.nTorn);
-            EXPECT_GE(r.nFinished, 1u);
+            rvotest::CrashCounts c;
+            for (ULONGLONG k = 0; k <= (bBytes ? m.nBytes : m.nWrites); k++) {
+                const std::string strFailure = rvotest::CheckCrashPoint(m, bBytes, k, &c);
+                ASSERT_EQ(strFailure, "") << "mode " << nMode << ", crash at " << (bBytes ? "byte " : "write ") << k;
+            }
+            std::printf("mode %ld: %lld crash points by %s, %lld left a finished file, %lld a torn final header\n",
+                        (long)nMode, c.nPoints, bBytes ? "byte" : "write", c.nFinished, c.nTorn);
+            EXPECT_GE(c.nFinished, 1);
         }
     }
 }
 
-// Crash points at random over a longer movie of larger frames. RVO_CRASH_POINTS
-// and RVO_CRASH_SEED set the count per mode and the seed for a long sweep.
+// Crash points drawn at random over a longer movie of larger frames; the long
+// sweep is rvo_fuzz_replay --crash-sweep and the fuzz target crash_point.
 TEST(Recover, RandomCrashPointsOverALongerMovie) {
-    const char* pszPoints = std::getenv("RVO_CRASH_POINTS");
-    const char* pszSeed = std::getenv("RVO_CRASH_SEED");
-    const size_t nPoints = pszPoints ? std::strtoul(pszPoints, nullptr, 10) : 40;
-    const unsigned nSeed = pszSeed ? (unsigned)std::strtoul(pszSeed, nullptr, 10) : 1;
-    for (LONG c : {kJpeg, kRaw, kPacked}) {
-        const CrashSweep r = SweepCrashes(c, 96, 64, 12, true, nPoints, nSeed + (unsigned)c);
-        if (r.nPoints == 0) GTEST_SKIP() << "no crash point hook on this platform";
-        std::printf("mode %ld: %zu random crash points by byte (seed %u), %zu left a finished file, %zu a torn final header\n",
-                    (long)c, r.nPoints, nSeed + (unsigned)c, r.nFinished, r.nTorn);
+    for (LONG nMode : {3, 4, 5}) {
+        rvotest::CrashMovie m;
+        bool bHooked = false;
+        const bool bMade = rvotest::MakeCrashMovie(nMode, 96, 64, 12, ScratchPath("crashlong" + std::to_string(nMode)), &m, &bHooked);
+        if (!bHooked) GTEST_SKIP() << "no crash point hook on this platform";
+        ASSERT_TRUE(bMade);
+        std::mt19937_64 rng((uint64_t)nMode);
+        rvotest::CrashCounts c;
+        for (int i = 0; i < 40; i++) {
+            const ULONGLONG k = rng() % (m.nBytes + 1);
+            ASSERT_EQ(rvotest::CheckCrashPoint(m, true, k, &c), "") << "mode " << nMode << ", crash at byte " << k;
+        }
     }
 }
 
