@@ -25,7 +25,10 @@ using namespace rvo;
 namespace {
 
 constexpr ULONGLONG kMaxIndexOffset = 0xFFFFFFFFull;   // blob and index offsets are 32-bit
-constexpr UINT kCopyChunkBytes = 1u << 20;
+// Copies go through a block of 64 KiB: as large as helps the disk, and small
+// enough for allocators to serve from their pools rather than a new mapping
+// for each file recovered.
+constexpr UINT kCopyChunkBytes = 64u << 10;
 
 // Frees an aligned buffer on scope exit.
 struct AlignedDeleter {
