@@ -35,6 +35,8 @@ bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCou
     ULONGLONG nCovered = 0;
     for (ULONGLONG off = 0; nCovered < nPixelCount; off += kColourRunBytes) {
         if (off + kColourRunBytes > nSectionBytes) return false;
+        // A record just read from the disk is in no cache: fetch ahead of the walk.
+        if (off % 64 == 0) __builtin_prefetch(pRuns + off + 1024);
         if (!TakeRun(LoadLe32(pRuns + off), nCovered, nPixelCount)) return false;
     }
     return true;
