@@ -86,6 +86,7 @@ class VerifyReport:
     frames: int
     checked: int
     bad_frame: Optional[int]
+    damaged_copies: list[str]
     problem: str
     message: str
     def __bool__(self) -> bool: ...

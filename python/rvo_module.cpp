@@ -714,6 +714,7 @@ struct VerifyReport {
     long long frames = 0;
     long long checked = 0;
     std::optional<long long> bad_frame;
+    std::vector<std::string> damaged_copies;
     std::string problem;
     std::string message;
 };
@@ -733,6 +734,7 @@ VerifyReport Verify(const std::string& path, int nThreads) {
         file->Close(FALSE);
         r.frames = v.nFrames;
         r.checked = v.nChecked;
+        r.damaged_copies = v.damagedCopies;
         if (v.nBadFrame >= 0) {
             r.bad_frame = v.nBadFrame;
             r.problem = v.strProblem;
@@ -950,7 +952,10 @@ PYBIND11_MODULE(rvo, m) {
         .def_readonly("mode", &VerifyReport::mode)
         .def_readonly("frames", &VerifyReport::frames)
         .def_readonly("checked", &VerifyReport::checked, "Records or pictures decoded.")
-        .def_readonly("bad_frame", &VerifyReport::bad_frame, "The first frame that does not decode, or None.")
+        .def_readonly("bad_frame", &VerifyReport::bad_frame, "The first frame that does not decode, or None (a frame with one damaged copy still decodes).")
+        .def_readonly("damaged_copies", &VerifyReport::damaged_copies,
+                      "Frames that read whole from one copy of their picture while the other copy is damaged, "
+                      "one line each, as rvo verify lists them (\"frame 2: the frame-area copy ...\").")
         .def_readonly("problem", &VerifyReport::problem)
         .def_readonly("message", &VerifyReport::message, "One line, as rvo verify prints it.")
         .def("__bool__", [](const VerifyReport& r) { return r.ok; })
@@ -983,7 +988,7 @@ PYBIND11_MODULE(rvo, m) {
           "count. The size defaults to the first frame's. Returns the number of frames written.");
     m.def("info", &Info, py::arg("path"), "The header and index entries, the keys of rvo info --json.");
     m.def("verify", &Verify, py::arg("path"), py::kw_only(), py::arg("threads") = 0,
-          "Checks that every frame decodes; a report (ok, bad_frame, message), raising nothing for a damaged file.");
+          "Checks that every frame decodes; a report (ok, bad_frame, damaged_copies, message), raising nothing for a damaged file.");
     m.def("recover", &Recover, py::arg("path"), py::kw_only(), py::arg("output") = py::none(),
           py::arg("in_place") = false, py::arg("backup") = true, py::arg("force") = false,
           py::arg("drop_damaged") = false, py::arg("size") = py::none(),

@@ -137,6 +137,19 @@ def test_damaged_files_raise_rvo_error(tmp_path, frames, mode, how):
     assert not report.ok and str(path) in report.message
 
 
+def test_verify_names_a_damaged_copy_of_a_picture(tmp_path, frames):
+    path = tmp_path / "c.rvo"
+    write(path, frames, "jpeg")
+    at = rvo.info(str(path))["entries"][2]["blobOffset"] + 40
+    data = bytearray(path.read_bytes())
+    data[at:at + 64] = b"\x55" * 64
+    path.write_bytes(bytes(data))
+    report = rvo.verify(str(path))
+    assert not report.ok and report.bad_frame is None
+    assert len(report.damaged_copies) == 1 and "frame 2: " in report.message
+    assert report.damaged_copies[0].startswith("frame 2: the frame-area copy of its picture is damaged")
+
+
 def four_then_stop(frames):
     yield from frames[:4]
     raise KeyError("stopped")
