@@ -19,6 +19,7 @@ const rvotest::CrashMovie* CrashMovieOfMode(int nMode) {
         bool bHooked = false;
         const bool bMade = rvotest::MakeCrashMovie((LONG)nMode, 96, 64, 12, ScratchPath(("crash" + std::to_string(nMode)).c_str()),
                                                    made.get(), &bHooked);
+        RemoveAtExit(made->oldPath);
         bNoHook = !bHooked;
         if (bHooked) Expect(bMade, "the crash sweep's movie cannot be made");
         if (bMade) m = std::move(made);

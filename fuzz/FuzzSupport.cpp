@@ -62,8 +62,13 @@ void Setup() {
 std::string ScratchPath(const char* tag) {
     Setup();
     std::string path = g_strDir + "/rvofuzz-" + std::to_string((long)getpid()) + "-" + tag + ".rvo";
-    if (std::find(g_arrScratch.begin(), g_arrScratch.end(), path) == g_arrScratch.end()) g_arrScratch.push_back(path);
+    RemoveAtExit(path);
     return path;
+}
+
+void RemoveAtExit(const std::string& path) {
+    Setup();
+    if (std::find(g_arrScratch.begin(), g_arrScratch.end(), path) == g_arrScratch.end()) g_arrScratch.push_back(path);
 }
 
 void WriteScratch(const std::string& path, const uint8_t* p, size_t n) {

@@ -32,6 +32,8 @@ void Setup();
 // A path for scratch file `tag` of this process (tmpfs when there is one, as
 // the targets write a file per input). Writes the bytes there.
 std::string ScratchPath(const char* tag);
+// Another file of this process's, removed with the scratch files when it ends.
+void RemoveAtExit(const std::string& path);
 void WriteScratch(const std::string& path, const uint8_t* p, size_t n);
 using rvotest::Wide;
 

@@ -83,8 +83,11 @@ bool MakeCrashMovie(LONG nMode, int w, int h, int nFrames, const std::string& pa
     GetCrashPointCounts(&m.nWrites, &m.nBytes);
     SetCrashPointOverride(false);
     m.bounds = FrameBounds(ref, rvo::RawRecordBytes((ULONGLONG)w * (ULONGLONG)h));
-    return bWritten && ReadEvery(ref, w, h, true, &m.want) && m.want.size() == (size_t)nFrames &&
-           m.bounds.size() == (size_t)nFrames + 1 && WriteMovie(m.oldPath, nMode, w, h, Frames(nMode, w, h, nFrames + 2));
+    const bool bRead = bWritten && ReadEvery(ref, w, h, true, &m.want);
+    std::error_code ec;
+    std::filesystem::remove(ref, ec);
+    return bRead && m.want.size() == (size_t)nFrames && m.bounds.size() == (size_t)nFrames + 1 &&
+           WriteMovie(m.oldPath, nMode, w, h, Frames(nMode, w, h, nFrames + 2));
 }
 
 std::string CheckCrashPoint(const CrashMovie& m, bool bBytes, ULONGLONG k, CrashCounts* pCounts) {
@@ -112,9 +115,12 @@ std::string CheckCrashPoint(const CrashMovie& m, bool bBytes, ULONGLONG k, Crash
         if (s.nFrames != nWhole)
             return std::to_string(s.nFrames) + " frames found, " + std::to_string(nWhole) + " whole on disk";
         const std::string out = m.path + ".out";
-        if (!WriteRecovered(Wide(m.path).c_str(), s, Wide(out).c_str())) return "the recovered file was not written";
+        const bool bWritten = WriteRecovered(Wide(m.path).c_str(), s, Wide(out).c_str()) != FALSE;
+        const bool bRead = bWritten && ReadEvery(out, m.nWidth, m.nHeight, true, &got);
+        std::filesystem::remove(out, ec);
+        if (!bWritten) return "the recovered file was not written";
         c.nRecovered++;
-        if (!ReadEvery(out, m.nWidth, m.nHeight, true, &got)) return "a recovered frame does not read";
+        if (!bRead) return "a recovered frame does not read";
     } else if (nReached == m.nBytes) {
         c.nFinished++;   // the writer's last byte is on disk: the file is finished
         if (!ReadEvery(m.path, m.nWidth, m.nHeight, true, &got)) return "a frame of the finished file does not read";

@@ -23,7 +23,7 @@ struct CrashMovie {
     std::vector<uint64_t> bounds;
     ULONGLONG nWrites = 0, nBytes = 0;   // the writer's writes and bytes for the whole movie
     std::string path;                    // where each crashed movie is written
-    std::string oldPath;                 // the longer movie it is written over
+    std::string oldPath;                 // the longer movie it is written over (path + "-old"; the caller removes both)
 };
 
 struct CrashCounts {
@@ -34,7 +34,7 @@ struct CrashCounts {
     long long nFramesBack = 0;   // frames recovery gave back, each equal to its input
 };
 
-// A movie of the mode written once in full (path + "-ref") to learn its bounds,
+// A movie of the mode written once in full (path + "-ref", removed after) to learn its bounds,
 // byte and write counts, and frames as they read back, and the longer movie
 // crashes are written over. False when the platform has no crash point hook
 // (*pbHooked false) or the movie cannot be made.
