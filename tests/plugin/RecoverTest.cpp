@@ -14,6 +14,7 @@
 #include "platform/RawFile.h"
 #include "tests/plugin/PluginTestHost.h"
 #include "tests/support/CrashSweep.h"
+#include "tests/support/Movies.h"
 
 using namespace plugintest;
 using rvotest::DiffBytes;
@@ -67,20 +68,8 @@ Movie WriteMovie(const std::string& path, LONG nCompression, int n, LONG w = kW,
 
 // Where each frame of a finished file starts, and where the last one ends.
 std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord = 12288) {   // 4 x 64 x 48
-    CRvoFile f;
-    EXPECT_TRUE(f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    std::vector<uint64_t> v;
-    const int n = f.GetFrameCount();
-    if (f.m_header.m_nMode == rvo::JpegBlobs) {
-        for (int i = 0; i < n; i++) v.push_back(f.GetEntry(i)->m_dwBlobOffset);
-        v.push_back(f.m_header.m_dwIndexOffset);
-    } else {
-        uint64_t at = 512;
-        for (int i = 0; i <= n; i++) {
-            v.push_back(at);
-            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : nRawRecord;
-        }
-    }
+    std::vector<uint64_t> v = rvotest::FrameBounds(path, nRawRecord);
+    EXPECT_FALSE(v.empty()) << path << " does not open";
     return v;
 }
 

@@ -35,26 +35,6 @@ bool ReadEvery(const std::string& path, int w, int h, bool bMustRead, std::vecto
     return bOk || !bMustRead;
 }
 
-// Where each frame of a finished file begins, and where the last one ends.
-std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord) {
-    std::vector<uint64_t> v;
-    CRvoFile f;
-    if (!f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return v;
-    const int n = f.GetFrameCount();
-    if (f.m_header.m_nMode == rvo::JpegBlobs) {
-        for (int i = 0; i < n; i++) v.push_back(f.GetEntry(i)->m_dwBlobOffset);
-        v.push_back(f.m_header.m_dwIndexOffset);
-    } else {
-        uint64_t at = 512;
-        for (int i = 0; i <= n; i++) {
-            v.push_back(at);
-            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : nRawRecord;
-        }
-    }
-    f.Close(FALSE);
-    return v;
-}
-
 // Graphics over transparency for the record modes (records of every size);
 // smooth ramps for JPEG, which takes any picture of the smallest sizes.
 std::vector<std::vector<uint32_t>> Frames(LONG nMode, int w, int h, int n) {

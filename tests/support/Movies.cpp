@@ -41,6 +41,25 @@ std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD
     return bytes;
 }
 
+std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord) {
+    std::vector<uint64_t> v;
+    CRvoFile f;
+    if (!f.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return v;
+    const int n = f.GetFrameCount();
+    if (f.m_header.m_nMode == rvo::JpegBlobs) {
+        for (int i = 0; i < n; i++) v.push_back(f.GetEntry(i)->m_dwBlobOffset);
+        v.push_back(f.m_header.m_dwIndexOffset);
+    } else {
+        uint64_t at = 512;
+        for (int i = 0; i <= n; i++) {
+            v.push_back(at);
+            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : nRawRecord;
+        }
+    }
+    f.Close(FALSE);
+    return v;
+}
+
 bool OpenMovie(CRvoFile& r, const std::string& path) {
     if (!r.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return false;
     const SIZE size{r.m_header.m_nWidth, r.m_header.m_nHeight};

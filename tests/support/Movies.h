@@ -20,6 +20,11 @@ bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::ve
 // it: the frame size the file states, the origin at 0, frame 0 first.
 bool OpenMovie(CRvoFile& r, const std::string& path);
 
+// Where each frame of a finished file begins (its record, or its picture's
+// frame-area copy), and where the last one ends; raw records are nRawRecord
+// bytes. Empty when the file does not open.
+std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord);
+
 // A movie of a record mode (4 or 5) written with unbuffered transfers aligned
 // to nSector bytes (the platform's sector-size hook) and read back frame by
 // frame the same way: the file's bytes, or nothing when writing fails or a
