@@ -399,7 +399,10 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
     if (!pszPath || !pScan) return Fail(ERROR_INVALID_PARAMETER);
     RvoUnfinished s;
     CFile f;
-    if (!f.Open(pszPath, CFile::modeRead | CFile::shareDenyWrite, nullptr)) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!f.Open(pszPath, CFile::modeRead | CFile::shareDenyWrite, nullptr)) {
+        const DWORD dwError = GetLastError();   // a writer holding the file is not a missing file
+        return Fail(dwError != ERROR_SUCCESS ? dwError : ERROR_FILE_NOT_FOUND);
+    }
     s.nFileBytes = f.GetLength();
     BYTE block[kHeaderBlockBytes] = {};
     const UINT nHead = f.Read(block, kHeaderBlockBytes);

@@ -192,7 +192,7 @@ for mode in raw jpeg packed; do
         [ "$(stat -c %s "$DIR/growing.rvo" 2>/dev/null || echo 0)" -ge 160 ] && break
         sleep 0.05
     done
-    for c in info verify preload "decode -o -"; do
+    for c in info verify preload "decode -o -" recover repair; do
         expect_failure "growing.rvo: is being written" -- "$RVO" $c "$DIR/growing.rvo"
     done
     exec 4>&-

@@ -84,6 +84,11 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
     return why;
 }
 
+// A file another process or handle is writing: what every reading command says.
+[[noreturn]] static void FailBeingWritten(const std::string& path) {
+    FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
+}
+
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
@@ -106,8 +111,7 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     } catch (...) {
         FailFile(path, "damaged RVO file (its index cannot be read)");
     }
-    if (!opened && GetLastError() == ERROR_SHARING_VIOLATION)
-        FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
+    if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
     if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
     return file;
 }
@@ -122,6 +126,7 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
         const DWORD dwError = GetLastError();
         if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
         if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
+        if (dwError == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
         FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")");
     }
     return scan;
