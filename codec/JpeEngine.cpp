@@ -417,17 +417,14 @@ BOOL CJpeEngine::LockBlob(JpegBlobInfo* pInfo, HGLOBAL h, BOOL bLock) {
     if (!p) return FALSE;
     // The header and both stream lengths must lie within the block before
     // anything reads a stream.
-    size_t nBlock = GlobalSize(h);
-    if (nBlock < JPEG_BLOB_HEADER_BYTES || LoadLe32(p + JPEG_BLOB_OFS_MAGIC) != JPEG_BLOB_MAGIC)
-        return Fail(ERROR_INVALID_HANDLE);
-    DWORD dwColourBytes = LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES);
-    DWORD dwAlphaBytes = LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
-    if ((ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes > nBlock)
-        return Fail(ERROR_INVALID_HANDLE);
-    pInfo->width = (LONG)LoadLe32(p + JPEG_BLOB_OFS_WIDTH);
-    pInfo->height = (LONG)LoadLe32(p + JPEG_BLOB_OFS_HEIGHT);
-    pInfo->colourBytes = dwColourBytes;
-    pInfo->alphaBytes = dwAlphaBytes;
+    const size_t nBlock = GlobalSize(h);
+    JpegBlobHeader head;
+    if (!ReadJpegBlobHeader(p, nBlock, &head) || head.dwMagic != JPEG_BLOB_MAGIC) return Fail(ERROR_INVALID_HANDLE);
+    if (JPEG_BLOB_HEADER_BYTES + head.DataBytes() > nBlock) return Fail(ERROR_INVALID_HANDLE);
+    pInfo->width = head.width;
+    pInfo->height = head.height;
+    pInfo->colourBytes = head.colourBytes;
+    pInfo->alphaBytes = head.alphaBytes;
     pInfo->data = (BYTE*)p + JPEG_BLOB_HEADER_BYTES;
     return TRUE;
 }

@@ -16,7 +16,7 @@
 
 #include <cstddef>
 
-#include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 #include "platform/Types.h"
 
 constexpr DWORD JPEG_BLOB_MAGIC = 0x55AA0001u;
@@ -44,9 +44,29 @@ inline ULONGLONG JpegBlobBlockBytes(DWORD dwColourBytes, DWORD dwAlphaBytes) {
     return (ULONGLONG)JPEG_BLOB_HEADER_BYTES + dwColourBytes + dwAlphaBytes + JPEG_BLOB_TAIL_BYTES;
 }
 
-// Length of both streams as the header at p states them, in 64 bits.
-inline ULONGLONG JpegBlobDataBytes(const BYTE* p) {
-    return (ULONGLONG)LoadLe32(p + JPEG_BLOB_OFS_COLOUR_BYTES) + LoadLe32(p + JPEG_BLOB_OFS_ALPHA_BYTES);
+// The five header words of a blob, or of its file form (whose first word is the
+// file marker instead of the magic).
+struct JpegBlobHeader {
+    DWORD dwMagic;
+    LONG width;
+    LONG height;
+    DWORD colourBytes;
+    DWORD alphaBytes;
+    // Length of both streams, in 64 bits.
+    ULONGLONG DataBytes() const { return (ULONGLONG)colourBytes + alphaBytes; }
+};
+
+// The header from the first JPEG_BLOB_HEADER_BYTES of the n bytes at p; false
+// when fewer are there.
+inline bool ReadJpegBlobHeader(const BYTE* p, size_t n, JpegBlobHeader* pOut) {
+    CByteReader r(p, n);
+    pOut->dwMagic = r.ReadU32LE();
+    pOut->width = r.ReadS32LE();
+    pOut->height = r.ReadS32LE();
+    pOut->colourBytes = r.ReadU32LE();
+    pOut->alphaBytes = r.ReadU32LE();
+    static_assert(JPEG_BLOB_OFS_ALPHA_BYTES + 4 == JPEG_BLOB_HEADER_BYTES, "the header is read in its order");
+    return r.Ok();
 }
 
 // TRUE when h is a live global-memory block; FreeJpegBlob frees it (FALSE when it is not one).

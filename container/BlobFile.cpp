@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "container/Limits.h"
-#include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 #include "platform/GlobalMemory.h"
 #include "platform/LastError.h"
 
@@ -29,20 +29,23 @@ public:
     CLockedBlob& operator=(const CLockedBlob&) = delete;
 
     bool Locked() const { return m_p != nullptr; }
+    // The header is there.
+    bool HasHeader() const { return m_bHeader; }
     // The header and both streams lie inside the block.
     bool Consistent() const {
-        return m_p && GlobalSize(m_h) >= JPEG_BLOB_HEADER_BYTES &&
-               (ULONGLONG)JPEG_BLOB_HEADER_BYTES + DataBytes() <= GlobalSize(m_h);
+        return m_bHeader && (ULONGLONG)JPEG_BLOB_HEADER_BYTES + DataBytes() <= GlobalSize(m_h);
     }
     const BYTE* Header() const { return m_p + JPEG_BLOB_OFS_WIDTH; }   // the 16 bytes after the magic
     const BYTE* Data() const { return m_p + JPEG_BLOB_HEADER_BYTES; }
-    ULONGLONG DataBytes() const { return JpegBlobDataBytes(m_p); }
-    LONG Width() const { return (LONG)LoadLe32(m_p + JPEG_BLOB_OFS_WIDTH); }
-    LONG Height() const { return (LONG)LoadLe32(m_p + JPEG_BLOB_OFS_HEIGHT); }
+    ULONGLONG DataBytes() const { return m_head.DataBytes(); }
+    LONG Width() const { return m_head.width; }
+    LONG Height() const { return m_head.height; }
 
 private:
     HGLOBAL m_h;
     BYTE* m_p;
+    JpegBlobHeader m_head = {};
+    bool m_bHeader = m_p && ReadJpegBlobHeader(m_p, GlobalSize(m_h), &m_head);
 };
 
 // Frees a block under construction unless it was handed on.
@@ -74,7 +77,14 @@ enum BlobRead {
     kBlobShortData,
 };
 
-// The two places a file form is read from: bytes read (fewer only at the end), and bytes left.
+// The frame area up to where the index archive is being written: a copy read
+// from it must end there.
+struct CFrameArea {
+    CFile& f;
+    ULONGLONG nEnd;
+};
+
+// The places a file form is read from: bytes read (fewer only at the end), and bytes left.
 UINT ReadSome(CArchive& ar, BYTE* p, UINT n) { return ar.Read(p, n); }
 UINT ReadSome(CFile& f, BYTE* p, UINT n) { return f.Read(p, n); }
 ULONGLONG BytesLeft(CArchive& ar) { return ar.BytesLeft(); }
@@ -82,40 +92,68 @@ ULONGLONG BytesLeft(CFile& f) {
     const ULONGLONG nPos = f.GetPosition(), nLength = f.GetLength();
     return nPos > nLength ? 0 : nLength - nPos;
 }
+ULONGLONG BytesLeft(CFrameArea& a) {
+    const ULONGLONG nPos = a.f.GetPosition();
+    return nPos > a.nEnd ? 0 : a.nEnd - nPos;
+}
+UINT ReadSome(CFrameArea& a, BYTE* p, UINT n) { return a.f.Read(p, (UINT)std::min<ULONGLONG>(n, BytesLeft(a))); }
+
+// Reads and checks a file form's header: the marker first (so that a caller
+// can tell a wrong place from a damaged copy), then the stream lengths
+// against the limit and the bytes that follow.
+template <class Source>
+BlobRead ReadFileFormHeader(Source& src, BYTE (&head)[kBlobFileHeaderBytes], JpegBlobHeader* pHead) {
+    if (ReadSome(src, head, 4) != 4) return kBlobShortMarker;
+    if (!HasBlobFileMarker(head)) return kBlobBadMarker;
+    if (ReadSome(src, head + 4, kBlobFileHeaderBytes - 4) != kBlobFileHeaderBytes - 4) return kBlobShortHeader;
+    ReadJpegBlobHeader(head, kBlobFileHeaderBytes, pHead);
+    switch (CheckBlobFileHeader(*pHead, BytesLeft(src))) {
+    case kBlobFileTooLong: return kBlobTooLong;
+    case kBlobFilePastEnd: return kBlobPastEnd;
+    default: return kBlobRead;
+    }
+}
 
 // Reads one file form into a new block in the in-memory layout.
 template <class Source>
 BlobRead ReadFileForm(Source& src, HGLOBAL* phOut) {
     BYTE head[kBlobFileHeaderBytes];
-    if (ReadSome(src, head, 4) != 4) return kBlobShortMarker;
-    if (LoadLe32(head) != kBlobFileMarker) return kBlobBadMarker;
-    if (ReadSome(src, head + 4, kBlobFileHeaderBytes - 4) != kBlobFileHeaderBytes - 4) return kBlobShortHeader;
-    const BlobFileCheck check = CheckBlobFileHeader(head, BytesLeft(src));
-    if (check == kBlobFileTooLong) return kBlobTooLong;
-    if (check == kBlobFilePastEnd) return kBlobPastEnd;
+    JpegBlobHeader h;
+    const BlobRead r = ReadFileFormHeader(src, head, &h);
+    if (r != kBlobRead) return r;
 
-    const DWORD dwColour = LoadLe32(head + JPEG_BLOB_OFS_COLOUR_BYTES);
-    const DWORD dwAlpha = LoadLe32(head + JPEG_BLOB_OFS_ALPHA_BYTES);
-    const ULONGLONG nData = (ULONGLONG)dwColour + dwAlpha;
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, (size_t)JpegBlobBlockBytes(dwColour, dwAlpha));
-    if (!h) return kBlobNoMemory;
-    CBlockGuard owner(h);
-    BYTE* p = static_cast<BYTE*>(GlobalLock(h));
+    const ULONGLONG nData = h.DataBytes();
+    HGLOBAL hBlock = GlobalAlloc(GMEM_MOVEABLE, (size_t)JpegBlobBlockBytes(h.colourBytes, h.alphaBytes));
+    if (!hBlock) return kBlobNoMemory;
+    CBlockGuard owner(hBlock);
+    BYTE* p = static_cast<BYTE*>(GlobalLock(hBlock));
     if (!p) return kBlobNoMemory;
     StoreLe32(p + JPEG_BLOB_OFS_MAGIC, JPEG_BLOB_MAGIC);
     std::memcpy(p + JPEG_BLOB_OFS_WIDTH, head + JPEG_BLOB_OFS_WIDTH, kBlobFileHeaderBytes - 4);
     std::memset(p + JPEG_BLOB_HEADER_BYTES + nData, 0, JPEG_BLOB_TAIL_BYTES);
     const bool bRead = ReadSome(src, p + JPEG_BLOB_HEADER_BYTES, (UINT)nData) == nData;
-    GlobalUnlock(h);
+    GlobalUnlock(hBlock);
     if (!bRead) return kBlobShortData;
     *phOut = owner.Release();
     return kBlobRead;
 }
 
+// How the archive's readers report a file form that did not read.
+[[noreturn]] void ThrowForBlobRead(BlobRead r) {
+    switch (r) {
+    case kBlobBadMarker:
+    case kBlobTooLong: AfxThrowArchiveException(CArchiveException::badIndex);
+    case kBlobNoMemory: AfxThrowMemoryException();
+    default: AfxThrowArchiveException(CArchiveException::endOfFile);
+    }
+}
+
 }   // namespace
 
-BlobFileCheck CheckBlobFileHeader(const BYTE* pHeader, ULONGLONG nBytesAfter) {
-    const ULONGLONG nData = JpegBlobDataBytes(pHeader);
+bool HasBlobFileMarker(const BYTE* p) { return CByteReader(p, 4).ReadU32LE() == kBlobFileMarker; }
+
+BlobFileCheck CheckBlobFileHeader(const JpegBlobHeader& h, ULONGLONG nBytesAfter) {
+    const ULONGLONG nData = h.DataBytes();
     if (nData > kMaxBlobBytes) return kBlobFileTooLong;
     // The streams must lie in the file, or a forged length would size the block.
     if (nData > nBytesAfter) return kBlobFilePastEnd;
@@ -132,45 +170,35 @@ void WriteBlob(CArchive& ar, HGLOBAL hBlob) {
 
 HGLOBAL ReadBlob(CArchive& ar) {
     HGLOBAL h = nullptr;
-    switch (ReadFileForm(ar, &h)) {
-    case kBlobRead: return h;
-    case kBlobBadMarker:
-    case kBlobTooLong: AfxThrowArchiveException(CArchiveException::badIndex);
-    case kBlobNoMemory: AfxThrowMemoryException();
-    default: AfxThrowArchiveException(CArchiveException::endOfFile);
-    }
+    const BlobRead r = ReadFileForm(ar, &h);
+    if (r != kBlobRead) ThrowForBlobRead(r);
+    return h;
 }
 
 void SkipBlob(CArchive& ar, ULONGLONG* pnAt, DWORD* pnBytes) {
     const ULONGLONG nAt = ar.GetPosition();
     BYTE head[kBlobFileHeaderBytes];
-    ar.ReadExact(head, 4);
-    if (LoadLe32(head) != kBlobFileMarker) AfxThrowArchiveException(CArchiveException::badIndex);
-    ar.ReadExact(head + 4, kBlobFileHeaderBytes - 4);
-    const BlobFileCheck check = CheckBlobFileHeader(head, ar.BytesLeft());
-    if (check == kBlobFileTooLong) AfxThrowArchiveException(CArchiveException::badIndex);
-    if (check == kBlobFilePastEnd) AfxThrowArchiveException(CArchiveException::endOfFile);
-    const ULONGLONG nData = JpegBlobDataBytes(head);
-    ar.Skip(nData);
+    JpegBlobHeader h;
+    const BlobRead r = ReadFileFormHeader(ar, head, &h);
+    if (r != kBlobRead) ThrowForBlobRead(r);
+    ar.Skip(h.DataBytes());
     *pnAt = nAt;
-    *pnBytes = (DWORD)(kBlobFileHeaderBytes + nData);   // the limit keeps it far below 4 GiB
+    *pnBytes = (DWORD)(kBlobFileHeaderBytes + h.DataBytes());   // the limit keeps it far below 4 GiB
 }
 
 void WriteBlobFromFile(CArchive& ar, ULONGLONG nAt, LONG* pWidth, LONG* pHeight) {
     CFile* f = ar.GetFile();
     ar.Flush();   // the archive's bytes first, so the copy lands after them
     ULONGLONG nWriteAt = f->GetPosition();
-    BYTE head[kBlobFileHeaderBytes];
     // The copy must lie inside the frame area, which ends where the index begins.
-    if (nAt > nWriteAt || nWriteAt - nAt < kBlobFileHeaderBytes || f->Seek((LONGLONG)nAt, CFile::begin) != nAt ||
-        f->Read(head, kBlobFileHeaderBytes) != kBlobFileHeaderBytes)
-        AfxThrowArchiveException(CArchiveException::endOfFile);
-    if (LoadLe32(head) != kBlobFileMarker) AfxThrowArchiveException(CArchiveException::badIndex);
-    const BlobFileCheck check = CheckBlobFileHeader(head, nWriteAt - nAt - kBlobFileHeaderBytes);
-    if (check == kBlobFileTooLong) AfxThrowArchiveException(CArchiveException::badIndex);
-    if (check == kBlobFilePastEnd) AfxThrowArchiveException(CArchiveException::endOfFile);
-    *pWidth = (LONG)LoadLe32(head + JPEG_BLOB_OFS_WIDTH);
-    *pHeight = (LONG)LoadLe32(head + JPEG_BLOB_OFS_HEIGHT);
+    CFrameArea area{*f, nWriteAt};
+    if (nAt > nWriteAt || f->Seek((LONGLONG)nAt, CFile::begin) != nAt) AfxThrowArchiveException(CArchiveException::endOfFile);
+    BYTE head[kBlobFileHeaderBytes];
+    JpegBlobHeader h;
+    const BlobRead r = ReadFileFormHeader(area, head, &h);
+    if (r != kBlobRead) ThrowForBlobRead(r);
+    *pWidth = h.width;
+    *pHeight = h.height;
 
     auto Put = [&](const BYTE* p, UINT n) {
         if (f->Seek((LONGLONG)nWriteAt, CFile::begin) != nWriteAt || f->Write(p, n) != n)
@@ -178,7 +206,7 @@ void WriteBlobFromFile(CArchive& ar, ULONGLONG nAt, LONG* pWidth, LONG* pHeight)
         nWriteAt += n;
     };
     Put(head, kBlobFileHeaderBytes);
-    const ULONGLONG nData = JpegBlobDataBytes(head);
+    const ULONGLONG nData = h.DataBytes();
     std::vector<BYTE> buf((size_t)std::min<ULONGLONG>(nData, 1u << 16));
     for (ULONGLONG nDone = 0; nDone < nData;) {
         const UINT n = (UINT)std::min<ULONGLONG>(nData - nDone, buf.size());
@@ -232,7 +260,7 @@ BOOL ReadBlobFromFile(CFile* pFile, HGLOBAL* phOut) {
 
 BOOL GetBlobDimensions(HGLOBAL hBlob, LONG* pWidth, LONG* pHeight) {
     CLockedBlob b(hBlob);
-    if (!b.Locked() || GlobalSize(hBlob) < JPEG_BLOB_HEADER_BYTES) return Fail(ERROR_INVALID_HANDLE);
+    if (!b.HasHeader()) return Fail(ERROR_INVALID_HANDLE);
     *pWidth = b.Width();
     *pHeight = b.Height();
     return TRUE;

@@ -33,11 +33,14 @@ enum BlobFileCheck {
     kBlobFilePastEnd,   // the streams would run past the end of the file
 };
 
-// Checks the stream lengths of a file-form header (its 20 bytes at pHeader, the
-// marker already found) against the limit and against the nBytesAfter bytes
-// that follow the header in the file. Both readers below go through it before
-// a length sizes a block.
-BlobFileCheck CheckBlobFileHeader(const BYTE* pHeader, ULONGLONG nBytesAfter);
+// Whether the 4 bytes at p are the file form's marker.
+bool HasBlobFileMarker(const BYTE* p);
+
+// Checks the stream lengths of a file-form header (the marker already found)
+// against the limit and against the nBytesAfter bytes that follow the header in
+// the file. Every reader of a file form goes through it before a length sizes
+// a block or a copy.
+BlobFileCheck CheckBlobFileHeader(const JpegBlobHeader& h, ULONGLONG nBytesAfter);
 
 // The blob's file form into the index archive; raises CArchiveException::badIndex
 // when the blob cannot be locked or claims more bytes than its block holds.

@@ -2,7 +2,7 @@
 // header, both sections inside the record, run lists that cover the frame.
 #include "container/PackedRecord.h"
 
-#include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 #include "platform/LastError.h"
 
 using namespace rvo;
@@ -17,27 +17,34 @@ inline bool TakeRun(DWORD dwCount, ULONGLONG& nCovered, DWORD nPixelCount) {
     return dwCount % 4 == 0 || nCovered == nPixelCount;
 }
 
-// The alpha-run section, walked as the decoder walks it, within nSectionBytes.
+// The alpha-run section, walked as the decoder walks it, within nSectionBytes:
+// runs in pairs of {count, pattern}, where a second count of 0 is padding.
 bool AlphaRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCount) {
+    CByteReader r(pRuns, (size_t)nSectionBytes);
     ULONGLONG nCovered = 0;
-    for (ULONGLONG off = 0; nCovered < nPixelCount; off += 16) {
-        if (off + 8 > nSectionBytes) return false;
-        if (!TakeRun(LoadLe32(pRuns + off), nCovered, nPixelCount)) return false;
+    while (nCovered < nPixelCount) {
+        const DWORD dwFirst = r.ReadU32LE();
+        r.Skip(4);
+        if (!r.Ok() || !TakeRun(dwFirst, nCovered, nPixelCount)) return false;
         if (nCovered == nPixelCount) break;
-        if (off + 16 > nSectionBytes) return false;
-        const DWORD dwSecond = LoadLe32(pRuns + off + 8);
+        const DWORD dwSecond = r.ReadU32LE();
+        r.Skip(4);
+        if (!r.Ok()) return false;
         if (dwSecond != 0 && !TakeRun(dwSecond, nCovered, nPixelCount)) return false;
     }
     return true;
 }
 
+// The colour-run section: runs of {count, three patterns}.
 bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCount) {
+    CByteReader r(pRuns, (size_t)nSectionBytes);
     ULONGLONG nCovered = 0;
-    for (ULONGLONG off = 0; nCovered < nPixelCount; off += kColourRunBytes) {
-        if (off + kColourRunBytes > nSectionBytes) return false;
+    while (nCovered < nPixelCount) {
         // A record just read from the disk is in no cache: fetch ahead of the walk.
-        if (off % 64 == 0) __builtin_prefetch(pRuns + off + 1024);
-        if (!TakeRun(LoadLe32(pRuns + off), nCovered, nPixelCount)) return false;
+        if (r.Tell() % 64 == 0) __builtin_prefetch(pRuns + r.Tell() + 1024);
+        const DWORD dwCount = r.ReadU32LE();
+        r.Skip(kColourRunBytes - 4);
+        if (!r.Ok() || !TakeRun(dwCount, nCovered, nPixelCount)) return false;
     }
     return true;
 }
@@ -45,11 +52,13 @@ bool ColourRunsCover(const BYTE* pRuns, ULONGLONG nSectionBytes, DWORD nPixelCou
 }   // namespace
 
 PackedRecordHeader ReadPackedRecordHeader(const BYTE* pRecord) {
+    CByteReader r(pRecord, kPackedHeaderBytes);
     PackedRecordHeader h;
-    h.tag = LoadLe32(pRecord + kOffPackedTag);
-    h.recordBytes = LoadLe32(pRecord + kOffPackedRecordBytes);
-    h.section1Dwords = LoadLe32(pRecord + kOffPackedSection1Dwords);
-    h.pixelCount = LoadLe32(pRecord + kOffPackedPixelCount);
+    h.tag = r.ReadU32LE();
+    h.recordBytes = r.ReadU32LE();
+    h.section1Dwords = r.ReadU32LE();
+    h.pixelCount = r.ReadU32LE();
+    static_assert(kOffPackedPixelCount + 4 == kPackedHeaderBytes, "the header is read in its order");
     return h;
 }
 

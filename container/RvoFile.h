@@ -12,6 +12,7 @@
 #include "container/IndexList.h"
 #include "container/PreloadCache.h"
 #include "container/RecordStore.h"
+#include "container/RecordTypes.h"
 #include "container/RvoFormat.h"
 #include "container/RvoHeader.h"
 #include "platform/File.h"
@@ -50,6 +51,8 @@ public:
     int GetFrameCount();
     BOOL SetFirstFrame(int n);
     BOOL SeekToFrame(unsigned i);
+    // PackedFrames: how many frames use each record type (moves the raw file's position).
+    RvoRecordTypes CountRecordTypes();
     RvoIndexEntry* GetEntry(int i) const { return m_index.GetEntry(i); }
     int GetEntryCount() const { return m_index.GetEntryCount(); }
 

@@ -2,6 +2,7 @@
 #include "container/RvoHeader.h"
 
 #include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 
 using namespace rvo;
 
@@ -23,18 +24,21 @@ void CRvoHeader::StoreHeader(BYTE out[160]) const {
 }
 
 void CRvoHeader::LoadHeader(const BYTE in[160]) {
-    std::memcpy(m_szMagic, in + kOffMagic, 8);
-    m_dwIndexOffset = LoadLe32(in + kOffIndexOffset);
-    m_nEntryCount = (LONG)LoadLe32(in + kOffEntryCount);
-    m_nFrameCount = (LONG)LoadLe32(in + kOffFrameCount);
-    m_nMode = (LONG)LoadLe32(in + kOffMode);
-    m_nWidth = (LONG)LoadLe32(in + kOffWidth);
-    m_nHeight = (LONG)LoadLe32(in + kOffHeight);
-    m_dwReserved32 = LoadLe32(in + kOffReserved32);
-    m_dwReserved36 = LoadLe32(in + kOffReserved36);
-    m_dwSizeTableFlag = LoadLe32(in + kOffSizeTableFlag);
-    m_dwSizeTableBytes = LoadLe32(in + kOffSizeTableBytes);
-    m_dwSizeTableOffsetHigh = LoadLe32(in + kOffSizeTableOffsetHigh);
-    m_dwSizeTableOffsetLow = LoadLe32(in + kOffSizeTableOffsetLow);
-    std::memcpy(m_abReserved, in + kOffReserved, sizeof m_abReserved);
+    // The fields in their order in the file: each read lands on its offset.
+    CByteReader r(in, kHeaderBytes);
+    r.ReadBytes(m_szMagic, 8);
+    m_dwIndexOffset = r.ReadU32LE();
+    m_nEntryCount = r.ReadS32LE();
+    m_nFrameCount = r.ReadS32LE();
+    m_nMode = r.ReadS32LE();
+    m_nWidth = r.ReadS32LE();
+    m_nHeight = r.ReadS32LE();
+    m_dwReserved32 = r.ReadU32LE();
+    m_dwReserved36 = r.ReadU32LE();
+    m_dwSizeTableFlag = r.ReadU32LE();
+    m_dwSizeTableBytes = r.ReadU32LE();
+    m_dwSizeTableOffsetHigh = r.ReadU32LE();
+    m_dwSizeTableOffsetLow = r.ReadU32LE();
+    r.ReadBytes(m_abReserved, sizeof m_abReserved);
+    static_assert(kOffReserved + sizeof m_abReserved == kHeaderBytes, "the reserved bytes end the header");
 }

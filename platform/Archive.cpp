@@ -118,10 +118,7 @@ CArchive& CArchive::operator>>(DWORD& v) {
 }
 
 void AfxWriteStringLength(CArchive& ar, ULONGLONG nLength, BOOL bUnicode) {
-    if (bUnicode) {
-        ar << (BYTE)0xFF;
-        ar << (WORD)0xFFFE;
-    }
+    if (bUnicode) ar.Write(kArchiveUnicodeMarker, sizeof kArchiveUnicodeMarker);
     if (nLength < 255) {
         ar << (BYTE)nLength;
     } else if (nLength < 0xFFFE) {

@@ -74,6 +74,7 @@ private:
 
 // MFC's string length prefix: with bUnicode the marker FF FE FF first, then the
 // length as one byte (< 255), FF + u16 (< 65534) or FF FF FF + u32.
+constexpr BYTE kArchiveUnicodeMarker[3] = {0xFF, 0xFE, 0xFF};
 void AfxWriteStringLength(CArchive& ar, ULONGLONG nLength, BOOL bUnicode);
 // Reads a length prefix; nCharSize becomes 2 after the Unicode marker, else 1.
 ULONGLONG AfxReadStringLength(CArchive& ar, int& nCharSize);

@@ -201,7 +201,7 @@ struct HeaderInfo {
     DWORD dwIndexOffset, dwSizeTableBytes;
     unsigned long long nSizeTableOffset;
     std::vector<EntryInfo> entries;
-    RecordTypes types;   // packed files only
+    RvoRecordTypes types;   // packed files only
 };
 
 HeaderInfo ReadHeader(const std::string& path) {
@@ -221,7 +221,7 @@ HeaderInfo ReadHeader(const std::string& path) {
         h.entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
                                       e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes});
     }
-    h.types = CountRecordTypes(path, *f);
+    h.types = f->CountRecordTypes();
     f->Close(FALSE);
     return h;
 }

@@ -16,6 +16,7 @@
 #include "container/RvoFile.h"
 #include "platform/Archive.h"
 #include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
@@ -48,10 +49,14 @@ ULONGLONG RecordBytesFor(LONG nMode, ULONGLONG nPixels) {
 // The frame size from the header block's frame-size record, when it holds a
 // valid one for the mode (its record size must follow from its size).
 bool LoadFrameSizeRecord(const BYTE* pBlock, LONG nMode, SIZE* pSize) {
-    if (LoadLe32(pBlock + kOffSizeRecordMagic) != kFrameSizeRecordMagic) return false;
-    const LONG cx = (LONG)LoadLe32(pBlock + kOffSizeRecordWidth), cy = (LONG)LoadLe32(pBlock + kOffSizeRecordHeight);
+    CByteReader r(pBlock + kOffSizeRecordMagic, kHeaderBlockBytes - kOffSizeRecordMagic);
+    const DWORD dwMagic = r.ReadU32LE();
+    const LONG cx = r.ReadS32LE(), cy = r.ReadS32LE();
+    const DWORD dwRecordBytes = r.ReadU32LE();
+    static_assert(kOffSizeRecordBytes + 4 - kOffSizeRecordMagic == 16, "the record is read in its order");
+    if (!r.Ok() || dwMagic != kFrameSizeRecordMagic) return false;
     if (cx <= 0 || cy <= 0 || !FrameSizeAllowed(cx, cy)) return false;
-    if (LoadLe32(pBlock + kOffSizeRecordBytes) != RecordBytesFor(nMode, (ULONGLONG)cx * (ULONGLONG)cy)) return false;
+    if (dwRecordBytes != RecordBytesFor(nMode, (ULONGLONG)cx * (ULONGLONG)cy)) return false;
     *pSize = SIZE{cx, cy};
     return true;
 }
@@ -115,12 +120,15 @@ bool FindBlobMarker(CFile& f, ULONGLONG nFrom, ULONGLONG nFileBytes, std::vector
 // Whether an index record begins at nAt: its first words (reserved 0, the kind
 // of a frame or a still image) and the archive string marker of its name.
 bool IndexEntryAt(CFile& f, ULONGLONG nAt, ULONGLONG nFileBytes) {
-    BYTE p[11];
+    BYTE p[8 + sizeof kArchiveUnicodeMarker];
     if (nAt > nFileBytes || nFileBytes - nAt < sizeof p) return false;
     if (f.Seek((LONGLONG)nAt, CFile::begin) != nAt || !ReadExact(f, p, sizeof p)) return false;
-    const DWORD nKind = LoadLe32(p + 4);
-    return LoadLe32(p) == 0 && (nKind == kKindFrame || nKind == kKindStillImage) && p[8] == 0xFF && p[9] == 0xFE &&
-           p[10] == 0xFF;
+    CByteReader r(p, sizeof p);
+    const DWORD dwReserved = r.ReadU32LE(), dwKind = r.ReadU32LE();
+    BYTE marker[sizeof kArchiveUnicodeMarker];
+    r.ReadBytes(marker, sizeof marker);
+    return r.Ok() && dwReserved == 0 && (dwKind == kKindFrame || dwKind == kKindStillImage) &&
+           std::memcmp(marker, kArchiveUnicodeMarker, sizeof marker) == 0;
 }
 
 // Modes 1-3: blobs from offset 160; after one that does not count, the walk
@@ -162,9 +170,11 @@ BOOL WalkBlobs(CFile& f, RvoUnfinished& s) {
         for (ULONGLONG p = nPos; p < nHit && s.frames.size() < kMaxEntries;) {
             ULONGLONG n = nHit - p;
             BYTE head[kBlobFileHeaderBytes];
+            JpegBlobHeader h;
             if (n >= kBlobFileHeaderBytes && f.Seek((LONGLONG)p, CFile::begin) == p &&
-                ReadExact(f, head, kBlobFileHeaderBytes) && LoadLe32(head) == kBlobFileMarker) {
-                const ULONGLONG nForm = kBlobFileHeaderBytes + (ULONGLONG)LoadLe32(head + 12) + LoadLe32(head + 16);
+                ReadExact(f, head, kBlobFileHeaderBytes) && HasBlobFileMarker(head) &&
+                ReadJpegBlobHeader(head, sizeof head, &h)) {
+                const ULONGLONG nForm = kBlobFileHeaderBytes + h.DataBytes();
                 if (nForm <= n) n = nForm;
             }
             AddFrame(s, p, n, TRUE);
@@ -407,9 +417,11 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
     BYTE block[kHeaderBlockBytes] = {};
     const UINT nHead = f.Read(block, kHeaderBlockBytes);
     if (nHead < kHeaderBytes || std::memcmp(block, kMagic, sizeof kMagic) != 0) return Fail(ERROR_BAD_FORMAT);
-    s.nMode = (LONG)LoadLe32(block + kOffMode);
-    const DWORD nEntries = LoadLe32(block + kOffEntryCount), nFrameCount = LoadLe32(block + kOffFrameCount);
-    const DWORD dwIndexOffset = LoadLe32(block + kOffIndexOffset);
+    CRvoHeader header;
+    header.LoadHeader(block);
+    s.nMode = header.m_nMode;
+    const DWORD nEntries = (DWORD)header.m_nEntryCount, nFrameCount = (DWORD)header.m_nFrameCount;
+    const DWORD dwIndexOffset = header.m_dwIndexOffset;
 
     BOOL bOk = TRUE;
     if (IsRecordMode(s.nMode)) {

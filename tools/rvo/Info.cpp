@@ -42,7 +42,7 @@ const char* KindName(LONG nKind) {
     }
 }
 
-void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
+void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RvoRecordTypes& t) {
     std::printf(
         "{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
         "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
@@ -68,7 +68,7 @@ void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RecordTy
     std::printf("}\n");
 }
 
-void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RecordTypes& t) {
+void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RvoRecordTypes& t) {
     std::printf("%s\n", path.c_str());
     std::printf("  magic        %.8s\n", f.m_header.m_szMagic);
     std::printf("  mode         %d (%s)\n", f.m_header.m_nMode, ModeName(f.m_header.m_nMode));
@@ -109,7 +109,7 @@ void RegisterInfo(CLI::App& app) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
         FailIfUnfinished(opts->path);
         unsigned long long tableOffset = ((unsigned long long)file->m_header.m_dwSizeTableOffsetHigh << 32) | file->m_header.m_dwSizeTableOffsetLow;
-        const RecordTypes types = CountRecordTypes(opts->path, *file);
+        const RvoRecordTypes types = file->CountRecordTypes();
         if (opts->bJson)
             PrintJson(*file, tableOffset, types);
         else

@@ -48,31 +48,6 @@ std::string DescribeLastError(DWORD dwError) {
     }
 }
 
-RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f) {
-    RecordTypes t;
-    if (f.m_header.m_nMode != rvo::PackedFrames || !f.m_store.m_pFrameSizeTable) return t;
-    t.bPacked = true;
-    const long long nFrames = std::min<long long>(f.m_header.m_nFrameCount, f.m_header.m_dwSizeTableBytes / 4);
-    FILE* fp = std::fopen(path.c_str(), "rb");
-    long long nFileBytes = -1;
-    if (fp && fseeko(fp, 0, SEEK_END) == 0) nFileBytes = (long long)ftello(fp);
-    unsigned long long nAt = f.m_header.m_dwIndexOffset;
-    for (long long i = 0; i < nFrames; i++) {
-        BYTE tag[4];
-        const bool bRead = fp && nFileBytes >= 0 && nAt + 4 <= (unsigned long long)nFileBytes &&
-                           fseeko(fp, (off_t)nAt, SEEK_SET) == 0 && std::fread(tag, 1, 4, fp) == 4;
-        switch (bRead ? LoadLe32(tag) : 0) {
-        case rvo::PackedRaw: t.nRaw++; break;
-        case rvo::PackedAlphaRuns: t.nAlphaRuns++; break;
-        case rvo::PackedColourRuns: t.nColourRuns++; break;
-        default: t.nUnreadable++; break;
-        }
-        nAt += f.m_store.m_pFrameSizeTable[i];
-    }
-    if (fp) std::fclose(fp);
-    return t;
-}
-
 std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
     std::string why = bKept ? "the JPEG codec cannot compress it" : "not written";
     if (bKept && dwError == ERROR_WRITE_FAULT)

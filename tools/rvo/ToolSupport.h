@@ -63,15 +63,6 @@ std::string DescribeLastError(DWORD dwError);
 // else its append failed (disk full, the file-size limit, 4 GiB of pictures).
 std::string DescribeUnstoredFrame(bool bKept, DWORD dwError);
 
-// How many frames of a PackedFrames file use each record type, from the tag of
-// every record the size table places; a record that lies past the file's end
-// or has no known tag is counted as unreadable (rvo verify says why).
-struct RecordTypes {
-    bool bPacked = false;
-    long long nRaw = 0, nAlphaRuns = 0, nColourRuns = 0, nUnreadable = 0;
-};
-RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f);
-
 // s as a JSON string literal, quotes included.
 std::string JsonString(const std::string& s);
 
