@@ -245,7 +245,7 @@ TEST(Recover, EveryCrashPointKeepsTheWholeFrames) {
         const int w = nMode == 3 ? 24 : 8, h = w;   // about the smallest JPEG pictures; one record unit
         rvotest::CrashMovie m;
         bool bHooked = false;
-        const bool bMade = rvotest::MakeCrashMovie(nMode, w, h, 2, ScratchPath("crash" + std::to_string(nMode)), &m, &bHooked);
+        const bool bMade = rvotest::MakeCrashMovie(nMode, w, h, 2, rvotest::MemoryScratchPath("crash" + std::to_string(nMode)), &m, &bHooked);
         if (!bHooked) GTEST_SKIP() << "no crash point hook on this platform";
         ASSERT_TRUE(bMade);
         for (bool bBytes : {false, true}) {
@@ -267,7 +267,7 @@ TEST(Recover, RandomCrashPointsOverALongerMovie) {
     for (LONG nMode : {3, 4, 5}) {
         rvotest::CrashMovie m;
         bool bHooked = false;
-        const bool bMade = rvotest::MakeCrashMovie(nMode, 96, 64, 12, ScratchPath("crashlong" + std::to_string(nMode)), &m, &bHooked);
+        const bool bMade = rvotest::MakeCrashMovie(nMode, 96, 64, 12, rvotest::MemoryScratchPath("crashlong" + std::to_string(nMode)), &m, &bHooked);
         if (!bHooked) GTEST_SKIP() << "no crash point hook on this platform";
         ASSERT_TRUE(bMade);
         std::mt19937_64 rng((uint64_t)nMode);

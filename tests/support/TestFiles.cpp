@@ -17,10 +17,7 @@ namespace rvotest {
 namespace {
 struct ScratchRoot {
     std::filesystem::path dir;
-    ScratchRoot() {
-        const char* base = std::getenv("RVO_BUILD_DIR");
-        std::filesystem::path root = base ? base : std::filesystem::temp_directory_path().string();
-        dir = root / "scratch" / ("t" + std::to_string(getpid()));
+    explicit ScratchRoot(const std::filesystem::path& folder) : dir(folder) {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }
@@ -30,7 +27,16 @@ struct ScratchRoot {
     }
 };
 ScratchRoot& Root() {
-    static ScratchRoot r;
+    const char* base = std::getenv("RVO_BUILD_DIR");
+    static ScratchRoot r(std::filesystem::path(base ? base : std::filesystem::temp_directory_path().string()) / "scratch" /
+                         ("t" + std::to_string(getpid())));
+    return r;
+}
+ScratchRoot& MemoryRoot() {
+    std::error_code ec;
+    const std::filesystem::path shm = "/dev/shm";
+    if (!std::filesystem::is_directory(shm, ec) || access(shm.c_str(), W_OK) != 0) return Root();
+    static ScratchRoot r(shm / ("rvo-test-" + std::to_string(getpid())));
     return r;
 }
 }   // namespace
@@ -38,6 +44,8 @@ ScratchRoot& Root() {
 std::string ScratchDir() { return Root().dir.string(); }
 
 std::string ScratchPath(const std::string& name) { return (Root().dir / name).string(); }
+
+std::string MemoryScratchPath(const std::string& name) { return (MemoryRoot().dir / name).string(); }
 
 std::u16string Wide(const std::string& s) {
     std::u16string w;

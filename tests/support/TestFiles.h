@@ -17,6 +17,11 @@ namespace rvotest {
 std::string ScratchDir();
 // A path in ScratchDir() with the given file name.
 std::string ScratchPath(const std::string& name);
+// A path with the given file name in a folder in memory (/dev/shm) where the
+// system has one, else ScratchPath's: for sweeps that write thousands of small
+// movies, where the disk's unbuffered writes would take most of the time and
+// test nothing the sweep is about. Removed when the program ends.
+std::string MemoryScratchPath(const std::string& name);
 // The same path as UTF-16, as the module's APIs take it.
 std::u16string Wide(const std::string& s);
 
