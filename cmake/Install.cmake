@@ -35,6 +35,14 @@ if(TARGET rvo_python)
         endif()
         file(INSTALL DESTINATION \"\${dir}\" TYPE MODULE
              FILES \"$<TARGET_FILE:rvo_python>\" \"${CMAKE_SOURCE_DIR}/python/rvo.pyi\")
+        # install(CODE) is not stripped by --strip or the package: strip it as Debian strips a shared object.
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note --strip-unneeded
+                                    \"\$ENV{DESTDIR}\${dir}/$<TARGET_FILE_NAME:rvo_python>\" RESULT_VARIABLE rc)
+            if(NOT rc EQUAL 0)
+                message(FATAL_ERROR \"strip of the rvo Python module failed\")
+            endif()
+        endif()
         message(STATUS \"rvo Python module for ${RVO_PYTHON_EXECUTABLE}: \${dir} (PYTHONPATH=\${dir})\")
     ")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3 (>= ${RVO_PYTHON_VERSION}), python3 (<< ${RVO_PYTHON_NEXT_VERSION}), python3-numpy")
