@@ -36,6 +36,14 @@ enum StorageMode : int {
     PackedFrames = 5,
 };
 
+// The storage mode of a new file from the host's compression choice: 1 JPEG
+// pictures, 2 packed records, any other value raw records.
+inline LONG StorageModeForCompression(LONG nCompression) {
+    if (nCompression == 1) return JpegBlobs;
+    if (nCompression == 2) return PackedFrames;
+    return RawFrames;
+}
+
 // The modes whose frames are records in the frame area (read and written
 // without system buffering) rather than index entries.
 inline bool IsRecordMode(LONG nMode) { return nMode == RawFrames || nMode == PackedFrames; }

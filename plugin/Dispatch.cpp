@@ -20,12 +20,6 @@ bool PathTerminated(const HostMediaInfo* pIn) {
     return false;
 }
 
-LONG StorageModeFor(LONG nCompression) {
-    if (nCompression == 1) return rvo::JpegBlobs;
-    if (nCompression == 2) return rvo::PackedFrames;
-    return rvo::RawFrames;
-}
-
 // Address of pixel (x, y) of a host buffer; 64-bit index so that a large
 // stride times a row cannot wrap before the pointer is formed.
 DWORD* PixelAt(const HostFrameBuffer* pBuf, LONG x, LONG y) {
@@ -134,7 +128,7 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) return kHostFailed;
 
     auto file = std::make_unique<CRvoFile>();
-    file->m_header.m_nMode = StorageModeFor(pIn->nCompression);
+    file->m_header.m_nMode = rvo::StorageModeForCompression(pIn->nCompression);
     if (!file->Create(strPath)) return kHostFailed;
     SIZE size{(LONG)cx, (LONG)cy};
     file->SetFrameSize(&size);

@@ -423,11 +423,6 @@ LONG CompressionOrFail(const std::string& strMode) {
     return n;
 }
 
-LONG ModeOfCompression(LONG nCompression) {
-    return nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
-                                                                  : rvo::RawFrames;
-}
-
 void CheckSize(int cx, int cy) {
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy))
         throw py::value_error("size (" + std::to_string(cx) + ", " + std::to_string(cy) +
@@ -457,7 +452,7 @@ struct EncodeItem {
 class Writer {
 public:
     Writer(const std::string& path, const std::string& strMode, int cx, int cy, long long nMax)
-        : m_path(path), m_nCompression(CompressionOrFail(strMode)), m_nMode(ModeOfCompression(m_nCompression)), m_nWidth(cx), m_nHeight(cy), m_nMax(nMax) {
+        : m_path(path), m_nCompression(CompressionOrFail(strMode)), m_nMode(rvo::StorageModeForCompression(m_nCompression)), m_nWidth(cx), m_nHeight(cy), m_nMax(nMax) {
         CheckSize(cx, cy);
         if (nMax < 1 || nMax > (long long)rvo::kMaxEntries)
             throw py::value_error("a movie holds 1 to " + std::to_string(rvo::kMaxEntries) + " frames, not " +

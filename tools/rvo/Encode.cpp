@@ -149,8 +149,7 @@ void RunEncode(const EncodeOptions& o) {
         if (in == "-" && o.inputs.size() > 1)
             throw CLI::ValidationError("INPUT", "'-' (raw frames on stdin) cannot be mixed with other inputs");
     const LONG nCompression = CompressionForModeName(o.strMode);
-    const LONG nMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
-                                                                              : rvo::RawFrames;
+    const LONG nMode = rvo::StorageModeForCompression(nCompression);
     RvoPackRule packRule = RvoPackRule::Standard;
     if (!o.strPack.empty()) {
         if (nMode != rvo::PackedFrames) throw CLI::ValidationError("--pack", "applies to --mode packed only");
