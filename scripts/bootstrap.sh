@@ -20,7 +20,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
 
-DEMO=(cmake make g++ pkg-config libjpeg62-turbo-dev libpng-dev libcli11-dev)
+DEMO=(cmake make g++ pkg-config libjpeg62-turbo-dev libpng-dev libcli11-dev nlohmann-json3-dev)
 NATIVE=("${DEMO[@]}" git
         googletest libgtest-dev libgmock-dev libbenchmark-dev
         libjpeg-turbo-progs

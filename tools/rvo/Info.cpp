@@ -3,38 +3,20 @@
 #include <cstdio>
 #include <string>
 
-#include "container/PackedRecord.h"
-#include "container/RvoFormat.h"
-#include "platform/ByteOrder.h"
-#include "platform/CString.h"
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/InfoReport.h"
 #include "tools/rvo/ToolSupport.h"
 
 namespace {
 
-struct EntryView {
-    LONG nKind;
-    std::string strName;
-    LONG nStartFrame;
-    LONG nLastFrame;
-    DWORD dwFlags;
-    DWORD dwBlobOffset;
-    unsigned long long nBlobBytes;   // the blob's file form: 20-byte header and both streams; 0 = none
-};
-
-EntryView ViewOf(const RvoIndexEntry& e) {
-    return EntryView{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
-                     e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes};
-}
-
 // Frames an entry shows: its start frame alone when its last frame is 0 or -1.
-std::string FrameRange(const EntryView& e) {
-    if (e.nLastFrame == 0 || e.nLastFrame == -1 || e.nLastFrame == e.nStartFrame)
-        return std::to_string(e.nStartFrame);
-    return std::to_string(e.nStartFrame) + "-" + std::to_string(e.nLastFrame);
+std::string FrameRange(const Json& e) {
+    const long long nStart = e["startFrame"], nLast = e["lastFrame"];
+    if (nLast == 0 || nLast == -1 || nLast == nStart) return std::to_string(nStart);
+    return std::to_string(nStart) + "-" + std::to_string(nLast);
 }
 
-const char* KindName(LONG nKind) {
+const char* KindName(long long nKind) {
     switch (nKind) {
     case 1: return "frame";
     case 2: return "image";
@@ -42,54 +24,34 @@ const char* KindName(LONG nKind) {
     }
 }
 
-void PrintJson(const CRvoFile& f, unsigned long long tableOffset, const RvoRecordTypes& t) {
-    std::printf(
-        "{\"magic\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"entryCount\": %d, "
-        "\"frameCount\": %d, \"indexOffset\": %u, \"sizeTableBytes\": %u, "
-        "\"sizeTableOffset\": %llu, ",
-        JsonString(std::string(f.m_header.m_szMagic, sizeof f.m_header.m_szMagic)).c_str(), f.m_header.m_nMode, f.m_header.m_nWidth,
-        f.m_header.m_nHeight, f.m_header.m_nEntryCount, f.m_header.m_nFrameCount, f.m_header.m_dwIndexOffset, f.m_header.m_dwSizeTableBytes,
-        tableOffset);
-    std::printf("\"entries\": [");
-    for (int i = 0; i < f.GetEntryCount(); i++) {
-        EntryView e = ViewOf(*f.GetEntry(i));
-        std::printf(
-            "%s\n  {\"kind\": %d, \"name\": %s, \"startFrame\": %d, \"lastFrame\": %d, "
-            "\"flags\": %u, \"blobOffset\": %u, \"blobSize\": %llu}",
-            i ? "," : "", e.nKind, JsonString(e.strName).c_str(), e.nStartFrame, e.nLastFrame,
-            e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
-    }
-    std::printf("%s]", f.GetEntryCount() ? "\n" : "");
-    if (t.bPacked)
-        std::printf(
-            ", \"recordTypes\": {\"PackedRaw\": %lld, \"PackedAlphaRuns\": %lld, \"PackedColourRuns\": %lld, "
-            "\"unreadable\": %lld}",
-            t.nRaw, t.nAlphaRuns, t.nColourRuns, t.nUnreadable);
-    std::printf("}\n");
-}
-
-void PrintTable(const std::string& path, const CRvoFile& f, unsigned long long tableOffset, const RvoRecordTypes& t) {
+void PrintTable(const std::string& path, const Json& r) {
+    const int nMode = r["mode"];
     std::printf("%s\n", path.c_str());
-    std::printf("  magic        %.8s\n", f.m_header.m_szMagic);
-    std::printf("  mode         %d (%s)\n", f.m_header.m_nMode, ModeName(f.m_header.m_nMode));
-    std::printf("  frame size   %d x %d\n", f.m_header.m_nWidth, f.m_header.m_nHeight);
-    std::printf("  frames       %d\n", f.m_header.m_nFrameCount);
-    std::printf("  entries      %d\n", f.m_header.m_nEntryCount);
-    std::printf("  index offset %u\n", f.m_header.m_dwIndexOffset);
-    std::printf("  size table   %u bytes at %llu\n", f.m_header.m_dwSizeTableBytes, tableOffset);
-    if (t.bPacked) {
-        std::printf("  records      %lld PackedRaw, %lld PackedAlphaRuns, %lld PackedColourRuns", t.nRaw,
-                    t.nAlphaRuns, t.nColourRuns);
-        if (t.nUnreadable) std::printf(", %lld unreadable", t.nUnreadable);
+    std::printf("  magic        %s\n", r["magic"].get<std::string>().c_str());
+    std::printf("  mode         %d (%s)\n", nMode, ModeName(nMode));
+    std::printf("  frame size   %d x %d\n", r["width"].get<int>(), r["height"].get<int>());
+    std::printf("  frames       %d\n", r["frameCount"].get<int>());
+    std::printf("  entries      %d\n", r["entryCount"].get<int>());
+    std::printf("  index offset %u\n", r["indexOffset"].get<unsigned>());
+    std::printf("  size table   %u bytes at %llu\n", r["sizeTableBytes"].get<unsigned>(),
+                r["sizeTableOffset"].get<unsigned long long>());
+    if (r.contains("recordTypes")) {
+        const Json& t = r["recordTypes"];
+        std::printf("  records      %lld PackedRaw, %lld PackedAlphaRuns, %lld PackedColourRuns",
+                    t["PackedRaw"].get<long long>(), t["PackedAlphaRuns"].get<long long>(),
+                    t["PackedColourRuns"].get<long long>());
+        if (t["unreadable"].get<long long>()) std::printf(", %lld unreadable", t["unreadable"].get<long long>());
         std::printf("\n");
     }
-    if (f.GetEntryCount() == 0) return;
+    const Json& entries = r["entries"];
+    if (entries.empty()) return;
     std::printf("  %6s  %-5s  %-24s %-13s %5s %12s %10s\n", "#", "kind", "name", "frames", "flags",
                 "blob offset", "blob size");
-    for (int i = 0; i < f.GetEntryCount(); i++) {
-        EntryView e = ViewOf(*f.GetEntry(i));
-        std::printf("  %6d  %-5s  %-24s %-13s %5u %12u %10llu\n", i, KindName(e.nKind), e.strName.c_str(),
-                    FrameRange(e).c_str(), e.dwFlags, e.dwBlobOffset, e.nBlobBytes);
+    for (size_t i = 0; i < entries.size(); i++) {
+        const Json& e = entries[i];
+        std::printf("  %6d  %-5s  %-24s %-13s %5u %12u %10llu\n", (int)i, KindName(e["kind"]),
+                    e["name"].get<std::string>().c_str(), FrameRange(e).c_str(), e["flags"].get<unsigned>(),
+                    e["blobOffset"].get<unsigned>(), e["blobSize"].get<unsigned long long>());
     }
 }
 
@@ -108,12 +70,11 @@ void RegisterInfo(CLI::App& app) {
     cmd->callback([opts] {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(opts->path);
         FailIfUnfinished(opts->path);
-        unsigned long long tableOffset = ((unsigned long long)file->m_header.m_dwSizeTableOffsetHigh << 32) | file->m_header.m_dwSizeTableOffsetLow;
-        const RvoRecordTypes types = file->CountRecordTypes();
+        const Json report = InfoReport(*file);
         if (opts->bJson)
-            PrintJson(*file, tableOffset, types);
+            std::printf("%s\n", RenderJson(report).c_str());
         else
-            PrintTable(opts->path, *file, tableOffset, types);
+            PrintTable(opts->path, report);
         file->Close(FALSE);
     });
 }

@@ -2,6 +2,7 @@
 // then played from memory through command 7; reports the memory it takes and
 // how fast frames are delivered from it.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "platform/Memory.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/HostSession.h"
+#include "tools/rvo/InfoReport.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
 
@@ -59,12 +61,19 @@ void RunPreload(const PreloadOptions& o) {
     }
 
     if (o.bJson) {
-        std::printf(
-            "{\"file\": %s, \"mode\": %d, \"width\": %d, \"height\": %d, \"frames\": %lld, "
-            "\"framesLoaded\": %lld, \"preloadMs\": %.3f, \"bytesLocked\": %llu, "
-            "\"deliveryMsPerFrame\": %.4f, \"pageLock\": %s}\n",
-            JsonString(o.strInput).c_str(), nMode, cx, cy, nFrames, report.nFramesLoaded, preloadMs,
-            report.nBytesLocked, perFrame * 1e3, JsonString(strLimit).c_str());
+        // Times in the precision they are measured to.
+        auto Rounded = [](double x, double dUnit) { return std::round(x / dUnit) * dUnit; };
+        const Json j = {{"file", o.strInput},
+                        {"mode", nMode},
+                        {"width", cx},
+                        {"height", cy},
+                        {"frames", nFrames},
+                        {"framesLoaded", report.nFramesLoaded},
+                        {"preloadMs", Rounded(preloadMs, 1e-3)},
+                        {"bytesLocked", report.nBytesLocked},
+                        {"deliveryMsPerFrame", Rounded(perFrame * 1e3, 1e-4)},
+                        {"pageLock", strLimit}};
+        std::printf("%s\n", RenderJson(j).c_str());
     } else {
         std::printf("%s: %s %dx%d, preloaded %lld of %lld frames in %.1f ms; %s\n", o.strInput.c_str(),
                     ModeName(nMode), cx, cy, report.nFramesLoaded, nFrames, preloadMs, strLimit.c_str());

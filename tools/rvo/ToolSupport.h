@@ -63,8 +63,5 @@ std::string DescribeLastError(DWORD dwError);
 // else its append failed (disk full, the file-size limit, 4 GiB of pictures).
 std::string DescribeUnstoredFrame(bool bKept, DWORD dwError);
 
-// s as a JSON string literal, quotes included.
-std::string JsonString(const std::string& s);
-
 // Storage mode names as the tool prints them.
 const char* ModeName(LONG nMode);
