@@ -25,6 +25,7 @@
 #include "tools/rvo/SizeOption.h"
 #include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -225,14 +226,14 @@ void RunEncode(const EncodeOptions& o) {
     if (k == 0) {
         // A movie without frames is of no use to anyone; leave nothing behind.
         std::error_code ec;
-        std::filesystem::remove(o.strOutput, ec);
+        std::filesystem::remove(FsPath(o.strOutput), ec);
         FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
     }
     const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
     if (!problem.empty()) FailFile(o.strOutput, "finishing the file failed: " + problem);
 
     std::error_code ec;
-    unsigned long long bytes = std::filesystem::file_size(o.strOutput, ec);
+    unsigned long long bytes = std::filesystem::file_size(FsPath(o.strOutput), ec);
     std::printf("%s: %lld frames of %dx%d, %s, %llu bytes, %.2f ms/frame\n", o.strOutput.c_str(), k, size.nWidth,
                 size.nHeight, ModeName(nMode), bytes, ms / (double)k);
 }

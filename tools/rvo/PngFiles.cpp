@@ -12,6 +12,7 @@
 #include "codec/PngPixels.h"
 #include "container/Limits.h"
 #include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ std::string PngProblem(const png_image& image) {
 }   // namespace
 
 PngPicture ReadPng(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) FailFile(path, std::string("not a readable PNG file (") + std::strerror(errno) + ")");
+    FILE* f = OpenFile(path, "rb");
+    if (!f) FailFile(path, "not a readable PNG file (" + LastSystemError() + ")");
     std::unique_ptr<FILE, int (*)(FILE*)> file(f, std::fclose);
     CPngReader reader(f);
     if (!reader.ReadHeader()) FailFile(path, "not a readable PNG file (" + reader.Problem() + ")");
@@ -68,8 +69,8 @@ std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixe
 }
 
 void WritePngFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) FailFile(path, std::string("cannot write the PNG file (") + std::strerror(errno) + ")");
+    FILE* f = OpenFile(path, "wb");
+    if (!f) FailFile(path, "cannot write the PNG file (" + LastSystemError() + ")");
     const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const int nError = errno;
     if (std::fclose(f) != 0 || !bWritten)
