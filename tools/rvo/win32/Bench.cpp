@@ -15,7 +15,7 @@ void RegisterBench(CLI::App& app) {
     cmd->add_option("--bench-dir", *dir, "folder of the benchmark programs");
     cmd->add_option("NAME", *names, "which benchmarks (default: all)")
         ->check(CLI::IsMember({"codec", "encoder", "reader", "delivery", "threads", "pack"}));
-    cmd->callback([] {
+    cmd->callback([names, dir] {
         throw ToolFailure("bench: the benchmark programs are built only by the Linux release preset; run build/rvo bench there");
     });
 }
