@@ -7,7 +7,7 @@ set(RVO_WINJPEG_PREFIX ${RVO_WINJPEG_DIR}/install)
 
 if(NOT EXISTS ${RVO_WINJPEG_PREFIX}/lib/libjpeg.a)
     message(STATUS "libjpeg for ${CMAKE_SYSTEM_PROCESSOR} Windows: fetching Debian's source package")
-    execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/jpeg-source.sh ${RVO_WINJPEG_DIR}
+    execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/deb-source.sh ${RVO_WINJPEG_DIR} libjpeg62-turbo-dev
                     OUTPUT_VARIABLE src OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the libjpeg-turbo source package could not be fetched")

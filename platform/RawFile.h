@@ -62,8 +62,8 @@ void SetSectorSizeOverride(DWORD nBytes);
 // that would pass either limit is cut there (the bytes within the byte limit
 // reach the file, the rest do not), and from then on nothing reaches any file:
 // writes and SetEndOfFile report success and change nothing, as if the process
-// had died at that point. Disarmed, files are written as usual. FALSE where
-// the platform does not offer the hook (Windows).
+// had died at that point. Disarmed, files are written as usual. TRUE (both
+// platforms offer it; platform/CrashPoint.cpp).
 BOOL SetCrashPointOverride(bool bEnable, ULONGLONG nWrites = ~0ull, ULONGLONG nBytes = ~0ull);
 // The writes and bytes that reached files since the hook was armed.
 void GetCrashPointCounts(ULONGLONG* pnWrites, ULONGLONG* pnBytes);

@@ -20,6 +20,16 @@ foreach(arch win32 win64)
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "${strip} failed on the ${arch} rvoplugin.dll")
     endif()
+    # rvo.exe, the tool, beside the DLL, stripped alike.
+    set(exe ${CPACK_RVO_${ARCH}_BUILD}/rvo.exe)
+    if(NOT EXISTS ${exe})
+        message(FATAL_ERROR "${exe} is missing: build the ${arch} preset first (make package does)")
+    endif()
+    file(INSTALL ${exe} DESTINATION ${out}/${arch})
+    execute_process(COMMAND ${strip} ${out}/${arch}/rvo.exe RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${strip} failed on the ${arch} rvo.exe")
+    endif()
 endforeach()
 file(INSTALL ${CPACK_RVO_SOURCE_DIR}/package/windows/README.txt DESTINATION ${out})
 
@@ -33,6 +43,20 @@ if(NOT n EQUAL 1)
 endif()
 file(INSTALL ${jpegsrc}/LICENSE.md ${jpegsrc}/README.ijg DESTINATION ${out}/licences/libjpeg-turbo)
 file(INSTALL ${jpegsrc}/debian/copyright DESTINATION ${out}/licences/libjpeg-turbo)
+
+# libpng and zlib, which rvo.exe links in: their Debian source trees likewise.
+foreach(pair "libpng1.6-*;LICENSE;libpng" "zlib-*;LICENSE;zlib")
+    list(GET pair 0 pattern)
+    list(GET pair 1 licence)
+    list(GET pair 2 name)
+    file(GLOB src LIST_DIRECTORIES true ${CPACK_RVO_WIN32_BUILD}/winpng/src/${pattern})
+    list(FILTER src EXCLUDE REGEX "\\.(gz|xz|bz2|dsc)$")
+    list(LENGTH src n)
+    if(NOT n EQUAL 1)
+        message(FATAL_ERROR "the ${name} source tree is not in ${CPACK_RVO_WIN32_BUILD}/winpng/src")
+    endif()
+    file(INSTALL ${src}/${licence} ${src}/debian/copyright DESTINATION ${out}/licences/${name})
+endforeach()
 
 # The mingw-w64 runtime and winpthreads, and GCC's libgcc and libstdc++
 # (runtime library exception), as Debian's packages state them.

@@ -1,8 +1,6 @@
-// PNG and JPEG still images read with libpng and libjpeg, stretched to the
-// size the caller asks for.
+// PNG and JPEG still images read with libpng (as stored, codec/PngPixels.h)
+// and libjpeg, stretched to the size the caller asks for.
 #include "plugin/DefaultImageServices.h"
-
-#include <png.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -13,6 +11,7 @@
 // libjpeg's header needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include "codec/PngPixels.h"
 #include "platform/CString.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
@@ -28,34 +27,20 @@ struct Picture {
     ~Picture() { std::free(pPixels); }
 };
 
-bool IsPng(const BYTE* sig) { return png_sig_cmp(sig, 0, 8) == 0; }
+bool IsPng(const BYTE* sig) {
+    static const BYTE kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return std::memcmp(sig, kSignature, 8) == 0;
+}
 bool IsJpeg(const BYTE* sig) { return sig[0] == 0xFF && sig[1] == 0xD8 && sig[2] == 0xFF; }
 
 bool ReadPng(FILE* f, Picture* pic, bool bSizeOnly) {
-    png_image img;
-    std::memset(&img, 0, sizeof img);
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_stdio(&img, f)) return false;
-    if (!ImageSizeAllowed(img.width, img.height)) {
-        png_image_free(&img);
-        return false;
-    }
-    pic->nWidth = img.width;
-    pic->nHeight = img.height;
-    if (bSizeOnly) {
-        png_image_free(&img);
-        return true;
-    }
-    // Byte order blue, green, red, alpha; 8-bit colour is not premultiplied.
-    img.format = PNG_FORMAT_BGRA;
-    pic->pPixels = static_cast<DWORD*>(std::malloc(PNG_IMAGE_SIZE(img)));
-    if (!pic->pPixels) {
-        png_image_free(&img);
-        return false;
-    }
-    const bool bOk = png_image_finish_read(&img, nullptr, pic->pPixels, 0, nullptr) != 0;
-    png_image_free(&img);
-    return bOk;
+    CPngReader reader(f);
+    if (!reader.ReadHeader() || !ImageSizeAllowed(reader.Width(), reader.Height())) return false;
+    pic->nWidth = reader.Width();
+    pic->nHeight = reader.Height();
+    if (bSizeOnly) return true;
+    pic->pPixels = static_cast<DWORD*>(std::malloc(sizeof(DWORD) * (size_t)pic->nWidth * pic->nHeight));
+    return pic->pPixels && reader.ReadPixels(pic->pPixels);
 }
 
 struct JpegError {

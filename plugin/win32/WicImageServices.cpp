@@ -1,5 +1,7 @@
 // Still images through the Windows Imaging Component, converted to 32bppBGRA
-// and stretched to the size the caller asks for.
+// and stretched to the size the caller asks for. 16-bit pictures are read in
+// their own format and rounded here as codec/PngPixels.h rounds them: WIC's
+// converter takes 16-bit formats for linear light and would apply gamma.
 #include "plugin/win32/WicImageServices.h"
 
 #include <windows.h>
@@ -7,6 +9,7 @@
 
 #include <vector>
 
+#include "codec/PngPixels.h"
 #include "plugin/ImageFit.h"
 
 namespace {
@@ -31,6 +34,21 @@ struct ComScope {
     bool Ok() const { return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE; }
 };
 
+// A 16-bit format WIC decodes into: its samples per pixel and where red,
+// green, blue and alpha are among them (-1: none; grey when green is -1).
+struct WideFormat {
+    const GUID* pFormat;
+    int nSamples;
+    int r, g, b, a;
+};
+const WideFormat kWideFormats[] = {
+    {&GUID_WICPixelFormat16bppGray, 1, 0, -1, -1, -1},
+    {&GUID_WICPixelFormat48bppRGB, 3, 0, 1, 2, -1},
+    {&GUID_WICPixelFormat48bppBGR, 3, 2, 1, 0, -1},
+    {&GUID_WICPixelFormat64bppRGBA, 4, 0, 1, 2, 3},
+    {&GUID_WICPixelFormat64bppBGRA, 4, 2, 1, 0, 3},
+};
+
 struct Picture {
     std::vector<uint32_t> px;
     UINT nWidth = 0;
@@ -52,12 +70,29 @@ bool Load(const char16_t* pszPath, Picture* pic, bool bSizeOnly) {
         !ImageSizeAllowed(pic->nWidth, pic->nHeight))
         return false;
     if (bSizeOnly) return true;
+    pic->px.resize((size_t)pic->nWidth * pic->nHeight);
+    WICPixelFormatGUID format{};
+    if (FAILED(frame->GetPixelFormat(&format))) return false;
+    for (const WideFormat& f : kWideFormats) {
+        if (!IsEqualGUID(format, *f.pFormat)) continue;
+        // Samples little-endian, rounded to 8 bits.
+        const UINT nStride = 2 * (UINT)f.nSamples * pic->nWidth;
+        std::vector<BYTE> wide((size_t)nStride * pic->nHeight);
+        if (FAILED(frame->CopyPixels(nullptr, nStride, (UINT)wide.size(), wide.data()))) return false;
+        for (size_t i = 0; i < pic->px.size(); i++) {
+            const BYTE* p = &wide[i * 2 * (size_t)f.nSamples];
+            auto sample = [p](int k) -> uint32_t { return RoundSample16((unsigned)p[2 * k] | (unsigned)p[2 * k + 1] << 8); };
+            const uint32_t r = sample(f.r), g = f.g < 0 ? r : sample(f.g), b = f.b < 0 ? r : sample(f.b);
+            const uint32_t a = f.a < 0 ? 255 : sample(f.a);
+            pic->px[i] = a << 24 | r << 16 | g << 8 | b;
+        }
+        return true;
+    }
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory->CreateFormatConverter(&converter)) ||
         FAILED(converter->Initialize(frame.p, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom)))
         return false;
-    pic->px.resize((size_t)pic->nWidth * pic->nHeight);
     return SUCCEEDED(converter->CopyPixels(nullptr, 4 * pic->nWidth, (UINT)(4 * pic->px.size()),
                                            reinterpret_cast<BYTE*>(pic->px.data())));
 }

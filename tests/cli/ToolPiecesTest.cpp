@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "container/RvoFormat.h"
+#include "tests/support/PngKinds.h"
 #include "tests/support/SyntheticFrames.h"
 #include "tests/support/TestFiles.h"
 #include "tools/rvo/ContactSheet.h"
@@ -106,6 +107,20 @@ TEST(PngFiles, PixelsComeBackExactlyIncludingColourUnderZeroAlpha) {
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++)
             EXPECT_EQ(pic.pixels[(size_t)y * w + x], src[(size_t)y * stride + x]) << x << "," << y;
+}
+
+// Every PNG kind gives its stored samples (16-bit rounded, no gamma or colour conversion).
+TEST(PngFiles, KindsReadAsStored) {
+    const int w = 9, h = 7;
+    for (const rvotest::PngKind& kind : rvotest::PngKinds()) {
+        const std::string path = ScratchPath(std::string("kind-") + kind.name + ".png");
+        ASSERT_TRUE(rvotest::WritePngKind(path, kind, w, h)) << kind.name;
+        PngPicture pic = ReadPng(path);
+        ASSERT_EQ(pic.nWidth, w);
+        ASSERT_EQ(pic.nHeight, h);
+        EXPECT_EQ(std::vector<uint32_t>(pic.pixels.begin(), pic.pixels.end()), rvotest::PngKindPixels(kind, w, h))
+            << kind.name;
+    }
 }
 
 TEST(PngFiles, BadFilesFailNamingTheFile) {

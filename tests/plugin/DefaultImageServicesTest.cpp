@@ -7,6 +7,7 @@
 #include "platform/HostImageServices.h"
 #include "plugin/DefaultImageServices.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/PngKinds.h"
 #include "tests/support/TestFiles.h"
 
 using rvotest::ScratchPath;
@@ -25,6 +26,23 @@ TEST(DefaultImageServices, PngAtItsOwnSizeIsExact) {
     std::vector<DWORD> out(6);
     ASSERT_TRUE(DefaultReadImage(Wide(path).c_str(), out.data(), 3, 2));
     EXPECT_EQ(std::vector<uint32_t>(out.begin(), out.end()), px);
+}
+
+// Every PNG kind reads as its stored samples: no gamma or colour conversion,
+// 16-bit samples rounded to 8 bits.
+TEST(DefaultImageServices, PngKindsReadAsStored) {
+    const int w = 9, h = 7;
+    for (const rvotest::PngKind& kind : rvotest::PngKinds()) {
+        const std::string path = ScratchPath(std::string("kind-") + kind.name + ".png");
+        ASSERT_TRUE(rvotest::WritePngKind(path, kind, w, h)) << kind.name;
+        int cx = 0, cy = 0;
+        ASSERT_TRUE(DefaultGetImgInfo(Wide(path).c_str(), nullptr, nullptr, &cx, &cy)) << kind.name;
+        EXPECT_EQ(cx, w);
+        EXPECT_EQ(cy, h);
+        std::vector<DWORD> out((size_t)w * h);
+        ASSERT_TRUE(DefaultReadImage(Wide(path).c_str(), out.data(), w, h)) << kind.name;
+        EXPECT_EQ(std::vector<uint32_t>(out.begin(), out.end()), rvotest::PngKindPixels(kind, w, h)) << kind.name;
+    }
 }
 
 TEST(DefaultImageServices, StretchIsBilinearAtPixelCentres) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# PE headers of rvoplugin.dll read with objdump -p: the machine, exactly one
-# export named Main, and imports from system DLLs only.
-# Usage: pe_headers.sh OBJDUMP DLL PROCESSOR (x86 or AMD64)
+# PE headers of rvoplugin.dll (or of rvo.exe, with exe) read with objdump -p:
+# the machine, exactly one export named Main (a program: none), and imports
+# from system DLLs only.
+# Usage: pe_headers.sh OBJDUMP DLL PROCESSOR (x86 or AMD64) [exe]
 set -uo pipefail
-objdump=$1 dll=$2 cpu=$3
+objdump=$1 dll=$2 cpu=$3 kind=${4:-dll}
 allowed="kernel32.dll user32.dll msvcrt.dll ole32.dll oleaut32.dll advapi32.dll windowscodecs.dll"
 headers=$("$objdump" -p "$dll") || { echo "objdump cannot read $dll"; exit 1; }
 fail=0
@@ -17,8 +18,10 @@ grep -q "$want_magic" <<<"$headers" || { echo "optional header magic is not $wan
 
 # The names of the export name table: the lines after "[Ordinal/Name Pointer] Table".
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
-if [ "$exports" != "Main" ]; then
-    echo "exports are not exactly Main: $(echo $exports)"
+want_exports=Main
+[ "$kind" = exe ] && want_exports=
+if [ "$exports" != "$want_exports" ]; then
+    echo "exports are not exactly '$want_exports': $(echo $exports)"
     fail=1
 fi
 
@@ -30,5 +33,5 @@ for d in $imports; do
         *) echo "imports from $d, which is not a system DLL"; fail=1 ;;
     esac
 done
-[ $fail = 0 ] && echo "$dll: $want_format, exports Main only, imports $(echo $imports)"
+[ $fail = 0 ] && echo "$dll: $want_format, exports ${want_exports:-nothing}, imports $(echo $imports)"
 exit $fail

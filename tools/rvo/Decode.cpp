@@ -1,8 +1,6 @@
 // rvo decode: every frame of a file read through the host commands 5, 7 and
 // 10, written as raw BGRA to stdout or as numbered PNG files.
-#include <unistd.h>
 
-#include <csignal>
 #include <memory>
 #include <cstdio>
 #include <string>
@@ -18,6 +16,7 @@
 #include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -41,7 +40,7 @@ void RunDecode(const DecodeOptions& o) {
     if (!bStdout && !IsFramePattern(o.strOutput))
         throw CLI::ValidationError("--output", "expected '-' or a file name pattern with one %d (e.g. frame%04d.png), got '" +
                                                    o.strOutput + "'");
-    if (bStdout && isatty(STDOUT_FILENO))
+    if (bStdout && StdoutIsTerminal())
         throw CLI::ValidationError("--output", "'-' writes raw frames; pipe them into a program (e.g. ffmpeg)");
 
     long long nFrames = 0;
@@ -54,7 +53,7 @@ void RunDecode(const DecodeOptions& o) {
         file->Close(FALSE);
     }
     // A reader that has gone away is reported as a write error, not a signal.
-    std::signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipe();
 
     // Each worker reads through its own handle on the file.
     std::vector<std::unique_ptr<CHostReader>> readers;

@@ -18,6 +18,7 @@
 #include "tools/rvo/Picture.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ struct DemoOptions {
 void RunDemo(const DemoOptions& o) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::create_directories(o.outDir, ec);
+    fs::create_directories(FsPath(o.outDir), ec);
     if (ec) FailFile(o.outDir, "cannot create the folder: " + ec.message());
     const int w = o.nWidth, h = o.nHeight, n = o.nFrames;
     const size_t nPixels = (size_t)w * (size_t)h;
@@ -166,7 +167,7 @@ void RunDemo(const DemoOptions& o) {
     std::vector<ModeResult> results;
     std::string failure;
     for (const DemoMode& mode : kModes) {
-        const std::string path = (fs::path(o.outDir) / mode.pszFile).string();
+        const std::string path = PathText(FsPath(o.outDir) / mode.pszFile);
         ModeResult res;
 
         // Write: commands 6, 8 for each frame, 10.
@@ -182,7 +183,7 @@ void RunDemo(const DemoOptions& o) {
             writer.Close();
         }
         res.encodeMs = MsSince(tw) / n;
-        res.nFileBytes = fs::file_size(path, ec);
+        res.nFileBytes = fs::file_size(FsPath(path), ec);
 
         // Verify with the module's own checks.
         {
@@ -255,7 +256,7 @@ void RunDemo(const DemoOptions& o) {
     for (size_t i = 0; i < results.size() && i < std::size(kModes); i++)
         if (!results[i].strNote.empty()) std::printf("%s: %s\n", kModes[i].pszName, results[i].strNote.c_str());
 
-    const std::string sheetPath = (fs::path(o.outDir) / "contact-sheet.png").string();
+    const std::string sheetPath = PathText(FsPath(o.outDir) / "contact-sheet.png");
     sheet.Write(sheetPath);
     std::printf(
         "\nContact sheet: %s (%dx%d; rows: source, JpegBlobs, RawFrames, PackedFrames; columns: frames %s; "

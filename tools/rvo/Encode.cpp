@@ -25,6 +25,7 @@
 #include "tools/rvo/SizeOption.h"
 #include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -224,14 +225,14 @@ void RunEncode(const EncodeOptions& o) {
     if (k == 0) {
         // A movie without frames is of no use to anyone; leave nothing behind.
         std::error_code ec;
-        std::filesystem::remove(o.strOutput, ec);
+        std::filesystem::remove(FsPath(o.strOutput), ec);
         FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
     }
     const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
     if (!problem.empty()) FailFile(o.strOutput, "finishing the file failed: " + problem);
 
     std::error_code ec;
-    unsigned long long bytes = std::filesystem::file_size(o.strOutput, ec);
+    unsigned long long bytes = std::filesystem::file_size(FsPath(o.strOutput), ec);
     std::printf("%s: %lld frames of %dx%d, %s, %llu bytes, %.2f ms/frame\n", o.strOutput.c_str(), k, size.nWidth,
                 size.nHeight, ModeName(nMode), bytes, ms / (double)k);
 }
@@ -245,7 +246,10 @@ void RegisterEncode(CLI::App& app) {
         "Write frames into a new RVO file through the module's host commands (create,\n"
         "write each frame, close). INPUT is '-' for raw BGRA frames on stdin (4 bytes\n"
         "per pixel: blue, green, red, alpha; frames back to back; --size required) or\n"
-        "one or more PNG files, one frame each.\n"
+        "one or more PNG files, one frame each. PNG samples are taken as stored:\n"
+        "16-bit samples are rounded to 8 bits, and gamma, colour-space and ICC\n"
+        "information (gAMA, cHRM, sRGB, iCCP) is not applied; palettes and tRNS\n"
+        "transparency become colours and alpha.\n"
         "\n"
         "Modes: jpeg (JpegBlobs: lossy, an alpha and a colour JPEG stream per frame),\n"
         "raw (RawFrames: uncompressed), packed (PackedFrames: lossless run-length).\n"

@@ -1,8 +1,6 @@
 // Host command sequences for writing, reading and preloading movies.
 #include "tools/rvo/HostSession.h"
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "plugin/Dispatch.h"
 #include "tools/rvo/Progress.h"
 #include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -53,53 +52,7 @@ int OnPreloadProgress(int k) {
     return 1;
 }
 
-std::string LimitText(rlim_t n) {
-    if (n == RLIM_INFINITY) return "unlimited";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f KiB", (double)n / 1024.0);
-    return buf;
-}
-
 }   // namespace
-
-// Common defaults (64 KiB, 8 MiB) are far below a movie's frames.
-namespace {
-
-// CAP_IPC_LOCK (capability 14) lets a process lock pages past RLIMIT_MEMLOCK.
-bool HasIpcLockCapability() {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f) return false;
-    char line[256];
-    unsigned long long caps = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "CapEff: %llx", &caps) == 1) break;
-    std::fclose(f);
-    return (caps >> 14) & 1;
-}
-
-}   // namespace
-
-std::string RaiseLockLimit() {
-    if (HasIpcLockCapability()) return "page locking not limited (CAP_IPC_LOCK)";
-    rlimit lim{};
-    if (getrlimit(RLIMIT_MEMLOCK, &lim) != 0) return "page-lock limit unknown";
-    if (lim.rlim_cur == RLIM_INFINITY) return "page-lock limit unlimited";
-    const rlim_t old = lim.rlim_cur;
-    rlimit want{RLIM_INFINITY, RLIM_INFINITY};
-    if (setrlimit(RLIMIT_MEMLOCK, &want) == 0) return "page-lock limit raised from " + LimitText(old) + " to unlimited";
-    if (lim.rlim_max != old) {
-        want = rlimit{lim.rlim_max, lim.rlim_max};
-        if (setrlimit(RLIMIT_MEMLOCK, &want) == 0)
-            return "page-lock limit raised from " + LimitText(old) + " to the hard limit " + LimitText(lim.rlim_max);
-    }
-    return "page-lock limit " + LimitText(old) + " (not allowed to raise it)";
-}
-
-std::string CurrentLockLimit() {
-    rlimit lim{};
-    if (getrlimit(RLIMIT_MEMLOCK, &lim) != 0) return "unknown";
-    return LimitText(lim.rlim_cur);
-}
 
 LONG CompressionForModeName(const std::string& strMode) {
     if (strMode == "jpeg") return 1;
@@ -124,10 +77,10 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
                      "cannot be created: it is open elsewhere (being read or written by another process or "
                      "handle); the file is left as it was");
         std::error_code ec;
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        const std::filesystem::path folder = FsPath(path).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
             FailFile(path, "cannot be created: no such folder " + folder.string());
-        if (std::filesystem::is_directory(path, ec)) FailFile(path, "cannot be created: it is a folder");
+        if (std::filesystem::is_directory(FsPath(path), ec)) FailFile(path, "cannot be created: it is a folder");
         FailFile(path, "cannot be created (" + DescribeLastError(dwError) + ")");
     }
 }

@@ -1,5 +1,5 @@
-// PNG reading and writing through libpng's simplified interface, which
-// converts every stored colour type to 8-bit BGRA.
+// PNG files read as they are stored (codec/PngPixels.h) and written through
+// libpng's simplified interface as 8-bit BGRA.
 #include "tools/rvo/PngFiles.h"
 
 #include <png.h>
@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "codec/PngPixels.h"
 #include "container/Limits.h"
 #include "tools/rvo/ToolSupport.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -30,19 +33,19 @@ std::string PngProblem(const png_image& image) {
 }   // namespace
 
 PngPicture ReadPng(const std::string& path) {
-    PngImage png;
-    if (!png_image_begin_read_from_file(&png.image, path.c_str()))
-        FailFile(path, "not a readable PNG file (" + PngProblem(png.image) + ")");
-    if (!rvo::FrameSizeAllowed(png.image.width, png.image.height))
-        FailFile(path, "picture of " + std::to_string(png.image.width) + "x" + std::to_string(png.image.height) +
+    FILE* f = OpenFile(path, "rb");
+    if (!f) FailFile(path, "not a readable PNG file (" + LastSystemError() + ")");
+    std::unique_ptr<FILE, int (*)(FILE*)> file(f, std::fclose);
+    CPngReader reader(f);
+    if (!reader.ReadHeader()) FailFile(path, "not a readable PNG file (" + reader.Problem() + ")");
+    if (!rvo::FrameSizeAllowed(reader.Width(), reader.Height()))
+        FailFile(path, "picture of " + std::to_string(reader.Width()) + "x" + std::to_string(reader.Height()) +
                            " is larger than a frame may be");
-    png.image.format = PNG_FORMAT_BGRA;
     PngPicture pic;
-    pic.nWidth = (int)png.image.width;
-    pic.nHeight = (int)png.image.height;
+    pic.nWidth = (int)reader.Width();
+    pic.nHeight = (int)reader.Height();
     pic.pixels.resize((size_t)pic.nWidth * (size_t)pic.nHeight);
-    if (!png_image_finish_read(&png.image, nullptr, pic.pixels.data(), 0, nullptr))
-        FailFile(path, "damaged PNG file (" + PngProblem(png.image) + ")");
+    if (!reader.ReadPixels(pic.pixels.data())) FailFile(path, "damaged PNG file (" + reader.Problem() + ")");
     return pic;
 }
 
@@ -66,8 +69,8 @@ std::vector<unsigned char> EncodePng(const std::string& path, const DWORD* pPixe
 }
 
 void WritePngFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) FailFile(path, std::string("cannot write the PNG file (") + std::strerror(errno) + ")");
+    FILE* f = OpenFile(path, "wb");
+    if (!f) FailFile(path, "cannot write the PNG file (" + LastSystemError() + ")");
     const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const int nError = errno;
     if (std::fclose(f) != 0 || !bWritten)

@@ -13,8 +13,9 @@ struct PngPicture {
     std::vector<DWORD> pixels;   // packed, top row first
 };
 
-// Reads any PNG libpng understands (palette, grey, 16-bit and so on are
-// converted); throws a ToolFailure naming the file when it cannot.
+// Reads any PNG libpng understands, samples as stored (codec/PngPixels.h:
+// 16-bit rounded to 8, no gamma or colour-space conversion); throws a
+// ToolFailure naming the file when it cannot.
 PngPicture ReadPng(const std::string& path);
 
 // Writes nWidth x nHeight pixels with row step nStride; throws a ToolFailure

@@ -1,11 +1,10 @@
 // Progress bar drawing: one line on stderr, rewritten in place with '\r'.
 #include "tools/rvo/Progress.h"
-
-#include <unistd.h>
+#include "tools/rvo/System.h"
 
 #include <cstdio>
 
-bool CProgressBar::Enabled() { return isatty(STDERR_FILENO) == 1; }
+bool CProgressBar::Enabled() { return StderrIsTerminal(); }
 
 CProgressBar::CProgressBar(std::string strLabel, long long nTotal)
     : m_strLabel(std::move(strLabel)), m_nTotal(nTotal), m_bEnabled(Enabled()) {}

@@ -1,6 +1,5 @@
 // rvo repair: a finished JPEG movie whose two copies of a picture differ,
 // written again with the whole copy in both places.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
+#include "tools/rvo/System.h"
 
 namespace {
 
@@ -79,9 +79,9 @@ void PlanMends(CRvoFile& file, std::vector<Mend>& mends, std::vector<std::string
 
 // Copies each mend's whole copy over its damaged one in the file at path; false with errno's reason in *pWhy.
 bool ApplyMends(const std::string& path, const std::vector<Mend>& mends, std::string* pWhy) {
-    FILE* f = std::fopen(path.c_str(), "r+b");
+    FILE* f = OpenFile(path, "r+b");
     if (!f) {
-        *pWhy = std::strerror(errno);
+        *pWhy = LastSystemError();
         return false;
     }
     std::vector<unsigned char> buf;
@@ -92,17 +92,17 @@ bool ApplyMends(const std::string& path, const std::vector<Mend>& mends, std::st
               fseeko(f, (off_t)m.nTo, SEEK_SET) == 0 && std::fwrite(buf.data(), 1, buf.size(), f) == buf.size();
         if (!bOk) break;
     }
-    bOk = bOk && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-    if (!bOk) *pWhy = std::strerror(errno);
+    bOk = bOk && FlushToDisk(f);
+    if (!bOk) *pWhy = LastSystemError();
     if (std::fclose(f) != 0 && bOk) {
-        *pWhy = std::strerror(errno);
+        *pWhy = LastSystemError();
         bOk = false;
     }
     return bOk;
 }
 
 std::string RepairedName(const std::string& strInput) {
-    const std::filesystem::path p(strInput);
+    const std::filesystem::path p = FsPath(strInput);
     return (p.parent_path() / (p.stem().string() + "-repaired" + p.extension().string())).string();
 }
 
@@ -124,9 +124,9 @@ void RunRepair(const RepairOptions& o) {
                                : o.strOutput.empty() ? RepairedName(o.strInput)
                                                      : o.strOutput;
     const std::string strBackup = o.strInput + ".bak";
-    if (!o.bInPlace && std::filesystem::exists(strOut, ec) && !o.bForce)
+    if (!o.bInPlace && std::filesystem::exists(FsPath(strOut), ec) && !o.bForce)
         FailFile(strOut, "already exists; give --force to overwrite it, or --in-place to repair " + o.strInput);
-    if (o.bInPlace && !o.bNoBackup && std::filesystem::exists(strBackup, ec) && !o.bForce)
+    if (o.bInPlace && !o.bNoBackup && std::filesystem::exists(FsPath(strBackup), ec) && !o.bForce)
         FailFile(strBackup, "already exists; give --force to overwrite it, or --no-backup");
 
     std::vector<Mend> mends;
@@ -142,12 +142,12 @@ void RunRepair(const RepairOptions& o) {
     }
 
     // The repaired file appears only whole: written beside its destination, checked, then renamed.
-    const std::string strTemp = strOut + ".repair-" + std::to_string(getpid());
+    const std::string strTemp = strOut + ".repair-" + std::to_string(ProcessId());
     auto Fail = [&](const std::string& why) {
-        std::filesystem::remove(strTemp, ec);
+        std::filesystem::remove(FsPath(strTemp), ec);
         FailFile(o.strInput, "cannot be repaired (" + why + "); it is unchanged");
     };
-    std::filesystem::copy_file(o.strInput, strTemp, std::filesystem::copy_options::overwrite_existing, ec);
+    std::filesystem::copy_file(FsPath(o.strInput), FsPath(strTemp), std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) Fail("cannot write " + strTemp + ": " + ec.message());
     std::string strWhy;
     if (!ApplyMends(strTemp, mends, &strWhy)) Fail("cannot write " + strTemp + ": " + strWhy);
@@ -162,12 +162,12 @@ void RunRepair(const RepairOptions& o) {
     }
     if (o.bInPlace && !o.bNoBackup) {
         // The original keeps its bytes as FILE.bak (a second name for them where the system allows).
-        std::filesystem::remove(strBackup, ec);
-        std::filesystem::create_hard_link(o.strInput, strBackup, ec);
-        if (ec) std::filesystem::copy_file(o.strInput, strBackup, ec);
+        std::filesystem::remove(FsPath(strBackup), ec);
+        std::filesystem::create_hard_link(FsPath(o.strInput), FsPath(strBackup), ec);
+        if (ec) std::filesystem::copy_file(FsPath(o.strInput), FsPath(strBackup), ec);
         if (ec) Fail("cannot keep the original as " + strBackup + ": " + ec.message());
     }
-    std::filesystem::rename(strTemp, strOut, ec);
+    std::filesystem::rename(FsPath(strTemp), FsPath(strOut), ec);
     if (ec) Fail("cannot write " + strOut + ": " + ec.message());
 
     for (const Mend& m : mends)

@@ -1,7 +1,6 @@
 // Failure reporting and file opening shared by the rvo subcommands.
 #include "tools/rvo/ToolSupport.h"
-
-#include <unistd.h>
+#include "tools/rvo/System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,9 +65,9 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
 
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
-    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
-    std::ifstream in(path, std::ios::binary);
+    if (!std::filesystem::exists(FsPath(path), ec)) FailFile(path, "no such file");
+    if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
+    std::ifstream in(FsPath(path), std::ios::binary);
     if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
     char head[rvo::kHeaderBytes];
     in.read(head, sizeof head);
@@ -93,8 +92,8 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
 
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
-    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
+    if (!std::filesystem::exists(FsPath(path), ec)) FailFile(path, "no such file");
+    if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
     RvoUnfinished scan;
     SetLastError(ERROR_SUCCESS);
     if (!ScanUnfinished(FromUtf8(path).c_str(), pSize, &scan)) {
@@ -108,10 +107,10 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
 }
 
 std::string RecoveredPath(const std::string& input) {
-    const std::filesystem::path p(input);
+    const std::filesystem::path p = FsPath(input);
     std::filesystem::path out = p;
-    out.replace_filename(p.stem().string() + "-recovered" + p.extension().string());
-    return out.string();
+    out.replace_filename(FsPath(PathText(p.stem()) + "-recovered" + PathText(p.extension())));
+    return PathText(out);
 }
 
 std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t) {
@@ -122,39 +121,39 @@ std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& 
     const std::string strBackup = input + ".bak";
     const bool bBackup = t.bInPlace && !t.bNoBackup;
     if (!t.bInPlace) {
-        if (fs::exists(strOut, ec)) {
+        if (fs::exists(FsPath(strOut), ec)) {
             if (!t.bForce) FailFile(strOut, "exists; give --force to replace it");
-            if (fs::equivalent(strOut, input, ec))
+            if (fs::equivalent(FsPath(strOut), FsPath(input), ec))
                 FailFile(strOut, "is the input; give --in-place to replace it");
         }
-    } else if (bBackup && fs::exists(strBackup, ec) && !t.bForce) {
+    } else if (bBackup && fs::exists(FsPath(strBackup), ec) && !t.bForce) {
         FailFile(strBackup, "exists; give --force to replace it, or --no-backup");
     }
 
-    const std::string strTemp = strOut + ".recover-" + std::to_string(getpid());
+    const std::string strTemp = strOut + ".recover-" + std::to_string(ProcessId());
     SetLastError(ERROR_SUCCESS);
     const BOOL bWritten = WriteRecovered(FromUtf8(input).c_str(), scan, FromUtf8(strTemp).c_str(), t.eDamaged);
     const DWORD dwError = GetLastError();
     if (!bWritten) {
-        fs::remove(strTemp, ec);
+        fs::remove(FsPath(strTemp), ec);
         FailFile(input, "cannot be recovered (" + DescribeLastError(dwError ? dwError : ERROR_WRITE_FAULT) +
                             "); it is unchanged");
     }
     if (bBackup) {
         // The original stays under FILE.bak (a second name for the same file, or a copy)
         // before the new file takes its name.
-        fs::remove(strBackup, ec);
-        fs::create_hard_link(input, strBackup, ec);
-        if (ec) fs::copy_file(input, strBackup, fs::copy_options::overwrite_existing, ec);
+        fs::remove(FsPath(strBackup), ec);
+        fs::create_hard_link(FsPath(input), FsPath(strBackup), ec);
+        if (ec) fs::copy_file(FsPath(input), FsPath(strBackup), fs::copy_options::overwrite_existing, ec);
         if (ec) {
-            fs::remove(strTemp, ec);
+            fs::remove(FsPath(strTemp), ec);
             FailFile(strBackup, "cannot be written (" + ec.message() + "); " + input + " is unchanged");
         }
     }
-    fs::rename(strTemp, strOut, ec);
+    fs::rename(FsPath(strTemp), FsPath(strOut), ec);
     if (ec) {
         const std::string why = ec.message();
-        fs::remove(strTemp, ec);
+        fs::remove(FsPath(strTemp), ec);
         FailFile(strOut, "cannot be replaced (" + why + ")" + (t.bInPlace ? "; it is unchanged" : ""));
     }
     return strOut;

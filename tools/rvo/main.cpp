@@ -1,13 +1,13 @@
 // The rvo tool: inspect, write and read RVO movie files through the module's
 // own code paths. Exit codes: 0 success, 1 bad input or failed operation,
 // 2 usage error.
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "codec/LibjpegVersion.h"
 #include "plugin/Dispatch.h"
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/System.h"
 #include "tools/rvo/ToolSupport.h"
 
 namespace {
@@ -21,14 +21,14 @@ std::string VersionText() {
 
 }   // namespace
 
-int main(int argc, char** argv) {
+int RunTool(int argc, char** argv) {
     // The tool links the module core directly, so it runs the load-time set-up itself.
     RvoModuleAttach();
-    // A file that reaches the file-size limit (ulimit -f) is a write that fails,
-    // which the tool reports and survives, finishing the file; not a kill.
-    std::signal(SIGXFSZ, SIG_IGN);
+    PrepareProcess();
 
     CLI::App app{"rvo: inspect, write and read RVO movie files (32-bit BGRA frames)."};
+    // Options are written as on Linux everywhere, and a path may start with '/'.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.set_version_flag("--version", VersionText, "Print the version, the storage modes and the libjpeg in use, and exit");
     RegisterInfo(app);
