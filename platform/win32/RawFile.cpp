@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/FaultPoint.h"
 #include "platform/LastError.h"
 #include "platform/win32/Win32Api.h"
 
@@ -166,6 +167,7 @@ BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
     RawFile* f = Get(h);
     if (pnRead) *pnRead = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultRead)) return FALSE;
     long long at = 0;
     if (!Position(f, &at)) return FALSE;
     if (!Aligned(f, pBuf, nBytes, at)) return BounceRead(f, at, pBuf, nBytes, pnRead);
@@ -179,6 +181,7 @@ BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*
     RawFile* f = Get(h);
     if (pnWritten) *pnWritten = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultWrite)) return FALSE;
     long long at = 0;
     if (!Position(f, &at)) return FALSE;
     if (!Aligned(f, pBuf, nBytes, at)) return BounceWrite(f, at, pBuf, nBytes, pnWritten);
@@ -194,6 +197,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
+    if (FaultPointFails(kFaultSeek)) return INVALID_SET_FILE_POINTER;
     const long long dist = plDistanceHigh ? (long long)(((ULONGLONG)(DWORD)*plDistanceHigh << 32) | (DWORD)lDistance)
                                           : (long long)lDistance;
     long long to = 0;
@@ -207,15 +211,17 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
 BOOL SetEndOfFile(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultSetEnd)) return FALSE;
     return w32::SetEndOfFile(f->h);
 }
 
 BOOL CloseHandle(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    const BOOL bFaulted = FaultPointFails(kFaultClose);
     const BOOL bOk = w32::CloseHandle(f->h);
     delete f;
-    return bOk;
+    return bOk && !bFaulted;
 }
 
 BOOL IsDirectIo(HANDLE h) {

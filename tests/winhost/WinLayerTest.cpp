@@ -1,6 +1,7 @@
 // The module's Windows platform layer driven directly (linked in, not through
 // the DLL), through its test hooks: records of modes 4 and 5 on volumes of
-// 4096-byte sectors, and the working set a page lock grows and gives back.
+// 4096-byte sectors, the working set a page lock grows and gives back, and
+// the I/O-error sweep over the Windows file calls (tests/support/IoErrorSweep.h).
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
+#include "tests/support/IoErrorSweep.h"
 #include "tests/support/Movies.h"
 
 namespace {
@@ -71,6 +73,33 @@ void WorkingSet() {
     SetLockQuotaOverride(false);
 }
 
+// Every file call of writing, reading and preloading each mode failing in
+// turn, with the Windows codes of EIO, EACCES and a full disk.
+void IoErrors() {
+    struct ErrorCase {
+        DWORD dwError;
+        bool bSticky;
+        const char* pszName;
+    };
+    const ErrorCase errors[] = {{ERROR_CRC, false, "ERROR_CRC once"},
+                                {ERROR_ACCESS_DENIED, false, "ERROR_ACCESS_DENIED once"},
+                                {ERROR_DISK_FULL, true, "ERROR_DISK_FULL from then on"}};
+    for (LONG nMode : {3, 4, 5}) {
+        for (rvotest::IoPhase phase : {rvotest::IoPhase::Write, rvotest::IoPhase::Read, rvotest::IoPhase::Preload}) {
+            for (const ErrorCase& e : errors) {
+                rvotest::IoSweepCounts c;
+                const std::string path = "winhost-scratch/io-sweep" + std::to_string(nMode) + ".rvo";
+                const std::string failure = rvotest::SweepIoErrors(nMode, phase, e.dwError, e.bSticky, 24, 16, 3, path, &c);
+                std::printf("  mode %ld %-7s %-28s %3lld calls failed: %3lld reported, %3lld absorbed, %3lld recovered\n",
+                            (long)nMode, rvotest::IoPhaseName(phase), e.pszName, c.nPoints, c.nReported, c.nAbsorbed,
+                            c.nRecovered);
+                if (!failure.empty()) std::printf("  %s\n", failure.c_str());
+                Check(failure.empty() && c.nPoints > 0, "every failed file call is reported or its work done");
+            }
+        }
+    }
+}
+
 }   // namespace
 
 int main() {
@@ -78,6 +107,8 @@ int main() {
     Sectors();
     std::printf("working set\n");
     WorkingSet();
+    std::printf("I/O errors\n");
+    IoErrors();
     if (g_nFailures == 0) std::printf("winlayer: all checks passed\n");
     else std::printf("winlayer: %d failure(s)\n", g_nFailures);
     return g_nFailures ? 1 : 0;

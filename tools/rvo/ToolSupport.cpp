@@ -16,8 +16,32 @@
 #include "platform/File.h"
 #include "platform/LastError.h"
 
-void FailFile(const std::string& path, const std::string& problem) {
-    throw ToolFailure(path + ": " + problem);
+void FailFile(const std::string& path, const std::string& problem, DWORD dwError) {
+    throw ToolFailure(path + ": " + problem, dwError);
+}
+
+int ErrnoOf(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT: return EIO;
+    case ERROR_DISK_FULL: return ENOSPC;
+    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_FILE_TOO_LARGE: return EFBIG;
+    default: return 0;
+    }
+}
+
+std::string SystemErrorText(DWORD dwError) {
+    const int e = ErrnoOf(dwError);
+    return e ? std::string(std::strerror(e)) : DescribeLastError(dwError);
+}
+
+std::string DescribeFrameFailure(long long k, DWORD dwError) {
+    if (IsIoFailure(dwError)) return "frame " + std::to_string(k) + ": read error (" + SystemErrorText(dwError) + ")";
+    return "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(dwError) + ")";
 }
 
 std::string DescribeLastError(DWORD dwError) {
@@ -31,6 +55,7 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_BAD_FORMAT: return "bad format";
     case ERROR_HANDLE_EOF: return "truncated";
     case ERROR_READ_FAULT: return "read error";
+    case ERROR_CRC: return "I/O error (" + SystemErrorText(dwError) + ")";
     case ERROR_ARITHMETIC_OVERFLOW: return "a size or offset is out of range";
     case ERROR_INVALID_HANDLE: return "a picture blob is damaged";
     case ERROR_INVALID_PARAMETER: return "a frame number or entry is out of range";
@@ -79,6 +104,8 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
         why +=
             ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
             "store any frame";
+    else if (IsIoFailure(dwError) && dwError != ERROR_DISK_FULL)
+        why += ": write error (" + SystemErrorText(dwError) + ")";
     else if (dwError)
         why += ": " + DescribeLastError(dwError);
     return why;
@@ -112,7 +139,10 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
         FailFile(path, "damaged RVO file (its index cannot be read)");
     }
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
-    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
+    const DWORD dwError = GetLastError();
+    // The system failed a read: the file may be whole, so it is not called damaged.
+    if (!opened && IsIoFailure(dwError)) FailFile(path, "cannot be read (read error (" + SystemErrorText(dwError) + "))", dwError);
+    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", dwError);
     return file;
 }
 
@@ -127,7 +157,7 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
         if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
         if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
         if (dwError == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
-        FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")");
+        FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")", dwError);
     }
     return scan;
 }

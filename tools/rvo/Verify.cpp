@@ -176,6 +176,7 @@ std::string FrameRanges(const std::vector<long long>& frames) {
 struct CheckItem {
     long long k = 0;
     std::string strProblem;
+    DWORD dwError = 0;
     bool bBad = false;
     std::string strDamage;
     bool bPartly = false;
@@ -225,6 +226,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
             if (bRecords) {
                 SetLastError(ERROR_SUCCESS);
                 item.bBad = !f.ReadFrame((unsigned)item.k, pixels.data(), cx, cy, TRUE, cx);
+                item.dwError = item.bBad ? GetLastError() : 0;
                 if (item.bBad) item.strProblem = Problem("");
             } else {
                 EntryCheck c = CheckEntry(f, (int)item.k, pixels);
@@ -238,6 +240,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
             if (item.bBad) {
                 result.nBadFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
                 result.strProblem = item.strProblem;
+                result.dwBadError = item.dwError;
                 return false;
             }
             const long long nFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
@@ -274,6 +277,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
 }
 
 std::string DamageSummary(const VerifyResult& r) {
+    if (r.nBadFrame >= 0 && IsIoFailure(r.dwBadError)) return DescribeFrameFailure(r.nBadFrame, r.dwBadError);
     if (r.nBadFrame >= 0) return "frame " + std::to_string(r.nBadFrame) + " does not decode (" + r.strProblem + ")";
     if (r.damagedCopies.empty()) return "";
     const size_t nMore = r.damagedCopies.size() - 1;
@@ -320,7 +324,7 @@ void RegisterVerify(CLI::App& app) {
                         r.strPartlyChecked.substr(r.strPartlyChecked.find(" (") + 1).c_str());
         std::fflush(stdout);
         const std::string strDamage = DamageSummary(r);
-        if (!strDamage.empty()) FailFile(*path, strDamage);
+        if (!strDamage.empty()) FailFile(*path, strDamage, r.dwBadError);
         std::printf("%s: %lld frames, all decode (%s, %lld %s checked)\n", path->c_str(), r.nFrames,
                     ModeName(nMode), r.nChecked,
                     rvo::IsRecordMode(nMode) ? "records" : "pictures");

@@ -19,6 +19,7 @@ struct VerifyResult {
     long long nChecked = 0;     // records or pictures decoded
     long long nBadFrame = -1;   // the first frame that does not decode; -1 when all do
     std::string strProblem;     // why, in words
+    DWORD dwBadError = 0;       // the reader's error for it (an I/O failure is no damage)
     // Frames of a JPEG file that read whole from one copy of their picture
     // while the other copy is damaged, one line each ("frame 3: ..."), in
     // frame order; the file is damaged, though every such frame is readable.
