@@ -8,6 +8,9 @@
  *   IO_FAULT_ERRNO  the errno it fails with (default EIO)
  *   IO_FAULT_COUNT  a file the number of counted calls is written to at exit
  */
+/* Both the plain and the 64-bit names are defined here, so the build's
+ * _FILE_OFFSET_BITS=64 (which renames one to the other) must not apply. */
+#undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -28,15 +31,15 @@ static const char* g_pszPath;
 static const char* g_pszCountFile;
 
 static ssize_t (*real_read)(int, void*, size_t);
-static ssize_t (*real_pread)(int, void*, size_t, off_t);
+static ssize_t (*real_pread)(int, void*, size_t, off64_t);
 static ssize_t (*real_write)(int, const void*, size_t);
-static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
+static ssize_t (*real_pwrite)(int, const void*, size_t, off64_t);
 
 __attribute__((constructor)) static void Setup(void) {
     real_read = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
-    real_pread = (ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64");
+    real_pread = (ssize_t(*)(int, void*, size_t, off64_t))dlsym(RTLD_NEXT, "pread64");
     real_write = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-    real_pwrite = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite64");
+    real_pwrite = (ssize_t(*)(int, const void*, size_t, off64_t))dlsym(RTLD_NEXT, "pwrite64");
     g_pszPath = getenv("IO_FAULT_PATH");
     g_pszCountFile = getenv("IO_FAULT_COUNT");
     const char* at = getenv("IO_FAULT_AT");
@@ -75,7 +78,7 @@ static int Fails(int fd, int bWrite) {
 
 ssize_t read(int fd, void* p, size_t n) { return Fails(fd, 0) ? -1 : real_read(fd, p, n); }
 ssize_t pread(int fd, void* p, size_t n, off_t at) { return Fails(fd, 0) ? -1 : real_pread(fd, p, n, at); }
-ssize_t pread64(int fd, void* p, size_t n, off_t at) { return Fails(fd, 0) ? -1 : real_pread(fd, p, n, at); }
+ssize_t pread64(int fd, void* p, size_t n, off64_t at) { return Fails(fd, 0) ? -1 : real_pread(fd, p, n, at); }
 ssize_t write(int fd, const void* p, size_t n) { return Fails(fd, 1) ? -1 : real_write(fd, p, n); }
 ssize_t pwrite(int fd, const void* p, size_t n, off_t at) { return Fails(fd, 1) ? -1 : real_pwrite(fd, p, n, at); }
-ssize_t pwrite64(int fd, const void* p, size_t n, off_t at) { return Fails(fd, 1) ? -1 : real_pwrite(fd, p, n, at); }
+ssize_t pwrite64(int fd, const void* p, size_t n, off64_t at) { return Fails(fd, 1) ? -1 : real_pwrite(fd, p, n, at); }

@@ -1,6 +1,7 @@
 // Host sessions through the dispatcher with a file call failing at each point.
 #include "tests/support/IoErrorSweep.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -210,6 +211,30 @@ const char* IoPhaseName(IoPhase phase) {
     case IoPhase::Read: return "read";
     default: return "preload";
     }
+}
+
+std::string SweepEveryIoError(int w, int h, int nFrames, const std::string& pathStem) {
+    struct ErrorCase {
+        DWORD dwError;
+        bool bSticky;
+        const char* pszName;
+    };
+    const ErrorCase errors[] = {{ERROR_CRC, false, "EIO once"},
+                                {ERROR_ACCESS_DENIED, false, "EACCES once"},
+                                {ERROR_DISK_FULL, true, "ENOSPC from then on"}};
+    for (LONG nMode : {rvo::JpegBlobs, rvo::RawFrames, rvo::PackedFrames})
+        for (IoPhase phase : {IoPhase::Write, IoPhase::Read, IoPhase::Preload})
+            for (const ErrorCase& e : errors) {
+                IoSweepCounts c;
+                const std::string path = pathStem + std::to_string(nMode) + ".rvo";
+                std::string failure = SweepIoErrors(nMode, phase, e.dwError, e.bSticky, w, h, nFrames, path, &c);
+                std::printf("mode %ld %-7s %-20s %5lld calls failed: %5lld reported, %5lld absorbed, %5lld recovered\n",
+                            (long)nMode, IoPhaseName(phase), e.pszName, c.nPoints, c.nReported, c.nAbsorbed, c.nRecovered);
+                if (failure.empty() && c.nPoints == 0) failure = "no file call was made";
+                if (!failure.empty())
+                    return "mode " + std::to_string(nMode) + ", " + IoPhaseName(phase) + ", " + e.pszName + ": " + failure;
+            }
+    return "";
 }
 
 std::string SweepIoErrors(LONG nMode, IoPhase phase, DWORD dwError, bool bSticky, int w, int h, int nFrames,

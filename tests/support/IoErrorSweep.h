@@ -45,4 +45,10 @@ std::string SweepIoErrors(LONG nMode, IoPhase phase, DWORD dwError, bool bSticky
 
 const char* IoPhaseName(IoPhase phase);
 
+// The whole sweep: each mode (3, 4, 5), each phase, and each error a disk
+// gives (EIO and EACCES once, a disk that stays full: their Win32 codes), over
+// movies of nFrames w x h frames at pathStem plus the mode. One line of counts
+// a run on stdout; "" when every point holds, else the first that does not.
+std::string SweepEveryIoError(int w, int h, int nFrames, const std::string& pathStem);
+
 }   // namespace rvotest

@@ -174,7 +174,7 @@ void RunEncode(const EncodeOptions& o) {
                                                    " as an entry without a picture)"
                                              : "") +
                                       (dwCloseError ? ", and finishing the file failed (" + DescribeLastError(dwCloseError) +
-                                                          "; rvo recover gives back the frames written)"
+                                                          "; rvo recover gives back the " + std::to_string(nFrame) + " frames written)"
                                                     : ""),
                      dwError);
         }

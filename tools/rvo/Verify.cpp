@@ -48,6 +48,7 @@ std::string Problem(const std::string& what) {
 struct BlobCopy {
     HGLOBAL h = nullptr;
     std::string strWhy;   // why it is damaged; empty when it loaded (and, once decoded, decoded whole)
+    DWORD dwReadError = 0;   // the system failed the read: the copy may be whole
     BlobCopy() = default;
     BlobCopy(const BlobCopy&) = delete;
     BlobCopy& operator=(const BlobCopy&) = delete;
@@ -68,6 +69,7 @@ struct BlobCopy {
 void LoadCopy(CRvoFile& file, ULONGLONG nAt, BlobCopy& c) {
     SetLastError(ERROR_SUCCESS);
     c.h = file.ReadBlobCopy(nAt);
+    if (!c.h && IsIoFailure(GetLastError())) c.dwReadError = GetLastError();
     if (!c.h) c.strWhy = Problem("it cannot be read");
 }
 
@@ -100,8 +102,10 @@ PictureCopies CheckPictureCopies(CRvoFile& file, int entry) {
     if (copies[0].h) p.anBytes[0] = GlobalSize(copies[0].h) - JPEG_BLOB_TAIL_BYTES;
     DecodeCopy(engine, copies[0]);
     p.strWhy[0] = copies[0].strWhy;
+    p.dwReadError = copies[0].dwReadError;
     if (p.nCopies == 2) {
         LoadCopy(file, p.anAt[1], copies[1]);
+        if (!p.dwReadError) p.dwReadError = copies[1].dwReadError;
         if (copies[1].h) p.anBytes[1] = GlobalSize(copies[1].h) - JPEG_BLOB_TAIL_BYTES;
         p.bDiffer = !copies[0].SameAs(copies[1]);
         if (p.bDiffer) DecodeCopy(engine, copies[1]);
@@ -120,6 +124,7 @@ struct EntryCheck {
     std::string strProblem;   // the picture does not read whole: the frame is damaged
     std::string strDamage;    // one copy is damaged, the frame reads whole from the other
     bool bPartly = false;     // a picture with one copy: nothing to compare it with
+    DWORD dwError = 0;        // the system failed a read: nothing is known of the copies
 };
 
 EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
@@ -138,6 +143,11 @@ EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
         return c;
     }
     const std::string a = p.Name(0), b = p.nCopies > 1 ? p.Name(1) : "";
+    if (p.dwReadError) {
+        c.dwError = p.dwReadError;
+        c.strProblem = "read error (" + DescribeLastError(p.dwReadError) + ")";
+        return c;
+    }
     if (p.nCopies == 1) {
         c.bPartly = true;
         if (p.nWhole < 0) c.strProblem = "the only copy of its picture, the " + a + ", is damaged (" + p.strWhy[0] + ")";
@@ -233,6 +243,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
                 item.strProblem = std::move(c.strProblem);
                 item.strDamage = std::move(c.strDamage);
                 item.bPartly = c.bPartly;
+                item.dwError = c.dwError;
                 item.bBad = !item.strProblem.empty();
             }
         },

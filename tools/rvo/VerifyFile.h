@@ -50,6 +50,7 @@ struct PictureCopies {
     bool bDiffer = false;            // the two copies differ
     bool bUndecided = false;         // they differ and both decode whole: which is damaged cannot be told
     int nWhole = -1;                 // a copy that decodes whole (the first such), -1 when none does
+    DWORD dwReadError = 0;           // the system failed to read a copy (no damage then): its error
 
     std::string Name(int c) const;   // "frame-area copy" or "index copy"
 };
