@@ -165,9 +165,11 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         }
         BYTE header[kHeaderBytes];
         m_header.StoreHeader(header);
+        SetLastError(ERROR_SUCCESS);
         if (m_pFile->Write(header, kHeaderBytes) != kHeaderBytes) {
-            m_pFile.reset();   // its destructor closes it
-            return Fail(ERROR_WRITE_FAULT);
+            const DWORD dwError = GetLastError();   // the system's reason (disk full) when it gave one
+            m_pFile.reset();                        // its destructor closes it
+            return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
         }
         m_header.m_dwIndexOffset = kHeaderBytes;
     }

@@ -71,8 +71,9 @@ BOOL CRvoFile::RewriteHeaderBlock() {
     const LONGLONG nPos = SeekRaw(m_store.m_hRawFile, 0, FILE_CURRENT);
     if (nPos == -1 || SeekRaw(m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
     const BOOL bOk = WriteHeaderBlock(nullptr);
+    const DWORD dwError = GetLastError();   // the seek back clears it
     if (SeekRaw(m_store.m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
-    return bOk;
+    return bOk ? TRUE : Fail(dwError ? dwError : ERROR_WRITE_FAULT);
 }
 
 BOOL CRvoFile::SetFrameSize(const SIZE* pSize) {

@@ -54,7 +54,12 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 // the file cannot be opened.
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
-    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
+    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) {
+        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
+        file.reset();
+        SetLastError(dwError);
+        return nullptr;
+    }
     // A JPEG file without pictures has no frame size: it still opens, and reading sets its size per picture.
     SIZE size{file->m_header.m_nWidth, file->m_header.m_nHeight};
     file->SetFrameSize(&size);
@@ -149,13 +154,19 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
 
     auto file = std::make_unique<CRvoFile>();
     file->m_header.m_nMode = StorageModeFor(pIn->nCompression);
-    if (!file->Create(strPath)) return kHostFailed;
+    if (!file->Create(strPath)) {
+        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
+        file.reset();
+        SetLastError(dwError);
+        return kHostFailed;
+    }
     SIZE size{(LONG)cx, (LONG)cy};
     // A writer that cannot record its frame size (or have its buffers) could
     // not be recovered should it stop: the create fails, the error kept.
     if (!file->SetFrameSize(&size)) {
         const DWORD dwError = GetLastError();
         file->Close(FALSE);
+        file.reset();
         SetLastError(dwError);
         return kHostFailed;
     }

@@ -163,6 +163,7 @@ CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecor
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
         if (dwError == ERROR_SHARING_VIOLATION)
             FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError), dwError);
+        if (IsIoFailure(dwError)) FailRead(path, dwError);
         FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")", dwError);
     }
 }

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "container/PackedRecord.h"
 #include "container/RvoFormat.h"
@@ -20,23 +19,38 @@ void FailFile(const std::string& path, const std::string& problem, DWORD dwError
     throw ToolFailure(path + ": " + problem, dwError);
 }
 
+namespace {
+
+// Module error codes and the C library's errno for the same failure.
+struct ErrnoPair {
+    DWORD dwError;
+    int nErrno;
+};
+constexpr ErrnoPair kErrnoPairs[] = {{ERROR_CRC, EIO},           {ERROR_READ_FAULT, EIO},      {ERROR_WRITE_FAULT, EIO},
+                                     {ERROR_DISK_FULL, ENOSPC},  {ERROR_ACCESS_DENIED, EACCES}, {ERROR_FILE_NOT_FOUND, ENOENT},
+                                     {ERROR_PATH_NOT_FOUND, ENOENT}, {ERROR_FILE_TOO_LARGE, EFBIG}};
+
+}   // namespace
+
 int ErrnoOf(DWORD dwError) {
-    switch (dwError) {
-    case ERROR_CRC:
-    case ERROR_READ_FAULT:
-    case ERROR_WRITE_FAULT: return EIO;
-    case ERROR_DISK_FULL: return ENOSPC;
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_FILE_TOO_LARGE: return EFBIG;
-    default: return 0;
-    }
+    for (const ErrnoPair& p : kErrnoPairs)
+        if (p.dwError == dwError) return p.nErrno;
+    return 0;
+}
+
+DWORD ErrorOfErrno(int nErrno) {
+    for (const ErrnoPair& p : kErrnoPairs)
+        if (p.nErrno == nErrno) return p.dwError;
+    return 0;
 }
 
 std::string SystemErrorText(DWORD dwError) {
     const int e = ErrnoOf(dwError);
     return e ? std::string(std::strerror(e)) : DescribeLastError(dwError);
+}
+
+void FailRead(const std::string& path, DWORD dwError) {
+    FailFile(path, "cannot be read (read error (" + SystemErrorText(dwError) + "))", dwError);
 }
 
 std::string DescribeFrameFailure(long long k, DWORD dwError) {
@@ -120,12 +134,15 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
     if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno), ErrorOfErrno(errno));
     char head[rvo::kHeaderBytes];
-    in.read(head, sizeof head);
-    if ((size_t)in.gcount() < sizeof head)
-        FailFile(path, "not an RVO file (shorter than the 160-byte header)");
+    const size_t nHead = std::fread(head, 1, sizeof head, in);
+    const int nReadErrno = std::ferror(in) ? errno : 0;
+    std::fclose(in);
+    // A read the system failed is no sign of what the file is.
+    if (nReadErrno) FailRead(path, ErrorOfErrno(nReadErrno) ? ErrorOfErrno(nReadErrno) : (DWORD)ERROR_READ_FAULT);
+    if (nHead < sizeof head) FailFile(path, "not an RVO file (shorter than the 160-byte header)");
     if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
         FailFile(path, "not an RVO file (no QARVOV10 magic)");
 
@@ -141,7 +158,7 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
     const DWORD dwError = GetLastError();
     // The system failed a read: the file may be whole, so it is not called damaged.
-    if (!opened && IsIoFailure(dwError)) FailFile(path, "cannot be read (read error (" + SystemErrorText(dwError) + "))", dwError);
+    if (!opened && IsIoFailure(dwError)) FailRead(path, dwError);
     if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", dwError);
     return file;
 }
@@ -157,6 +174,7 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
         if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
         if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
         if (dwError == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
+        if (IsIoFailure(dwError)) FailRead(path, dwError);
         FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")", dwError);
     }
     return scan;

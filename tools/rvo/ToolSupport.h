@@ -23,8 +23,13 @@ struct ToolFailure : std::runtime_error {
 // The C library's errno for a module error code that stands for a failed
 // transfer or a missing file (ERROR_CRC: EIO, ERROR_DISK_FULL: ENOSPC, ...), 0 for others.
 int ErrnoOf(DWORD dwError);
+// The module error code for a C library errno (EIO: ERROR_CRC), 0 for one it has none for.
+DWORD ErrorOfErrno(int nErrno);
 // The system's words for such a code ("Input/output error"); DescribeLastError's for others.
 std::string SystemErrorText(DWORD dwError);
+// Throws a ToolFailure "<path>: cannot be read (read error (Input/output
+// error))" for a read the system failed (dwError a module code).
+[[noreturn]] void FailRead(const std::string& path, DWORD dwError);
 // Why frame k could not be read, for a message: "frame 3: read error
 // (Input/output error)" when the system failed the read (the file may be
 // whole), "frame 3 does not decode (truncated)" when its bytes are damaged.
