@@ -6,18 +6,18 @@
 
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
+#include "platform/CString.h"
 #include "platform/RawFile.h"
 #include "recover/Recover.h"
 #include "tests/support/Movies.h"
 #include "tests/support/SyntheticFrames.h"
-#include "tests/support/TestFiles.h"
 
 namespace rvotest {
 
 bool ReadEveryFrame(const std::string& path, int w, int h, bool bMustRead, std::vector<std::vector<uint32_t>>* pFrames) {
     pFrames->clear();
     CRvoFile f;
-    if (!f.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return !bMustRead;
+    if (!f.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return !bMustRead;
     const SIZE size{w, h};
     f.SetFrameSize(&size);
     f.SetFirstFrame(0);
@@ -80,14 +80,14 @@ std::string CheckCrashPoint(const CrashMovie& m, bool bBytes, ULONGLONG k, Crash
     size_t nWhole = 0;
     while (nWhole < n && m.bounds[nWhole + 1] <= nOnDisk) nWhole++;
     RvoUnfinished s;
-    const BOOL bScanned = ScanUnfinished(Wide(m.path).c_str(), nullptr, &s);
+    const BOOL bScanned = ScanUnfinished(FromUtf8(m.path).c_str(), nullptr, &s);
     std::vector<std::vector<uint32_t>> got;
     if (bScanned && s.bUnfinished) {
         if (s.nDamaged != 0) return std::to_string(s.nDamaged) + " frames called damaged";
         if (s.nFrames != nWhole)
             return std::to_string(s.nFrames) + " frames found, " + std::to_string(nWhole) + " whole on disk";
         const std::string out = m.path + ".out";
-        const bool bWritten = WriteRecovered(Wide(m.path).c_str(), s, Wide(out).c_str()) != FALSE;
+        const bool bWritten = WriteRecovered(FromUtf8(m.path).c_str(), s, FromUtf8(out).c_str()) != FALSE;
         const bool bRead = bWritten && ReadEveryFrame(out, m.nWidth, m.nHeight, true, &got);
         std::filesystem::remove(out, ec);
         if (!bWritten) return "the recovered file was not written";

@@ -7,13 +7,13 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/CString.h"
 #include "platform/FaultPoint.h"
 #include "platform/LastError.h"
 #include "plugin/Dispatch.h"
 #include "recover/Recover.h"
 #include "tests/support/CrashSweep.h"
 #include "tests/support/Movies.h"
-#include "tests/support/TestFiles.h"
 
 namespace rvotest {
 
@@ -30,7 +30,7 @@ struct Session {
 
     Session(const std::string& path, int cx, int cy) : w(cx), h(cy) {
         *in = HostMediaInfo{};
-        const std::u16string wide = Wide(path);
+        const std::u16string wide = FromUtf8(path);
         std::copy(wide.begin(), wide.end(), in->szPath);
         in->dFieldDuration = 1.0;
         in->rcRegion = RECT{0, 0, w, h};
@@ -77,9 +77,9 @@ std::string At(ULONGLONG k, const std::string& why) { return "call " + std::to_s
 bool FramesHeld(const std::string& path, int w, int h, bool* pbRecovered, std::vector<std::vector<uint32_t>>* pGot) {
     *pbRecovered = false;
     RvoUnfinished s;
-    if (ScanUnfinished(Wide(path).c_str(), nullptr, &s) && s.bUnfinished) {
+    if (ScanUnfinished(FromUtf8(path).c_str(), nullptr, &s) && s.bUnfinished) {
         const std::string out = path + ".out";
-        const bool bOk = WriteRecovered(Wide(path).c_str(), s, Wide(out).c_str()) &&
+        const bool bOk = WriteRecovered(FromUtf8(path).c_str(), s, FromUtf8(out).c_str()) &&
                          ReadEveryFrame(out, w, h, true, pGot);
         std::error_code ec;
         std::filesystem::remove(out, ec);
