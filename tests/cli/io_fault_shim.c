@@ -7,6 +7,9 @@
  *   IO_FAULT_AT     the call (from 1) that fails; 0 only counts
  *   IO_FAULT_ERRNO  the errno it fails with (default EIO)
  *   IO_FAULT_COUNT  a file the number of counted calls is written to at exit
+ *
+ * A process that sweeps itself (Python through ctypes) calls io_fault_arm(k):
+ * counting starts again and the k-th call from then on fails.
  */
 /* Both the plain and the 64-bit names are defined here, so the build's
  * _FILE_OFFSET_BITS=64 (which renames one to the other) must not apply. */
@@ -59,6 +62,20 @@ __attribute__((destructor)) static void Report(void) {
     fclose(f);
 }
 
+void io_fault_arm(unsigned long long nAt) {
+    pthread_mutex_lock(&g_lock);
+    g_nCounted = 0;
+    g_nAt = nAt;
+    pthread_mutex_unlock(&g_lock);
+}
+
+unsigned long long io_fault_counted(void) {
+    pthread_mutex_lock(&g_lock);
+    const unsigned long long n = g_nCounted;
+    pthread_mutex_unlock(&g_lock);
+    return n;
+}
+
 /* 1 when this call on fd is the one to fail (errno set). */
 static int Fails(int fd, int bWrite) {
     if (!g_pszPath || (bWrite ? !g_bWrites : !g_bReads)) return 0;
@@ -70,8 +87,9 @@ static int Fails(int fd, int bWrite) {
     if (!strstr(name, g_pszPath)) return 0;
     pthread_mutex_lock(&g_lock);
     const unsigned long long k = ++g_nCounted;
+    const int bFails = k == g_nAt;
     pthread_mutex_unlock(&g_lock);
-    if (k != g_nAt) return 0;
+    if (!bFails) return 0;
     errno = g_nErrno;
     return 1;
 }
