@@ -9,14 +9,20 @@ all: build-release
 bootstrap:
 	@bash scripts/bootstrap.sh
 
+# Every test, whatever configured the build folder before (`make demo` before
+# GoogleTest was there leaves RVO_TESTS=OFF in the cache): the tests are
+# switched on, and a test that could not be built (a missing GoogleTest,
+# pybind11, pytest, ...) stops the configure rather than dropping out of the run.
+TEST_CONFIG := -DRVO_TESTS=ON -DRVO_ALL_TESTS=ON
+
 # Static pattern rules: make skips implicit-rule search for phony targets, so a
 # plain `build-%:` pattern would never run for them.
 $(addprefix build-,$(PRESETS)): build-%: bootstrap
-	cmake --preset $* >/dev/null
+	cmake --preset $* $(TEST_CONFIG) >/dev/null
 	cmake --build --preset $* -j $(JOBS)
 
 $(addprefix test-,$(PRESETS)): test-%: build-%
-	ctest --preset $*
+	ctest --preset $* --no-tests=error
 
 # The Windows tests compare the DLL's files with those of the release build's rvo
 # tool; the 32-bit host reads a file that only that tool writes.

@@ -132,7 +132,9 @@ BlobRead ReadFileForm(Source& src, HGLOBAL* phOut) {
     std::memcpy(p + JPEG_BLOB_OFS_WIDTH, head + JPEG_BLOB_OFS_WIDTH, kBlobFileHeaderBytes - 4);
     std::memset(p + JPEG_BLOB_HEADER_BYTES + nData, 0, JPEG_BLOB_TAIL_BYTES);
     const bool bRead = ReadSome(src, p + JPEG_BLOB_HEADER_BYTES, (UINT)nData) == nData;
+    const DWORD dwReadError = GetLastError();   // GlobalUnlock clears it
     GlobalUnlock(hBlock);
+    SetLastError(dwReadError);
     if (!bRead) return kBlobShortData;
     *phOut = owner.Release();
     return kBlobRead;
@@ -244,7 +246,15 @@ BOOL WriteBlobToFile(CFile* pFile, HGLOBAL hBlob) {
 BOOL ReadBlobFromFile(CFile* pFile, HGLOBAL* phOut) {
     if (!pFile || !phOut) return Fail(ERROR_INVALID_PARAMETER);
     const ULONGLONG nStart = pFile->GetPosition();
-    switch (ReadFileForm(*pFile, phOut)) {
+    SetLastError(ERROR_SUCCESS);
+    const auto result = ReadFileForm(*pFile, phOut);
+    // A read the system failed is no damage: its error stays.
+    if (result != kBlobRead && IsIoFailure(GetLastError())) {
+        const DWORD dwError = GetLastError();
+        pFile->Seek((LONGLONG)nStart, CFile::begin);
+        return Fail(dwError);
+    }
+    switch (result) {
     case kBlobRead: return TRUE;
     case kBlobShortMarker:
     case kBlobBadMarker:

@@ -82,10 +82,12 @@ BOOL FinalizeIndex(CRvoFile& f) {
         // An entry without a picture keeps its flags: nothing of it is in the frame area.
         if (!e->m_hBlob) continue;
         // Record offsets are 32-bit: a frame area past 4 GiB cannot be described.
-        const ULONGLONG nAt = f.m_pFile->GetPosition();
+        // The position is asked with a seek, which says when the system refuses.
+        const ULONGLONG nAt = f.m_pFile->Seek(0, CFile::current);
         if (nAt > 0xFFFFFFFFull) {
+            const DWORD dwError = nAt == (ULONGLONG)-1 ? GetLastError() : (DWORD)ERROR_ARITHMETIC_OVERFLOW;
             f.Close(FALSE);
-            return Fail(ERROR_ARITHMETIC_OVERFLOW);
+            return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
         }
         e->m_dwBlobOffset = (DWORD)nAt;
         if (!WriteBlobToFile(f.m_pFile.get(), e->m_hBlob)) {
@@ -97,10 +99,11 @@ BOOL FinalizeIndex(CRvoFile& f) {
         if (GetBlobDimensions(e->m_hBlob, &w, &h)) takeMax(w, h);
         e->m_dwFlags &= ~kEntryFlagBlobNotStored;
     }
-    const ULONGLONG nIndex = f.m_pFile->GetPosition();
+    const ULONGLONG nIndex = f.m_pFile->Seek(0, CFile::current);
     if (nIndex > 0xFFFFFFFFull) {
+        const DWORD dwError = nIndex == (ULONGLONG)-1 ? GetLastError() : (DWORD)ERROR_ARITHMETIC_OVERFLOW;
         f.Close(FALSE);
-        return Fail(ERROR_ARITHMETIC_OVERFLOW);
+        return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
     }
     f.m_header.m_dwIndexOffset = (DWORD)nIndex;
     {
@@ -116,7 +119,7 @@ BOOL FinalizeIndex(CRvoFile& f) {
     BYTE header[kHeaderBytes];
     f.m_header.StoreHeader(header);
     if (f.m_pFile->Seek(0, CFile::begin) != 0 || f.m_pFile->Write(header, kHeaderBytes) != kHeaderBytes)
-        return Fail(ERROR_WRITE_FAULT);
+        return Fail(GetLastError() ? GetLastError() : (DWORD)ERROR_WRITE_FAULT);
     f.m_pFile->Flush();
     return TRUE;
 }
@@ -162,9 +165,11 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         }
         BYTE header[kHeaderBytes];
         m_header.StoreHeader(header);
+        SetLastError(ERROR_SUCCESS);
         if (m_pFile->Write(header, kHeaderBytes) != kHeaderBytes) {
-            m_pFile.reset();   // its destructor closes it
-            return Fail(ERROR_WRITE_FAULT);
+            const DWORD dwError = GetLastError();   // the system's reason (disk full) when it gave one
+            m_pFile.reset();                        // its destructor closes it
+            return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
         }
         m_header.m_dwIndexOffset = kHeaderBytes;
     }
@@ -173,39 +178,52 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
 }
 
 BOOL CRvoFile::Finalize() {
+    SetLastError(ERROR_SUCCESS);
     if (IsRecordMode(m_header.m_nMode)) return FinalizeRecords(*this, GetEntryCount());
     // The archive raises on a blob it cannot lock or a file that takes less; that is a failed close, not a crash.
     try {
         return FinalizeIndex(*this);
     } catch (const CException&) {
-        return Fail(ERROR_WRITE_FAULT);
+        // The archive's write failed: the system's reason (disk full) when it left one.
+        const DWORD dwError = GetLastError();
+        return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
     } catch (const std::bad_alloc&) {
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
 BOOL CRvoFile::Close(BOOL bFinalize) {
+    // The file is closed and the object reset whatever fails on the way; the
+    // first failure of a file being written is the result, its error the last
+    // error. Closing a file that was only read cannot fail.
+    const bool bWriting = m_bWriting;
     BOOL bResult = TRUE;
+    DWORD dwError = ERROR_SUCCESS;
+    auto note = [&](BOOL bOk) {
+        if (bOk || !bResult) return;
+        bResult = FALSE;
+        dwError = GetLastError() ? GetLastError() : (DWORD)ERROR_WRITE_FAULT;
+    };
     if (m_pFile) {
-        if (bFinalize && m_bWriting) Finalize();
+        if (bFinalize && bWriting) note(Finalize());
         if (m_pFile) {   // a failed Finalize may have closed it already
-            m_pFile->Close();
+            const BOOL bClosed = m_pFile->Close();
+            if (bWriting) note(bClosed);
             m_pFile.reset();
         }
     }
-    // Only a size table that could not be written fails Close; a failed Finalize is not
-    // passed on, as callers close whatever it reports.
     if (m_store.m_hRawFile) {
         // Only a file being written gets a table; without one the header keeps the count it had.
         bool bTableOk = true;
-        if (m_header.m_nMode == PackedFrames && m_bWriting) bTableOk = WriteSizeTable(*this);
-        if (!bTableOk) bResult = FALSE;
-        if (bTableOk && bFinalize && m_bWriting) Finalize();
-        CloseHandle(m_store.m_hRawFile);
+        if (m_header.m_nMode == PackedFrames && bWriting) note(bTableOk = WriteSizeTable(*this));
+        if (bTableOk && bFinalize && bWriting) note(Finalize());
+        const BOOL bClosed = CloseHandle(m_store.m_hRawFile);
+        if (bWriting) note(bClosed);
         m_store.m_hRawFile = nullptr;
     }
     m_bWriting = FALSE;
     Reset(FALSE);
+    if (!bResult) SetLastError(dwError);
     return bResult;
 }
 
@@ -213,9 +231,12 @@ BOOL CRvoFile::FinishRecords(int nFrames) {
     BOOL bOk = m_store.m_hRawFile && m_bWriting && IsRecordMode(m_header.m_nMode) ? TRUE : Fail(ERROR_INVALID_HANDLE);
     if (bOk && m_header.m_nMode == PackedFrames) bOk = WriteSizeTable(*this);
     if (bOk) bOk = FinalizeRecords(*this, nFrames);
-    const DWORD dwError = GetLastError();
+    DWORD dwError = GetLastError();
     // Closed here rather than by Close, which would append a second table.
-    if (m_store.m_hRawFile) CloseHandle(m_store.m_hRawFile);
+    if (m_store.m_hRawFile && !CloseHandle(m_store.m_hRawFile) && bOk) {
+        bOk = FALSE;
+        dwError = GetLastError();
+    }
     m_store.m_hRawFile = nullptr;
     m_bWriting = FALSE;
     Reset(FALSE);

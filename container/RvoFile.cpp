@@ -71,13 +71,14 @@ BOOL CRvoFile::RewriteHeaderBlock() {
     const LONGLONG nPos = SeekRaw(m_store.m_hRawFile, 0, FILE_CURRENT);
     if (nPos == -1 || SeekRaw(m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
     const BOOL bOk = WriteHeaderBlock(nullptr);
+    const DWORD dwError = GetLastError();   // the seek back clears it
     if (SeekRaw(m_store.m_hRawFile, nPos, FILE_BEGIN) != nPos) return FALSE;
-    return bOk;
+    return bOk ? TRUE : Fail(dwError ? dwError : ERROR_WRITE_FAULT);
 }
 
-void CRvoFile::SetFrameSize(const SIZE* pSize) {
+BOOL CRvoFile::SetFrameSize(const SIZE* pSize) {
     // Sizes past the limits are refused like negative ones, so the buffers keep their size.
-    if (!pSize || !FrameSizeAllowed(pSize->cx, pSize->cy)) return;
+    if (!pSize || !FrameSizeAllowed(pSize->cx, pSize->cy)) return Fail(ERROR_INVALID_PARAMETER);
     m_store.m_pFrameBuffer.Reset();
     m_store.m_pAuxBuffer.Reset();
     m_sizeFrame = *pSize;
@@ -90,9 +91,11 @@ void CRvoFile::SetFrameSize(const SIZE* pSize) {
     m_store.m_nFrameBytes = (DWORD)nBytes;   // the limits keep it far below 4 GiB
     m_store.m_pFrameBuffer.Reset(AllocFrameBlock((size_t)nBytes));
     if (bRecords) m_store.m_pAuxBuffer.Reset(AllocFrameBlock((size_t)nBytes));
+    if (!m_store.m_pFrameBuffer || (bRecords && !m_store.m_pAuxBuffer)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     // A writer records the size before its first frame, so a file whose writer stops
-    // before close can be rebuilt. Should that write fail, rebuilding needs the size given.
-    if (bRecords && m_bWriting && m_store.m_hRawFile && GetEntryCount() == 0) RewriteHeaderBlock();
+    // before close can be rebuilt.
+    if (bRecords && m_bWriting && m_store.m_hRawFile && GetEntryCount() == 0) return RewriteHeaderBlock();
+    return TRUE;
 }
 
 int CRvoFile::GetFrameCount() {

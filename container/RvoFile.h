@@ -45,10 +45,19 @@ public:
     BOOL Reset(BOOL bInitial);
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags);
     BOOL Create(const WCHAR* pszPath);
+    // Closes the file (finishing it first with bFinalize when it is being
+    // written) and resets the object, whatever fails. FALSE with a last error
+    // when a file being written could not be finished or closed: the size
+    // table, index, header or the system's close failed.
     BOOL Close(BOOL bFinalize);
     BOOL Finalize();
-    void SetFrameSize(const SIZE* pSize);
+    // The working frame size and its buffers. FALSE with a last error when the
+    // size is refused (the buffers keep their size), a buffer cannot be had, or
+    // a raw or packed writer could not record the size in its header.
+    BOOL SetFrameSize(const SIZE* pSize);
     int GetFrameCount();
+    // Whether a file is open (for reading or writing).
+    bool IsOpen() const { return m_pFile != nullptr || m_store.m_hRawFile != nullptr; }
     BOOL SetFirstFrame(int n);
     BOOL SeekToFrame(unsigned i);
     // PackedFrames: how many frames use each record type (moves the raw file's position).
@@ -78,7 +87,9 @@ public:
     // Appends a frame encoded for this file's mode and working size: its record
     // or blob, its index entry and (PackedFrames) its size-table word. Takes
     // the blob (frame.hBlob is null afterwards). FALSE with a last error when
-    // the frame is not in the file; nothing is added then.
+    // the frame is not in the file; nothing is added then, except for a JPEG
+    // frame the codec could not compress, which keeps its place as an entry
+    // without a picture.
     BOOL AppendEncodedFrame(RvoEncodedFrame& frame);
     // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
     BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);

@@ -93,9 +93,13 @@ BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
         f.m_pFile.reset();
         return Fail(dwError ? dwError : ERROR_FILE_NOT_FOUND);
     }
+    // A length or header the system failed to give is no damage: its error is kept.
+    SetLastError(ERROR_SUCCESS);
     const ULONGLONG nFileBytes = f.m_pFile->GetLength();
+    if (IsIoFailure(GetLastError())) return FALSE;
     BYTE header[kHeaderBytes];
-    if (f.m_pFile->Read(header, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_BAD_FORMAT);
+    if (f.m_pFile->Read(header, kHeaderBytes) != kHeaderBytes)
+        return Fail(IsIoFailure(GetLastError()) ? GetLastError() : (DWORD)ERROR_BAD_FORMAT);
     if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return Fail(ERROR_BAD_FORMAT);
     f.m_header.LoadHeader(header);
     if (f.m_header.m_nEntryCount == 0) return TRUE;   // the header alone describes the file
@@ -105,7 +109,7 @@ BOOL ReadContents(CRvoFile& f, const WCHAR* pszPath, UINT nOpenFlags) {
     const DWORD nFirstAfter = IsRecordMode(f.m_header.m_nMode) ? kHeaderBlockBytes : kHeaderBytes;
     if (f.m_header.m_dwIndexOffset < nFirstAfter || f.m_header.m_dwIndexOffset > nFileBytes) return Fail(ERROR_INVALID_DATA);
     if (f.m_pFile->Seek((LONGLONG)f.m_header.m_dwIndexOffset, CFile::begin) != f.m_header.m_dwIndexOffset)
-        return Fail(ERROR_INVALID_DATA);
+        return Fail(IsIoFailure(GetLastError()) ? GetLastError() : (DWORD)ERROR_INVALID_DATA);
     if (IsRecordMode(f.m_header.m_nMode)) return ReadSizeTable(f, pszPath, nFileBytes);
     return ReadIndex(f, nFileBytes);
 }
@@ -120,7 +124,8 @@ BOOL CRvoFile::Open(const WCHAR* pszPath, UINT nOpenFlags) {
     try {
         bOk = ReadContents(*this, pszPath, nOpenFlags);
     } catch (const CException&) {
-        SetLastError(ERROR_INVALID_DATA);
+        // An index that ends short is damage, unless the system failed the read.
+        if (!IsIoFailure(GetLastError())) SetLastError(ERROR_INVALID_DATA);
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } catch (const std::exception&) {

@@ -167,7 +167,8 @@ int CRvoFile::GetBlobCopies(int entry, ULONGLONG anAt[2]) const {
 
 HGLOBAL CRvoFile::ReadBlobCopy(ULONGLONG nAt) {
     if (nAt == 0 || !m_pFile) return Fail(ERROR_INVALID_FUNCTION), nullptr;
-    if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) return Fail(ERROR_HANDLE_EOF), nullptr;
+    if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt)
+        return Fail(IsIoFailure(GetLastError()) ? GetLastError() : (DWORD)ERROR_HANDLE_EOF), nullptr;
     HGLOBAL h = nullptr;
     return ReadBlobFromFile(m_pFile.get(), &h) ? h : nullptr;
 }

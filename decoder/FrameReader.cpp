@@ -37,10 +37,13 @@ FrameFit FitFrame(LONG cx, LONG cy, int nDstStride, int nDstHeight, int nDstWidt
     return fit;
 }
 
-// Reads exactly nBytes from the raw file; a short read is a damaged or cut file.
-bool ReadExactly(HANDLE h, void* p, DWORD nBytes) {
+// Reads exactly nBytes from the raw file. FALSE with a last error: the
+// system's when the read failed (the file may be whole), ERROR_HANDLE_EOF when
+// it ended short (a damaged or cut file).
+BOOL ReadExactly(HANDLE h, void* p, DWORD nBytes) {
     DWORD nRead = 0;
-    return ReadFile(h, p, nBytes, &nRead, nullptr) && nRead == nBytes;
+    if (!ReadFile(h, p, nBytes, &nRead, nullptr)) return GetLastError() == ERROR_SUCCESS ? Fail(ERROR_READ_FAULT) : FALSE;
+    return nRead == nBytes ? TRUE : Fail(ERROR_HANDLE_EOF);
 }
 
 // The working frame size as a pixel count, or 0 when it is not a usable frame.
@@ -61,14 +64,14 @@ int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, in
     if (!f.SeekToFrame(index)) return 0;
 
     BYTE* pRecord = f.m_store.m_pAuxBuffer;
-    if (!ReadExactly(f.m_store.m_hRawFile, pRecord, kRecordUnitBytes)) return Fail(ERROR_HANDLE_EOF);
+    if (!ReadExactly(f.m_store.m_hRawFile, pRecord, kRecordUnitBytes)) return 0;
     const PackedRecordHeader h = ReadPackedRecordHeader(pRecord);
     if (!CheckPackedRecordHeader(h, nPixels, (DWORD)nMax)) return 0;
     // The table places every later record: a size that disagrees with the record means damage.
     if (h.recordBytes != dwTableBytes) return Fail(ERROR_INVALID_DATA);
     if (h.recordBytes > kRecordUnitBytes &&
         !ReadExactly(f.m_store.m_hRawFile, pRecord + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes))
-        return Fail(ERROR_HANDLE_EOF);
+        return 0;
     if (!CheckPackedRecord(pRecord, nPixels, (DWORD)nMax)) return 0;
 
     const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
@@ -99,10 +102,10 @@ int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int n
                               (nDstStride == cx && nDstWidth < 0 && nDstHeight >= 0 &&
                                4ull * (ULONGLONG)nDstStride * (ULONGLONG)nDstHeight >= nRecord);
     if (!bViaBuffer && bHoldsRecord) {
-        if (!ReadExactly(f.m_store.m_hRawFile, pDst, nRecord)) return Fail(ERROR_HANDLE_EOF);
+        if (!ReadExactly(f.m_store.m_hRawFile, pDst, nRecord)) return 0;
         return 1;
     }
-    if (!ReadExactly(f.m_store.m_hRawFile, f.m_store.m_pAuxBuffer, nRecord)) return Fail(ERROR_HANDLE_EOF);
+    if (!ReadExactly(f.m_store.m_hRawFile, f.m_store.m_pAuxBuffer, nRecord)) return 0;
     const FrameFit fit = FitFrame(cx, cy, nDstStride, nDstHeight, nDstWidth);
     CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_store.m_pAuxBuffer.Get()), cx, fit.nCols, fit.nRows);
     return 1;

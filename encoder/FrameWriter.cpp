@@ -90,15 +90,16 @@ BOOL CRvoFile::AppendEncodedFrame(RvoEncodedFrame& frame) {
         pEntry->m_nHeight = m_sizeFrame.cy;
     } else if (hBlob) {
         if (!StoreBlob(*pEntry, hBlob)) return FALSE;
-    } else {
-        // A frame that failed to compress still gets its entry, without a
-        // picture, and is counted, so the file's frame numbers stay the host's;
-        // the codec's reason stays the last error, wherever it compressed.
-        SetLastError(frame.dwError);
     }
 
     m_index.Add(pEntry.release());
     m_header.m_nEntryCount = GetEntryCount();
     GetFrameCount();
+    // A frame that failed to compress still gets its entry, without a
+    // picture, so the file's frame numbers stay the host's, but the append
+    // fails: its picture is not in the file. The codec's reason stays the last
+    // error, wherever it compressed.
+    if (!rvo::IsRecordMode(m_header.m_nMode) && !hBlob)
+        return Fail(frame.dwError ? frame.dwError : ERROR_WRITE_FAULT);
     return TRUE;
 }

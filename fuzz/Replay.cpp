@@ -4,6 +4,7 @@
 //   rvo_fuzz_replay --write-seeds FOLDER     (FOLDER/<target>/<seed> for the fuzzers)
 //   rvo_fuzz_replay --corruption-sweep N [SEED]   (N seeded damages per mode, counted)
 //   rvo_fuzz_replay --crash-sweep N [SEED]        (N seeded crash points per mode, counted)
+//   rvo_fuzz_replay --io-sweep FRAMES             (every file call failing, FRAMES 96x64 frames per mode)
 // A finding aborts the program; otherwise it prints what it ran and exits 0.
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "fuzz/Seeds.h"
 #include "tests/support/CorruptionSweep.h"
 #include "tests/support/CrashSweep.h"
+#include "tests/support/IoErrorSweep.h"
 #include "tests/support/TestFiles.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -108,6 +110,15 @@ int CrashSweep(int n, uint64_t nSeed) {
     return 0;
 }
 
+// The I/O-error sweep of make test over a longer movie: every file call of
+// writing, reading and preloading nFrames 96x64 frames fails in turn, in each
+// mode, with EIO and EACCES once and with a disk that stays full.
+int IoSweep(int nFrames) {
+    const std::string failure = rvotest::SweepEveryIoError(96, 64, nFrames, rvotest::ScratchPath("io-sweep"));
+    if (!failure.empty()) std::printf("FAILED at %s\n", failure.c_str());
+    return failure.empty() ? 0 : 1;
+}
+
 int WriteSeeds(const fs::path& dir) {
     for (const Target& t : kTargets) {
         const fs::path sub = dir / t.pszName;
@@ -124,6 +135,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0) return WriteSeeds(argv[2]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--corruption-sweep") == 0)
         return CorruptionSweep(std::atoi(argv[2]), argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
+    if (argc == 3 && std::strcmp(argv[1], "--io-sweep") == 0) return IoSweep(std::atoi(argv[2]));
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--crash-sweep") == 0)
         return CrashSweep(std::atoi(argv[2]), argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
     std::signal(SIGSEGV, OnFatalSignal);

@@ -58,7 +58,9 @@ bool WriteMovie(const std::u16string& path, LONG mode, LONG cx, LONG cy, const s
     bool bOk = true;
     for (const Frame& f : frames) {
         for (LONG y = 0; y < cy; y++) std::copy_n(f.data() + (size_t)y * cx, cx, host.data() + (size_t)y * nStride);
-        bOk = w.WriteFrame(host.data(), nStride) && bOk;
+        // A JPEG frame too small or noisy for the codec fails but keeps its place, without a picture.
+        const int nBefore = w.GetEntryCount();
+        bOk = (w.WriteFrame(host.data(), nStride) || (mode == rvo::JpegBlobs && w.GetEntryCount() == nBefore + 1)) && bOk;
     }
     return w.Close(TRUE) && bOk;
 }

@@ -56,7 +56,9 @@ public:
     // a last error when the system refuses.
     BOOL SetLength(ULONGLONG nLength);
     void Flush();
-    void Close();
+    // FALSE with a last error when the system reports a failure (written data
+    // may not have reached the disk); the handle is released all the same.
+    BOOL Close();
     bool IsOpen() const { return m_hFile != kNoFile; }
     const std::string& GetFilePath() const { return m_strPath; }
 

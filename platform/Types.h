@@ -60,6 +60,7 @@ enum : DWORD {
     ERROR_NOT_ENOUGH_MEMORY = 8,
     ERROR_INVALID_DATA = 13,
     ERROR_OUTOFMEMORY = 14,
+    ERROR_CRC = 23,   // the device could not read the data (EIO on Linux)
     ERROR_WRITE_FAULT = 29,
     ERROR_READ_FAULT = 30,
     ERROR_SHARING_VIOLATION = 32,   // another handle's share mode keeps this one out

@@ -8,6 +8,7 @@
 #include "container/Limits.h"
 #include "container/RvoFile.h"
 #include "platform/File.h"
+#include "platform/LastError.h"
 #include "platform/Rect.h"
 
 namespace {
@@ -47,13 +48,31 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 // the file cannot be opened.
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
-    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) return nullptr;
+    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) {
+        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
+        file.reset();
+        SetLastError(dwError);
+        return nullptr;
+    }
+    // A JPEG file without pictures has no frame size: it still opens, and reading sets its size per picture.
     SIZE size{file->m_header.m_nWidth, file->m_header.m_nHeight};
     file->SetFrameSize(&size);
     file->m_nOriginX = 0;
     file->m_nOriginY = 0;
     file->SetFirstFrame(0);
     return file;
+}
+
+// Preloading opens the file again; when that fails nothing is loaded and the
+// handle's file is left closed. It is opened for reading again (now, or at the
+// next command 7 when that fails too); FALSE when it cannot be.
+BOOL ReopenIfClosed(RvoHandle* r) {
+    if (r->m_pRvoFile->IsOpen()) return TRUE;
+    std::unique_ptr<CRvoFile> file = OpenForReading(r->m_strPath);
+    if (!file) return FALSE;
+    delete r->m_pRvoFile;
+    r->m_pRvoFile = file.release();
+    return TRUE;
 }
 
 void AdoptReadFile(RvoHandle* r, std::unique_ptr<CRvoFile> file, const CString& strPath) {
@@ -129,9 +148,22 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
 
     auto file = std::make_unique<CRvoFile>();
     file->m_header.m_nMode = rvo::StorageModeForCompression(pIn->nCompression);
-    if (!file->Create(strPath)) return kHostFailed;
+    if (!file->Create(strPath)) {
+        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
+        file.reset();
+        SetLastError(dwError);
+        return kHostFailed;
+    }
     SIZE size{(LONG)cx, (LONG)cy};
-    file->SetFrameSize(&size);
+    // A writer that cannot record its frame size (or have its buffers) could
+    // not be recovered should it stop: the create fails, the error kept.
+    if (!file->SetFrameSize(&size)) {
+        const DWORD dwError = GetLastError();
+        file->Close(FALSE);
+        file.reset();
+        SetLastError(dwError);
+        return kHostFailed;
+    }
     r->m_nLastFrame = LastFrameFromDuration(pIn->dTotalDuration, pIn->dFieldDuration);
     r->m_pRvoFile = file.release();
     r->m_strPath = strPath;
@@ -144,6 +176,7 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     if (!r || !r->m_pRvoFile) return kHostFailed;
     const HostFrameBuffer* pDst = pIn->pDst;
     if (!pDst || !pDst->pPixels) return kHostFailed;
+    if (!r->m_bWriteMode && !ReopenIfClosed(r)) return kHostFailed;
     CRvoFile* file = r->m_pRvoFile;
 
     unsigned field = FieldFromTime(pIn->dTime, pIn->dFieldDuration);
@@ -158,6 +191,7 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
 
     // Times past the end show the last frame.
     if (frame >= r->m_nLastFrame) frame = r->m_nLastFrame;
+    bool bShown = true;
     // A file without frames has nothing to show; the host buffer is left as it is.
     if (r->m_nLastFrame >= 0) {
         const RvoShownFrame shown = LocateShownFrame(*file, field, (unsigned)frame, pIn->nDeliveryMode != 2);
@@ -165,10 +199,14 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
         // host gives the same buffer (and place in it) again.
         const bool bFromCacheByField = shown.source == RvoShownFrame::CachedField;
         if (bFromCacheByField || shown.nLocated != r->m_nLastDecoded || p != r->m_pLastDecodedInto) {
-            // The result is not looked at: command 7 reports done, and an entry that
-            // failed once counts as decoded so it is not decoded again for every time within it.
-            ShowFrame(*file, shown, p, pDst->nStride, h, w);
-            if (!bFromCacheByField) {
+            // A frame that could not be read or decoded is not counted as
+            // decoded: the buffer may hold part of it, and the next call for it
+            // reads it again (a transient error on a network volume passes).
+            // The reader's error stays the last error.
+            r->m_nLastDecoded = -1;
+            r->m_pLastDecodedInto = nullptr;
+            bShown = ShowFrame(*file, shown, p, pDst->nStride, h, w) != 0;
+            if (bShown && !bFromCacheByField) {
                 r->m_nLastDecoded = shown.nLocated;
                 r->m_pLastDecodedInto = p;
             }
@@ -176,7 +214,7 @@ int ReadFrameAt(const HostMediaInfo* pIn, RvoHandle* r) {
     }
     // The last frame reached, there is no current frame (-1), as the host expects.
     r->m_nCurrentFrame = frame >= r->m_nLastFrame ? -1 : frame;
-    return kHostDone;
+    return bShown ? kHostDone : kHostFailed;
 }
 
 // Command 8's bookkeeping around one frame that `append` puts into the file:
@@ -189,9 +227,12 @@ int CountedAppend(RvoHandle* r, Append append) {
     if (r->m_nCurrentFrame > r->m_nLastFrame) return kHostRefused;
     // A frame that is not in the file (a record or blob that did not reach the
     // disk, or a blob past the 4 GiB the offsets address): the host hears of
-    // it, and the frame number stays free for another try.
+    // it, and the frame number stays free for another try. A JPEG frame the
+    // codec could not compress fails too, but keeps its place as an entry
+    // without a picture (shown blank), so its number is used.
+    const int nEntries = r->m_pRvoFile->GetEntryCount();
     if (!append(r->m_pRvoFile)) {
-        r->m_nCurrentFrame--;
+        if (r->m_pRvoFile->GetEntryCount() == nEntries) r->m_nCurrentFrame--;
         return kHostFailed;
     }
     return kHostDone;
@@ -219,7 +260,11 @@ int PreloadFile(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     if (!r->m_bPreloaded) {
         r->m_pRvoFile->m_pfnProgress = pIn->pfnProgress;
         // Preloaded once per handle whatever the outcome: what was loaded serves, the rest is read from the file.
-        r->m_pRvoFile->Preload(pIn->szPath, -1, -1);
+        if (!r->m_pRvoFile->Preload(pIn->szPath, -1, -1)) {
+            const DWORD dwError = GetLastError();
+            ReopenIfClosed(r);
+            SetLastError(dwError);
+        }
         r->m_bPreloaded = 1;
     }
     return kHostDone;
@@ -233,14 +278,17 @@ int CloseHandleRecord(RvoHandle** ppHandle) {
     std::unique_ptr<CRvoFile> file(r->m_pRvoFile);
     r->m_pRvoFile = nullptr;
     *ppHandle = nullptr;
-    // Close's result is not passed on: the host forgets the handle whatever it hears, so command 10 is always done.
+    // The host forgets the handle whatever it hears; a file being written that
+    // could not be finished is a failure (its frames are for rvo recover then).
+    BOOL bClosed = TRUE;
     if (file) {
         try {
-            file->Close(r->m_bWriteMode);
+            bClosed = file->Close(r->m_bWriteMode);
         } catch (...) {
+            bClosed = FALSE;
         }
     }
-    return kHostDone;
+    return bClosed ? kHostDone : kHostFailed;
 }
 
 int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHandle** ppHandle) {

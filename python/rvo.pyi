@@ -21,7 +21,15 @@ class DamagedFileError(Error):
 class SharingViolationError(Error):
     """The file is open elsewhere: a writer keeps readers out, a reader keeps writers out."""
 
-class DiskFullError(Error):
+class InputOutputError(Error, OSError):
+    """The system failed a read or write (an I/O error, access refused, a full
+    disk): the file may be whole. errno and strerror are the C library's (EIO,
+    "Input/output error"), winerror the module's code."""
+    errno: int | None
+    strerror: str | None
+    winerror: int
+
+class DiskFullError(InputOutputError):
     """The disk filled up while the file was written."""
 
 class Movie:

@@ -42,17 +42,21 @@ namespace {
 enum class ErrorKind { General,
                        Damaged,
                        Sharing,
+                       InputOutput,
                        DiskFull };
 
-// A failure of this module's own, with the kind of rvo.Error it becomes.
+// A failure of this module's own, with the kind of rvo.Error it becomes and
+// the module's error code behind it (0 when none).
 struct RvoFailure : std::runtime_error {
-    RvoFailure(ErrorKind k, const std::string& what) : std::runtime_error(what), kind(k) {}
+    RvoFailure(ErrorKind k, const std::string& what, DWORD dwCode = 0) : std::runtime_error(what), kind(k), dwError(dwCode) {}
     ErrorKind kind;
+    DWORD dwError;
 };
 
 PyObject* g_pError = nullptr;
 PyObject* g_pDamaged = nullptr;
 PyObject* g_pSharing = nullptr;
+PyObject* g_pInputOutput = nullptr;
 PyObject* g_pDiskFull = nullptr;
 
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
@@ -68,22 +72,50 @@ ErrorKind KindOfMessage(const std::string& m) {
     return ErrorKind::General;
 }
 
-ErrorKind KindOfError(DWORD dwError) {
+// The class for a module error code: the system's failures of a transfer
+// apart from damage in the file's bytes.
+ErrorKind KindOfError(DWORD dwError, ErrorKind otherwise = ErrorKind::General) {
     if (dwError == ERROR_DISK_FULL) return ErrorKind::DiskFull;
     if (dwError == ERROR_SHARING_VIOLATION) return ErrorKind::Sharing;
-    return ErrorKind::General;
+    if (IsIoFailure(dwError)) return ErrorKind::InputOutput;
+    return otherwise;
 }
+
+// Raises the exception of kind k; one with an error code carries it as
+// errno (the C library's, as OSError has it; None when there is none) and winerror.
+void RaiseFailure(ErrorKind k, const char* what, DWORD dwError);
 
 PyObject* ClassOf(ErrorKind k) {
     switch (k) {
     case ErrorKind::Damaged: return g_pDamaged;
     case ErrorKind::Sharing: return g_pSharing;
+    case ErrorKind::InputOutput: return g_pInputOutput;
     case ErrorKind::DiskFull: return g_pDiskFull;
     default: return g_pError;
     }
 }
 
-[[noreturn]] void Fail(ErrorKind k, const std::string& what) { throw RvoFailure(k, what); }
+void RaiseFailure(ErrorKind k, const char* what, DWORD dwError) {
+    PyObject* pClass = ClassOf(k);
+    PyObject* pValue = PyObject_CallFunction(pClass, "s", what);
+    if (!pValue) return;   // the call's own exception stands
+    if (dwError) {
+        const int e = ErrnoOf(dwError);
+        PyObject* pErrno = e ? PyLong_FromLong(e) : (Py_INCREF(Py_None), Py_None);
+        PyObject* pWin = PyLong_FromUnsignedLong(dwError);
+        PyObject* pText = PyUnicode_FromString(SystemErrorText(dwError).c_str());
+        if (pErrno) PyObject_SetAttrString(pValue, "errno", pErrno);
+        if (pText && e) PyObject_SetAttrString(pValue, "strerror", pText);
+        if (pWin) PyObject_SetAttrString(pValue, "winerror", pWin);
+        Py_XDECREF(pErrno);
+        Py_XDECREF(pWin);
+        Py_XDECREF(pText);
+    }
+    PyErr_SetObject(pClass, pValue);
+    Py_DECREF(pValue);
+}
+
+[[noreturn]] void Fail(ErrorKind k, const std::string& what, DWORD dwError = 0) { throw RvoFailure(k, what, dwError); }
 
 // ---- arguments --------------------------------------------------------------
 
@@ -352,9 +384,7 @@ public:
                 if (!item.dwError && order == Order::RGBA) SwapRedBlue(p, nPixels);
             },
             [&](long long j, Item& item) {
-                if (item.dwError)
-                    Fail(ErrorKind::Damaged, m_path + ": frame " + std::to_string(nStart + j) + " does not decode (" +
-                                                 DescribeLastError(item.dwError) + ")");
+                if (item.dwError) FailFrame(nStart + j, item.dwError);
                 return true;
             });
         return out;
@@ -376,6 +406,11 @@ public:
     bool Closed() const { return !m_pReader; }
 
 private:
+    // Frame k could not be read: a read the system failed, or damage.
+    [[noreturn]] void FailFrame(long long k, DWORD dwError) const {
+        Fail(KindOfError(dwError, ErrorKind::Damaged), m_path + ": " + DescribeFrameFailure(k, dwError), dwError);
+    }
+
     // Frame k into p (width x height, packed), without the GIL.
     void ReadInto(long long k, DWORD* p, Order order) {
         DWORD dwError;
@@ -385,9 +420,7 @@ private:
             m_pReader->ForgetLastDecoded();
             dwError = m_pReader->ReadFrame(k, p, m_nWidth, m_nHeight, false);
         }
-        if (dwError)
-            Fail(ErrorKind::Damaged, m_path + ": frame " + std::to_string(k) + " does not decode (" +
-                                         DescribeLastError(dwError) + ")");
+        if (dwError) FailFrame(k, dwError);
         if (order == Order::RGBA) SwapRedBlue(p, (size_t)m_nWidth * (size_t)m_nHeight);
     }
 
@@ -482,22 +515,27 @@ public:
     void Append(EncodeItem& item) {
         if (!m_pWriter) Fail(ErrorKind::General, m_path + ": the writer is closed");
         const long long nFrame = m_nWritten;
+        // A JPEG frame the codec could not compress is kept as an entry without a picture.
+        const bool bKept = m_nMode == rvo::JpegBlobs && !item.frame.hBlob && !item.frame.bFailed;
         SetLastError(ERROR_SUCCESS);
         const int rc = m_pWriter->Append(item.frame);
         if (rc == kHostRefused) {
             Fail(ErrorKind::General, m_path + ": frame " + std::to_string(nFrame) + " refused: the movie was created for " +
                                          std::to_string(m_nMax) + " frames");
         }
-        if (rc != kHostDone || !m_pWriter->LastFramePictureStored()) {
+        if (rc != kHostDone) {
             const DWORD dwError = GetLastError();
-            const bool bKept = rc == kHostDone;
             m_nWritten += bKept ? 1 : 0;
-            Finish();
+            const DWORD dwCloseError = Finish();
             const std::string why = DescribeUnstoredFrame(bKept, dwError);
             Fail(KindOfError(dwError), m_path + ": frame " + std::to_string(nFrame) + " failed (" + why +
                                            "); the file is closed with the " + std::to_string(nFrame) +
                                            " frames before it" +
-                                           (bKept ? " (and this frame as an entry without a picture)" : ""));
+                                           (bKept ? " (and this frame as an entry without a picture)" : "") +
+                                           (dwCloseError ? ", but finishing it failed (" + DescribeLastError(dwCloseError) +
+                                                               "; rvo.recover gives them back)"
+                                                         : ""),
+                 dwError);
         }
         m_nWritten++;
     }
@@ -513,14 +551,13 @@ public:
         Append(m_item);
     }
 
-    // Command 10, then the file asked whether it holds what was written
-    // (closing reports no failure of its own).
+    // Command 10; a file that could not be finished raises (its frames are for rvo.recover).
     void Close() {
         py::gil_scoped_release nogil;
         std::lock_guard<std::mutex> lk(m_lock);
         if (!m_pWriter) return;
-        Finish();
-        CheckWritten();
+        const DWORD dwError = Finish();
+        CheckWritten(dwError);
     }
 
     // Stops without finishing: the file stays unfinished, for rvo.recover.
@@ -540,26 +577,25 @@ public:
     std::mutex& Lock() { return m_lock; }
 
 private:
-    void Finish() {
-        if (m_pWriter) m_pWriter->Close();
+    // Command 10: 0 when the file is finished, else why not.
+    DWORD Finish() {
+        const DWORD dwError = m_pWriter ? m_pWriter->Close() : 0;
         m_pWriter.reset();
+        return dwError;
     }
 
-    void CheckWritten() {
+    void CheckWritten(DWORD dwCloseError) {
         if (m_nWritten == 0) {
             // A movie without frames is of no use to anyone; leave nothing behind.
             std::error_code ec;
             std::filesystem::remove(m_path, ec);
             Fail(ErrorKind::General, m_path + ": no frames were appended; the file is removed");
         }
-        HeaderInfo h = ReadHeader(m_path);
-        std::string problem;
-        if (h.nFrameCount != m_nWritten)
-            problem = "it holds " + std::to_string(h.nFrameCount) + " of the " + std::to_string(m_nWritten) +
-                      " frames written";
-        else if (h.nMode != m_nMode)
-            problem = std::string("it is ") + ModeName(h.nMode) + ", not " + ModeName(m_nMode);
-        if (!problem.empty()) Fail(ErrorKind::General, m_path + ": finishing the file failed: " + problem);
+        if (dwCloseError)
+            Fail(KindOfError(dwCloseError), m_path + ": finishing the file failed (" + DescribeLastError(dwCloseError) +
+                                                "); rvo.recover gives back the " + std::to_string(m_nWritten) +
+                                                " frames written",
+                 dwCloseError);
     }
 
     std::string m_path;
@@ -730,6 +766,9 @@ VerifyReport Verify(const std::string& path, int nThreads) {
         r.frames = v.nFrames;
         r.checked = v.nChecked;
         r.damaged_copies = v.damagedCopies;
+        // A read the system failed says nothing about the file: it raises.
+        if (v.nBadFrame >= 0 && IsIoFailure(v.dwBadError))
+            Fail(KindOfError(v.dwBadError), path + ": " + DamageSummary(v), v.dwBadError);
         if (v.nBadFrame >= 0) {
             r.bad_frame = v.nBadFrame;
             r.problem = v.strProblem;
@@ -830,9 +869,10 @@ frame, and write it back losslessly.
 rvo.read_frames(path, threads=0) and rvo.write_frames(path, frames, threads=0)
 do the same on every core (0: one thread per core), in frame order.
 
-Errors are rvo.Error with the tool's messages; rvo.DamagedFileError,
-rvo.SharingViolationError and rvo.DiskFullError narrow it down. Bad
-arguments raise TypeError or ValueError.
+Errors are rvo.Error with the tool's messages; rvo.DamagedFileError (the
+file's bytes), rvo.SharingViolationError, rvo.InputOutputError (the system
+failed a read or write; errno as OSError has it) and its rvo.DiskFullError
+narrow it down. Bad arguments raise TypeError or ValueError.
 )";
 
 }   // namespace
@@ -851,16 +891,23 @@ PYBIND11_MODULE(rvo, m) {
     static py::exception<RvoFailure> sharing(m, "SharingViolationError", error.ptr());
     sharing.doc() = "The file is open elsewhere: a writer keeps readers out, a reader keeps writers out.";
     g_pSharing = sharing.ptr();
-    static py::exception<RvoFailure> full(m, "DiskFullError", error.ptr());
+    g_pInputOutput = PyErr_NewExceptionWithDoc(
+        "rvo.InputOutputError",
+        "The system failed a read or write (an I/O error, access refused, a full disk): the file may be whole. "
+        "errno and strerror are the C library's, winerror the module's code; also an OSError.",
+        py::make_tuple(py::handle(error.ptr()), py::handle(PyExc_OSError)).ptr(), nullptr);
+    if (!g_pInputOutput) throw py::error_already_set();
+    m.attr("InputOutputError") = py::handle(g_pInputOutput);
+    static py::exception<RvoFailure> full(m, "DiskFullError", g_pInputOutput);
     full.doc() = "The disk filled up while the file was written.";
     g_pDiskFull = full.ptr();
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const RvoFailure& e) {
-            PyErr_SetString(ClassOf(e.kind), e.what());
+            RaiseFailure(e.kind, e.what(), e.dwError);
         } catch (const ToolFailure& e) {
-            PyErr_SetString(ClassOf(KindOfMessage(e.what())), e.what());
+            RaiseFailure(KindOfError(e.dwError, KindOfMessage(e.what())), e.what(), e.dwError);
         } catch (const std::bad_alloc&) {
             PyErr_SetString(PyExc_MemoryError, "out of memory");
         }

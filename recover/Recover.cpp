@@ -415,7 +415,10 @@ BOOL ScanUnfinished(const WCHAR* pszPath, const SIZE* pSize, RvoUnfinished* pSca
     }
     s.nFileBytes = f.GetLength();
     BYTE block[kHeaderBlockBytes] = {};
+    SetLastError(ERROR_SUCCESS);
     const UINT nHead = f.Read(block, kHeaderBlockBytes);
+    // A header the system failed to read says nothing about the file: the error is kept.
+    if (nHead < kHeaderBytes && IsIoFailure(GetLastError())) return FALSE;
     if (nHead < kHeaderBytes || std::memcmp(block, kMagic, sizeof kMagic) != 0) return Fail(ERROR_BAD_FORMAT);
     CRvoHeader header;
     header.LoadHeader(block);

@@ -81,9 +81,11 @@ ULONGLONG CFile::GetPosition() const {
 
 ULONGLONG CFile::GetLength() const {
     if (m_hFile == kNoFile) return 0;
+    // Where the position cannot be had it could not be put back: the length is not looked for (0, the error kept).
     const ULONGLONG nPos = SeekHandle(SystemHandle(), 0, FILE_CURRENT);
+    if (nPos == (ULONGLONG)-1) return 0;
     const ULONGLONG nEnd = SeekHandle(SystemHandle(), 0, FILE_END);
-    if (nPos != (ULONGLONG)-1) SeekHandle(SystemHandle(), (LONGLONG)nPos, FILE_BEGIN);
+    if (SeekHandle(SystemHandle(), (LONGLONG)nPos, FILE_BEGIN) != nPos) return 0;
     return nEnd == (ULONGLONG)-1 ? 0 : nEnd;
 }
 
@@ -97,8 +99,9 @@ void CFile::Flush() {
     // Writes go straight to the kernel; nothing is held back in user space.
 }
 
-void CFile::Close() {
-    if (m_hFile != kNoFile) CloseHandle(SystemHandle());
+BOOL CFile::Close() {
+    const BOOL bOk = m_hFile == kNoFile || CloseHandle(SystemHandle());
     m_hFile = kNoFile;
     m_strPath.clear();
+    return bOk;
 }

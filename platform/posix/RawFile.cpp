@@ -16,6 +16,7 @@
 
 #include "platform/CString.h"
 #include "platform/CrashPoint.h"
+#include "platform/FaultPoint.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -37,6 +38,7 @@ DWORD ErrnoToWin32(int e) {
     case EPERM:
     case EROFS: return ERROR_ACCESS_DENIED;
     case ENOSPC: return ERROR_DISK_FULL;
+    case EIO: return ERROR_CRC;
     case EFBIG: return ERROR_FILE_TOO_LARGE;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
@@ -171,6 +173,7 @@ BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
     RawFile* f = Get(h);
     if (pnRead) *pnRead = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultRead)) return FALSE;
     return Transfer(f, static_cast<char*>(pBuf), nBytes, pnRead,
                     [](int fd, char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
 }
@@ -179,6 +182,7 @@ BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*
     RawFile* f = Get(h);
     if (pnWritten) *pnWritten = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultWrite)) return FALSE;
     const DWORD nPass = CrashGate(nBytes);
     if (nPass < nBytes) {
         // The crash point: what lies within it reaches the file, the writer believes the rest did.
@@ -199,6 +203,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
+    if (FaultPointFails(kFaultSeek)) return INVALID_SET_FILE_POINTER;
     LONGLONG dist = plDistanceHigh ? (LONGLONG)(((ULONGLONG)(DWORD)*plDistanceHigh << 32) | (DWORD)lDistance)
                                    : (LONGLONG)lDistance;
     LONGLONG base = 0;
@@ -226,6 +231,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
 BOOL SetEndOfFile(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultSetEnd)) return FALSE;
     if (Crashed()) return TRUE;
     if (ftruncate(f->fd, f->pos) != 0) return Fail(ErrnoToWin32(errno));
     return TRUE;
@@ -234,8 +240,15 @@ BOOL SetEndOfFile(HANDLE h) {
 BOOL CloseHandle(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
-    ::close(f->fd);
+    // The descriptor is released whatever close says; a failed close can mean
+    // written data never reached the disk (NFS reports write errors there).
+    const bool bFaulted = FaultPointFails(kFaultClose);
+    const DWORD dwFault = GetLastError();
+    const int rc = ::close(f->fd);
+    const int e = errno;
     delete f;
+    if (bFaulted) return Fail(dwFault);
+    if (rc != 0 && e != EINTR) return Fail(ErrnoToWin32(e));
     return TRUE;
 }
 

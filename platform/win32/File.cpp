@@ -3,6 +3,7 @@
 
 #include "platform/CString.h"
 #include "platform/CrashPoint.h"
+#include "platform/FaultPoint.h"
 #include "platform/LastError.h"
 #include "platform/RawFile.h"
 #include "platform/win32/Win32Api.h"
@@ -45,7 +46,7 @@ BOOL CFile::Open(const WCHAR* pszPath, UINT nOpenFlags, void*) {
 }
 
 UINT CFile::Read(void* pBuf, UINT nCount) {
-    if (m_hFile == kNoFile) return 0;
+    if (m_hFile == kNoFile || FaultPointFails(kFaultRead)) return 0;
     char* p = static_cast<char*>(pBuf);
     UINT done = 0;
     while (done < nCount) {
@@ -57,7 +58,7 @@ UINT CFile::Read(void* pBuf, UINT nCount) {
 }
 
 UINT CFile::Write(const void* pBuf, UINT nCount) {
-    if (m_hFile == kNoFile) return 0;
+    if (m_hFile == kNoFile || FaultPointFails(kFaultWrite)) return 0;
     const char* p = static_cast<const char*>(pBuf);
     UINT done = 0;
     // Past the test hook's crash point the rest is reported written and is not.
@@ -81,7 +82,8 @@ UINT CFile::Write(const void* pBuf, UINT nCount) {
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
     long long to = 0;
-    if (m_hFile == kNoFile || !w32::SetFilePointerEx(Handle(m_hFile), lOff, &to, nFrom)) return (ULONGLONG)-1;
+    if (m_hFile == kNoFile || FaultPointFails(kFaultSeek) || !w32::SetFilePointerEx(Handle(m_hFile), lOff, &to, nFrom))
+        return (ULONGLONG)-1;
     return (ULONGLONG)to;
 }
 
@@ -99,7 +101,7 @@ ULONGLONG CFile::GetLength() const {
 
 BOOL CFile::SetLength(ULONGLONG nLength) {
     if (m_hFile == kNoFile) return Fail(ERROR_INVALID_HANDLE);
-    if (Seek((LONGLONG)nLength, begin) != nLength) return FALSE;
+    if (Seek((LONGLONG)nLength, begin) != nLength || FaultPointFails(kFaultSetEnd)) return FALSE;
     if (Crashed()) return TRUE;
     return w32::SetEndOfFile(Handle(m_hFile)) ? TRUE : FALSE;   // the system's reason stays the last error
 }
@@ -108,8 +110,13 @@ void CFile::Flush() {
     // Writes go straight to the system; nothing is held back in the module.
 }
 
-void CFile::Close() {
-    if (m_hFile != kNoFile) w32::CloseHandle(Handle(m_hFile));
+BOOL CFile::Close() {
+    BOOL bOk = TRUE;
+    if (m_hFile != kNoFile) {
+        const BOOL bFaulted = FaultPointFails(kFaultClose);
+        bOk = w32::CloseHandle(Handle(m_hFile)) && !bFaulted;
+    }
     m_hFile = kNoFile;
     m_strPath.clear();
+    return bOk;
 }

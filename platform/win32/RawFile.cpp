@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/CrashPoint.h"
+#include "platform/FaultPoint.h"
 #include "platform/LastError.h"
 #include "platform/win32/Win32Api.h"
 
@@ -167,6 +168,7 @@ BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
     RawFile* f = Get(h);
     if (pnRead) *pnRead = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultRead)) return FALSE;
     long long at = 0;
     if (!Position(f, &at)) return FALSE;
     if (!Aligned(f, pBuf, nBytes, at)) return BounceRead(f, at, pBuf, nBytes, pnRead);
@@ -180,6 +182,7 @@ BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*
     RawFile* f = Get(h);
     if (pnWritten) *pnWritten = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultWrite)) return FALSE;
     long long at = 0;
     if (!Position(f, &at)) return FALSE;
     const DWORD nPass = CrashGate(nBytes);
@@ -208,6 +211,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
+    if (FaultPointFails(kFaultSeek)) return INVALID_SET_FILE_POINTER;
     const long long dist = plDistanceHigh ? (long long)(((ULONGLONG)(DWORD)*plDistanceHigh << 32) | (DWORD)lDistance)
                                           : (long long)lDistance;
     long long to = 0;
@@ -221,6 +225,7 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
 BOOL SetEndOfFile(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (FaultPointFails(kFaultSetEnd)) return FALSE;
     if (Crashed()) return TRUE;
     return w32::SetEndOfFile(f->h);
 }
@@ -228,9 +233,10 @@ BOOL SetEndOfFile(HANDLE h) {
 BOOL CloseHandle(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
+    const BOOL bFaulted = FaultPointFails(kFaultClose);
     const BOOL bOk = w32::CloseHandle(f->h);
     delete f;
-    return bOk;
+    return bOk && !bFaulted;
 }
 
 BOOL IsDirectIo(HANDLE h) {

@@ -213,12 +213,10 @@ TEST(HostSession, WrittenThroughTheHostCommandsAndReadBackExactly) {
         const std::string path = ScratchPath(std::string("session-") + mode + ".rvo");
         {
             CHostWriter writer(path, CompressionForModeName(mode), w, h, n);
-            for (const auto& f : frames) {
-                EXPECT_EQ(writer.Write(f.data(), stride), kHostDone) << mode;
-                EXPECT_TRUE(writer.LastFramePictureStored()) << mode;
-            }
+            for (const auto& f : frames) EXPECT_EQ(writer.Write(f.data(), stride), kHostDone) << mode;
             // The movie was announced with n frames: one more is refused.
             EXPECT_EQ(writer.Write(frames[0].data(), stride), kHostRefused) << mode;
+            EXPECT_EQ(writer.Close(), 0u) << mode;
         }
         CHostReader reader(path);
         std::vector<DWORD> px((size_t)w * h);
@@ -256,12 +254,13 @@ TEST(HostSession, FailuresNameTheFile) {
     const std::string missing = ScratchPath("missing.rvo");
     EXPECT_THROW(CHostReader reader(missing), ToolFailure);
 
-    // The JPEG codec cannot hold a tiny noisy frame; command 8 says done, the entry tells.
+    // The JPEG codec cannot hold a tiny noisy frame: command 8 fails, and the
+    // frame keeps its place (the next is refused, as the movie has one frame).
     const std::string jpeg = ScratchPath("tiny-jpeg.rvo");
     CHostWriter writer(jpeg, 1, 4, 4, 1);
     const std::vector<DWORD> noise = rvotest::MakeFrame(4, 4, rvotest::Content::Noise);
-    EXPECT_EQ(writer.Write(noise.data(), 4), kHostDone);
-    EXPECT_FALSE(writer.LastFramePictureStored());
+    EXPECT_EQ(writer.Write(noise.data(), 4), kHostFailed);
+    EXPECT_EQ(writer.Write(noise.data(), 4), kHostRefused);
 }
 
 }   // namespace

@@ -14,11 +14,7 @@
 
 namespace rvotest {
 
-namespace {
-
-// Every frame of the file as it reads back; false when it does not open or,
-// with bMustRead, a frame does not read.
-bool ReadEvery(const std::string& path, int w, int h, bool bMustRead, std::vector<std::vector<uint32_t>>* pFrames) {
+bool ReadEveryFrame(const std::string& path, int w, int h, bool bMustRead, std::vector<std::vector<uint32_t>>* pFrames) {
     pFrames->clear();
     CRvoFile f;
     if (!f.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return !bMustRead;
@@ -35,16 +31,12 @@ bool ReadEvery(const std::string& path, int w, int h, bool bMustRead, std::vecto
     return bOk || !bMustRead;
 }
 
-// Graphics over transparency for the record modes (records of every size);
-// smooth ramps for JPEG, which takes any picture of the smallest sizes.
-std::vector<std::vector<uint32_t>> Frames(LONG nMode, int w, int h, int n) {
+std::vector<std::vector<uint32_t>> SweepFrames(LONG nMode, int w, int h, int n) {
     std::vector<std::vector<uint32_t>> v;
     const Content c = nMode == rvo::JpegBlobs ? Content::Gradient : Content::Graphics;
     for (int k = 0; k < n; k++) v.push_back(MakeFrame(w, h, c, (uint32_t)k));
     return v;
 }
-
-}   // namespace
 
 bool MakeCrashMovie(LONG nMode, int w, int h, int nFrames, const std::string& path, CrashMovie* pMovie,
                     bool* pbHooked) {
@@ -55,7 +47,7 @@ bool MakeCrashMovie(LONG nMode, int w, int h, int nFrames, const std::string& pa
     m.nHeight = h;
     m.path = path;
     m.oldPath = path + "-old";
-    m.frames = Frames(nMode, w, h, nFrames);
+    m.frames = SweepFrames(nMode, w, h, nFrames);
     const std::string ref = path + "-ref";
     *pbHooked = SetCrashPointOverride(true) != FALSE;
     if (!*pbHooked) return false;
@@ -63,11 +55,11 @@ bool MakeCrashMovie(LONG nMode, int w, int h, int nFrames, const std::string& pa
     GetCrashPointCounts(&m.nWrites, &m.nBytes);
     SetCrashPointOverride(false);
     m.bounds = FrameBounds(ref, rvo::RawRecordBytes((ULONGLONG)w * (ULONGLONG)h));
-    const bool bRead = bWritten && ReadEvery(ref, w, h, true, &m.want);
+    const bool bRead = bWritten && ReadEveryFrame(ref, w, h, true, &m.want);
     std::error_code ec;
     std::filesystem::remove(ref, ec);
     return bRead && m.want.size() == (size_t)nFrames && m.bounds.size() == (size_t)nFrames + 1 &&
-           WriteMovie(m.oldPath, nMode, w, h, Frames(nMode, w, h, nFrames + 2));
+           WriteMovie(m.oldPath, nMode, w, h, SweepFrames(nMode, w, h, nFrames + 2));
 }
 
 std::string CheckCrashPoint(const CrashMovie& m, bool bBytes, ULONGLONG k, CrashCounts* pCounts) {
@@ -98,18 +90,18 @@ std::string CheckCrashPoint(const CrashMovie& m, bool bBytes, ULONGLONG k, Crash
             return std::to_string(s.nFrames) + " frames found, " + std::to_string(nWhole) + " whole on disk";
         const std::string out = m.path + ".out";
         const bool bWritten = WriteRecovered(FromUtf8(m.path).c_str(), s, FromUtf8(out).c_str()) != FALSE;
-        const bool bRead = bWritten && ReadEvery(out, m.nWidth, m.nHeight, true, &got);
+        const bool bRead = bWritten && ReadEveryFrame(out, m.nWidth, m.nHeight, true, &got);
         std::filesystem::remove(out, ec);
         if (!bWritten) return "the recovered file was not written";
         c.nRecovered++;
         if (!bRead) return "a recovered frame does not read";
     } else if (nReached == m.nBytes) {
         c.nFinished++;   // the writer's last byte is on disk: the file is finished
-        if (!ReadEvery(m.path, m.nWidth, m.nHeight, true, &got)) return "a frame of the finished file does not read";
+        if (!ReadEveryFrame(m.path, m.nWidth, m.nHeight, true, &got)) return "a frame of the finished file does not read";
     } else if (nWhole == n) {
         // Stopped while closing, in the final header: a write within one sector,
         // which a real disk does not tear; the file opens or fails cleanly.
-        ReadEvery(m.path, m.nWidth, m.nHeight, false, &got);
+        ReadEveryFrame(m.path, m.nWidth, m.nHeight, false, &got);
         c.nTorn++;
         return "";
     } else {

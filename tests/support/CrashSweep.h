@@ -34,6 +34,15 @@ struct CrashCounts {
     long long nFramesBack = 0;   // frames recovery gave back, each equal to its input
 };
 
+// Every frame of the file as it reads back through CRvoFile at w x h; false
+// when it does not open or, with bMustRead, a frame does not read.
+bool ReadEveryFrame(const std::string& path, int w, int h, bool bMustRead, std::vector<std::vector<uint32_t>>* pFrames);
+
+// n frames for a sweep of the mode: graphics over transparency for the
+// record modes (records of every size), smooth ramps for JPEG, which takes
+// any picture of the smallest sizes.
+std::vector<std::vector<uint32_t>> SweepFrames(LONG nMode, int w, int h, int n);
+
 // A movie of the mode written once in full (path + "-ref", removed after) to learn its bounds,
 // byte and write counts, and frames as they read back, and the longer movie
 // crashes are written over. False when the platform has no crash point hook

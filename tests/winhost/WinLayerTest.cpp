@@ -1,7 +1,8 @@
 // The module's Windows platform layer driven directly (linked in, not through
 // the DLL), through its test hooks: records of modes 4 and 5 on volumes of
-// 4096-byte sectors, the working set a page lock grows and gives back, and a
-// writer crashed at every write and byte of a small movie in each mode.
+// 4096-byte sectors, the working set a page lock grows and gives back, a
+// writer crashed at every write and byte of a small movie in each mode, and
+// the I/O-error sweep over the Windows file calls (tests/support/IoErrorSweep.h).
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "platform/Memory.h"
 #include "platform/RawFile.h"
 #include "tests/support/CrashSweep.h"
+#include "tests/support/IoErrorSweep.h"
 #include "tests/support/Movies.h"
 
 namespace {
@@ -108,6 +110,14 @@ void CrashPoints() {
     }
 }
 
+// Every file call of writing, reading and preloading each mode failing in
+// turn, with the Windows codes of EIO, EACCES and a full disk.
+void IoErrors() {
+    const std::string failure = rvotest::SweepEveryIoError(24, 16, 3, "winhost-scratch/io-sweep");
+    if (!failure.empty()) std::printf("  %s\n", failure.c_str());
+    Check(failure.empty(), "every failed file call is reported or its work done");
+}
+
 }   // namespace
 
 int main() {
@@ -117,6 +127,8 @@ int main() {
     WorkingSet();
     std::printf("crash points\n");
     CrashPoints();
+    std::printf("I/O errors\n");
+    IoErrors();
     if (g_nFailures == 0) std::printf("winlayer: all checks passed\n");
     else std::printf("winlayer: %d failure(s)\n", g_nFailures);
     return g_nFailures ? 1 : 0;

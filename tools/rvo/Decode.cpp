@@ -75,8 +75,7 @@ void RunDecode(const DecodeOptions& o) {
         [&](long long k, DecodeItem& item) {
             if (item.dwError) {
                 bar.Finish();
-                FailFile(o.strInput,
-                         "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(item.dwError) + ")");
+                FailFile(o.strInput, DescribeFrameFailure(k, item.dwError), item.dwError);
             }
             if (bStdout) {
                 if (std::fwrite(item.pixels.Bytes(), 1, nFrameBytes, stdout) != nFrameBytes) {

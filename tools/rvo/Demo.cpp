@@ -176,11 +176,12 @@ void RunDemo(const DemoOptions& o) {
             CHostWriter writer(path, CompressionForModeName(mode.pszModeOption), w, h, n);
             for (int k = 0; k < n; k++) {
                 SetLastError(ERROR_SUCCESS);
-                if (writer.Write(frames[(size_t)k].data(), w) != kHostDone || !writer.LastFramePictureStored())
+                if (writer.Write(frames[(size_t)k].data(), w) != kHostDone)
                     FailFile(path, "frame " + std::to_string(k) + " could not be written (" +
                                        DescribeLastError(GetLastError()) + ")");
             }
-            writer.Close();
+            if (const DWORD dwError = writer.Close())
+                FailFile(path, "finishing the file failed (" + DescribeLastError(dwError) + ")", dwError);
         }
         res.encodeMs = MsSince(tw) / n;
         res.nFileBytes = fs::file_size(FsPath(path), ec);
@@ -204,7 +205,7 @@ void RunDemo(const DemoOptions& o) {
             auto tr = Clock::now();
             DWORD dwError = reader.ReadFrame(k, px.data(), w, h, false);
             readMs += MsSince(tr);
-            if (dwError) FailFile(path, "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(dwError) + ")");
+            if (dwError) FailFile(path, DescribeFrameFailure(k, dwError), dwError);
             res.diff.Add(px.data(), frames[(size_t)k].data(), nPixels);
             hashes[(size_t)k] = HashFrame(px, nDelivered);
             if (sheet.Shows(k)) kept.push_back(px);

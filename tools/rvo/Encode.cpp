@@ -107,29 +107,6 @@ struct EncodeItem {
     }
 };
 
-// Closing (command 10) reports no failure, so the finished file itself is
-// asked: the module's reader must find the frames written, at their size and
-// in their mode. "" when it does, else what is wrong.
-std::string WrittenFileProblem(const std::string& path, long long nFrames, FrameSize size, LONG nMode) {
-    CRvoFile file;
-    const std::u16string wide = FromUtf8(path);
-    SetLastError(ERROR_SUCCESS);
-    if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
-        return "it does not open (" + DescribeLastError(GetLastError()) + ")";
-    const long long nHeld = file.GetFrameCount();
-    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight, nHeldMode = file.m_header.m_nMode;
-    file.Close(FALSE);
-    if (nHeld != nFrames)
-        return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";
-    // A JPEG file without pictures has no frame size to report.
-    const bool bSized = cx > 0 && cy > 0;
-    if (nFrames > 0 && bSized && (cx != size.nWidth || cy != size.nHeight))
-        return "its frames are " + std::to_string(cx) + "x" + std::to_string(cy) + ", not " +
-               std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight);
-    if (nHeldMode != nMode) return std::string("it is ") + ModeName(nHeldMode) + ", not " + ModeName(nMode);
-    return "";
-}
-
 // The frame size: --size, or for PNG inputs the first picture's size.
 FrameSize ResolveSize(const EncodeOptions& o) {
     FrameSize size;
@@ -179,24 +156,27 @@ void RunEncode(const EncodeOptions& o) {
     // The writer takes frames in frame order; a frame not stored stops the run
     // there, the frames before it kept in a finished file.
     auto Append = [&](long long nFrame, EncodeItem& item) {
+        // A JPEG frame the codec could not compress is kept as an entry without a picture.
+        const bool bKept = nMode == rvo::JpegBlobs && !item.frame.hBlob && !item.frame.bFailed;
         SetLastError(ERROR_SUCCESS);
         const int rc = writer.Append(item.frame);
         if (rc == kHostRefused)
             FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " refused: a movie holds at most " +
                                       std::to_string(nMax) + " frames");
-        if (rc != kHostDone || !writer.LastFramePictureStored()) {
-            DWORD dwError = GetLastError();
+        if (rc != kHostDone) {
+            const DWORD dwError = GetLastError();
             bar.Finish();
-            writer.Close();                       // what was written before stays readable
-            const bool bKept = rc == kHostDone;   // in the file as an entry without a picture
+            const DWORD dwCloseError = writer.Close();   // what was written before stays readable
             const std::string why = DescribeUnstoredFrame(bKept, dwError);
-            const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size, nMode);
             FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " failed (" + why + "); stopped after " +
                                       std::to_string(nFrame) + " frames" +
                                       (bKept ? " (the file keeps frame " + std::to_string(nFrame) +
                                                    " as an entry without a picture)"
                                              : "") +
-                                      (problem.empty() ? "" : ", and finishing the file failed: " + problem));
+                                      (dwCloseError ? ", and finishing the file failed (" + DescribeLastError(dwCloseError) +
+                                                          "; rvo recover gives back the " + std::to_string(nFrame) + " frames written)"
+                                                    : ""),
+                     dwError);
         }
         k = nFrame + 1;
         bar.Update(k);
@@ -220,7 +200,7 @@ void RunEncode(const EncodeOptions& o) {
         },
         Append);
     bar.Finish();
-    writer.Close();
+    const DWORD dwCloseError = writer.Close();
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (k == 0) {
         // A movie without frames is of no use to anyone; leave nothing behind.
@@ -228,8 +208,10 @@ void RunEncode(const EncodeOptions& o) {
         std::filesystem::remove(FsPath(o.strOutput), ec);
         FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
     }
-    const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
-    if (!problem.empty()) FailFile(o.strOutput, "finishing the file failed: " + problem);
+    if (dwCloseError)
+        FailFile(o.strOutput, "finishing the file failed (" + DescribeLastError(dwCloseError) + "); rvo recover gives back the " +
+                                  std::to_string(k) + " frames written",
+                 dwCloseError);
 
     std::error_code ec;
     unsigned long long bytes = std::filesystem::file_size(FsPath(o.strOutput), ec);

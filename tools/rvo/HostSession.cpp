@@ -81,7 +81,7 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
             FailFile(path, "cannot be created: no such folder " + folder.string());
         if (std::filesystem::is_directory(FsPath(path), ec)) FailFile(path, "cannot be created: it is a folder");
-        FailFile(path, "cannot be created (" + DescribeLastError(dwError) + ")");
+        FailFile(path, "cannot be created (" + DescribeLastError(dwError) + ")", dwError);
     }
 }
 
@@ -97,16 +97,11 @@ int CHostWriter::Write(const DWORD* pPixels, int nStride) {
 
 int CHostWriter::Append(RvoEncodedFrame& frame) { return RvoAppendFrame(m_pHandle, frame); }
 
-bool CHostWriter::LastFramePictureStored() const {
-    const CRvoFile* file = m_pHandle ? m_pHandle->m_pRvoFile : nullptr;
-    if (!file || file->m_header.m_nMode != rvo::JpegBlobs) return true;
-    const int n = file->GetEntryCount();
-    const RvoIndexEntry* e = n > 0 ? file->GetEntry(n - 1) : nullptr;
-    return e && (e->m_hBlob != nullptr || e->m_dwBlobOffset != 0);
-}
-
-void CHostWriter::Close() {
-    if (m_pHandle) RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
+DWORD CHostWriter::Close() {
+    if (!m_pHandle) return 0;
+    SetLastError(ERROR_SUCCESS);
+    if (RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle) == kHostDone) return 0;
+    return GetLastError() ? GetLastError() : (DWORD)ERROR_WRITE_FAULT;
 }
 
 void CHostWriter::Abandon() {
@@ -120,8 +115,9 @@ CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecor
         const DWORD dwError = GetLastError();
         RvoDispatch(CMD_CLOSE, nullptr, nullptr, &m_pHandle);
         if (dwError == ERROR_SHARING_VIOLATION)
-            FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError));
-        FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")");
+            FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError), dwError);
+        if (IsIoFailure(dwError)) FailRead(path, dwError);
+        FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")", dwError);
     }
 }
 
@@ -133,14 +129,16 @@ DWORD CHostReader::ReadFrame(long long k, DWORD* pPixels, int nWidth, int nHeigh
     m_pIn->rcRegion = RECT{0, 0, nWidth, nHeight};
     m_pIn->nDeliveryMode = bAllowCache ? 0 : 2;
     DWORD dwError = 0;
-    // Command 7 reports no decode failure. A last error left behind hints at
-    // one, but steps that recover (a still image found on the second try)
-    // leave one too; the reader's own result for the frame settles it.
+    // Command 7 fails, with the reader's error, for a frame it could not read
+    // or decode. One it shows may still leave a last error: steps that recover
+    // (a still image found on the second try) leave one, and a picture given as
+    // far as its damaged copies decode is shown; the reader's own result for
+    // the frame settles which.
     for (int parity = 0; parity < 2 && !dwError; parity++) {
         m_pIn->dTime = (2.0 * (double)k + parity) * kFieldDuration;
         SetLastError(ERROR_SUCCESS);
         if (RvoDispatch(CMD_READ_FRAME, m_pIn.get(), m_pIn.get(), &m_pHandle) != kHostDone)
-            dwError = ERROR_INVALID_FUNCTION;
+            dwError = GetLastError() ? GetLastError() : (DWORD)ERROR_INVALID_FUNCTION;
         else if (GetLastError() != ERROR_SUCCESS)
             dwError = ReadFrameDirectly(k, nWidth, nHeight);
     }

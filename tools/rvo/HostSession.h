@@ -37,17 +37,14 @@ public:
     // Command 8's bookkeeping for a frame encoded elsewhere (RvoAppendFrame);
     // takes the blob. Same results as Write.
     int Append(RvoEncodedFrame& frame);
-    // Command 10: finalizes the file.
-    void Close();
+    // Command 10: finishes the file. 0 when it is finished (or was closed
+    // already), else why not (the module's last error): its frames are then
+    // for rvo recover.
+    DWORD Close();
     // Command 10 without finalizing: the file is left as its writer had it so
     // far, an unfinished file that rvo recover rebuilds (a caller that failed
     // part way and must not pass off a short movie as finished).
     void Abandon();
-
-    // FALSE when the frame just accepted holds no picture: command 8 reports a
-    // picture the JPEG codec could not compress as done (the index entry is
-    // kept, without a blob), so the tool looks at the entry itself.
-    bool LastFramePictureStored() const;
 
 private:
     std::unique_ptr<HostMediaInfo> m_pIn;

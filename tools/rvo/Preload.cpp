@@ -54,7 +54,7 @@ void RunPreload(const PreloadOptions& o) {
             DWORD dwError = reader.ReadFrame(k, pixels.data(), cx, cy, true);
             if (dwError)
                 FailFile(o.strInput, "frame " + std::to_string(k) + " cannot be delivered from memory (" +
-                                         DescribeLastError(dwError) + ")");
+                                         DescribeLastError(dwError) + ")", dwError);
         }
         perFrame = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count() /
                    (double)report.nFramesLoaded;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "container/PackedRecord.h"
 #include "container/RvoFormat.h"
@@ -15,8 +14,47 @@
 #include "platform/File.h"
 #include "platform/LastError.h"
 
-void FailFile(const std::string& path, const std::string& problem) {
-    throw ToolFailure(path + ": " + problem);
+void FailFile(const std::string& path, const std::string& problem, DWORD dwError) {
+    throw ToolFailure(path + ": " + problem, dwError);
+}
+
+namespace {
+
+// Module error codes and the C library's errno for the same failure.
+struct ErrnoPair {
+    DWORD dwError;
+    int nErrno;
+};
+constexpr ErrnoPair kErrnoPairs[] = {{ERROR_CRC, EIO},           {ERROR_READ_FAULT, EIO},      {ERROR_WRITE_FAULT, EIO},
+                                     {ERROR_DISK_FULL, ENOSPC},  {ERROR_ACCESS_DENIED, EACCES}, {ERROR_FILE_NOT_FOUND, ENOENT},
+                                     {ERROR_PATH_NOT_FOUND, ENOENT}, {ERROR_FILE_TOO_LARGE, EFBIG}};
+
+}   // namespace
+
+int ErrnoOf(DWORD dwError) {
+    for (const ErrnoPair& p : kErrnoPairs)
+        if (p.dwError == dwError) return p.nErrno;
+    return 0;
+}
+
+DWORD ErrorOfErrno(int nErrno) {
+    for (const ErrnoPair& p : kErrnoPairs)
+        if (p.nErrno == nErrno) return p.dwError;
+    return 0;
+}
+
+std::string SystemErrorText(DWORD dwError) {
+    const int e = ErrnoOf(dwError);
+    return e ? std::string(std::strerror(e)) : DescribeLastError(dwError);
+}
+
+void FailRead(const std::string& path, DWORD dwError) {
+    FailFile(path, "cannot be read (read error (" + SystemErrorText(dwError) + "))", dwError);
+}
+
+std::string DescribeFrameFailure(long long k, DWORD dwError) {
+    if (IsIoFailure(dwError)) return "frame " + std::to_string(k) + ": read error (" + SystemErrorText(dwError) + ")";
+    return "frame " + std::to_string(k) + " does not decode (" + DescribeLastError(dwError) + ")";
 }
 
 std::string DescribeLastError(DWORD dwError) {
@@ -30,6 +68,7 @@ std::string DescribeLastError(DWORD dwError) {
     case ERROR_BAD_FORMAT: return "bad format";
     case ERROR_HANDLE_EOF: return "truncated";
     case ERROR_READ_FAULT: return "read error";
+    case ERROR_CRC: return "I/O error (" + SystemErrorText(dwError) + ")";
     case ERROR_ARITHMETIC_OVERFLOW: return "a size or offset is out of range";
     case ERROR_INVALID_HANDLE: return "a picture blob is damaged";
     case ERROR_INVALID_PARAMETER: return "a frame number or entry is out of range";
@@ -53,6 +92,8 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
         why +=
             ": its streams outgrow the codec's buffer, as very small or noisy frames do; raw or packed "
             "store any frame";
+    else if (IsIoFailure(dwError) && dwError != ERROR_DISK_FULL)
+        why += ": write error (" + SystemErrorText(dwError) + ")";
     else if (dwError)
         why += ": " + DescribeLastError(dwError);
     return why;
@@ -67,12 +108,15 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(FsPath(path), ec)) FailFile(path, "no such file");
     if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
-    std::ifstream in(FsPath(path), std::ios::binary);
-    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
+    FILE* in = OpenFile(path, "rb");
+    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno), ErrorOfErrno(errno));
     char head[rvo::kHeaderBytes];
-    in.read(head, sizeof head);
-    if ((size_t)in.gcount() < sizeof head)
-        FailFile(path, "not an RVO file (shorter than the 160-byte header)");
+    const size_t nHead = std::fread(head, 1, sizeof head, in);
+    const int nReadErrno = std::ferror(in) ? errno : 0;
+    std::fclose(in);
+    // A read the system failed is no sign of what the file is.
+    if (nReadErrno) FailRead(path, ErrorOfErrno(nReadErrno) ? ErrorOfErrno(nReadErrno) : (DWORD)ERROR_READ_FAULT);
+    if (nHead < sizeof head) FailFile(path, "not an RVO file (shorter than the 160-byte header)");
     if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
         FailFile(path, "not an RVO file (no QARVOV10 magic)");
 
@@ -86,7 +130,10 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
         FailFile(path, "damaged RVO file (its index cannot be read)");
     }
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
-    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
+    const DWORD dwError = GetLastError();
+    // The system failed a read: the file may be whole, so it is not called damaged.
+    if (!opened && IsIoFailure(dwError)) FailRead(path, dwError);
+    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", dwError);
     return file;
 }
 
@@ -101,7 +148,8 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
         if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
         if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
         if (dwError == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
-        FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")");
+        if (IsIoFailure(dwError)) FailRead(path, dwError);
+        FailFile(path, "cannot be read (" + DescribeLastError(dwError) + ")", dwError);
     }
     return scan;
 }

@@ -11,12 +11,29 @@
 #include "plugin/HostRecords.h"
 
 // A failed operation: main prints "rvo: <message>" on one line and exits with 1.
+// dwError: the module's error code behind it, when one is known (0 otherwise).
 struct ToolFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit ToolFailure(const std::string& what, DWORD dwCode = 0) : std::runtime_error(what), dwError(dwCode) {}
+    DWORD dwError;
 };
 
 // Throws a ToolFailure "<path>: <problem>".
-[[noreturn]] void FailFile(const std::string& path, const std::string& problem);
+[[noreturn]] void FailFile(const std::string& path, const std::string& problem, DWORD dwError = 0);
+
+// The C library's errno for a module error code that stands for a failed
+// transfer or a missing file (ERROR_CRC: EIO, ERROR_DISK_FULL: ENOSPC, ...), 0 for others.
+int ErrnoOf(DWORD dwError);
+// The module error code for a C library errno (EIO: ERROR_CRC), 0 for one it has none for.
+DWORD ErrorOfErrno(int nErrno);
+// The system's words for such a code ("Input/output error"); DescribeLastError's for others.
+std::string SystemErrorText(DWORD dwError);
+// Throws a ToolFailure "<path>: cannot be read (read error (Input/output
+// error))" for a read the system failed (dwError a module code).
+[[noreturn]] void FailRead(const std::string& path, DWORD dwError);
+// Why frame k could not be read, for a message: "frame 3: read error
+// (Input/output error)" when the system failed the read (the file may be
+// whole), "frame 3 does not decode (truncated)" when its bytes are damaged.
+std::string DescribeFrameFailure(long long k, DWORD dwError);
 
 // Opens an RVO file for reading; when it cannot be opened, throws a ToolFailure
 // that says why (missing, not an RVO file, damaged).

@@ -48,6 +48,7 @@ std::string Problem(const std::string& what) {
 struct BlobCopy {
     HGLOBAL h = nullptr;
     std::string strWhy;   // why it is damaged; empty when it loaded (and, once decoded, decoded whole)
+    DWORD dwReadError = 0;   // the system failed the read: the copy may be whole
     BlobCopy() = default;
     BlobCopy(const BlobCopy&) = delete;
     BlobCopy& operator=(const BlobCopy&) = delete;
@@ -68,6 +69,7 @@ struct BlobCopy {
 void LoadCopy(CRvoFile& file, ULONGLONG nAt, BlobCopy& c) {
     SetLastError(ERROR_SUCCESS);
     c.h = file.ReadBlobCopy(nAt);
+    if (!c.h && IsIoFailure(GetLastError())) c.dwReadError = GetLastError();
     if (!c.h) c.strWhy = Problem("it cannot be read");
 }
 
@@ -100,8 +102,10 @@ PictureCopies CheckPictureCopies(CRvoFile& file, int entry) {
     if (copies[0].h) p.anBytes[0] = GlobalSize(copies[0].h) - JPEG_BLOB_TAIL_BYTES;
     DecodeCopy(engine, copies[0]);
     p.strWhy[0] = copies[0].strWhy;
+    p.dwReadError = copies[0].dwReadError;
     if (p.nCopies == 2) {
         LoadCopy(file, p.anAt[1], copies[1]);
+        if (!p.dwReadError) p.dwReadError = copies[1].dwReadError;
         if (copies[1].h) p.anBytes[1] = GlobalSize(copies[1].h) - JPEG_BLOB_TAIL_BYTES;
         p.bDiffer = !copies[0].SameAs(copies[1]);
         if (p.bDiffer) DecodeCopy(engine, copies[1]);
@@ -120,6 +124,7 @@ struct EntryCheck {
     std::string strProblem;   // the picture does not read whole: the frame is damaged
     std::string strDamage;    // one copy is damaged, the frame reads whole from the other
     bool bPartly = false;     // a picture with one copy: nothing to compare it with
+    DWORD dwError = 0;        // the system failed a read: nothing is known of the copies
 };
 
 EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
@@ -138,6 +143,11 @@ EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
         return c;
     }
     const std::string a = p.Name(0), b = p.nCopies > 1 ? p.Name(1) : "";
+    if (p.dwReadError) {
+        c.dwError = p.dwReadError;
+        c.strProblem = "read error (" + DescribeLastError(p.dwReadError) + ")";
+        return c;
+    }
     if (p.nCopies == 1) {
         c.bPartly = true;
         if (p.nWhole < 0) c.strProblem = "the only copy of its picture, the " + a + ", is damaged (" + p.strWhy[0] + ")";
@@ -176,6 +186,7 @@ std::string FrameRanges(const std::vector<long long>& frames) {
 struct CheckItem {
     long long k = 0;
     std::string strProblem;
+    DWORD dwError = 0;
     bool bBad = false;
     std::string strDamage;
     bool bPartly = false;
@@ -225,12 +236,14 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
             if (bRecords) {
                 SetLastError(ERROR_SUCCESS);
                 item.bBad = !f.ReadFrame((unsigned)item.k, pixels.data(), cx, cy, TRUE, cx);
+                item.dwError = item.bBad ? GetLastError() : 0;
                 if (item.bBad) item.strProblem = Problem("");
             } else {
                 EntryCheck c = CheckEntry(f, (int)item.k, pixels);
                 item.strProblem = std::move(c.strProblem);
                 item.strDamage = std::move(c.strDamage);
                 item.bPartly = c.bPartly;
+                item.dwError = c.dwError;
                 item.bBad = !item.strProblem.empty();
             }
         },
@@ -238,6 +251,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
             if (item.bBad) {
                 result.nBadFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
                 result.strProblem = item.strProblem;
+                result.dwBadError = item.dwError;
                 return false;
             }
             const long long nFrame = bRecords ? k : file.GetEntry((int)k)->m_nStartFrame;
@@ -274,6 +288,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
 }
 
 std::string DamageSummary(const VerifyResult& r) {
+    if (r.nBadFrame >= 0 && IsIoFailure(r.dwBadError)) return DescribeFrameFailure(r.nBadFrame, r.dwBadError);
     if (r.nBadFrame >= 0) return "frame " + std::to_string(r.nBadFrame) + " does not decode (" + r.strProblem + ")";
     if (r.damagedCopies.empty()) return "";
     const size_t nMore = r.damagedCopies.size() - 1;
@@ -320,7 +335,7 @@ void RegisterVerify(CLI::App& app) {
                         r.strPartlyChecked.substr(r.strPartlyChecked.find(" (") + 1).c_str());
         std::fflush(stdout);
         const std::string strDamage = DamageSummary(r);
-        if (!strDamage.empty()) FailFile(*path, strDamage);
+        if (!strDamage.empty()) FailFile(*path, strDamage, r.dwBadError);
         std::printf("%s: %lld frames, all decode (%s, %lld %s checked)\n", path->c_str(), r.nFrames,
                     ModeName(nMode), r.nChecked,
                     rvo::IsRecordMode(nMode) ? "records" : "pictures");

@@ -19,6 +19,7 @@ struct VerifyResult {
     long long nChecked = 0;     // records or pictures decoded
     long long nBadFrame = -1;   // the first frame that does not decode; -1 when all do
     std::string strProblem;     // why, in words
+    DWORD dwBadError = 0;       // the reader's error for it (an I/O failure is no damage)
     // Frames of a JPEG file that read whole from one copy of their picture
     // while the other copy is damaged, one line each ("frame 3: ..."), in
     // frame order; the file is damaged, though every such frame is readable.
@@ -49,6 +50,7 @@ struct PictureCopies {
     bool bDiffer = false;            // the two copies differ
     bool bUndecided = false;         // they differ and both decode whole: which is damaged cannot be told
     int nWhole = -1;                 // a copy that decodes whole (the first such), -1 when none does
+    DWORD dwReadError = 0;           // the system failed to read a copy (no damage then): its error
 
     std::string Name(int c) const;   // "frame-area copy" or "index copy"
 };
