@@ -106,29 +106,6 @@ struct EncodeItem {
     }
 };
 
-// Closing (command 10) reports no failure, so the finished file itself is
-// asked: the module's reader must find the frames written, at their size and
-// in their mode. "" when it does, else what is wrong.
-std::string WrittenFileProblem(const std::string& path, long long nFrames, FrameSize size, LONG nMode) {
-    CRvoFile file;
-    const std::u16string wide = FromUtf8(path);
-    SetLastError(ERROR_SUCCESS);
-    if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
-        return "it does not open (" + DescribeLastError(GetLastError()) + ")";
-    const long long nHeld = file.GetFrameCount();
-    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight, nHeldMode = file.m_header.m_nMode;
-    file.Close(FALSE);
-    if (nHeld != nFrames)
-        return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";
-    // A JPEG file without pictures has no frame size to report.
-    const bool bSized = cx > 0 && cy > 0;
-    if (nFrames > 0 && bSized && (cx != size.nWidth || cy != size.nHeight))
-        return "its frames are " + std::to_string(cx) + "x" + std::to_string(cy) + ", not " +
-               std::to_string(size.nWidth) + "x" + std::to_string(size.nHeight);
-    if (nHeldMode != nMode) return std::string("it is ") + ModeName(nHeldMode) + ", not " + ModeName(nMode);
-    return "";
-}
-
 // The frame size: --size, or for PNG inputs the first picture's size.
 FrameSize ResolveSize(const EncodeOptions& o) {
     FrameSize size;
@@ -190,7 +167,7 @@ void RunEncode(const EncodeOptions& o) {
             writer.Close();                       // what was written before stays readable
             const bool bKept = rc == kHostDone;   // in the file as an entry without a picture
             const std::string why = DescribeUnstoredFrame(bKept, dwError);
-            const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size, nMode);
+            const std::string problem = WrittenFileProblem(o.strOutput, nFrame + (bKept ? 1 : 0), size.nWidth, size.nHeight, nMode);
             FailFile(o.strOutput, "frame " + std::to_string(nFrame) + " failed (" + why + "); stopped after " +
                                       std::to_string(nFrame) + " frames" +
                                       (bKept ? " (the file keeps frame " + std::to_string(nFrame) +
@@ -228,7 +205,7 @@ void RunEncode(const EncodeOptions& o) {
         std::filesystem::remove(o.strOutput, ec);
         FailFile(source.FromStdin() ? "stdin" : o.inputs[0], "no frames in the input");
     }
-    const std::string problem = WrittenFileProblem(o.strOutput, k, size, nMode);
+    const std::string problem = WrittenFileProblem(o.strOutput, k, size.nWidth, size.nHeight, nMode);
     if (!problem.empty()) FailFile(o.strOutput, "finishing the file failed: " + problem);
 
     std::error_code ec;

@@ -13,6 +13,7 @@
 #include "container/PackedRecord.h"
 #include "container/RvoFormat.h"
 #include "platform/ByteOrder.h"
+#include "platform/ByteSource.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 
@@ -89,15 +90,30 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
     FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
 }
 
-std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
+namespace {
+
+// How many bytes of the file's first n could be read into p: from a
+// registered byte source (a front end's stream), else from the file system.
+size_t ReadHeadOrFail(const std::string& path, char* p, size_t n) {
+    if (std::shared_ptr<CByteSource> source = FindByteSource(path)) {
+        DWORD nRead = 0;
+        if (!source->ReadAt(0, p, (DWORD)n, &nRead)) FailFile(path, "read error");
+        return nRead;
+    }
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
     if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
+    in.read(p, (std::streamsize)n);
+    return (size_t)in.gcount();
+}
+
+}   // namespace
+
+std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     char head[rvo::kHeaderBytes];
-    in.read(head, sizeof head);
-    if ((size_t)in.gcount() < sizeof head)
+    if (ReadHeadOrFail(path, head, sizeof head) < sizeof head)
         FailFile(path, "not an RVO file (shorter than the 160-byte header)");
     if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
         FailFile(path, "not an RVO file (no QARVOV10 magic)");
@@ -237,4 +253,24 @@ std::string JsonString(const std::string& s) {
         }
     }
     return out + "\"";
+}
+
+std::string WrittenFileProblem(const std::string& path, long long nFrames, int nWidth, int nHeight, LONG nMode) {
+    CRvoFile file;
+    const std::u16string wide = FromUtf8(path);
+    SetLastError(ERROR_SUCCESS);
+    if (!file.Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite))
+        return "it does not open (" + DescribeLastError(GetLastError()) + ")";
+    const long long nHeld = file.GetFrameCount();
+    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight, nHeldMode = file.m_header.m_nMode;
+    file.Close(FALSE);
+    if (nHeld != nFrames)
+        return "it holds " + std::to_string(nHeld) + " of the " + std::to_string(nFrames) + " frames written";
+    // A JPEG file without pictures has no frame size to report.
+    const bool bSized = cx > 0 && cy > 0;
+    if (nFrames > 0 && bSized && (cx != nWidth || cy != nHeight))
+        return "its frames are " + std::to_string(cx) + "x" + std::to_string(cy) + ", not " +
+               std::to_string(nWidth) + "x" + std::to_string(nHeight);
+    if (nHeldMode != nMode) return std::string("it is ") + ModeName(nHeldMode) + ", not " + ModeName(nMode);
+    return "";
 }

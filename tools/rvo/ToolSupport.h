@@ -75,5 +75,10 @@ RecordTypes CountRecordTypes(const std::string& path, const CRvoFile& f);
 // s as a JSON string literal, quotes included.
 std::string JsonString(const std::string& s);
 
+// Closing (command 10) reports no failure, so the finished file itself is
+// asked: the module's reader must find the frames written, at their size and
+// in their mode. "" when it does, else what is wrong.
+std::string WrittenFileProblem(const std::string& path, long long nFrames, int nWidth, int nHeight, LONG nMode);
+
 // Storage mode names as the tool prints them.
 const char* ModeName(LONG nMode);
