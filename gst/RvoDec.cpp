@@ -1,7 +1,9 @@
 // rvodec: pulls ranges from upstream where it can (the module reads the
 // index, the size table or the fixed-size records it needs), else gathers the
-// pushed file in memory and reads it from there; decodes on its source pad's
-// task; seeks land on the frame asked for, every frame being whole on its own.
+// pushed file in memory and reads it from there; decodes on its sink pad's
+// task. The source pad appears once the movie is open (as a demuxer's do), so
+// that decodebin links it before a frame goes out. Seeks land on the frame
+// asked for, every frame being whole on its own.
 #include "gst/RvoDec.h"
 
 #include <gst/base/gstadapter.h>
@@ -24,14 +26,14 @@ enum { PROP_0, PROP_FRAMERATE, PROP_INTERLACED };
 GstStaticPadTemplate g_sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-rvo"));
 GstStaticPadTemplate g_srcTemplate = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGRA")));
+    "src", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGRA")));
 
 }   // namespace
 
 struct _GstRvoDec {
     GstElement parent;
     GstPad* sinkpad;
-    GstPad* srcpad;
+    GstPad* srcpad;   // while the movie is open
     gint nFpsN, nFpsD;     // properties, under the object lock
     gboolean bInterlaced;
 
@@ -111,7 +113,17 @@ void CloseMovie(GstRvoDec* self) {
     GST_OBJECT_UNLOCK(self);
 }
 
-gboolean PushHeaders(GstRvoDec* self) {
+gboolean SrcEvent(GstPad* pad, GstObject* parent, GstEvent* event);
+gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query);
+
+// The source pad for the open movie, with its stream-start and caps, added
+// to the element; FALSE when no one downstream takes it.
+gboolean AddSourcePad(GstRvoDec* self) {
+    self->srcpad = gst_pad_new_from_static_template(&g_srcTemplate, "src");
+    gst_pad_set_event_function(self->srcpad, SrcEvent);
+    gst_pad_set_query_function(self->srcpad, SrcQuery);
+    gst_pad_use_fixed_caps(self->srcpad);
+    gst_pad_set_active(self->srcpad, TRUE);
     gchar* pszId = gst_pad_create_stream_id(self->srcpad, GST_ELEMENT(self), nullptr);
     GstEvent* start = gst_event_new_stream_start(pszId);
     g_free(pszId);
@@ -134,7 +146,16 @@ gboolean PushHeaders(GstRvoDec* self) {
     GstCaps* caps = gst_video_info_to_caps(&info);
     const gboolean ok = gst_pad_push_event(self->srcpad, gst_event_new_caps(caps));
     gst_caps_unref(caps);
+    gst_element_add_pad(GST_ELEMENT(self), self->srcpad);
+    gst_element_no_more_pads(GST_ELEMENT(self));
     return ok;
+}
+
+void RemoveSourcePad(GstRvoDec* self) {
+    if (!self->srcpad) return;
+    gst_pad_set_active(self->srcpad, FALSE);
+    gst_element_remove_pad(GST_ELEMENT(self), self->srcpad);
+    self->srcpad = nullptr;
 }
 
 void PushEnd(GstRvoDec* self) {
@@ -182,7 +203,7 @@ void Loop(GstPad* pad) {
             Fail(self, strProblem);
             goto error;
         }
-        if (!PushHeaders(self)) goto pause;
+        if (!AddSourcePad(self)) goto pause;
     }
     {
         GST_OBJECT_LOCK(self);
@@ -243,13 +264,13 @@ void Loop(GstPad* pad) {
         goto pause;
     }
 error:
-    gst_pad_push_event(self->srcpad, gst_event_new_eos());
+    if (self->srcpad) gst_pad_push_event(self->srcpad, gst_event_new_eos());
 pause:
     gst_pad_pause_task(pad);
 }
 
 gboolean StartTask(GstRvoDec* self) {
-    return gst_pad_start_task(self->srcpad, (GstTaskFunction)Loop, self->srcpad, nullptr);
+    return gst_pad_start_task(self->sinkpad, (GstTaskFunction)Loop, self->sinkpad, nullptr);
 }
 
 // Seeks in TIME or in frames (DEFAULT), forward only; every frame is whole on
@@ -276,9 +297,9 @@ gboolean Seek(GstRvoDec* self, GstEvent* event) {
         gst_pad_push_event(self->srcpad, gst_event_ref(e));
         gst_pad_push_event(self->sinkpad, e);   // a pull under way returns
     } else {
-        gst_pad_pause_task(self->srcpad);
+        gst_pad_pause_task(self->sinkpad);
     }
-    GST_PAD_STREAM_LOCK(self->srcpad);
+    GST_PAD_STREAM_LOCK(self->sinkpad);
     if (bFlush) {
         GstEvent* e = gst_event_new_flush_stop(TRUE);
         gst_event_set_seqnum(e, nSeqnum);
@@ -309,7 +330,7 @@ gboolean Seek(GstRvoDec* self, GstEvent* event) {
         gst_pad_push_event(self->srcpad, e);
     }
     StartTask(self);
-    GST_PAD_STREAM_UNLOCK(self->srcpad);
+    GST_PAD_STREAM_UNLOCK(self->sinkpad);
     return TRUE;
 }
 
@@ -424,11 +445,11 @@ gboolean SinkActivateMode(GstPad* pad, GstObject* parent, GstPadMode mode, gbool
             self->nNext = 0;
             return StartTask(self);
         }
-        return gst_pad_stop_task(self->srcpad);
+        return gst_pad_stop_task(self->sinkpad);
     }
     if (mode == GST_PAD_MODE_PUSH) {
         self->bPullMode = FALSE;
-        if (!active) return gst_pad_stop_task(self->srcpad);
+        if (!active) return gst_pad_stop_task(self->sinkpad);
         return TRUE;
     }
     return FALSE;
@@ -446,6 +467,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     const GstStateChangeReturn ret = GST_ELEMENT_CLASS(gst_rvo_dec_parent_class)->change_state(element, transition);
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         // The pads are deactivated and the task stopped: nothing reads the movie now.
+        RemoveSourcePad(self);
         CloseMovie(self);
         gst_adapter_clear(self->pAdapter);
     }
@@ -517,11 +539,7 @@ static void gst_rvo_dec_init(GstRvoDec* self) {
     gst_pad_set_chain_function(self->sinkpad, SinkChain);
     gst_pad_set_event_function(self->sinkpad, SinkEvent);
     gst_element_add_pad(GST_ELEMENT(self), self->sinkpad);
-    self->srcpad = gst_pad_new_from_static_template(&g_srcTemplate, "src");
-    gst_pad_set_event_function(self->srcpad, SrcEvent);
-    gst_pad_set_query_function(self->srcpad, SrcQuery);
-    gst_pad_use_fixed_caps(self->srcpad);
-    gst_element_add_pad(GST_ELEMENT(self), self->srcpad);
+    self->srcpad = nullptr;
     self->nFpsN = 25;
     self->nFpsD = 1;
     self->bInterlaced = FALSE;
