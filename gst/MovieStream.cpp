@@ -25,6 +25,7 @@ CMovieStream::CMovieStream(std::shared_ptr<CByteSource> pSource, const std::stri
         m_nWidth = file->m_header.m_nWidth;
         m_nHeight = file->m_header.m_nHeight;
         file->Close(FALSE);
+        if (m_nFrames == 0) FailIfUnfinished(m_strPath);
         if (m_nFrames == 0 || m_nWidth <= 0 || m_nHeight <= 0) FailFile(m_strPath, "holds no frames");
         m_pReader = std::make_unique<CHostReader>(m_strPath);
     } catch (const ToolFailure& e) {

@@ -14,6 +14,7 @@
 
 #include "gst/MovieStream.h"
 #include "gst/PadSource.h"
+#include "gst/PipelineBus.h"
 #include "tools/rvo/ToolSupport.h"
 
 namespace {
@@ -68,6 +69,18 @@ gint64 FrameAt(GstRvoDec* self, GstClockTime t) {
 
 void Fail(GstRvoDec* self, const std::string& strMessage) {
     GST_ELEMENT_ERROR(self, STREAM, DECODE, ("%s", strMessage.c_str()), (nullptr));
+}
+
+// The same, posted on the pipeline's bus itself: while decodebin sets this
+// element to PAUSED, its errors are set aside for the report of a failed
+// autoplug, which names no file ("missing a plug-in").
+void FailToPipeline(GstRvoDec* self, const std::string& strMessage) {
+    GstBus* bus = PipelineBus(GST_ELEMENT(self));
+    if (!bus) return Fail(self, strMessage);
+    GError* err = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, strMessage.c_str());
+    gst_bus_post(bus, gst_message_new_error(GST_OBJECT(self), err, nullptr));
+    g_error_free(err);
+    gst_object_unref(bus);
 }
 
 // The movie as upstream serves it: ranges of a stream of known length in pull
@@ -176,35 +189,32 @@ void PushEnd(GstRvoDec* self) {
     gst_pad_push_event(self->srcpad, eos);
 }
 
+// Pull mode: the movie over ranges of upstream's bytes. "" or the problem.
+std::string OpenPulled(GstRvoDec* self) {
+    gint64 nBytes = -1;
+    if (!gst_pad_peer_query_duration(self->sinkpad, GST_FORMAT_BYTES, &nBytes) || nBytes < 0)
+        return "stream: cannot be read (upstream gives no length)";
+    self->ppPadSource =
+        new std::shared_ptr<CPadByteSource>(std::make_shared<CPadByteSource>(self->sinkpad, (ULONGLONG)nBytes));
+    const std::string strProblem = OpenMovie(self, *self->ppPadSource);
+    if (!strProblem.empty()) CloseMovie(self);
+    return strProblem;
+}
+
 void Loop(GstPad* pad) {
     GstRvoDec* self = GST_RVO_DEC(GST_PAD_PARENT(pad));
     if (!self->pStream) {
-        std::shared_ptr<CByteSource> pSource;
-        if (self->bPullMode) {
-            gint64 nBytes = -1;
-            if (!gst_pad_peer_query_duration(self->sinkpad, GST_FORMAT_BYTES, &nBytes) || nBytes < 0) {
-                Fail(self, "stream: cannot be read (upstream gives no length)");
-                goto error;
-            }
-            self->ppPadSource = new std::shared_ptr<CPadByteSource>(
-                std::make_shared<CPadByteSource>(self->sinkpad, (ULONGLONG)nBytes));
-            pSource = *self->ppPadSource;
-        } else {
-            GstBuffer* whole = gst_adapter_take_buffer(self->pAdapter, gst_adapter_available(self->pAdapter));
-            if (!whole) whole = gst_buffer_new();
-            pSource = std::make_shared<CBufferByteSource>(whole);
-        }
-        const std::string strProblem = OpenMovie(self, std::move(pSource));
+        // Push mode, at the end of the file.
+        GstBuffer* whole = gst_adapter_take_buffer(self->pAdapter, gst_adapter_available(self->pAdapter));
+        if (!whole) whole = gst_buffer_new();
+        const std::string strProblem = OpenMovie(self, std::make_shared<CBufferByteSource>(whole));
         if (!strProblem.empty()) {
-            const bool bFlushed = self->ppPadSource && (*self->ppPadSource)->LastFlow() == GST_FLOW_FLUSHING;
             CloseMovie(self);
-            // Flushed while opening (a seek, a state change): opened again on the next start.
-            if (bFlushed) goto pause;
             Fail(self, strProblem);
             goto error;
         }
-        if (!AddSourcePad(self)) goto pause;
     }
+    if (!self->srcpad && !AddSourcePad(self)) goto pause;
     {
         GST_OBJECT_LOCK(self);
         const gint64 nFrames = self->nFrames;
@@ -440,10 +450,11 @@ gboolean SinkActivateMode(GstPad* pad, GstObject* parent, GstPadMode mode, gbool
     GstRvoDec* self = GST_RVO_DEC(parent);
     if (mode == GST_PAD_MODE_PULL) {
         if (active) {
+            // The task starts once the movie is open (ChangeState).
             self->bPullMode = TRUE;
             self->bNeedSegment = TRUE;
             self->nNext = 0;
-            return StartTask(self);
+            return TRUE;
         }
         return gst_pad_stop_task(self->sinkpad);
     }
@@ -464,7 +475,19 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
         self->nSeqnum = 0;
         gst_adapter_clear(self->pAdapter);
     }
-    const GstStateChangeReturn ret = GST_ELEMENT_CLASS(gst_rvo_dec_parent_class)->change_state(element, transition);
+    GstStateChangeReturn ret = GST_ELEMENT_CLASS(gst_rvo_dec_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && ret != GST_STATE_CHANGE_FAILURE && self->bPullMode) {
+        // Opened here rather than on the task, so that a movie that does not
+        // open fails the state change: an error posted while decodebin is
+        // still trying the element would be set aside and lost, and the
+        // pipeline would wait for a preroll that never comes.
+        const std::string strProblem = OpenPulled(self);
+        if (!strProblem.empty()) {
+            FailToPipeline(self, strProblem);
+            return GST_STATE_CHANGE_FAILURE;
+        }
+        StartTask(self);
+    }
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         // The pads are deactivated and the task stopped: nothing reads the movie now.
         RemoveSourcePad(self);

@@ -13,6 +13,7 @@
 #include "container/RvoFormat.h"
 #include "encoder/FrameEncode.h"
 #include "encoder/PackedBuilder.h"
+#include "gst/PipelineBus.h"
 #include "platform/LastError.h"
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/ToolSupport.h"
@@ -62,6 +63,11 @@ struct _GstRvoSink {
     RvoPackRule packRule;
     std::vector<BYTE>* pRecord;
     long long nFrames;
+    // An element of the pipeline posted an error: the EOS that sources send
+    // after one does not finish the file.
+    GstBus* pBus;
+    gulong nErrorHandler;
+    gint bPipelineFailed;   // atomic
 };
 
 G_DEFINE_TYPE(GstRvoSink, gst_rvo_sink, GST_TYPE_BASE_SINK)
@@ -163,7 +169,12 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
     GstRvoSink* self = GST_RVO_SINK(sink);
     if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
         const std::string strPath = Location(self);
-        if (!self->pWriter) {
+        if (g_atomic_int_get(&self->bPipelineFailed)) {
+            // Stopped by an error: left unfinished, for rvo recover, not passed off as a whole movie.
+            if (self->pWriter) self->pWriter->Abandon();
+            delete self->pWriter;
+            self->pWriter = nullptr;
+        } else if (!self->pWriter) {
             FailWrite(self, "stream: no frames in the input");
         } else {
             self->pWriter->Close();
@@ -178,16 +189,35 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
     return GST_BASE_SINK_CLASS(gst_rvo_sink_parent_class)->event(sink, event);
 }
 
+void OnError(GstBus*, GstMessage*, gpointer data) { g_atomic_int_set(&static_cast<GstRvoSink*>(data)->bPipelineFailed, 1); }
+
 gboolean Start(GstBaseSink* sink) {
     GstRvoSink* self = GST_RVO_SINK(sink);
     gst_video_info_init(&self->info);
+    g_atomic_int_set(&self->bPipelineFailed, 0);
+    // Errors are heard as they are posted, in the poster's thread, so before
+    // the EOS that follows them.
+    self->pBus = PipelineBus(GST_ELEMENT(self));
+    if (self->pBus) {
+        gst_bus_enable_sync_message_emission(self->pBus);
+        self->nErrorHandler = g_signal_connect(self->pBus, "sync-message::error", G_CALLBACK(OnError), self);
+    }
     return TRUE;
+}
+
+void StopListening(GstRvoSink* self) {
+    if (!self->pBus) return;
+    g_signal_handler_disconnect(self->pBus, self->nErrorHandler);
+    gst_bus_disable_sync_message_emission(self->pBus);
+    gst_object_unref(self->pBus);
+    self->pBus = nullptr;
 }
 
 // Stopped before EOS (an error, or the pipeline shut down): the file is left
 // unfinished, as its writer had it, not passed off as a whole movie.
 gboolean Stop(GstBaseSink* sink) {
     GstRvoSink* self = GST_RVO_SINK(sink);
+    StopListening(self);
     if (self->pWriter) {
         self->pWriter->Abandon();
         delete self->pWriter;
@@ -225,6 +255,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
 
 void Finalize(GObject* object) {
     GstRvoSink* self = GST_RVO_SINK(object);
+    StopListening(self);
     if (self->pWriter) {
         self->pWriter->Abandon();
         delete self->pWriter;
@@ -271,6 +302,9 @@ static void gst_rvo_sink_init(GstRvoSink* self) {
     self->packRule = RvoPackRule::Standard;
     self->pRecord = new std::vector<BYTE>();
     self->nFrames = 0;
+    self->pBus = nullptr;
+    self->nErrorHandler = 0;
+    self->bPipelineFailed = 0;
     gst_video_info_init(&self->info);
     // Every frame is written, however late it arrives.
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);

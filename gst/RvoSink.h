@@ -1,6 +1,7 @@
 // rvosink: writes BGRA frames into an RVO movie as rvo encode does (the same
 // bytes for the same frames, mode and pack rule), finished at EOS; a pipeline
-// that stops before EOS leaves an unfinished file, which rvo recover rebuilds.
+// that stops before EOS, or on an error (sources send EOS after one), leaves
+// an unfinished file, which rvo recover rebuilds.
 #pragma once
 
 #include <gst/base/gstbasesink.h>

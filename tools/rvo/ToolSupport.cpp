@@ -92,17 +92,23 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
 
 namespace {
 
-// How many bytes of the file's first n could be read into p: from a
-// registered byte source (a front end's stream), else from the file system.
+// A ToolFailure unless path names a regular file or a registered byte source
+// (a front end's stream, which the module opens as a file).
+void CheckFileOrFail(const std::string& path) {
+    if (FindByteSource(path)) return;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
+    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
+}
+
+// How many bytes of the file's first n could be read into p.
 size_t ReadHeadOrFail(const std::string& path, char* p, size_t n) {
+    CheckFileOrFail(path);
     if (std::shared_ptr<CByteSource> source = FindByteSource(path)) {
         DWORD nRead = 0;
         if (!source->ReadAt(0, p, (DWORD)n, &nRead)) FailFile(path, "read error");
         return nRead;
     }
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
-    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno));
     in.read(p, (std::streamsize)n);
@@ -133,9 +139,7 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
 }
 
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) FailFile(path, "no such file");
-    if (!std::filesystem::is_regular_file(path, ec)) FailFile(path, "not a regular file");
+    CheckFileOrFail(path);
     RvoUnfinished scan;
     SetLastError(ERROR_SUCCESS);
     if (!ScanUnfinished(FromUtf8(path).c_str(), pSize, &scan)) {
