@@ -19,24 +19,31 @@ CMovieStream::CMovieStream(std::shared_ptr<CByteSource> pSource, const std::stri
     : m_strName(strName) {
     m_strPath = strFolder + "/.rvo-stream-" + std::to_string(g_nStreams++) + ".rvo";
     if (!RegisterByteSource(m_strPath, std::move(pSource))) throw ToolFailure(strName + ": cannot be opened");
+    m_bRegistered = true;
     try {
-        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(m_strPath);
-        m_nFrames = CheckedFrameCount(*file, m_strPath);
-        m_nWidth = file->m_header.m_nWidth;
-        m_nHeight = file->m_header.m_nHeight;
-        file->Close(FALSE);
-        if (m_nFrames == 0) FailIfUnfinished(m_strPath);
-        if (m_nFrames == 0 || m_nWidth <= 0 || m_nHeight <= 0) FailFile(m_strPath, "holds no frames");
-        m_pReader = std::make_unique<CHostReader>(m_strPath);
+        Open();
     } catch (const ToolFailure& e) {
         UnregisterByteSource(m_strPath);
         throw ToolFailure(Message(e.what()));
     }
 }
 
+CMovieStream::CMovieStream(const std::string& strFile) : m_strPath(strFile), m_strName(strFile) { Open(); }
+
+void CMovieStream::Open() {
+    std::unique_ptr<CRvoFile> file = OpenRvoOrFail(m_strPath);
+    m_nFrames = CheckedFrameCount(*file, m_strPath);
+    m_nWidth = file->m_header.m_nWidth;
+    m_nHeight = file->m_header.m_nHeight;
+    file->Close(FALSE);
+    if (m_nFrames == 0) FailIfUnfinished(m_strPath);
+    if (m_nFrames == 0 || m_nWidth <= 0 || m_nHeight <= 0) FailFile(m_strPath, "holds no frames");
+    m_pReader = std::make_unique<CHostReader>(m_strPath);
+}
+
 CMovieStream::~CMovieStream() {
     m_pReader.reset();
-    UnregisterByteSource(m_strPath);
+    if (m_bRegistered) UnregisterByteSource(m_strPath);
 }
 
 std::string CMovieStream::ReadFrame(long long k, DWORD* pPixels) {

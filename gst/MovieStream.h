@@ -1,6 +1,6 @@
-// A movie read through the module's host commands, as rvo decode reads it,
-// from bytes a byte source serves: registered for the module under a name no
-// file has, in the folder where its stills are looked for.
+// A movie read through the module's host commands, as rvo decode reads it:
+// from a local file, or from bytes a byte source serves, registered for the
+// module under a name no file has, in the folder where its stills are looked for.
 #pragma once
 
 #include <memory>
@@ -18,6 +18,8 @@ public:
     // messages. Throws a ToolFailure with the tool's message when the movie
     // cannot be opened (not an RVO file, damaged, unfinished).
     CMovieStream(std::shared_ptr<CByteSource> pSource, const std::string& strFolder, const std::string& strName);
+    // The movie in a local file, read by the module's own handles as rvo decode reads it.
+    explicit CMovieStream(const std::string& strFile);
     ~CMovieStream();
     CMovieStream(const CMovieStream&) = delete;
     CMovieStream& operator=(const CMovieStream&) = delete;
@@ -30,9 +32,11 @@ public:
     std::string ReadFrame(long long k, DWORD* pPixels);
 
 private:
+    void Open();
     std::string Message(const std::string& strFailure) const;
 
-    std::string m_strPath;   // the registered name
+    std::string m_strPath;   // the file, or the name the source is registered under
+    bool m_bRegistered = false;
     std::string m_strName;
     std::unique_ptr<CHostReader> m_pReader;
     int m_nWidth = 0;

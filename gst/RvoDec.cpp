@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "gst/FrameBlocks.h"
 #include "gst/MovieStream.h"
 #include "gst/PadSource.h"
 #include "gst/PipelineBus.h"
@@ -41,6 +42,7 @@ struct _GstRvoDec {
     // The streaming side, under the source pad's stream lock.
     std::shared_ptr<CPadByteSource>* ppPadSource;   // pull mode
     CMovieStream* pStream;
+    std::shared_ptr<CFrameBlocks>* ppBlocks;   // the frames' memory, reused while the movie is open
     GstAdapter* pAdapter;   // push mode: the file so far
     gboolean bPullMode;
     gboolean bNeedSegment;
@@ -83,32 +85,47 @@ void FailToPipeline(GstRvoDec* self, const std::string& strMessage) {
     gst_object_unref(bus);
 }
 
-// The movie as upstream serves it: ranges of a stream of known length in pull
-// mode, the gathered bytes in push mode. Stills are looked for beside a local
-// file. "" when it opens, else the tool's message.
-std::string OpenMovie(GstRvoDec* self, std::shared_ptr<CByteSource> pSource) {
-    std::string strFolder = ".", strName = "stream";
+// Where upstream reads from: the local file (strFile) when it is one, else a
+// name for messages.
+struct Origin {
+    std::string strFile, strFolder = ".", strName = "stream";
+};
+
+Origin UpstreamOrigin(GstRvoDec* self) {
+    Origin o;
     GstQuery* q = gst_query_new_uri();
     gchar* pszUri = nullptr;
     if (gst_pad_peer_query(self->sinkpad, q)) gst_query_parse_uri(q, &pszUri);
     gst_query_unref(q);
     if (pszUri) {
-        strName = pszUri;
+        o.strName = pszUri;
         if (gchar* pszFile = g_filename_from_uri(pszUri, nullptr, nullptr)) {
-            strName = pszFile;
+            o.strName = o.strFile = pszFile;
             gchar* pszDir = g_path_get_dirname(pszFile);
-            strFolder = pszDir;
+            o.strFolder = pszDir;
             g_free(pszDir);
             g_free(pszFile);
         }
         g_free(pszUri);
     }
+    return o;
+}
+
+// The movie as upstream serves it: a local file by its path (pull mode:
+// upstream can seek, so the bytes are the file's), else ranges of a stream of
+// known length in pull mode, the gathered bytes in push mode. Stills are
+// looked for beside a local file. "" when it opens, else the tool's message.
+std::string OpenMovie(GstRvoDec* self, std::shared_ptr<CByteSource> pSource) {
+    const Origin o = UpstreamOrigin(self);
     try {
-        self->pStream = new CMovieStream(std::move(pSource), strFolder, strName);
+        if (!pSource)
+            self->pStream = new CMovieStream(o.strFile);
+        else
+            self->pStream = new CMovieStream(std::move(pSource), o.strFolder, o.strName);
     } catch (const ToolFailure& e) {
         return e.what();
     } catch (const std::exception& e) {
-        return strName + ": " + e.what();
+        return o.strName + ": " + e.what();
     }
     GST_OBJECT_LOCK(self);
     self->nFrames = self->pStream->Frames();
@@ -157,6 +174,7 @@ gboolean AddSourcePad(GstRvoDec* self) {
     GST_VIDEO_INFO_FPS_N(&info) = n;
     GST_VIDEO_INFO_FPS_D(&info) = d;
     GstCaps* caps = gst_video_info_to_caps(&info);
+    self->ppBlocks = new std::shared_ptr<CFrameBlocks>(CFrameBlocks::Create(GST_VIDEO_INFO_SIZE(&info)));
     const gboolean ok = gst_pad_push_event(self->srcpad, gst_event_new_caps(caps));
     gst_caps_unref(caps);
     gst_element_add_pad(GST_ELEMENT(self), self->srcpad);
@@ -165,6 +183,8 @@ gboolean AddSourcePad(GstRvoDec* self) {
 }
 
 void RemoveSourcePad(GstRvoDec* self) {
+    delete self->ppBlocks;
+    self->ppBlocks = nullptr;
     if (!self->srcpad) return;
     gst_pad_set_active(self->srcpad, FALSE);
     gst_element_remove_pad(GST_ELEMENT(self), self->srcpad);
@@ -191,6 +211,8 @@ void PushEnd(GstRvoDec* self) {
 
 // Pull mode: the movie over ranges of upstream's bytes. "" or the problem.
 std::string OpenPulled(GstRvoDec* self) {
+    const Origin o = UpstreamOrigin(self);
+    if (!o.strFile.empty() && g_file_test(o.strFile.c_str(), G_FILE_TEST_IS_REGULAR)) return OpenMovie(self, nullptr);
     gint64 nBytes = -1;
     if (!gst_pad_peer_query_duration(self->sinkpad, GST_FORMAT_BYTES, &nBytes) || nBytes < 0)
         return "stream: cannot be read (upstream gives no length)";
@@ -234,9 +256,8 @@ void Loop(GstPad* pad) {
             PushEnd(self);
             goto pause;
         }
-        const gsize nBytes = (gsize)self->pStream->Width() * (gsize)self->pStream->Height() * 4;
-        GstBuffer* buf = gst_buffer_new_allocate(nullptr, nBytes, nullptr);
-        if (!buf) {
+        GstBuffer* buf = nullptr;
+        if (!(buf = (*self->ppBlocks)->Acquire())) {
             Fail(self, "out of memory for a frame");
             goto error;
         }
@@ -568,6 +589,7 @@ static void gst_rvo_dec_init(GstRvoDec* self) {
     self->bInterlaced = FALSE;
     self->ppPadSource = nullptr;
     self->pStream = nullptr;
+    self->ppBlocks = nullptr;
     self->pAdapter = gst_adapter_new();
     self->bPullMode = FALSE;
     self->bNeedSegment = TRUE;
