@@ -23,7 +23,9 @@ namespace {
 // A pushed file is held whole in memory; past this, play it from a seekable source.
 constexpr guint64 kMaxPushedBytes = 1ull << 30;
 
-enum { PROP_0, PROP_FRAMERATE, PROP_INTERLACED };
+enum { PROP_0,
+       PROP_FRAMERATE,
+       PROP_INTERLACED };
 
 GstStaticPadTemplate g_sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-rvo"));
@@ -35,15 +37,15 @@ GstStaticPadTemplate g_srcTemplate = GST_STATIC_PAD_TEMPLATE(
 struct _GstRvoDec {
     GstElement parent;
     GstPad* sinkpad;
-    GstPad* srcpad;   // while the movie is open
-    gint nFpsN, nFpsD;     // properties, under the object lock
+    GstPad* srcpad;      // while the movie is open
+    gint nFpsN, nFpsD;   // properties, under the object lock
     gboolean bInterlaced;
 
     // The streaming side, under the source pad's stream lock.
     std::shared_ptr<CPadByteSource>* ppPadSource;   // pull mode
     CMovieStream* pStream;
     std::shared_ptr<CFrameBlocks>* ppBlocks;   // the frames' memory, reused while the movie is open
-    GstAdapter* pAdapter;   // push mode: the file so far
+    GstAdapter* pAdapter;                      // push mode: the file so far
     gboolean bPullMode;
     gboolean bNeedSegment;
     guint32 nSeqnum;
@@ -410,7 +412,8 @@ gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
         const gint64 n = self->nFrames;
         GST_OBJECT_UNLOCK(self);
         if (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT) return FALSE;
-        const gint64 nEnd = n < 0 ? -1 : format == GST_FORMAT_TIME ? (gint64)FrameTime(self, n) : n;
+        const gint64 nEnd = n < 0 ? -1 : format == GST_FORMAT_TIME ? (gint64)FrameTime(self, n)
+                                                                   : n;
         gst_query_set_seeking(query, format, self->bPullMode, 0, nEnd);
         return TRUE;
     }

@@ -20,11 +20,18 @@
 
 namespace {
 
-enum { PROP_0, PROP_LOCATION, PROP_MODE, PROP_PACK };
-enum SinkMode { kModeJpeg, kModeRaw, kModePacked };
-enum SinkPack { kPackStandard, kPackSmallest };
+enum { PROP_0,
+       PROP_LOCATION,
+       PROP_MODE,
+       PROP_PACK };
+enum SinkMode { kModeJpeg,
+                kModeRaw,
+                kModePacked };
+enum SinkPack { kPackStandard,
+                kPackSmallest };
 
-const char* ModeOptionName(int nMode) { return nMode == kModeJpeg ? "jpeg" : nMode == kModeRaw ? "raw" : "packed"; }
+const char* ModeOptionName(int nMode) { return nMode == kModeJpeg ? "jpeg" : nMode == kModeRaw ? "raw"
+                                                                                               : "packed"; }
 
 GType SinkModeType() {
     static GType type = 0;
@@ -111,7 +118,8 @@ gboolean Create(GstRvoSink* self) {
     const int nMode = self->nMode, nPack = self->nPack;
     GST_OBJECT_UNLOCK(self);
     const LONG nCompression = CompressionForModeName(ModeOptionName(nMode));
-    self->nStoredMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames : rvo::RawFrames;
+    self->nStoredMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
+                                                                               : rvo::RawFrames;
     self->packRule = RvoPackRule::Standard;
     if (nPack == kPackSmallest && self->nStoredMode == rvo::PackedFrames) self->packRule = RvoPackRule::Smallest;
     const int w = GST_VIDEO_INFO_WIDTH(&self->info), h = GST_VIDEO_INFO_HEIGHT(&self->info);

@@ -2,6 +2,7 @@
 // pipelines (pulled ranges, seeks), rvosink in a harness, each against what
 // the tool's host sessions read and write.
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -178,7 +179,8 @@ TEST(RvoSink, WritesTheToolsBytes) {
             g_object_set(h->element, "location", got.c_str(), nullptr);
             gst_harness_set_src_caps_str(
                 h, ("video/x-raw,format=BGRA,width=" + std::to_string(kW) + ",height=" + std::to_string(kH) +
-                    ",framerate=25/1").c_str());
+                    ",framerate=25/1")
+                       .c_str());
             for (const auto& f : frames)
                 ASSERT_EQ(gst_harness_push(h, gst_buffer_new_memdup(f.data(), f.size() * 4)), GST_FLOW_OK);
             if (bEos) {
@@ -199,48 +201,79 @@ TEST(RvoSink, WritesTheToolsBytes) {
     }
 }
 
-// decodebin over a file: pulled ranges; a flushing accurate seek to frame k,
-// in time or in frames, gives frame k; duration in both formats.
+// Upstream that seeks and serves ranges but is no local file (appsrc in
+// random-access mode): the movie is read over pulled ranges.
+struct RangeServer {
+    std::vector<uint8_t> bytes;
+    guint64 nAt = 0;
+
+    static gboolean Seek(GstElement*, guint64 nAt, RangeServer* self) {
+        self->nAt = nAt;
+        return TRUE;
+    }
+    static void Need(GstElement* src, guint nLength, RangeServer* self) {
+        if (self->nAt >= self->bytes.size()) {
+            gst_app_src_end_of_stream(GST_APP_SRC(src));
+            return;
+        }
+        const size_t n = std::min<size_t>(nLength, self->bytes.size() - self->nAt);
+        gst_app_src_push_buffer(GST_APP_SRC(src), gst_buffer_new_memdup(self->bytes.data() + self->nAt, n));
+        self->nAt += n;
+    }
+};
+
+// decodebin over a file (read by its path) and over ranges; a flushing
+// accurate seek to frame k, in time or in frames, gives frame k; duration in
+// both formats.
 TEST(RvoDec, SeeksLandOnTheFrame) {
     for (LONG nMode : kModes) {
-        SCOPED_TRACE("mode " + std::to_string(nMode));
-        const std::string path = Movie(nMode);
-        const Frames want = Decoded(path);
-        GError* err = nullptr;
-        GstElement* pipe = gst_parse_launch(
-            ("filesrc location=\"" + path + "\" ! decodebin ! appsink name=out sync=false").c_str(), &err);
-        ASSERT_NE(pipe, nullptr) << (err ? err->message : "");
-        GstElement* sink = gst_bin_get_by_name(GST_BIN(pipe), "out");
-        ASSERT_EQ(gst_element_set_state(pipe, GST_STATE_PAUSED), GST_STATE_CHANGE_ASYNC);
-        ASSERT_EQ(gst_element_get_state(pipe, nullptr, nullptr, 10 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
-        gint64 n = 0;
-        EXPECT_TRUE(gst_element_query_duration(pipe, GST_FORMAT_TIME, &n));
-        EXPECT_EQ(n, (gint64)kFrames * GST_SECOND / 25);
-        const struct {
-            int k;
-            GstFormat format;
-        } seeks[] = {{5, GST_FORMAT_TIME}, {0, GST_FORMAT_DEFAULT}, {8, GST_FORMAT_DEFAULT}, {3, GST_FORMAT_TIME},
-                     {7, GST_FORMAT_TIME}};
-        for (const auto& s : seeks) {
-            SCOPED_TRACE("frame " + std::to_string(s.k));
-            const gint64 at = s.format == GST_FORMAT_TIME ? (gint64)s.k * GST_SECOND / 25 + 1 : s.k;
-            ASSERT_TRUE(gst_element_seek_simple(pipe, s.format,
-                                                (GstSeekFlags)(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), at));
+        for (bool bRanges : {false, true}) {
+            SCOPED_TRACE("mode " + std::to_string(nMode) + (bRanges ? ", ranges" : ", file"));
+            const std::string path = Movie(nMode);
+            const Frames want = Decoded(path);
+            GError* err = nullptr;
+            const std::string src = bRanges ? "appsrc name=in stream-type=random-access" : "filesrc location=\"" + path + "\"";
+            GstElement* pipe = gst_parse_launch((src + " ! decodebin ! appsink name=out sync=false").c_str(), &err);
+            ASSERT_NE(pipe, nullptr) << (err ? err->message : "");
+            RangeServer server{rvotest::ReadAll(path)};
+            if (bRanges) {
+                GstElement* in = gst_bin_get_by_name(GST_BIN(pipe), "in");
+                g_object_set(in, "size", (gint64)server.bytes.size(), nullptr);
+                g_signal_connect(in, "seek-data", G_CALLBACK(RangeServer::Seek), &server);
+                g_signal_connect(in, "need-data", G_CALLBACK(RangeServer::Need), &server);
+                gst_object_unref(in);
+            }
+            GstElement* sink = gst_bin_get_by_name(GST_BIN(pipe), "out");
+            ASSERT_EQ(gst_element_set_state(pipe, GST_STATE_PAUSED), GST_STATE_CHANGE_ASYNC);
             ASSERT_EQ(gst_element_get_state(pipe, nullptr, nullptr, 10 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
-            GstSample* sample = gst_app_sink_pull_preroll(GST_APP_SINK(sink));
-            ASSERT_NE(sample, nullptr);
-            GstBuffer* buf = gst_sample_get_buffer(sample);
-            EXPECT_EQ(GST_BUFFER_PTS(buf), (GstClockTime)s.k * GST_SECOND / 25);
-            EXPECT_TRUE(Pixels(buf) == want[s.k]);
-            gst_sample_unref(sample);
-            gint64 pos = -1;
-            EXPECT_TRUE(gst_element_query_position(pipe, GST_FORMAT_TIME, &pos));
-            EXPECT_GE(pos, (gint64)s.k * GST_SECOND / 25);
-            EXPECT_LE(pos, (gint64)s.k * GST_SECOND / 25 + 1);
+            gint64 n = 0;
+            EXPECT_TRUE(gst_element_query_duration(pipe, GST_FORMAT_TIME, &n));
+            EXPECT_EQ(n, (gint64)kFrames * GST_SECOND / 25);
+            const struct {
+                int k;
+                GstFormat format;
+            } seeks[] = {{5, GST_FORMAT_TIME}, {0, GST_FORMAT_DEFAULT}, {8, GST_FORMAT_DEFAULT}, {3, GST_FORMAT_TIME}, {7, GST_FORMAT_TIME}};
+            for (const auto& s : seeks) {
+                SCOPED_TRACE("frame " + std::to_string(s.k));
+                const gint64 at = s.format == GST_FORMAT_TIME ? (gint64)s.k * GST_SECOND / 25 + 1 : s.k;
+                ASSERT_TRUE(gst_element_seek_simple(pipe, s.format,
+                                                    (GstSeekFlags)(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), at));
+                ASSERT_EQ(gst_element_get_state(pipe, nullptr, nullptr, 10 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
+                GstSample* sample = gst_app_sink_pull_preroll(GST_APP_SINK(sink));
+                ASSERT_NE(sample, nullptr);
+                GstBuffer* buf = gst_sample_get_buffer(sample);
+                EXPECT_EQ(GST_BUFFER_PTS(buf), (GstClockTime)s.k * GST_SECOND / 25);
+                EXPECT_TRUE(Pixels(buf) == want[s.k]);
+                gst_sample_unref(sample);
+                gint64 pos = -1;
+                EXPECT_TRUE(gst_element_query_position(pipe, GST_FORMAT_TIME, &pos));
+                EXPECT_GE(pos, (gint64)s.k * GST_SECOND / 25);
+                EXPECT_LE(pos, (gint64)s.k * GST_SECOND / 25 + 1);
+            }
+            gst_element_set_state(pipe, GST_STATE_NULL);
+            gst_object_unref(sink);
+            gst_object_unref(pipe);
         }
-        gst_element_set_state(pipe, GST_STATE_NULL);
-        gst_object_unref(sink);
-        gst_object_unref(pipe);
     }
 }
 
