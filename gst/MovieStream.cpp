@@ -6,7 +6,6 @@
 
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/ToolSupport.h"
-#include "tools/rvo/VerifyFile.h"
 
 namespace {
 
@@ -31,11 +30,10 @@ CMovieStream::CMovieStream(std::shared_ptr<CByteSource> pSource, const std::stri
 CMovieStream::CMovieStream(const std::string& strFile) : m_strPath(strFile), m_strName(strFile) { Open(); }
 
 void CMovieStream::Open() {
-    std::unique_ptr<CRvoFile> file = OpenRvoOrFail(m_strPath);
-    m_nFrames = CheckedFrameCount(*file, m_strPath);
-    m_nWidth = file->m_header.m_nWidth;
-    m_nHeight = file->m_header.m_nHeight;
-    file->Close(FALSE);
+    const MovieShape shape = ReadMovieShapeOrFail(m_strPath);
+    m_nFrames = shape.nFrames;
+    m_nWidth = shape.nWidth;
+    m_nHeight = shape.nHeight;
     if (m_nFrames == 0) FailIfUnfinished(m_strPath);
     if (m_nFrames == 0 || m_nWidth <= 0 || m_nHeight <= 0) FailFile(m_strPath, "holds no frames");
     m_pReader = std::make_unique<CHostReader>(m_strPath);

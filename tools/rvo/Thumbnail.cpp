@@ -11,7 +11,6 @@
 #include "tools/rvo/HostSession.h"
 #include "tools/rvo/PngFiles.h"
 #include "tools/rvo/ToolSupport.h"
-#include "tools/rvo/VerifyFile.h"
 
 namespace {
 
@@ -47,15 +46,9 @@ void OverCheckerboard(std::vector<DWORD>& px, int w, int h) {
 }
 
 void RunThumbnail(const ThumbnailOptions& o) {
-    long long nFrames = 0;
-    int cx = 0, cy = 0;
-    {
-        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
-        nFrames = CheckedFrameCount(*file, o.strInput);
-        cx = file->m_header.m_nWidth;
-        cy = file->m_header.m_nHeight;
-        file->Close(FALSE);
-    }
+    const MovieShape shape = ReadMovieShapeOrFail(o.strInput);
+    const long long nFrames = shape.nFrames;
+    const int cx = shape.nWidth, cy = shape.nHeight;
     if (nFrames == 0 || cx <= 0 || cy <= 0) FailFile(o.strInput, "holds no frames");
     CHostReader reader(o.strInput);
     std::vector<DWORD> frame((size_t)cx * (size_t)cy), first;

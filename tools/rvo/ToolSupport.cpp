@@ -16,6 +16,7 @@
 #include "platform/ByteSource.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
+#include "tools/rvo/VerifyFile.h"
 
 void FailFile(const std::string& path, const std::string& problem) {
     throw ToolFailure(path + ": " + problem);
@@ -136,6 +137,16 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
     if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(GetLastError()) + ")");
     return file;
+}
+
+MovieShape ReadMovieShapeOrFail(const std::string& path) {
+    std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
+    MovieShape shape;
+    shape.nFrames = CheckedFrameCount(*file, path);
+    shape.nWidth = file->m_header.m_nWidth;
+    shape.nHeight = file->m_header.m_nHeight;
+    file->Close(FALSE);
+    return shape;
 }
 
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
