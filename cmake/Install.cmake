@@ -3,6 +3,12 @@
 #   lib/rvo/rvoplugin.so         the module, for a host that loads it
 #   share/man/man1/rvo.1.gz      made by help2man from `rvo --help` and each subcommand's --help
 #   share/doc/rvo/               the README's user sections, the tool in detail (rvo-tool.md), the copyright and changelog
+#   share/mime/packages/rvo.xml  the video/x-rvo type (glob *.rvo and the magic) for shared-mime-info
+#   share/thumbnailers/rvo.thumbnailer  the desktop's thumbnailer: PREFIX/bin/rvo thumbnail
+#   the GStreamer plugin libgstrvo.so, when it is built: in the system's plugin
+#   folder (pkg-config's pluginsdir of gstreamer-1.0) under /usr, in the same
+#   folder below any other prefix (PREFIX/lib/x86_64-linux-gnu/gstreamer-1.0:
+#   set GST_PLUGIN_PATH to it)
 #   the `rvo` Python module and its stubs (rvo.pyi), when it is built, in the
 #   interpreter's site folder for the prefix: lib/python3/dist-packages under
 #   /usr and lib/python3.X/dist-packages elsewhere for Debian's interpreter
@@ -14,6 +20,22 @@
 install(TARGETS rvo_cli RUNTIME DESTINATION bin)
 install(TARGETS rvoplugin LIBRARY DESTINATION lib/rvo
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+install(FILES ${CMAKE_SOURCE_DIR}/package/desktop/rvo-mime.xml DESTINATION share/mime/packages RENAME rvo.xml)
+# The thumbnailer names the installed tool by its full path: a sandboxed
+# thumbnailer (GNOME's) sees /usr only, and no one's PATH.
+install(CODE "
+    file(READ \"${CMAKE_SOURCE_DIR}/package/desktop/rvo.thumbnailer\" text)
+    string(REPLACE \"/usr/bin/rvo\" \"\${CMAKE_INSTALL_PREFIX}/bin/rvo\" text \"\${text}\")
+    file(WRITE \"${CMAKE_BINARY_DIR}/doc/rvo.thumbnailer\" \"\${text}\")
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/thumbnailers\" TYPE FILE
+         FILES \"${CMAKE_BINARY_DIR}/doc/rvo.thumbnailer\")
+")
+if(TARGET gstrvo)
+    string(REGEX REPLACE "^/usr/" "" RVO_GST_INSTALL_DIR "${RVO_GST_PLUGINS_DIR}")
+    install(TARGETS gstrvo LIBRARY DESTINATION ${RVO_GST_INSTALL_DIR}
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()
 
 if(TARGET rvo_python)
     execute_process(COMMAND ${RVO_PYTHON_EXECUTABLE} -c "import sysconfig; print('deb_system' in sysconfig.get_scheme_names())"
@@ -95,7 +117,9 @@ on its own as JPEG pictures with alpha, raw records or lossless run-length
 records. The rvo tool shows, writes, reads, verifies and preloads RVO files
 and converts them to and from raw frames for ffmpeg. The package also holds
 rvoplugin.so, the module a video host loads to read and write RVO files,
-and the rvo Python module, which reads and writes them as numpy frames.")
+the rvo Python module, which reads and writes them as numpy frames, and a
+GStreamer plugin with which players and pipelines read and write them, and
+the video/x-rvo type and its thumbnailer for the desktop.")
 set(CPACK_PACKAGE_FILE_NAME rvo-${PROJECT_VERSION})
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

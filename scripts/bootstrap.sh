@@ -10,7 +10,10 @@
 #                         benchmark's peer), util-linux (setpriv, for the page-lock
 #                         limit test), help2man (the man page) and, for the
 #                         Python module (python/), Debian's pybind11, numpy
-#                         and pytest.
+#                         and pytest; for the GStreamer plugin (gst/) and its
+#                         tests, GStreamer's development packages, its base and
+#                         good plugins, gst-launch, gst-discoverer and
+#                         shared-mime-info.
 #   bootstrap.sh demo     only what the release build of the tool and `make demo` need.
 #
 # Wine's 32-bit half (wine32:i386) runs the i686 DLL's host tests; it is installed
@@ -30,7 +33,9 @@ NATIVE=("${DEMO[@]}" git
         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
         gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
         nasm wine64 dpkg-dev help2man
-        python3-dev python3-pybind11 python3-numpy python3-pytest)
+        python3-dev python3-pybind11 python3-numpy python3-pytest
+        libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+        gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps shared-mime-info)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 # A tiny static i386 ELF that calls exit(0) through int 0x80: it runs only where

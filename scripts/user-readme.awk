@@ -6,6 +6,7 @@ BEGIN {
     keep["The rvo tool"] = 1
     keep["Installing"] = 1
     keep["Python"] = 1
+    keep["GStreamer and the desktop"] = 1
     keep["How a host loads the module"] = 1
     keep["Windows"] = 1
     printing = 1

@@ -1,6 +1,8 @@
 // File handles over POSIX descriptors: unbuffered ones over O_DIRECT, falling
 // back to buffered transfers with the same bytes where the file system or the
 // transfer does not allow it; share modes as open-file-description locks.
+// A path registered as a byte source (platform/ByteSource.h) opens a reading
+// handle over the source instead, without a descriptor.
 #include "platform/RawFile.h"
 
 #include <fcntl.h>
@@ -9,11 +11,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/ByteSource.h"
 #include "platform/CString.h"
 #include "platform/CrashPoint.h"
 #include "platform/FaultPoint.h"
@@ -26,6 +31,7 @@ struct RawFile {
     bool bDirect;    // O_DIRECT currently set on fd
     off_t pos;       // the handle's file pointer
     DWORD nSector;   // alignment of direct transfers
+    std::shared_ptr<CByteSource> pSource;   // set instead of fd for a registered byte source
 };
 
 std::atomic<DWORD> g_nSectorOverride{0};
@@ -138,6 +144,13 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, D
     default: break;
     }
     std::string path = ToUtf8(pszPath);
+    if (std::shared_ptr<CByteSource> pSource = FindByteSource(path)) {
+        if (w) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        return new RawFile{-1, false, 0, kSectorBytes, std::move(pSource)};
+    }
     bool bWantDirect = (dwFlags & FILE_FLAG_NO_BUFFERING) != 0;
     int fd = -1;
     bool bDirect = false;
@@ -165,7 +178,7 @@ HANDLE CreateFileW(const WCHAR* pszPath, DWORD dwAccess, DWORD dwShare, void*, D
         return INVALID_HANDLE_VALUE;
     }
     const DWORD nOverride = g_nSectorOverride;
-    RawFile* f = new RawFile{fd, bDirect, 0, nOverride ? nOverride : kSectorBytes};
+    RawFile* f = new RawFile{fd, bDirect, 0, nOverride ? nOverride : kSectorBytes, nullptr};
     return f;
 }
 
@@ -174,6 +187,13 @@ BOOL ReadFile(HANDLE h, void* pBuf, DWORD nBytes, DWORD* pnRead, void*) {
     if (pnRead) *pnRead = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     if (FaultPointFails(kFaultRead)) return FALSE;
+    if (f->pSource) {
+        DWORD nRead = 0;
+        if (!f->pSource->ReadAt((ULONGLONG)f->pos, pBuf, nBytes, &nRead)) return FALSE;
+        f->pos += nRead;
+        if (pnRead) *pnRead = nRead;
+        return TRUE;
+    }
     return Transfer(f, static_cast<char*>(pBuf), nBytes, pnRead,
                     [](int fd, char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
 }
@@ -183,6 +203,7 @@ BOOL WriteFile(HANDLE h, const void* pBuf, DWORD nBytes, DWORD* pnWritten, void*
     if (pnWritten) *pnWritten = 0;
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     if (FaultPointFails(kFaultWrite)) return FALSE;
+    if (f->pSource) return Fail(ERROR_ACCESS_DENIED);
     const DWORD nPass = CrashGate(nBytes);
     if (nPass < nBytes) {
         // The crash point: what lies within it reaches the file, the writer believes the rest did.
@@ -209,6 +230,8 @@ DWORD SetFilePointer(HANDLE h, LONG lDistance, LONG* plDistanceHigh, DWORD dwMet
     LONGLONG base = 0;
     if (dwMethod == FILE_CURRENT) {
         base = f->pos;
+    } else if (dwMethod == FILE_END && f->pSource) {
+        base = (LONGLONG)f->pSource->Size();
     } else if (dwMethod == FILE_END) {
         struct stat st;
         if (fstat(f->fd, &st) != 0) {
@@ -232,6 +255,7 @@ BOOL SetEndOfFile(HANDLE h) {
     RawFile* f = Get(h);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     if (FaultPointFails(kFaultSetEnd)) return FALSE;
+    if (f->pSource) return Fail(ERROR_ACCESS_DENIED);
     if (Crashed()) return TRUE;
     if (ftruncate(f->fd, f->pos) != 0) return Fail(ErrnoToWin32(errno));
     return TRUE;
@@ -244,7 +268,7 @@ BOOL CloseHandle(HANDLE h) {
     // written data never reached the disk (NFS reports write errors there).
     const bool bFaulted = FaultPointFails(kFaultClose);
     const DWORD dwFault = GetLastError();
-    const int rc = ::close(f->fd);
+    const int rc = f->fd >= 0 ? ::close(f->fd) : 0;   // a byte source has no descriptor
     const int e = errno;
     delete f;
     if (bFaulted) return Fail(dwFault);

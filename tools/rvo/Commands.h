@@ -15,6 +15,7 @@ void RegisterRepair(CLI::App& app);
 void RegisterPreload(CLI::App& app);
 void RegisterBench(CLI::App& app);
 void RegisterDemo(CLI::App& app);
+void RegisterThumbnail(CLI::App& app);
 
 // rvo repair's work, for any command that meets a finished JPEG movie whose
 // two copies of a picture differ: writes the movie with the whole copy in both

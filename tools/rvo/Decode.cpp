@@ -43,15 +43,9 @@ void RunDecode(const DecodeOptions& o) {
     if (bStdout && StdoutIsTerminal())
         throw CLI::ValidationError("--output", "'-' writes raw frames; pipe them into a program (e.g. ffmpeg)");
 
-    long long nFrames = 0;
-    int cx = 0, cy = 0;
-    {
-        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
-        nFrames = CheckedFrameCount(*file, o.strInput);
-        cx = file->m_header.m_nWidth;
-        cy = file->m_header.m_nHeight;
-        file->Close(FALSE);
-    }
+    const MovieShape shape = ReadMovieShapeOrFail(o.strInput);
+    const long long nFrames = shape.nFrames;
+    const int cx = shape.nWidth, cy = shape.nHeight;
     // A reader that has gone away is reported as a write error, not a signal.
     IgnoreBrokenPipe();
 

@@ -11,8 +11,10 @@
 #include "container/PackedRecord.h"
 #include "container/RvoFormat.h"
 #include "platform/ByteOrder.h"
+#include "platform/ByteSource.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
+#include "tools/rvo/VerifyFile.h"
 
 void FailFile(const std::string& path, const std::string& problem, DWORD dwError) {
     throw ToolFailure(path + ": " + problem, dwError);
@@ -104,19 +106,43 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
     FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
 }
 
-std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
+namespace {
+
+// A ToolFailure unless path names a regular file or a registered byte source
+// (a front end's stream, which the module opens as a file).
+void CheckFileOrFail(const std::string& path) {
+    if (FindByteSource(path)) return;
     std::error_code ec;
     if (!std::filesystem::exists(FsPath(path), ec)) FailFile(path, "no such file");
     if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
+}
+
+// How many bytes of the file's first n could be read into p.
+size_t ReadHeadOrFail(const std::string& path, char* p, size_t n) {
+    CheckFileOrFail(path);
+    if (std::shared_ptr<CByteSource> source = FindByteSource(path)) {
+        DWORD nRead = 0;
+        SetLastError(ERROR_SUCCESS);
+        if (!source->ReadAt(0, p, (DWORD)n, &nRead))
+            FailRead(path, GetLastError() != ERROR_SUCCESS ? GetLastError() : (DWORD)ERROR_READ_FAULT);
+        return nRead;
+    }
     FILE* in = OpenFile(path, "rb");
     if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno), ErrorOfErrno(errno));
-    char head[rvo::kHeaderBytes];
-    const size_t nHead = std::fread(head, 1, sizeof head, in);
+    const size_t nHead = std::fread(p, 1, n, in);
     const int nReadErrno = std::ferror(in) ? errno : 0;
     std::fclose(in);
     // A read the system failed is no sign of what the file is.
     if (nReadErrno) FailRead(path, ErrorOfErrno(nReadErrno) ? ErrorOfErrno(nReadErrno) : (DWORD)ERROR_READ_FAULT);
-    if (nHead < sizeof head) FailFile(path, "not an RVO file (shorter than the 160-byte header)");
+    return nHead;
+}
+
+}   // namespace
+
+std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
+    char head[rvo::kHeaderBytes];
+    if (ReadHeadOrFail(path, head, sizeof head) < sizeof head)
+        FailFile(path, "not an RVO file (shorter than the 160-byte header)");
     if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
         FailFile(path, "not an RVO file (no QARVOV10 magic)");
 
@@ -137,10 +163,18 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     return file;
 }
 
+MovieShape ReadMovieShapeOrFail(const std::string& path) {
+    std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
+    MovieShape shape;
+    shape.nFrames = CheckedFrameCount(*file, path);
+    shape.nWidth = file->m_header.m_nWidth;
+    shape.nHeight = file->m_header.m_nHeight;
+    file->Close(FALSE);
+    return shape;
+}
+
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
-    std::error_code ec;
-    if (!std::filesystem::exists(FsPath(path), ec)) FailFile(path, "no such file");
-    if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
+    CheckFileOrFail(path);
     RvoUnfinished scan;
     SetLastError(ERROR_SUCCESS);
     if (!ScanUnfinished(FromUtf8(path).c_str(), pSize, &scan)) {

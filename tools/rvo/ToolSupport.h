@@ -39,6 +39,15 @@ std::string DescribeFrameFailure(long long k, DWORD dwError);
 // that says why (missing, not an RVO file, damaged).
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path);
 
+// An RVO file's frame count (checked as CheckedFrameCount does) and frame
+// size, from opening it as OpenRvoOrFail does.
+struct MovieShape {
+    long long nFrames = 0;
+    int nWidth = 0;
+    int nHeight = 0;
+};
+MovieShape ReadMovieShapeOrFail(const std::string& path);
+
 // What ScanUnfinished finds in an RVO file (pSize as it takes it); a
 // ToolFailure when the file is missing, unreadable or no RVO file.
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize = nullptr);

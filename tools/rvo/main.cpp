@@ -40,6 +40,7 @@ int RunTool(int argc, char** argv) {
     RegisterPreload(app);
     RegisterBench(app);
     RegisterDemo(app);
+    RegisterThumbnail(app);
 
     int rc = 0;
     try {
