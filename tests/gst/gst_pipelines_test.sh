@@ -75,7 +75,7 @@ expect 0 "Duration: 0:00:00.160000000" -- timeout 60 gst-discoverer-1.0 "$DIR/st
 expect 1 "" -- launch videotestsrc num-buffers=$N ! video/x-raw,format=BGRA,width=$W,height=$H ! identity error-after=4 \
     ! rvosink location="$DIR/unfinished.rvo" mode=packed
 expect 1 "unfinished PackedFrames file .*: 3 whole frames can be recovered" -- "$RVO" verify "$DIR/unfinished.rvo"
-timeout -s INT 1 gst-launch-1.0 -q videotestsrc is-live=true ! video/x-raw,format=BGRA,width=$W,height=$H,framerate=25/1 \
+timeout -s INT 2 gst-launch-1.0 -q videotestsrc is-live=true ! video/x-raw,format=BGRA,width=$W,height=$H,framerate=25/1 \
     ! rvosink location="$DIR/interrupted.rvo" mode=jpeg >/dev/null 2>&1
 expect 1 "unfinished JpegBlobs file" -- "$RVO" verify "$DIR/interrupted.rvo"
 expect 0 "" -- "$RVO" recover "$DIR/unfinished.rvo"
