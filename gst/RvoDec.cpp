@@ -244,6 +244,8 @@ void Loop(GstPad* pad) {
         const gint64 nFrames = self->nFrames;
         const GstClockTime tStop = self->segment.stop;
         GST_OBJECT_UNLOCK(self);
+        // The first frame of a segment (the start, or where a seek lands) follows no other.
+        const bool bDiscont = self->bNeedSegment;
         if (self->bNeedSegment) {
             GST_OBJECT_LOCK(self);
             GstEvent* seg = gst_event_new_segment(&self->segment);
@@ -284,7 +286,7 @@ void Loop(GstPad* pad) {
             GST_BUFFER_FLAG_SET(buf, GST_VIDEO_BUFFER_FLAG_INTERLACED | GST_VIDEO_BUFFER_FLAG_TFF);
         self->segment.position = t;
         GST_OBJECT_UNLOCK(self);
-        if (k == 0 || self->nNext == 0) GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+        if (bDiscont) GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
         self->nNext = k + 1;
         const GstFlowReturn flow = gst_pad_push(self->srcpad, buf);
         if (flow == GST_FLOW_OK) return;

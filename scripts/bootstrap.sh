@@ -11,8 +11,8 @@
 #                         limit test), help2man (the man page) and, for the
 #                         Python module (python/), Debian's pybind11, numpy
 #                         and pytest; for the GStreamer plugin (gst/) and its
-#                         tests, GStreamer's development packages, its base and
-#                         good plugins, gst-launch, gst-discoverer and
+#                         tests, GStreamer's development packages, its base
+#                         plugins, gst-launch, gst-discoverer and
 #                         shared-mime-info.
 #   bootstrap.sh demo     only what the release build of the tool and `make demo` need.
 #
@@ -35,7 +35,7 @@ NATIVE=("${DEMO[@]}" git
         nasm wine64 dpkg-dev help2man
         python3-dev python3-pybind11 python3-numpy python3-pytest
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
-        gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-plugins-base-apps shared-mime-info)
+        gstreamer1.0-tools gstreamer1.0-plugins-base-apps shared-mime-info)
 FOREIGN=(libjpeg62-turbo:i386 libjpeg62-turbo-dev:i386 libpng-dev:i386)
 
 # A tiny static i386 ELF that calls exit(0) through int 0x80: it runs only where

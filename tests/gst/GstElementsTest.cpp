@@ -270,6 +270,11 @@ TEST(RvoDec, SeeksLandOnTheFrame) {
                 EXPECT_GE(pos, (gint64)s.k * GST_SECOND / 25);
                 EXPECT_LE(pos, (gint64)s.k * GST_SECOND / 25 + 1);
             }
+            // Past the last frame: the end of the stream, not a wait for frames.
+            ASSERT_TRUE(gst_element_seek_simple(pipe, GST_FORMAT_DEFAULT,
+                                                (GstSeekFlags)(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), kFrames + 2));
+            ASSERT_EQ(gst_element_get_state(pipe, nullptr, nullptr, 10 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
+            EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(sink)));
             gst_element_set_state(pipe, GST_STATE_NULL);
             gst_object_unref(sink);
             gst_object_unref(pipe);
