@@ -2,7 +2,7 @@
 #   bin/rvo                      the tool
 #   lib/rvo/rvoplugin.so         the module, for a host that loads it
 #   share/man/man1/rvo.1.gz      made by help2man from `rvo --help` and each subcommand's --help
-#   share/doc/rvo/               the README's user sections, the tool in detail (rvo-tool.md), the copyright and changelog
+#   share/doc/rvo/               the user guide (docs/user-guide.md as README.md), the tool in detail (rvo-tool.md), the copyright and changelog
 #   share/mime/packages/rvo.xml  the video/x-rvo type (glob *.rvo and the magic) for shared-mime-info
 #   share/thumbnailers/rvo.thumbnailer  the desktop's thumbnailer: PREFIX/bin/rvo thumbnail
 #   the GStreamer plugin libgstrvo.so, when it is built: in the system's plugin
@@ -84,18 +84,14 @@ else()
     message(WARNING "help2man not found (scripts/bootstrap.sh installs it): the install has no man page")
 endif()
 
-# The user sections of the README; the rest (building, testing, layout,
-# benchmarks) is for the checkout.
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/README.md
-    COMMAND awk -f ${CMAKE_SOURCE_DIR}/scripts/user-readme.awk ${CMAKE_SOURCE_DIR}/README.md
-            > ${CMAKE_BINARY_DIR}/doc/README.md
-    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/scripts/user-readme.awk)
 # Debian wants the changelog compressed, without a time stamp.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
     COMMAND gzip -9n < ${CMAKE_SOURCE_DIR}/package/debian/changelog > ${CMAKE_BINARY_DIR}/doc/changelog.gz
     DEPENDS ${CMAKE_SOURCE_DIR}/package/debian/changelog)
-add_custom_target(rvo_userdoc ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz)
-install(FILES ${CMAKE_BINARY_DIR}/doc/README.md ${CMAKE_BINARY_DIR}/doc/changelog.gz
+add_custom_target(rvo_userdoc ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+# The user guide is the installed README; the checkout's README is for working on the module.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md DESTINATION share/doc/rvo RENAME README.md)
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz
               ${CMAKE_SOURCE_DIR}/docs/rvo-tool.md ${CMAKE_SOURCE_DIR}/package/debian/copyright
         DESTINATION share/doc/rvo)
 
