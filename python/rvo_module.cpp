@@ -28,6 +28,7 @@
 #include "plugin/Dispatch.h"
 #include "tools/rvo/FrameMemory.h"
 #include "tools/rvo/HostSession.h"
+#include "tools/rvo/InfoReport.h"
 #include "tools/rvo/OrderedWork.h"
 #include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
@@ -206,56 +207,27 @@ py::array_t<uint8_t> NewFrame(int nWidth, int nHeight) {
 
 // ---- reading ----------------------------------------------------------------
 
-struct EntryInfo {
-    LONG nKind;
-    std::string strName;
-    LONG nStartFrame, nLastFrame;
-    DWORD dwFlags, dwBlobOffset;
-    unsigned long long nBlobBytes;
-};
-
-py::dict EntryDict(const EntryInfo& e) {
-    py::dict d;
-    d["kind"] = e.nKind;
-    d["name"] = e.strName;
-    d["startFrame"] = e.nStartFrame;
-    d["lastFrame"] = e.nLastFrame;
-    d["flags"] = e.dwFlags;
-    d["blobOffset"] = e.dwBlobOffset;
-    d["blobSize"] = e.nBlobBytes;
-    return d;
-}
-
-// What `rvo info --json` shows of an open file.
-struct HeaderInfo {
-    std::string strMagic;
-    LONG nMode, nWidth, nHeight, nEntryCount, nFrameCount;
-    DWORD dwIndexOffset, dwSizeTableBytes;
-    unsigned long long nSizeTableOffset;
-    std::vector<EntryInfo> entries;
-    RvoRecordTypes types;   // packed files only
-};
-
-HeaderInfo ReadHeader(const std::string& path) {
-    std::unique_ptr<CRvoFile> f = OpenRvoOrFail(path);
-    HeaderInfo h;
-    h.strMagic.assign(f->m_header.m_szMagic, sizeof f->m_header.m_szMagic);
-    h.nMode = f->m_header.m_nMode;
-    h.nWidth = f->m_header.m_nWidth;
-    h.nHeight = f->m_header.m_nHeight;
-    h.nEntryCount = f->m_header.m_nEntryCount;
-    h.nFrameCount = f->m_header.m_nFrameCount;
-    h.dwIndexOffset = f->m_header.m_dwIndexOffset;
-    h.dwSizeTableBytes = f->m_header.m_dwSizeTableBytes;
-    h.nSizeTableOffset = ((unsigned long long)f->m_header.m_dwSizeTableOffsetHigh << 32) | f->m_header.m_dwSizeTableOffsetLow;
-    for (int i = 0; i < f->GetEntryCount(); i++) {
-        const RvoIndexEntry& e = *f->GetEntry(i);
-        h.entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
-                                      e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes});
+// A report of the tool's (tools/rvo/InfoReport.h) as Python values: objects as
+// dicts in their order, arrays as lists.
+py::object ToPython(const Json& j) {
+    switch (j.type()) {
+    case Json::value_t::object: {
+        py::dict d;
+        for (const auto& [key, value] : j.items()) d[py::str(key)] = ToPython(value);
+        return std::move(d);
     }
-    h.types = f->CountRecordTypes();
-    f->Close(FALSE);
-    return h;
+    case Json::value_t::array: {
+        py::list l;
+        for (const Json& v : j) l.append(ToPython(v));
+        return std::move(l);
+    }
+    case Json::value_t::string: return py::str(j.get<std::string>());
+    case Json::value_t::boolean: return py::bool_(j.get<bool>());
+    case Json::value_t::number_integer: return py::int_(j.get<long long>());
+    case Json::value_t::number_unsigned: return py::int_(j.get<unsigned long long>());
+    case Json::value_t::number_float: return py::float_(j.get<double>());
+    default: return py::none();
+    }
 }
 
 const char* ModeKey(LONG nMode) {
@@ -279,11 +251,7 @@ public:
         m_nMode = f->m_header.m_nMode;
         m_nWidth = f->m_header.m_nWidth;
         m_nHeight = f->m_header.m_nHeight;
-        for (int i = 0; i < f->GetEntryCount(); i++) {
-            const RvoIndexEntry& e = *f->GetEntry(i);
-            m_entries.push_back(EntryInfo{e.m_nKind, ToUtf8(e.m_strName.Str()), e.m_nStartFrame, e.m_nLastFrame,
-                                          e.m_dwFlags, e.m_dwBlobOffset, e.m_dwIndexBlobBytes});
-        }
+        for (int i = 0; i < f->GetEntryCount(); i++) m_entries.push_back(EntryReport(*f->GetEntry(i)));
         f->Close(FALSE);
         // An unfinished file opens as a movie of no frames; say what it is instead.
         FailIfUnfinished(path);
@@ -306,7 +274,7 @@ public:
 
     py::list Entries() const {
         py::list l;
-        for (const EntryInfo& e : m_entries) l.append(EntryDict(e));
+        for (const Json& e : m_entries) l.append(ToPython(e));
         return l;
     }
 
@@ -429,7 +397,7 @@ private:
     long long m_nFrames = 0;
     LONG m_nMode = 0;
     int m_nWidth = 0, m_nHeight = 0;
-    std::vector<EntryInfo> m_entries;
+    std::vector<Json> m_entries;
     std::mutex m_lock;   // one host call on the handle at a time
     std::unique_ptr<CHostReader> m_pReader;
     std::vector<std::unique_ptr<CHostReader>> m_workers;   // the handles of read_frames' other workers
@@ -707,35 +675,16 @@ long long WriteFrames(const std::string& path, const py::iterable& frames, const
 
 // ---- info, verify, recover --------------------------------------------------
 
-py::dict Info(const std::string& path) {
-    HeaderInfo h;
+py::object Info(const std::string& path) {
+    Json report;
     {
         py::gil_scoped_release nogil;
-        h = ReadHeader(path);
+        std::unique_ptr<CRvoFile> f = OpenRvoOrFail(path);
+        report = InfoReport(*f);
+        f->Close(FALSE);
         FailIfUnfinished(path);
     }
-    py::dict d;
-    d["magic"] = h.strMagic;
-    d["mode"] = h.nMode;
-    d["width"] = h.nWidth;
-    d["height"] = h.nHeight;
-    d["entryCount"] = h.nEntryCount;
-    d["frameCount"] = h.nFrameCount;
-    d["indexOffset"] = h.dwIndexOffset;
-    d["sizeTableBytes"] = h.dwSizeTableBytes;
-    d["sizeTableOffset"] = h.nSizeTableOffset;
-    py::list entries;
-    for (const EntryInfo& e : h.entries) entries.append(EntryDict(e));
-    d["entries"] = entries;
-    if (h.types.bPacked) {
-        py::dict t;
-        t["PackedRaw"] = h.types.nRaw;
-        t["PackedAlphaRuns"] = h.types.nAlphaRuns;
-        t["PackedColourRuns"] = h.types.nColourRuns;
-        t["unreadable"] = h.types.nUnreadable;
-        d["recordTypes"] = t;
-    }
-    return d;
+    return ToPython(report);
 }
 
 struct VerifyReport {
