@@ -214,12 +214,12 @@ py::object ToPython(const Json& j) {
     case Json::value_t::object: {
         py::dict d;
         for (const auto& [key, value] : j.items()) d[py::str(key)] = ToPython(value);
-        return std::move(d);
+        return d;
     }
     case Json::value_t::array: {
         py::list l;
         for (const Json& v : j) l.append(ToPython(v));
-        return std::move(l);
+        return l;
     }
     case Json::value_t::string: return py::str(j.get<std::string>());
     case Json::value_t::boolean: return py::bool_(j.get<bool>());
