@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "cache/Delivery.h"
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
 #include "container/RvoFile.h"
@@ -39,16 +40,23 @@ struct FrameSet {
 };
 
 // Fills f's cache with the frames, as the preload stores them for `mode`.
-bool Preload(CRvoFile& f, LONG mode, const FrameSet& set) {
+// A preload cache and the file it stands for, delivered from as the file object delivers.
+struct CachedMovie {
+    CPreloadCache cache;
+    bool bRecords = false;
+    int DeliverField(unsigned field, DWORD* pDst, int nStride, int nHeight) const {
+        return DeliverCachedField(cache, bRecords, SIZE{kW, kH}, field, pDst, nStride, nHeight);
+    }
+};
+
+bool Preload(CachedMovie& f, LONG mode, const FrameSet& set) {
     CFieldWork work;
-    f.m_header.m_nMode = mode;
-    const SIZE size{kW, kH};
-    f.SetFrameSize(&size);
+    f.bRecords = IsRecordMode(mode);
     for (DWORD* px : set.px) {
         if (mode == RawFrames) {
             BYTE* p = NewRawFrameBlock(px, kW, kH);
             if (!p) return false;
-            f.m_cache.Add(p, (UINT)kFrameBytes);
+            f.cache.Add(p, (UINT)kFrameBytes);
             continue;
         }
         for (int fld = 0; fld < 2; fld++) {
@@ -58,15 +66,15 @@ bool Preload(CRvoFile& f, LONG mode, const FrameSet& set) {
                             work.pSlots, work.nSlotCapacity, S))
                 rec = FieldPack(kW, kH, work.pTokens, T, work.pSlots, S, units);
             if (!rec) return false;
-            f.m_cache.Add(rec, (UINT)units * 8u);
+            f.cache.Add(rec, (UINT)units * 8u);
         }
     }
     return true;
 }
 
-double CacheBytesPerFrame(const CRvoFile& f) {
+double CacheBytesPerFrame(const CachedMovie& f) {
     double n = 0;
-    for (int i = 0; i < f.m_cache.GetSize(); i++) n += f.m_cache.GetBytesAt(i);
+    for (int i = 0; i < f.cache.GetSize(); i++) n += f.cache.GetBytesAt(i);
     return n / kFrames;
 }
 
@@ -91,7 +99,7 @@ int main() {
                           {"field records, natural", &natural, JpegBlobs}};
     for (const Case& c : cases) {
         std::printf("%s\n", c.name);
-        CRvoFile f;
+        CachedMovie f;
         if (!Preload(f, c.mode, *c.set)) {
             std::printf("  preload failed (page lock limit? try ulimit -l unlimited)\n");
             failures++;

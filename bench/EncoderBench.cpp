@@ -99,13 +99,11 @@ void BenchWrite(const FrameSet& s, Content c, LONG nMode, const std::string& dir
     std::remove(path.c_str());
     if (!bVerified) return;
     CRvoFile file;
-    file.m_header.m_nMode = nMode;
-    if (!file.Create(FromUtf8(path).c_str())) {
+    const SIZE size{s.w, s.h};
+    if (!file.Create(FromUtf8(path).c_str(), nMode, &size)) {
         std::printf("cannot create %s\n", path.c_str());
         return;
     }
-    const SIZE size{s.w, s.h};
-    file.SetFrameSize(&size);
     bool bOk = true;
     // One round of exactly nFrames frames: the file grows with every call.
     const rvobench::Rounds once{1, 0, nFrames, nFrames};

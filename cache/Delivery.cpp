@@ -155,21 +155,27 @@ BOOL DrawFieldRecord(DWORD* pDst, ptrdiff_t nDstStride, LONG nDstWidth, LONG nRo
 }
 
 int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
-    const unsigned nCached = (unsigned)m_cache.GetSize();
+    return DeliverCachedField(m_cache, IsRecordMode(m_header.m_nMode), m_sizeFrame, field, pDst, nDstStride, nDstHeight,
+                              nDstWidth);
+}
+
+int DeliverCachedField(const CPreloadCache& cache, bool bRecords, SIZE sizeFrame, unsigned field, DWORD* pDst,
+                       int nDstStride, int nDstHeight, int nDstWidth) {
+    const unsigned nCached = (unsigned)cache.GetSize();
     const unsigned parity = field & 1u;
     const LONG nWidth = std::max(0, nDstWidth < 0 ? nDstStride : std::min(nDstWidth, nDstStride));
     // Both fields of an odd-height area get the same number of rows, so its last row stays as it was.
     const LONG nRows = nDstHeight > 0 ? nDstHeight / 2 : 0;
 
-    if (IsRecordMode(m_header.m_nMode)) {
+    if (bRecords) {
         const unsigned frame = field / 2;
         if (frame >= nCached) return 0;
-        const DWORD* src = static_cast<const DWORD*>(m_cache.GetAt((int)frame));
-        const LONG cx = m_sizeFrame.cx;
-        const LONG cy = m_sizeFrame.cy;
+        const DWORD* src = static_cast<const DWORD*>(cache.GetAt((int)frame));
+        const LONG cx = sizeFrame.cx;
+        const LONG cy = sizeFrame.cy;
         // A block holds the even rows, then the odd rows (see PreloadBlocks.h);
         // one that does not match the frame size is not read.
-        if (!src || cx <= 0 || cy <= 0 || m_cache.GetBytesAt((int)frame) != 4ull * cx * cy) return 1;
+        if (!src || cx <= 0 || cy <= 0 || cache.GetBytesAt((int)frame) != 4ull * cx * cy) return 1;
         const LONG nEven = (cy + 1) / 2;
         const LONG nCopy = std::min(nRows, parity ? cy / 2 : nEven);
         if (nCopy > 0 && nWidth > 0 && pDst)
@@ -179,10 +185,10 @@ int CRvoFile::DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDst
     }
 
     if (field >= nCached) return 0;
-    const BYTE* rec = static_cast<const BYTE*>(m_cache.GetAt((int)field));
+    const BYTE* rec = static_cast<const BYTE*>(cache.GetAt((int)field));
     // Delivered even when the record turns out damaged: the field is cached, so the file is not read instead.
     if (rec && nRows > 0 && nWidth > 0 && pDst)
         DrawFieldRecord(parity ? pDst + nDstStride : pDst, nDstStride, nWidth, nRows, rec,
-                        m_cache.GetBytesAt((int)field));
+                        cache.GetBytesAt((int)field));
     return 1;
 }

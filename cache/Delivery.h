@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "container/PreloadCache.h"
 #include "platform/Types.h"
 
 // Decodes the field record of nRecordBytes bytes at pRecord (4-byte aligned)
@@ -18,3 +19,10 @@
 // after decoding what came before the damage.
 BOOL DrawFieldRecord(DWORD* pDst, ptrdiff_t nDstStride, LONG nDstWidth, LONG nRows, const BYTE* pRecord,
                      size_t nRecordBytes);
+
+// Field `field` (2 x frame + parity) from a preload cache of a file with
+// frames of sizeFrame, into the destination as CRvoFile::DeliverField gives it
+// (bRecords: the cache holds a raw block per frame, as for modes 4 and 5,
+// rather than two field records per entry). 0 when the cache does not hold it.
+int DeliverCachedField(const CPreloadCache& cache, bool bRecords, SIZE sizeFrame, unsigned field, DWORD* pDst,
+                       int nDstStride, int nDstHeight, int nDstWidth = -1);

@@ -6,8 +6,8 @@
 using namespace rvo;
 
 RvoShownFrame LocateShownFrame(CRvoFile& f, unsigned field, unsigned frame, BOOL bCacheAllowed) {
-    const ULONGLONG nCached = (ULONGLONG)f.m_cache.GetSize();
-    const bool bRecords = IsRecordMode(f.m_header.m_nMode);
+    const ULONGLONG nCached = (ULONGLONG)f.Cache().GetSize();
+    const bool bRecords = IsRecordMode(f.Header().m_nMode);
     RvoShownFrame shown;
     // The cache holds a raw block per frame in modes 4 and 5, two field records per entry otherwise.
     if (bCacheAllowed && (bRecords ? field / 2 : field) < nCached) {

@@ -64,6 +64,11 @@ void WriteBlobFromFile(CArchive& ar, ULONGLONG nAt, LONG* pWidth, LONG* pHeight)
 
 // Length of the blob's file form; 0 when it cannot be locked or claims more than its block.
 ULONGLONG GetBlobFileBytes(HGLOBAL hBlob);
+// Whether nBytes of a blob's file form at nAt end where the index's 32-bit
+// offsets (a blob's, and the index's after the last blob) can still address.
+inline bool BlobEndAddressable(ULONGLONG nAt, ULONGLONG nBytes) {
+    return nAt <= 0xFFFFFFFFull && nBytes <= 0xFFFFFFFFull - nAt;
+}
 // The blob's file form written at the file's position. FALSE with
 // ERROR_INVALID_HANDLE when the blob cannot be locked, ERROR_INVALID_DATA when
 // its lengths exceed its block, ERROR_WRITE_FAULT when the file takes less.

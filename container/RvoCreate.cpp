@@ -15,13 +15,11 @@
 
 using namespace rvo;
 
-namespace {
-
 // Mode 5: each record's size, zero padded to a multiple of 512, right after the last record.
-BOOL WriteSizeTable(CRvoFile& f) {
-    const LONGLONG nPos = SeekRaw(f.m_store.m_hRawFile, 0, FILE_CURRENT);
+BOOL CRvoFile::WriteSizeTable() {
+    const LONGLONG nPos = SeekRaw(m_store.m_hRawFile, 0, FILE_CURRENT);
     if (nPos == -1) return FALSE;
-    const int nFrames = f.m_store.m_arrFrameSizes.GetSize();
+    const int nFrames = m_store.m_arrFrameSizes.GetSize();
     const ULONGLONG nTable = RoundUp512_64(4ull * (ULONGLONG)nFrames);
     if (nTable > 0xFFFFFFFFull) return Fail(ERROR_ARITHMETIC_OVERFLOW);
     DWORD nWritten = 0;
@@ -30,29 +28,29 @@ BOOL WriteSizeTable(CRvoFile& f) {
         CAlignedBuffer<BYTE> p;
         p.Reset(AllocAligned((size_t)nTable));
         if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, f.m_store.m_arrFrameSizes.GetAt(i));
-        bOk = WriteFile(f.m_store.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
+        for (int i = 0; i < nFrames; i++) StoreLe32(p + 4 * (size_t)i, m_store.m_arrFrameSizes.GetAt(i));
+        bOk = WriteFile(m_store.m_hRawFile, p, (DWORD)nTable, &nWritten, nullptr);
     }
-    f.m_header.m_dwSizeTableBytes = nWritten;
-    f.m_header.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
-    f.m_header.m_dwSizeTableOffsetLow = (DWORD)nPos;
+    m_header.m_dwSizeTableBytes = nWritten;
+    m_header.m_dwSizeTableOffsetHigh = (DWORD)((ULONGLONG)nPos >> 32);
+    m_header.m_dwSizeTableOffsetLow = (DWORD)nPos;
     if (!bOk) return FALSE;
     if (nWritten != nTable) return Fail(ERROR_WRITE_FAULT);
     return TRUE;
 }
 
 // Modes 4 and 5: the final header block; the file ends where the last write ended.
-BOOL FinalizeRecords(CRvoFile& f, int nFrames) {
-    if (!f.m_store.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
-    f.m_header.m_nWidth = f.m_sizeFrame.cx;
-    f.m_header.m_nHeight = f.m_sizeFrame.cy;
-    f.m_header.m_nEntryCount = f.m_header.m_nFrameCount = nFrames;
-    const LONGLONG nEnd = SeekRaw(f.m_store.m_hRawFile, 0, FILE_CURRENT);
-    if (nEnd == -1 || SeekRaw(f.m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
-    if (!f.WriteHeaderBlock(nullptr)) return FALSE;
+BOOL CRvoFile::FinalizeRecords(int nFrames) {
+    if (!m_store.m_hRawFile) return Fail(ERROR_INVALID_HANDLE);
+    m_header.m_nWidth = m_sizeFrame.cx;
+    m_header.m_nHeight = m_sizeFrame.cy;
+    m_header.m_nEntryCount = m_header.m_nFrameCount = nFrames;
+    const LONGLONG nEnd = SeekRaw(m_store.m_hRawFile, 0, FILE_CURRENT);
+    if (nEnd == -1 || SeekRaw(m_store.m_hRawFile, 0, FILE_BEGIN) != 0) return FALSE;
+    if (!WriteHeaderBlock(nullptr)) return FALSE;
     // Create opens an existing file without truncating it: bytes of the old file past the new end go.
-    if (SeekRaw(f.m_store.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
-    return SetEndOfFile(f.m_store.m_hRawFile);
+    if (SeekRaw(m_store.m_hRawFile, nEnd, FILE_BEGIN) != nEnd) return FALSE;
+    return SetEndOfFile(m_store.m_hRawFile);
 }
 
 // Modes 1-3: the index archive after the frame area, then the header. The
@@ -60,10 +58,10 @@ BOOL FinalizeRecords(CRvoFile& f, int nFrames) {
 // area ends at m_header.m_dwIndexOffset; a blob an entry still holds in memory goes
 // there now. Each record carries a second copy of its blob, streamed back
 // from the frame area.
-BOOL FinalizeIndex(CRvoFile& f) {
-    if (!f.m_pFile) return Fail(ERROR_INVALID_HANDLE);
-    if (f.m_pFile->Seek(f.m_header.m_dwIndexOffset, CFile::begin) != f.m_header.m_dwIndexOffset) {
-        f.Close(FALSE);
+BOOL CRvoFile::FinalizeIndex() {
+    if (!m_pFile) return Fail(ERROR_INVALID_HANDLE);
+    if (m_pFile->Seek(m_header.m_dwIndexOffset, CFile::begin) != m_header.m_dwIndexOffset) {
+        Close(FALSE);
         return Fail(ERROR_WRITE_FAULT);
     }
     LONG nMaxWidth = -1, nMaxHeight = -1;
@@ -71,10 +69,10 @@ BOOL FinalizeIndex(CRvoFile& f) {
         if (w > nMaxWidth) nMaxWidth = w;
         if (h > nMaxHeight) nMaxHeight = h;
     };
-    const int nEntries = f.GetEntryCount();
+    const int nEntries = GetEntryCount();
     for (int i = 0; i < nEntries; i++) {
-        RvoIndexEntry* e = f.GetEntry(i);
-        if (f.m_header.m_nMode == ImageList) {
+        RvoIndexEntry* e = GetEntry(i);
+        if (m_header.m_nMode == ImageList) {
             int p1 = 0, p2 = 0, w = 0, h = 0;
             if (g_pfnGetImgInfo && g_pfnGetImgInfo(e->m_strName, &p1, &p2, &w, &h)) takeMax(w, h);
             continue;
@@ -83,51 +81,48 @@ BOOL FinalizeIndex(CRvoFile& f) {
         if (!e->m_hBlob) continue;
         // Record offsets are 32-bit: a frame area past 4 GiB cannot be described.
         // The position is asked with a seek, which says when the system refuses.
-        const ULONGLONG nAt = f.m_pFile->Seek(0, CFile::current);
+        const ULONGLONG nAt = m_pFile->Seek(0, CFile::current);
         if (nAt > 0xFFFFFFFFull) {
             const DWORD dwError = nAt == (ULONGLONG)-1 ? GetLastError() : (DWORD)ERROR_ARITHMETIC_OVERFLOW;
-            f.Close(FALSE);
+            Close(FALSE);
             return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
         }
         e->m_dwBlobOffset = (DWORD)nAt;
-        if (!WriteBlobToFile(f.m_pFile.get(), e->m_hBlob)) {
+        if (!WriteBlobToFile(m_pFile.get(), e->m_hBlob)) {
             const DWORD dwError = GetLastError();
-            f.Close(FALSE);
+            Close(FALSE);
             return Fail(dwError);
         }
         LONG w, h;
         if (GetBlobDimensions(e->m_hBlob, &w, &h)) takeMax(w, h);
         e->m_dwFlags &= ~kEntryFlagBlobNotStored;
     }
-    const ULONGLONG nIndex = f.m_pFile->Seek(0, CFile::current);
+    const ULONGLONG nIndex = m_pFile->Seek(0, CFile::current);
     if (nIndex > 0xFFFFFFFFull) {
         const DWORD dwError = nIndex == (ULONGLONG)-1 ? GetLastError() : (DWORD)ERROR_ARITHMETIC_OVERFLOW;
-        f.Close(FALSE);
+        Close(FALSE);
         return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
     }
-    f.m_header.m_dwIndexOffset = (DWORD)nIndex;
+    m_header.m_dwIndexOffset = (DWORD)nIndex;
     {
-        CArchive ar(f.m_pFile.get(), CArchive::store, 4096);
-        const bool bFrameArea = f.m_header.m_nMode != ImageList;
-        for (int i = 0; i < nEntries; i++) WriteEntry(ar, *f.GetEntry(i), bFrameArea, &nMaxWidth, &nMaxHeight);
+        CArchive ar(m_pFile.get(), CArchive::store, 4096);
+        const bool bFrameArea = m_header.m_nMode != ImageList;
+        for (int i = 0; i < nEntries; i++) WriteEntry(ar, *GetEntry(i), bFrameArea, &nMaxWidth, &nMaxHeight);
         ar.Flush();
     }
-    f.m_header.m_nWidth = nMaxWidth;
-    f.m_header.m_nHeight = nMaxHeight;
-    f.m_header.m_nEntryCount = nEntries;
-    f.GetFrameCount();
+    m_header.m_nWidth = nMaxWidth;
+    m_header.m_nHeight = nMaxHeight;
+    m_header.m_nEntryCount = nEntries;
+    GetFrameCount();
     BYTE header[kHeaderBytes];
-    f.m_header.StoreHeader(header);
-    if (f.m_pFile->Seek(0, CFile::begin) != 0 || f.m_pFile->Write(header, kHeaderBytes) != kHeaderBytes)
+    m_header.StoreHeader(header);
+    if (m_pFile->Seek(0, CFile::begin) != 0 || m_pFile->Write(header, kHeaderBytes) != kHeaderBytes)
         return Fail(GetLastError() ? GetLastError() : (DWORD)ERROR_WRITE_FAULT);
-    f.m_pFile->Flush();
+    m_pFile->Flush();
     return TRUE;
 }
 
-}   // namespace
-
-BOOL CRvoFile::Create(const WCHAR* pszPath) {
-    const LONG nMode = m_header.m_nMode;
+BOOL CRvoFile::Create(const WCHAR* pszPath, LONG nMode, const SIZE* pSize) {
     Close(FALSE);
     m_header.m_nMode = nMode;
     if (IsRecordMode(m_header.m_nMode)) {
@@ -174,15 +169,20 @@ BOOL CRvoFile::Create(const WCHAR* pszPath) {
         m_header.m_dwIndexOffset = kHeaderBytes;
     }
     m_bWriting = TRUE;
+    if (pSize && !SetFrameSize(pSize)) {
+        const DWORD dwError = GetLastError();
+        Close(FALSE);
+        return Fail(dwError ? dwError : ERROR_INVALID_PARAMETER);
+    }
     return TRUE;
 }
 
 BOOL CRvoFile::Finalize() {
     SetLastError(ERROR_SUCCESS);
-    if (IsRecordMode(m_header.m_nMode)) return FinalizeRecords(*this, GetEntryCount());
+    if (IsRecordMode(m_header.m_nMode)) return FinalizeRecords(GetEntryCount());
     // The archive raises on a blob it cannot lock or a file that takes less; that is a failed close, not a crash.
     try {
-        return FinalizeIndex(*this);
+        return FinalizeIndex();
     } catch (const CException&) {
         // The archive's write failed: the system's reason (disk full) when it left one.
         const DWORD dwError = GetLastError();
@@ -215,7 +215,7 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
     if (m_store.m_hRawFile) {
         // Only a file being written gets a table; without one the header keeps the count it had.
         bool bTableOk = true;
-        if (m_header.m_nMode == PackedFrames && bWriting) note(bTableOk = WriteSizeTable(*this));
+        if (m_header.m_nMode == PackedFrames && bWriting) note(bTableOk = WriteSizeTable());
         if (bTableOk && bFinalize && bWriting) note(Finalize());
         const BOOL bClosed = CloseHandle(m_store.m_hRawFile);
         if (bWriting) note(bClosed);
@@ -225,21 +225,4 @@ BOOL CRvoFile::Close(BOOL bFinalize) {
     Reset(FALSE);
     if (!bResult) SetLastError(dwError);
     return bResult;
-}
-
-BOOL CRvoFile::FinishRecords(int nFrames) {
-    BOOL bOk = m_store.m_hRawFile && m_bWriting && IsRecordMode(m_header.m_nMode) ? TRUE : Fail(ERROR_INVALID_HANDLE);
-    if (bOk && m_header.m_nMode == PackedFrames) bOk = WriteSizeTable(*this);
-    if (bOk) bOk = FinalizeRecords(*this, nFrames);
-    DWORD dwError = GetLastError();
-    // Closed here rather than by Close, which would append a second table.
-    if (m_store.m_hRawFile && !CloseHandle(m_store.m_hRawFile) && bOk) {
-        bOk = FALSE;
-        dwError = GetLastError();
-    }
-    m_store.m_hRawFile = nullptr;
-    m_bWriting = FALSE;
-    Reset(FALSE);
-    if (!bOk) return Fail(dwError ? dwError : ERROR_WRITE_FAULT);
-    return TRUE;
 }

@@ -152,6 +152,12 @@ BOOL CRvoFile::SeekToFrame(unsigned i) {
     return SeekRaw(m_store.m_hRawFile, (LONGLONG)nPos, FILE_BEGIN) == -1 ? FALSE : TRUE;
 }
 
+DWORD CRvoFile::RecordBytesAt(unsigned i) const {
+    if (m_header.m_nMode == RawFrames) return m_store.m_nFrameBytes;
+    if (m_header.m_nMode != PackedFrames || !m_store.m_pFrameSizeTable || i >= m_header.m_dwSizeTableBytes / 4) return 0;
+    return m_store.m_pFrameSizeTable[i];
+}
+
 LONGLONG SeekRaw(HANDLE h, LONGLONG distance, DWORD dwMethod) {
     LONG nHigh = (LONG)((ULONGLONG)distance >> 32);
     const DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)distance, &nHigh, dwMethod);

@@ -22,29 +22,40 @@ typedef int (*PFN_PROGRESS)(int);
 
 class CRvoFile {
 public:
-    // The parts, each owning its state.
-    CRvoHeader m_header;     // the file's first 160 bytes as values
-    CRvoIndex m_index;       // modes 1-3: the index entries, in file order
-    CRecordStore m_store;    // the raw handle, working buffers and frame sizes
-    CPreloadCache m_cache;   // the preloaded blocks (cache/ fills and reads it)
-
-    std::unique_ptr<CFile> m_pFile;   // modes 1-3, and every mode while Open reads the header
-    LONG m_nFirstFrame = 0;
-    LONG m_nOriginX = 0;
-    LONG m_nOriginY = 0;
-    SIZE m_sizeFrame{0, 0};   // working frame size
-    BOOL m_bWriting = FALSE;
-    PFN_PROGRESS m_pfnProgress = nullptr;
-
     CRvoFile();
     ~CRvoFile();
     CRvoFile(const CRvoFile&) = delete;
     CRvoFile& operator=(const CRvoFile&) = delete;
 
+    // What callers may read of the parts.
+    const CRvoHeader& Header() const { return m_header; }
+    // The working frame size (width 0 while none is set).
+    SIZE FrameSize() const { return m_sizeFrame; }
+    // Modes 4 and 5: one stored record (mode 5: the largest); otherwise 4 x cx x cy.
+    DWORD FrameBytes() const { return m_store.m_nFrameBytes; }
+    // A file opened for reading in mode 5: the size the table gives frame i's
+    // record (0 past the table); in mode 4 every record's size.
+    DWORD RecordBytesAt(unsigned i) const;
+    const CPreloadCache& Cache() const { return m_cache; }
+    bool IsWriting() const { return m_bWriting != FALSE; }
+    // Called by Preload: once with minus the frame count, then after each frame
+    // loaded with its number; a return of 0 stops the preload.
+    void SetProgressCallback(PFN_PROGRESS pfn) { m_pfnProgress = pfn; }
+    PFN_PROGRESS ProgressCallback() const { return m_pfnProgress; }
+
     // Lifecycle (container/).
     BOOL Reset(BOOL bInitial);
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags);
-    BOOL Create(const WCHAR* pszPath);
+    // After Open: the working size from the header (a JPEG file without
+    // pictures has none; reading sets it per picture), pictures placed at the
+    // origin, the first frame 0.
+    void PrepareForReading();
+    // Open for sharing with other readers, then PrepareForReading.
+    BOOL OpenForReading(const WCHAR* pszPath);
+    // A new file at pszPath (an existing one is emptied) in storage mode nMode,
+    // for writing; with pSize, its working frame size too (SetFrameSize: a
+    // writer that cannot record its size fails, the file closed unfinished).
+    BOOL Create(const WCHAR* pszPath, LONG nMode, const SIZE* pSize = nullptr);
     // Closes the file (finishing it first with bFinalize when it is being
     // written) and resets the object, whatever fails. FALSE with a last error
     // when a file being written could not be finished or closed: the size
@@ -74,11 +85,6 @@ public:
     // Modes 4 and 5 while writing: the header block written again at offset 0,
     // the file position kept.
     BOOL RewriteHeaderBlock();
-    // Modes 4 and 5: finishes a file whose records the caller appended itself
-    // (rebuilding an unfinished file) rather than WriteFrame: the size table of
-    // m_arrFrameSizes (mode 5) and the final header block for nFrames frames,
-    // then closes. FALSE with a last error when any of it was not written.
-    BOOL FinishRecords(int nFrames);
 
     // Writing (encoder/).
     // One frame (row step nStride pixels) encoded and appended: EncodeFrame
@@ -134,6 +140,36 @@ public:
     BOOL Preload(const WCHAR* pszPath, int nFirst, int nLast);
     // Field `field` (2 x frame + parity) from the preload cache; nDstWidth as for ReadFrame.
     int DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
+
+private:
+    // Opening (container/RvoOpen.cpp).
+    BOOL ReadContents(const WCHAR* pszPath, UINT nOpenFlags);
+    BOOL ReadIndex(ULONGLONG nFileBytes);
+    void QueryMissingSize();
+    BOOL ReadSizeTable(const WCHAR* pszPath, ULONGLONG nFileBytes);
+    // Finishing (container/RvoCreate.cpp).
+    BOOL WriteSizeTable();
+    BOOL FinalizeRecords(int nFrames);
+    BOOL FinalizeIndex();
+    // Reading records (decoder/FrameReader.cpp).
+    int ReadPackedFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth);
+    int ReadRawFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer, int nDstWidth);
+    // The working frame buffer as a picture of the working size, or null when it does not fit it.
+    DWORD* WorkingPicture();
+
+    // The parts, each owning its state.
+    CRvoHeader m_header;     // the file's first 160 bytes as values
+    CRvoIndex m_index;       // modes 1-3: the index entries, in file order
+    CRecordStore m_store;    // the raw handle, working buffers and frame sizes
+    CPreloadCache m_cache;   // the preloaded blocks (cache/ fills and reads it)
+
+    std::unique_ptr<CFile> m_pFile;   // modes 1-3, and every mode while Open reads the header
+    LONG m_nFirstFrame = 0;
+    LONG m_nOriginX = 0;
+    LONG m_nOriginY = 0;
+    SIZE m_sizeFrame{0, 0};   // working frame size
+    BOOL m_bWriting = FALSE;
+    PFN_PROGRESS m_pfnProgress = nullptr;
 };
 
 // SetFilePointer with both halves of the distance; the new position, or -1 on failure.

@@ -13,17 +13,12 @@
 
 using namespace rvo;
 
-namespace {
-
-// m_store.m_pFrameBuffer as a cx x cy picture, or null when the working size does not fit it.
-DWORD* WorkingPicture(const CRvoFile& f) {
-    const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
-    if (!f.m_store.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > f.m_store.m_nFrameBytes)
+DWORD* CRvoFile::WorkingPicture() {
+    const LONG cx = m_sizeFrame.cx, cy = m_sizeFrame.cy;
+    if (!m_store.m_pFrameBuffer || cx <= 0 || cy <= 0 || 4ull * (ULONGLONG)cx * (ULONGLONG)cy > m_store.m_nFrameBytes)
         return nullptr;
-    return reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
+    return reinterpret_cast<DWORD*>(m_store.m_pFrameBuffer.Get());
 }
-
-}   // namespace
 
 bool CRvoFile::IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const {
     return s.cx > 0 && s.cy > 0 && m_nOriginX == 0 && m_nOriginY == 0 && s.cx == m_header.m_nWidth &&
@@ -39,7 +34,7 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
     const DWORD* pSrc = nullptr;
     LONGLONG srcW = 0, srcH = 0;
     if (entry < 0) {
-        DWORD* pWork = WorkingPicture(*this);
+        DWORD* pWork = WorkingPicture();
         if (!pWork) return Fail(ERROR_INVALID_FUNCTION);
         std::fill(pWork, pWork + (size_t)cx * (size_t)cy, 0u);
         pSrc = pWork;
@@ -99,7 +94,7 @@ int CRvoFile::RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeigh
         SetLastError(bDamaged ? ERROR_FILE_CORRUPT : ERROR_SUCCESS);
         if (pSrc == pDst) return 1;   // decoded in place: it covers the frame and the destination
     } else {
-        DWORD* pWork = WorkingPicture(*this);
+        DWORD* pWork = WorkingPicture();
         if (GetEntry(entry)->m_nKind != kKindStillImage || !pWork) return Fail(ERROR_INVALID_FUNCTION);
         if (!ReadStillImage(entry, cx, cy, pWork)) return 0;
         pSrc = pWork;

@@ -52,66 +52,66 @@ DWORD FramePixels(const SIZE& s) {
     return (DWORD)s.cx * (DWORD)s.cy;
 }
 
-int ReadPackedFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
-    const DWORD nPixels = FramePixels(f.m_sizeFrame);
-    if (!nPixels || !f.m_store.m_hRawFile || !f.m_store.m_pAuxBuffer || !f.m_store.m_pFrameSizeTable) return Fail(ERROR_INVALID_FUNCTION);
-    // The read buffer holds m_store.m_nFrameBytes; no record may be larger than either it or a raw record.
-    const ULONGLONG nMax = std::min<ULONGLONG>(f.m_store.m_nFrameBytes, MaxPackedRecordBytes(nPixels));
-    if (nMax < kRecordUnitBytes || (ULONGLONG)f.m_store.m_nFrameBytes < 4ull * nPixels) return Fail(ERROR_INVALID_FUNCTION);
-    // A frame number past the table (damaged frame count) must not make the seek sum beyond it.
-    if (index >= (DWORD)f.m_header.m_nFrameCount || index >= f.m_header.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
-    const DWORD dwTableBytes = f.m_store.m_pFrameSizeTable[index];
-    if (!f.SeekToFrame(index)) return 0;
+}   // namespace
 
-    BYTE* pRecord = f.m_store.m_pAuxBuffer;
-    if (!ReadExactly(f.m_store.m_hRawFile, pRecord, kRecordUnitBytes)) return 0;
+int CRvoFile::ReadPackedFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth) {
+    const DWORD nPixels = FramePixels(m_sizeFrame);
+    if (!nPixels || !m_store.m_hRawFile || !m_store.m_pAuxBuffer || !m_store.m_pFrameSizeTable) return Fail(ERROR_INVALID_FUNCTION);
+    // The read buffer holds m_store.m_nFrameBytes; no record may be larger than either it or a raw record.
+    const ULONGLONG nMax = std::min<ULONGLONG>(m_store.m_nFrameBytes, MaxPackedRecordBytes(nPixels));
+    if (nMax < kRecordUnitBytes || (ULONGLONG)m_store.m_nFrameBytes < 4ull * nPixels) return Fail(ERROR_INVALID_FUNCTION);
+    // A frame number past the table (damaged frame count) must not make the seek sum beyond it.
+    if (index >= (DWORD)m_header.m_nFrameCount || index >= m_header.m_dwSizeTableBytes / 4) return Fail(ERROR_INVALID_PARAMETER);
+    const DWORD dwTableBytes = m_store.m_pFrameSizeTable[index];
+    if (!SeekToFrame(index)) return 0;
+
+    BYTE* pRecord = m_store.m_pAuxBuffer;
+    if (!ReadExactly(m_store.m_hRawFile, pRecord, kRecordUnitBytes)) return 0;
     const PackedRecordHeader h = ReadPackedRecordHeader(pRecord);
     if (!CheckPackedRecordHeader(h, nPixels, (DWORD)nMax)) return 0;
     // The table places every later record: a size that disagrees with the record means damage.
     if (h.recordBytes != dwTableBytes) return Fail(ERROR_INVALID_DATA);
     if (h.recordBytes > kRecordUnitBytes &&
-        !ReadExactly(f.m_store.m_hRawFile, pRecord + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes))
+        !ReadExactly(m_store.m_hRawFile, pRecord + kRecordUnitBytes, h.recordBytes - kRecordUnitBytes))
         return 0;
     if (!CheckPackedRecord(pRecord, nPixels, (DWORD)nMax)) return 0;
 
-    const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
+    const LONG cx = m_sizeFrame.cx, cy = m_sizeFrame.cy;
     const FrameFit fit = FitFrame(cx, cy, nDstStride, nDstHeight, nDstWidth);
     if (fit.nCols == 0 || fit.nRows == 0) return 1;   // nothing of the frame lies in the destination
     if (fit.nCols == cx && fit.nRows == cy && nDstStride == cx) {
         DecodePackedRecord(pRecord, pDst);
         return 1;
     }
-    if (!f.m_store.m_pFrameBuffer) return Fail(ERROR_INVALID_FUNCTION);
-    DWORD* pWork = reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get());
+    if (!m_store.m_pFrameBuffer) return Fail(ERROR_INVALID_FUNCTION);
+    DWORD* pWork = reinterpret_cast<DWORD*>(m_store.m_pFrameBuffer.Get());
     DecodePackedRecord(pRecord, pWork);
     CopyPixelRows(pDst, nDstStride, pWork, cx, fit.nCols, fit.nRows);
     return 1;
 }
 
-int ReadRawFrame(CRvoFile& f, unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
+int CRvoFile::ReadRawFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                  int nDstWidth) {
-    const DWORD nPixels = FramePixels(f.m_sizeFrame);
-    if (!nPixels || !f.m_store.m_hRawFile || !f.m_store.m_pFrameBuffer || !f.m_store.m_pAuxBuffer) return Fail(ERROR_INVALID_FUNCTION);
-    const DWORD nRecord = f.m_store.m_nFrameBytes;
+    const DWORD nPixels = FramePixels(m_sizeFrame);
+    if (!nPixels || !m_store.m_hRawFile || !m_store.m_pFrameBuffer || !m_store.m_pAuxBuffer) return Fail(ERROR_INVALID_FUNCTION);
+    const DWORD nRecord = m_store.m_nFrameBytes;
     if ((ULONGLONG)nRecord != RawRecordBytes(nPixels)) return Fail(ERROR_INVALID_FUNCTION);
-    if (!f.SeekToFrame(index)) return 0;
+    if (!SeekToFrame(index)) return 0;
 
-    const LONG cx = f.m_sizeFrame.cx, cy = f.m_sizeFrame.cy;
+    const LONG cx = m_sizeFrame.cx, cy = m_sizeFrame.cy;
     // Straight into the destination only when it provably holds the whole record.
-    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()) ||
+    const bool bHoldsRecord = pDst == reinterpret_cast<DWORD*>(m_store.m_pFrameBuffer.Get()) ||
                               (nDstStride == cx && nDstWidth < 0 && nDstHeight >= 0 &&
                                4ull * (ULONGLONG)nDstStride * (ULONGLONG)nDstHeight >= nRecord);
     if (!bViaBuffer && bHoldsRecord) {
-        if (!ReadExactly(f.m_store.m_hRawFile, pDst, nRecord)) return 0;
+        if (!ReadExactly(m_store.m_hRawFile, pDst, nRecord)) return 0;
         return 1;
     }
-    if (!ReadExactly(f.m_store.m_hRawFile, f.m_store.m_pAuxBuffer, nRecord)) return 0;
+    if (!ReadExactly(m_store.m_hRawFile, m_store.m_pAuxBuffer, nRecord)) return 0;
     const FrameFit fit = FitFrame(cx, cy, nDstStride, nDstHeight, nDstWidth);
-    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(f.m_store.m_pAuxBuffer.Get()), cx, fit.nCols, fit.nRows);
+    CopyPixelRows(pDst, nDstStride, reinterpret_cast<const DWORD*>(m_store.m_pAuxBuffer.Get()), cx, fit.nCols, fit.nRows);
     return 1;
 }
-
-}   // namespace
 
 int CRvoFile::FindEntry(unsigned frame) {
     const ULONGLONG nFirst = (DWORD)m_nFirstFrame;
@@ -152,8 +152,8 @@ int CRvoFile::LocateFrame(unsigned frame) {
 int CRvoFile::ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                         int nDstWidth) {
     if (!pDst) return Fail(ERROR_INVALID_PARAMETER);
-    if (m_header.m_nMode == PackedFrames) return ReadPackedFrame(*this, index, pDst, nDstStride, nDstHeight, nDstWidth);
-    if (m_header.m_nMode == RawFrames) return ReadRawFrame(*this, index, pDst, nDstStride, nDstHeight, bViaBuffer, nDstWidth);
+    if (m_header.m_nMode == PackedFrames) return ReadPackedFrame(index, pDst, nDstStride, nDstHeight, nDstWidth);
+    if (m_header.m_nMode == RawFrames) return ReadRawFrame(index, pDst, nDstStride, nDstHeight, bViaBuffer, nDstWidth);
 
     // Modes 1-3: index is an entry index as LocateFrame gives it ((unsigned)-1 for a
     // blank frame), so files with runs and gaps are not looked up twice.

@@ -42,7 +42,7 @@ BOOL CRvoFile::StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob) {
     const ULONGLONG nAt = m_header.m_dwIndexOffset;
     BOOL bOk = FALSE;
     if (!m_pFile || nBytes == 0) SetLastError(ERROR_INVALID_FUNCTION);
-    else if (nAt + nBytes > 0xFFFFFFFFull) SetLastError(ERROR_FILE_TOO_LARGE);
+    else if (!BlobEndAddressable(nAt, nBytes)) SetLastError(ERROR_FILE_TOO_LARGE);
     else if (m_pFile->Seek((LONGLONG)nAt, CFile::begin) != nAt) SetLastError(ERROR_WRITE_FAULT);
     else if (!(bOk = WriteBlobToFile(m_pFile.get(), hBlob))) {
         // Part of the blob may have reached the file: it is cut back to the end

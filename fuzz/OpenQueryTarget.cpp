@@ -32,13 +32,13 @@ int OpenQueryTarget(const uint8_t* p, size_t n) {
             const int i = f.FindEntry(frame);
             Expect(i >= -1 && i < nEntries, "FindEntry outside the entries");
             const int k = f.LocateFrame(frame);
-            if (f.m_header.m_nMode != rvo::RawFrames && f.m_header.m_nMode != rvo::PackedFrames)
+            if (f.Header().m_nMode != rvo::RawFrames && f.Header().m_nMode != rvo::PackedFrames)
                 Expect(k >= -1 && k < nEntries, "LocateFrame outside the entries");
         }
         f.LocateFrame(0xFFFFFFFFu);
         f.FindEntry(0xFFFFFFFFu);
     } else {
-        Expect(f.GetEntryCount() == 0 && f.m_pFile == nullptr && f.m_store.m_hRawFile == nullptr,
+        Expect(f.GetEntryCount() == 0 && !f.IsOpen(),
                "a refused file left entries or handles");
     }
     f.Close(FALSE);

@@ -30,9 +30,9 @@ int PreloadTarget(const uint8_t* p, size_t n) {
         return 0;
     }
     CRvoFile* f = pHandle->m_pRvoFile;
-    Expect(f->m_cache.GetSize() == f->m_cache.GetSize(), "cache blocks and sizes disagree");
-    const LONG cx = std::clamp<LONG>(f->m_sizeFrame.cx, 1, (LONG)kMaxPixels);
-    const LONG cy = std::clamp<LONG>(f->m_sizeFrame.cy, 1, (LONG)kMaxPixels);
+    Expect(f->Cache().GetSize() == f->Cache().GetSize(), "cache blocks and sizes disagree");
+    const LONG cx = std::clamp<LONG>(f->FrameSize().cx, 1, (LONG)kMaxPixels);
+    const LONG cy = std::clamp<LONG>(f->FrameSize().cy, 1, (LONG)kMaxPixels);
     const int nFrames = (int)std::min<LONGLONG>((LONGLONG)pHandle->m_nLastFrame + 2, kMaxFrames);
 
     CanaryBuffer host(cx + 5, cy + 3);

@@ -30,8 +30,8 @@ int ReadFramesTarget(const uint8_t* p, size_t n) {
     }
     CRvoFile* f = pHandle->m_pRvoFile;
     Expect(f != nullptr, "open succeeded without a file");
-    const LONG cx = std::clamp<LONG>(f->m_sizeFrame.cx, 1, (LONG)kMaxPixels);
-    const LONG cy = std::clamp<LONG>(f->m_sizeFrame.cy, 1, (LONG)kMaxPixels);
+    const LONG cx = std::clamp<LONG>(f->FrameSize().cx, 1, (LONG)kMaxPixels);
+    const LONG cy = std::clamp<LONG>(f->FrameSize().cy, 1, (LONG)kMaxPixels);
     const int nFrames = (int)std::min<LONGLONG>((LONGLONG)pHandle->m_nLastFrame + 2, kMaxFrames);
 
     // The host rectangle sits at (3, 2) in a larger buffer.

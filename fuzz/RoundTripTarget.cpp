@@ -49,10 +49,8 @@ Frame MakeFrame(LONG cx, LONG cy, uint8_t style, const uint8_t* p, size_t n) {
 // The frames in a host buffer whose row step is wider than the frame.
 bool WriteMovie(const std::u16string& path, LONG mode, LONG cx, LONG cy, const std::vector<Frame>& frames) {
     CRvoFile w;
-    w.m_header.m_nMode = mode;
-    if (!w.Create(path.c_str())) return false;
     const SIZE s{cx, cy};
-    w.SetFrameSize(&s);
+    if (!w.Create(path.c_str(), mode, &s)) return false;
     const int nStride = cx + 3;
     std::vector<DWORD> host((size_t)nStride * cy, 0x12345678u);
     bool bOk = true;
@@ -83,7 +81,7 @@ int RoundTripTarget(const uint8_t* p, size_t n) {
         CRvoFile r;
         Expect(r.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite), "a written movie does not open");
         Expect(r.GetFrameCount() == 2, "a written movie's frame count is wrong");
-        if (bLossless) Expect(r.m_header.m_nWidth == cx && r.m_header.m_nHeight == cy, "a written movie's size is wrong");
+        if (bLossless) Expect(r.Header().m_nWidth == cx && r.Header().m_nHeight == cy, "a written movie's size is wrong");
         const SIZE s{cx, cy};
         r.SetFrameSize(&s);
         r.SetFirstFrame(0);

@@ -48,18 +48,12 @@ void DropOtherFile(RvoHandle* r, const CString& strPath) {
 // the file cannot be opened.
 std::unique_ptr<CRvoFile> OpenForReading(const CString& strPath) {
     auto file = std::make_unique<CRvoFile>();
-    if (!file->Open(strPath, CFile::modeRead | CFile::shareDenyWrite)) {
+    if (!file->OpenForReading(strPath)) {
         const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
         file.reset();
         SetLastError(dwError);
         return nullptr;
     }
-    // A JPEG file without pictures has no frame size: it still opens, and reading sets its size per picture.
-    SIZE size{file->m_header.m_nWidth, file->m_header.m_nHeight};
-    file->SetFrameSize(&size);
-    file->m_nOriginX = 0;
-    file->m_nOriginY = 0;
-    file->SetFirstFrame(0);
     return file;
 }
 
@@ -108,8 +102,8 @@ int GetFileInfo(const HostMediaInfo* pIn, HostMediaInfo* pOut) {
         file.Close(FALSE);
         return kHostFailed;
     }
-    pOut->nWidth = file.m_header.m_nWidth;
-    pOut->nHeight = file.m_header.m_nHeight;
+    pOut->nWidth = file.Header().m_nWidth;
+    pOut->nHeight = file.Header().m_nHeight;
     // A file without frames has no last frame: its duration is 0, where the
     // unsigned "count - 1" would wrap to four billion.
     LONG nFrames = file.GetFrameCount();
@@ -147,19 +141,11 @@ int CreateWrite(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
     if (cx <= 0 || cy <= 0 || !rvo::FrameSizeAllowed(cx, cy)) return kHostFailed;
 
     auto file = std::make_unique<CRvoFile>();
-    file->m_header.m_nMode = rvo::StorageModeForCompression(pIn->nCompression);
-    if (!file->Create(strPath)) {
-        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
-        file.reset();
-        SetLastError(dwError);
-        return kHostFailed;
-    }
-    SIZE size{(LONG)cx, (LONG)cy};
     // A writer that cannot record its frame size (or have its buffers) could
     // not be recovered should it stop: the create fails, the error kept.
-    if (!file->SetFrameSize(&size)) {
-        const DWORD dwError = GetLastError();
-        file->Close(FALSE);
+    const SIZE size{(LONG)cx, (LONG)cy};
+    if (!file->Create(strPath, rvo::StorageModeForCompression(pIn->nCompression), &size)) {
+        const DWORD dwError = GetLastError();   // freeing the object's buffers may clear it
         file.reset();
         SetLastError(dwError);
         return kHostFailed;
@@ -258,7 +244,7 @@ int PreloadFile(const HostMediaInfo* pIn, RvoHandle** ppHandle) {
         r->m_nCurrentFrame = TruncToLong(pIn->dTime / pIn->dFieldDuration * 0.5 + 0.5);
     }
     if (!r->m_bPreloaded) {
-        r->m_pRvoFile->m_pfnProgress = pIn->pfnProgress;
+        r->m_pRvoFile->SetProgressCallback(pIn->pfnProgress);
         // Preloaded once per handle whatever the outcome: what was loaded serves, the rest is read from the file.
         if (!r->m_pRvoFile->Preload(pIn->szPath, -1, -1)) {
             const DWORD dwError = GetLastError();
@@ -323,7 +309,7 @@ int Dispatch(unsigned nCommand, HostMediaInfo* pIn, HostMediaInfo* pOut, RvoHand
 
 int RvoAppendFrame(RvoHandle* pHandle, RvoEncodedFrame& frame) {
     int rc = kHostFailed;
-    if (pHandle && pHandle->m_pRvoFile && pHandle->m_pRvoFile->m_bWriting)
+    if (pHandle && pHandle->m_pRvoFile && pHandle->m_pRvoFile->IsWriting())
         rc = CountedAppend(pHandle, [&](CRvoFile* file) { return file->AppendEncodedFrame(frame); });
     // A frame that never reached the file (refused, or no file being written)
     // still gives its blob up: the file takes it only when it gets the frame.

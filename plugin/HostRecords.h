@@ -9,7 +9,7 @@
 #include "platform/Types.h"
 
 class CRvoFile;
-// The host's preload progress callback (CRvoFile::m_pfnProgress is the same type).
+// The host's preload progress callback (CRvoFile::SetProgressCallback takes the same type).
 typedef int (*PFN_PROGRESS)(int);
 
 struct HostFrameBuffer {

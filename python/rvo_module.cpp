@@ -248,9 +248,9 @@ public:
         py::gil_scoped_release nogil;
         std::unique_ptr<CRvoFile> f = OpenRvoOrFail(path);
         m_nFrames = CheckedFrameCount(*f, path);
-        m_nMode = f->m_header.m_nMode;
-        m_nWidth = f->m_header.m_nWidth;
-        m_nHeight = f->m_header.m_nHeight;
+        m_nMode = f->Header().m_nMode;
+        m_nWidth = f->Header().m_nWidth;
+        m_nHeight = f->Header().m_nHeight;
         for (int i = 0; i < f->GetEntryCount(); i++) m_entries.push_back(EntryReport(*f->GetEntry(i)));
         f->Close(FALSE);
         // An unfinished file opens as a movie of no frames; say what it is instead.
@@ -708,7 +708,7 @@ VerifyReport Verify(const std::string& path, int nThreads) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
         FailIfUnfinished(path);
         CheckedFrameCount(*file, path);
-        const LONG nMode = file->m_header.m_nMode;
+        const LONG nMode = file->Header().m_nMode;
         r.mode = ModeKey(nMode);
         VerifyResult v = VerifyFrames(*file, path, nThreads, nullptr);
         file->Close(FALSE);

@@ -296,10 +296,10 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut,
     const std::vector<const RvoFrameSpan*> frames = OutputFrames(s, eDamaged, s.nWidth > 0 && s.nHeight > 0);
     CFile out;
     if (!out.Open(pszOut, CFile::modeCreate | CFile::modeReadWrite, nullptr)) return Fail(ERROR_ACCESS_DENIED);
-    CRvoFile header;   // the header image, in the state the writer gives it
-    header.m_header.m_nMode = JpegBlobs;
+    CRvoHeader header;   // the header image, in the state the writer's Create gives it
+    header.m_nMode = JpegBlobs;
     BYTE image[kHeaderBytes];
-    header.m_header.StoreHeader(image);
+    header.StoreHeader(image);
     if (out.Write(image, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_WRITE_FAULT);
 
     std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunkBytes]);
@@ -308,12 +308,12 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut,
     for (const RvoFrameSpan* pSpan : frames) {
         const ULONGLONG nAt = out.GetPosition();
         if (pSpan) {
-            if (nAt + pSpan->nBytes > kMaxIndexOffset) return Fail(ERROR_INVALID_DATA);
+            if (!BlobEndAddressable(nAt, pSpan->nBytes)) return Fail(ERROR_INVALID_DATA);
             if (!CopyRange(in, pSpan->nAt, pSpan->nBytes, out, pChunk.get())) return Fail(ERROR_WRITE_FAULT);
         } else {
             HGLOBAL hBlob = TransparentBlob(s);
             if (!hBlob) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-            const BOOL bOk = nAt + GetBlobFileBytes(hBlob) <= kMaxIndexOffset && WriteBlobToFile(&out, hBlob);
+            const BOOL bOk = BlobEndAddressable(nAt, GetBlobFileBytes(hBlob)) && WriteBlobToFile(&out, hBlob);
             CJpeEngine::FreeBlob(hBlob);
             if (!bOk) return Fail(ERROR_WRITE_FAULT);
         }
@@ -348,33 +348,34 @@ BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut,
         ar.Flush();
     }
 
-    header.m_header.m_dwIndexOffset = (DWORD)nIndexAt;
-    header.m_header.m_nEntryCount = header.m_header.m_nFrameCount = (LONG)frames.size();
-    header.m_header.m_nWidth = s.nWidth;
-    header.m_header.m_nHeight = s.nHeight;
-    header.m_header.StoreHeader(image);
+    header.m_dwIndexOffset = (DWORD)nIndexAt;
+    header.m_nEntryCount = header.m_nFrameCount = (LONG)frames.size();
+    header.m_nWidth = s.nWidth;
+    header.m_nHeight = s.nHeight;
+    header.StoreHeader(image);
     if (out.Seek(0, CFile::begin) != 0 || out.Write(image, kHeaderBytes) != kHeaderBytes)
         return Fail(ERROR_WRITE_FAULT);
     out.Flush();
     return TRUE;
 }
 
-// Modes 4 and 5: a writer on the output that takes the records as they stand
-// (a damaged one's place taken by the previous record again, or a transparent
-// record) and closes the way the frame writer's file closes.
+// Modes 4 and 5: the frame writer on the output, given the records as they
+// stand (a damaged one's place taken by the previous record again, or a
+// transparent record) and closed as the frame writer's file closes.
 BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut, RecoverDamaged eDamaged) {
     const std::vector<const RvoFrameSpan*> frames = OutputFrames(s, eDamaged, true);
     CRvoFile out;
-    out.m_header.m_nMode = s.nMode;
-    if (!out.Create(pszOut)) return Fail(GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED);
     const SIZE size{s.nWidth, s.nHeight};
-    out.SetFrameSize(&size);
+    if (!out.Create(pszOut, s.nMode, &size)) return Fail(GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED);
     const ULONGLONG nPixels = (ULONGLONG)s.nWidth * (ULONGLONG)s.nHeight;
-    if (!out.m_store.m_pFrameBuffer || out.m_store.m_nFrameBytes != RecordBytesFor(s.nMode, nPixels))
-        return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    BYTE* p = out.m_store.m_pFrameBuffer;
+    const DWORD nMax = out.FrameBytes();
+    if (nMax != RecordBytesFor(s.nMode, nPixels)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    // The records go to the unbuffered handle: their buffer is aligned as the writer's own.
+    AlignedBuffer pRecord(static_cast<BYTE*>(AllocAligned(nMax)));
+    if (!pRecord) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    BYTE* p = pRecord.get();
     for (const RvoFrameSpan* pSpan : frames) {
-        DWORD nBytes = out.m_store.m_nFrameBytes;
+        DWORD nBytes = nMax;
         if (!pSpan) {
             // A transparent frame: zero pixels, in a packed file as a PackedRaw record.
             std::memset(p, 0, nBytes);
@@ -383,24 +384,24 @@ BOOL WriteRecoveredRecords(CFile& in, const RvoUnfinished& s, const WCHAR* pszOu
                 StoreLe32(p + kOffPackedTag, PackedRaw);
                 StoreLe32(p + kOffPackedRecordBytes, nBytes);
                 StoreLe32(p + kOffPackedPixelCount, (DWORD)nPixels);
-                if (!CheckPackedRecord(p, (DWORD)nPixels, out.m_store.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
+                if (!CheckPackedRecord(p, (DWORD)nPixels, nMax)) return Fail(ERROR_INVALID_DATA);
             }
         } else if (s.nMode == PackedFrames) {
             if (in.Seek((LONGLONG)pSpan->nAt, CFile::begin) != pSpan->nAt || !ReadExact(in, p, kRecordUnitBytes))
                 return Fail(ERROR_INVALID_DATA);
             const PackedRecordHeader h = ReadPackedRecordHeader(p);
-            if (!CheckPackedRecordHeader(h, (DWORD)nPixels, out.m_store.m_nFrameBytes)) return Fail(ERROR_INVALID_DATA);
+            if (!CheckPackedRecordHeader(h, (DWORD)nPixels, nMax)) return Fail(ERROR_INVALID_DATA);
             nBytes = h.recordBytes;
             if (!ReadExact(in, p + kRecordUnitBytes, nBytes - kRecordUnitBytes)) return Fail(ERROR_INVALID_DATA);
         } else if (in.Seek((LONGLONG)pSpan->nAt, CFile::begin) != pSpan->nAt || !ReadExact(in, p, nBytes)) {
             return Fail(ERROR_INVALID_DATA);
         }
-        DWORD nWritten = 0;
-        if (!WriteFile(out.m_store.m_hRawFile, p, nBytes, &nWritten, nullptr)) return FALSE;
-        if (nWritten != nBytes) return Fail(ERROR_WRITE_FAULT);
-        if (s.nMode == PackedFrames) out.m_store.m_arrFrameSizes.Add(nBytes);
+        RvoEncodedFrame frame;
+        frame.pRecord = p;
+        frame.nRecordBytes = nBytes;
+        if (!out.AppendEncodedFrame(frame)) return FALSE;
     }
-    return out.FinishRecords((int)frames.size());
+    return out.Close(TRUE);
 }
 
 }   // namespace

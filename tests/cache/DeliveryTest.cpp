@@ -94,25 +94,26 @@ TEST(DrawFieldRecord, RefusesAMisalignedRecord) {
 
 namespace {
 
-// A file object whose cache holds the frame as the preload would store it.
+// A preload cache holding the frame as the preload would store it for a file of the mode.
 struct CachedFile {
-    CRvoFile f;
+    CPreloadCache cache;
+    bool bRecords;
     Frame fr;
-    CachedFile(LONG mode, LONG w, LONG h, uint32_t seed) : fr(w, h) {
+    CachedFile(LONG mode, LONG w, LONG h, uint32_t seed) : bRecords(mode == 4 || mode == 5), fr(w, h) {
         Fill(fr, Content::Runs, seed);
-        f.m_header.m_nMode = mode;
-        const SIZE size{w, h};
-        f.SetFrameSize(&size);
-        if (mode == 4 || mode == 5) {
-            f.m_cache.Add(NewRawFrameBlock(fr.px, w, h), 4u * (UINT)w * (UINT)h);
+        if (bRecords) {
+            cache.Add(NewRawFrameBlock(fr.px, w, h), 4u * (UINT)w * (UINT)h);
         } else {
             Work work;
             for (int k = 0; k < 2; k++) {
                 Record r = EncodeField(fr, k, work);
                 const UINT nBytes = (UINT)r.bytes;
-                f.m_cache.Add(r.Release(), nBytes);
+                cache.Add(r.Release(), nBytes);
             }
         }
+    }
+    int DeliverField(unsigned field, DWORD* pDst, int nStride, int nHeight, int nWidth = -1) const {
+        return DeliverCachedField(cache, bRecords, SIZE{fr.w, fr.h}, field, pDst, nStride, nHeight, nWidth);
     }
 };
 
@@ -147,7 +148,7 @@ TEST(DeliverField, CopiesOnlyItsRowsFromEitherCacheKind) {
                     SavedSse2 keep;
                     g_bSse2 = bSse2;
                     std::vector<DWORD> dst((size_t)a.stride * a.height, kSentinel);
-                    EXPECT_EQ(cf.f.DeliverField(field, dst.data(), a.stride, a.height, a.width), 1);
+                    EXPECT_EQ(cf.DeliverField(field, dst.data(), a.stride, a.height, a.width), 1);
                     EXPECT_EQ(dst, ExpectedArea(cf.fr, field, a.stride, a.height, width)) << "sse2 " << bSse2;
                 }
             }
@@ -158,10 +159,10 @@ TEST(DeliverField, FieldsPastTheCacheAreNotDelivered) {
         CachedFile cf(mode, 6, 4, 3);
         std::vector<DWORD> dst(6 * 4, kSentinel);
         // One frame cached: fields 0 and 1 are there, field 2 (frame 1) is not.
-        EXPECT_EQ(cf.f.DeliverField(1, dst.data(), 6, 4), 1);
+        EXPECT_EQ(cf.DeliverField(1, dst.data(), 6, 4), 1);
         std::fill(dst.begin(), dst.end(), kSentinel);
-        EXPECT_EQ(cf.f.DeliverField(2, dst.data(), 6, 4), 0);
-        EXPECT_EQ(cf.f.DeliverField(0xFFFFFFFFu, dst.data(), 6, 4), 0);
+        EXPECT_EQ(cf.DeliverField(2, dst.data(), 6, 4), 0);
+        EXPECT_EQ(cf.DeliverField(0xFFFFFFFFu, dst.data(), 6, 4), 0);
         EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](DWORD p) { return p == kSentinel; }));
     }
     CRvoFile empty;

@@ -81,16 +81,16 @@ TEST(Preload, ProgressThenEveryFrameStored) {
         auto f = OpenForPlay(path);
         ASSERT_TRUE(f);
         ProgressScope scope;
-        f->m_pfnProgress = Progress;
+        f->SetProgressCallback(Progress);
         EXPECT_TRUE(f->Preload(Wide(path).c_str(), -1, -1));
         EXPECT_EQ(g_calls, (std::vector<int>{-3, 0, 1, 2}));
-        ASSERT_EQ(f->m_cache.GetSize(), 3 * BlocksPerFrame(mode));
-        ASSERT_EQ(f->m_cache.GetSize(), f->m_cache.GetSize());
-        for (int i = 0; i < f->m_cache.GetSize(); i++) {
+        ASSERT_EQ(f->Cache().GetSize(), 3 * BlocksPerFrame(mode));
+        ASSERT_EQ(f->Cache().GetSize(), f->Cache().GetSize());
+        for (int i = 0; i < f->Cache().GetSize(); i++) {
             if (mode != 3) {
-                EXPECT_EQ(f->m_cache.GetBytesAt(i), 4u * kW * kH);
+                EXPECT_EQ(f->Cache().GetBytesAt(i), 4u * kW * kH);
             }
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(f->m_cache.GetAt(i)) % 8, 0u);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(f->Cache().GetAt(i)) % 8, 0u);
         }
     }
 }
@@ -103,10 +103,10 @@ TEST(Preload, HostStopsAfterTheFirstFrame) {
         ASSERT_TRUE(f);
         ProgressScope scope;
         g_stopAt = 0;
-        f->m_pfnProgress = Progress;
+        f->SetProgressCallback(Progress);
         EXPECT_TRUE(f->Preload(Wide(path).c_str(), -1, -1));
         EXPECT_EQ(g_calls, (std::vector<int>{-3, 0}));
-        EXPECT_EQ(f->m_cache.GetSize(), BlocksPerFrame(mode));
+        EXPECT_EQ(f->Cache().GetSize(), BlocksPerFrame(mode));
     }
 }
 
@@ -115,10 +115,10 @@ TEST(Preload, LastFrameArgumentLimitsTheLoad) {
     auto f = OpenForPlay(path);
     ASSERT_TRUE(f);
     ProgressScope scope;
-    f->m_pfnProgress = Progress;
+    f->SetProgressCallback(Progress);
     EXPECT_TRUE(f->Preload(Wide(path).c_str(), 0, 1));
     EXPECT_EQ(g_calls, (std::vector<int>{-2, 0, 1}));
-    EXPECT_EQ(f->m_cache.GetSize(), 4);
+    EXPECT_EQ(f->Cache().GetSize(), 4);
     // The cache is indexed from frame 0: a later first frame is refused.
     SetLastError(0);
     EXPECT_FALSE(f->Preload(Wide(path).c_str(), 1, -1));
@@ -155,7 +155,7 @@ TEST(Preload, DeliveryMatchesTheReader) {
 TEST(Preload, MissingFileFailsAtOnce) {
     CRvoFile f;
     ProgressScope scope;
-    f.m_pfnProgress = Progress;
+    f.SetProgressCallback(Progress);
     EXPECT_FALSE(f.Preload(Wide(ScratchPath("missing.rvo")).c_str(), -1, -1));
     EXPECT_TRUE(g_calls.empty());
 }
@@ -164,10 +164,10 @@ TEST(Preload, EmptyFileReportsNoFrames) {
     const std::string path = WriteMovie("empty.rvo", 3, 0);
     CRvoFile f;
     ProgressScope scope;
-    f.m_pfnProgress = Progress;
+    f.SetProgressCallback(Progress);
     EXPECT_TRUE(f.Preload(Wide(path).c_str(), -1, -1));
     EXPECT_EQ(g_calls, (std::vector<int>{0}));
-    EXPECT_EQ(f.m_cache.GetSize(), 0);
+    EXPECT_EQ(f.Cache().GetSize(), 0);
 }
 
 // Physical memory running short after the first frame, or the address space
@@ -185,12 +185,12 @@ TEST(Preload, MemoryCheckStopsKeepingWhatWasLoaded) {
             g_bSqueezeAddressSpace = bAddressSpace;
             g_squeezeTo = bAddressSpace ? 1 : mode == 3 ? 16
                                                         : 4u * kW * kH - 1;
-            f->m_pfnProgress = Progress;
+            f->SetProgressCallback(Progress);
             SetLastError(0);
             EXPECT_FALSE(f->Preload(Wide(path).c_str(), -1, -1));
             EXPECT_EQ(GetLastError(), (DWORD)(bAddressSpace ? ERROR_COMMITMENT_LIMIT : ERROR_NOT_ENOUGH_MEMORY));
             EXPECT_EQ(g_calls, (std::vector<int>{-3, 0}));
-            EXPECT_EQ(f->m_cache.GetSize(), BlocksPerFrame(mode));
+            EXPECT_EQ(f->Cache().GetSize(), BlocksPerFrame(mode));
         }
     }
 }
@@ -235,12 +235,12 @@ TEST(Preload, UnreadableFrameStopsTheRawPath) {
     ASSERT_EQ(truncate(path.c_str(), 512 + 2 * record + 512), 0);
     CRvoFile f;
     ProgressScope scope;
-    f.m_pfnProgress = Progress;
+    f.SetProgressCallback(Progress);
     SetLastError(0);
     EXPECT_FALSE(f.Preload(Wide(path).c_str(), -1, -1));
     EXPECT_NE(GetLastError(), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(g_calls, (std::vector<int>{-3, 0, 1}));
-    EXPECT_EQ(f.m_cache.GetSize(), 2);
+    EXPECT_EQ(f.Cache().GetSize(), 2);
 }
 
 // The third picture blob claims a width one pixel narrower than the file's,
@@ -261,19 +261,19 @@ TEST(Preload, UndecodableBlobStopsTheCodedPath) {
     {
         CRvoFile f;
         ProgressScope scope;
-        f.m_pfnProgress = Progress;
+        f.SetProgressCallback(Progress);
         EXPECT_TRUE(f.Preload(Wide(path).c_str(), -1, -1));
-        EXPECT_EQ(f.m_cache.GetSize(), 6);
+        EXPECT_EQ(f.Cache().GetSize(), 6);
     }
     bytes[at[5] + 4] = kW - 1;
     rvotest::WriteAll(path, bytes);
 
     CRvoFile f;
     ProgressScope scope;
-    f.m_pfnProgress = Progress;
+    f.SetProgressCallback(Progress);
     EXPECT_FALSE(f.Preload(Wide(path).c_str(), -1, -1));
     EXPECT_EQ(g_calls, (std::vector<int>{-3, 0, 1}));
-    EXPECT_EQ(f.m_cache.GetSize(), 4);
+    EXPECT_EQ(f.Cache().GetSize(), 4);
 }
 
 // Lets the process's lock limit apply even to a privileged process.
@@ -297,7 +297,7 @@ int PreloadUnderLockLimit(const std::string& path) {
     SetLastError(0);
     if (f.Preload(Wide(path).c_str(), -1, -1)) return 1;
     if (GetLastError() != ERROR_WORKING_SET_QUOTA) return 2;
-    return f.m_cache.GetSize() == 1 ? 0 : 3;
+    return f.Cache().GetSize() == 1 ? 0 : 3;
 }
 
 // With the lock limit lowered to hold one 200 KiB frame, preloading stops at the

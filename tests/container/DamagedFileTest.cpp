@@ -70,12 +70,11 @@ bool OpensCleanly(const Bytes& bytes, const std::string& what, DWORD dwExpected 
             } else {
                 EXPECT_NE(GetLastError(), 0u) << what;
             }
-            EXPECT_EQ(f.m_pFile, nullptr) << what;
-            EXPECT_EQ(f.m_store.m_hRawFile, nullptr) << what;
+            EXPECT_FALSE(f.IsOpen()) << what;
             EXPECT_EQ(f.GetEntryCount(), 0) << what;
-            EXPECT_EQ(f.m_store.m_pFrameSizeTable, nullptr) << what;
-            EXPECT_EQ(f.m_header.m_nMode, 2) << what;
-            EXPECT_EQ(f.m_header.m_nEntryCount, 0) << what;
+            EXPECT_EQ(f.RecordBytesAt(0), 0u) << what;
+            EXPECT_EQ(f.Header().m_nMode, 2) << what;
+            EXPECT_EQ(f.Header().m_nEntryCount, 0) << what;
         }
     }
     EXPECT_EQ(OpenDescriptors(), nFds) << what;

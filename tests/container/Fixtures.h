@@ -87,6 +87,7 @@ struct Record {
     int32_t width = 0;
     int32_t height = 0;
     Bytes extra{};   // a multiple of 16 bytes
+    Bytes blobFile{};   // a blob's file form, in place of blob's
 };
 
 inline Bytes RecordBytes(const Record& r) {
@@ -100,9 +101,9 @@ inline Bytes RecordBytes(const Record& r) {
     rvotest::PutU32(v, (uint32_t)r.startFrame);
     rvotest::PutU32(v, (uint32_t)r.lastFrame);
     rvotest::PutU32(v, r.flags);
-    rvotest::PutU32(v, r.blob ? 1 : 0);
-    if (r.blob) {
-        Bytes b = BlobFileBytes(*r.blob);
+    rvotest::PutU32(v, r.blob || !r.blobFile.empty() ? 1 : 0);
+    if (r.blob || !r.blobFile.empty()) {
+        Bytes b = r.blob ? BlobFileBytes(*r.blob) : r.blobFile;
         v.insert(v.end(), b.begin(), b.end());
     }
     rvotest::PutU32(v, r.blobOffset);
@@ -116,17 +117,15 @@ inline Bytes RecordBytes(const Record& r) {
 }
 
 // Appends records of nBytes each to a file being written, byte k of record i
-// = i + k, with an entry per frame (and the record size in mode 5) as the
-// frame writer leaves them.
-inline void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes, bool bPacked) {
+// = i + k, through the writer's own append (the bytes are not checked).
+inline void AppendRecords(CRvoFile& f, int nCount, DWORD nBytes) {
     BYTE* p = static_cast<BYTE*>(AllocAligned(nBytes));
     for (int i = 0; i < nCount; i++) {
         for (DWORD k = 0; k < nBytes; k++) p[k] = (BYTE)(i + k);
-        DWORD n = 0;
-        EXPECT_TRUE(WriteFile(f.m_store.m_hRawFile, p, nBytes, &n, nullptr));
-        EXPECT_EQ(n, nBytes);
-        if (bPacked) f.m_store.m_arrFrameSizes.Add(nBytes);
-        f.m_index.Add(new RvoIndexEntry);
+        RvoEncodedFrame frame;
+        frame.pRecord = p;
+        frame.nRecordBytes = nBytes;
+        EXPECT_TRUE(f.AppendEncodedFrame(frame));
     }
     FreeAligned(p);
 }

@@ -15,14 +15,12 @@ using rvotest::Wide;
 
 namespace {
 
-RvoIndexEntry* FrameEntry(int n, HGLOBAL hBlob) {
-    auto* e = new RvoIndexEntry;
-    e->m_nKind = 1;
-    e->m_strName.Format("No.%d", n);
-    e->m_nStartFrame = n;
-    e->m_dwFlags = 1;   // not yet in the frame area, as the writer leaves it
-    e->m_hBlob = hBlob;
-    return e;
+// Appends a frame of the blob (null: a frame the codec could not compress,
+// which keeps its entry and fails) through the writer's own append.
+BOOL AppendBlob(CRvoFile& f, HGLOBAL hBlob) {
+    RvoEncodedFrame frame;
+    frame.hBlob = hBlob;
+    return f.AppendEncodedFrame(frame);
 }
 
 }   // namespace
@@ -32,11 +30,10 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
     const std::string path = ScratchPath("one.rvo");
     {
         CRvoFile f;
-        f.m_header.m_nMode = 3;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 3));
         // Between Create and Close only the initial header is on disk.
         EXPECT_EQ(DiffBytes(HeaderBytes({.indexOffset = 160, .mode = 3}), ReadAll(path)), "");
-        f.m_index.Add(FrameEntry(0, MakeBlob(blob)));
+        ASSERT_TRUE(AppendBlob(f, MakeBlob(blob)));
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nBlob = 20 + 5 + 9;
@@ -50,10 +47,10 @@ TEST(WrittenFile, JpegBlobsOneFrame) {
 
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    EXPECT_EQ(r.m_header.m_nMode, 3);
+    EXPECT_EQ(r.Header().m_nMode, 3);
     EXPECT_EQ(r.GetFrameCount(), 1);
-    EXPECT_EQ(r.m_header.m_nWidth, 33);
-    EXPECT_EQ(r.m_header.m_nHeight, 17);
+    EXPECT_EQ(r.Header().m_nWidth, 33);
+    EXPECT_EQ(r.Header().m_nHeight, 17);
     ASSERT_EQ(r.GetEntryCount(), 1);
     const RvoIndexEntry* e = r.GetEntry(0);
     EXPECT_TRUE(e->m_strName == CString(u"No.0"));
@@ -113,11 +110,10 @@ TEST(WrittenFile, JpegBlobsTakeEachMaximumSeparately) {
     const std::string path = ScratchPath("two.rvo");
     {
         CRvoFile f;
-        f.m_header.m_nMode = 3;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
-        f.m_index.Add(FrameEntry(0, MakeBlob(a)));
-        f.m_index.Add(FrameEntry(1, nullptr));   // a frame without blob keeps its flag
-        f.m_index.Add(FrameEntry(2, MakeBlob(b)));
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 3));
+        ASSERT_TRUE(AppendBlob(f, MakeBlob(a)));
+        EXPECT_FALSE(AppendBlob(f, nullptr));   // a frame without blob keeps its flag
+        ASSERT_TRUE(AppendBlob(f, MakeBlob(b)));
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nA = 27, nB = 24;
@@ -134,8 +130,7 @@ TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
     const std::string path = ScratchPath("empty3.rvo");
     for (BOOL bFinalize : {TRUE, FALSE}) {
         CRvoFile f;
-        f.m_header.m_nMode = 3;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 3));
         ASSERT_TRUE(f.Close(bFinalize));
         // Finalized: no blob gave a size, so both read -1; unfinalized: the initial header.
         const Bytes expected = bFinalize ? HeaderBytes({.mode = 3, .width = -1, .height = -1})
@@ -145,10 +140,9 @@ TEST(WrittenFile, JpegBlobsWithoutFramesOpensEmpty) {
         CRvoFile r;
         ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
         EXPECT_EQ(r.GetFrameCount(), 0);
-        EXPECT_EQ(r.m_header.m_nWidth, bFinalize ? -1 : 0);
-        EXPECT_EQ(r.m_header.m_nHeight, bFinalize ? -1 : 0);
-        EXPECT_NE(r.m_pFile, nullptr);
-        EXPECT_EQ(r.m_store.m_hRawFile, nullptr);
+        EXPECT_EQ(r.Header().m_nWidth, bFinalize ? -1 : 0);
+        EXPECT_EQ(r.Header().m_nHeight, bFinalize ? -1 : 0);
+        EXPECT_TRUE(r.IsOpen());
     }
 }
 
@@ -156,12 +150,10 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
     const std::string path = ScratchPath("packed129.rvo");
     {
         CRvoFile f;
-        f.m_header.m_nMode = 5;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{4, 4};
-        f.SetFrameSize(&size);
-        ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);   // 4 x 4 x 4 + 16, rounded up to 512
-        AppendRecords(f, 129, 512, true);
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 5, &size));
+        ASSERT_EQ(f.FrameBytes(), 512u);   // 4 x 4 x 4 + 16, rounded up to 512
+        AppendRecords(f, 129, 512);
         ASSERT_TRUE(f.Close(TRUE));
     }
     const uint32_t nTableAt = 512 + 129 * 512;
@@ -175,30 +167,19 @@ TEST(WrittenFile, PackedFramesSizeTableOf129Frames) {
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 129);
-    EXPECT_NE(r.m_store.m_hRawFile, nullptr);
-    EXPECT_EQ(r.m_pFile, nullptr);
-    ASSERT_NE(r.m_store.m_pFrameSizeTable, nullptr);
-    EXPECT_EQ(r.m_store.m_pFrameSizeTable[128], 512u);
-    r.m_store.m_nFrameBytes = 512;
-    // Frame 128's record, read where SeekToFrame puts the handle.
-    ASSERT_TRUE(r.SeekToFrame(128));
-    BYTE* p = static_cast<BYTE*>(AllocAligned(512));
-    DWORD n = 0;
-    ASSERT_TRUE(ReadFile(r.m_store.m_hRawFile, p, 512, &n, nullptr));
-    EXPECT_EQ(n, 512u);
-    EXPECT_EQ(p[0], 128);
-    EXPECT_EQ(p[1], 129);
-    FreeAligned(p);
+    EXPECT_TRUE(r.IsOpen());
+    // The table's last word, past its first 512 bytes, is read too.
+    EXPECT_EQ(r.RecordBytesAt(128), 512u);
+    EXPECT_EQ(r.RecordBytesAt(129), 0u);
+    EXPECT_TRUE(r.SeekToFrame(128));
 }
 
 TEST(WrittenFile, PackedFramesWithoutFrames) {
     const std::string path = ScratchPath("empty5.rvo");
     {
         CRvoFile f;
-        f.m_header.m_nMode = 5;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{8, 2};
-        f.SetFrameSize(&size);
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 5, &size));
         ASSERT_TRUE(f.Close(TRUE));
     }
     // No frames: the table is empty and sits where the records would start.
@@ -207,7 +188,7 @@ TEST(WrittenFile, PackedFramesWithoutFrames) {
     CRvoFile r;
     ASSERT_TRUE(r.Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
     EXPECT_EQ(r.GetFrameCount(), 0);
-    EXPECT_EQ(r.m_store.m_hRawFile, nullptr);   // an entry count of 0 leaves the frame area alone
+    EXPECT_EQ(r.RecordBytesAt(0), 0u);   // an entry count of 0 leaves the frame area alone
 }
 
 TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
@@ -215,12 +196,10 @@ TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
     rvotest::WriteAll(path, Bytes(100000, 0xEE));
     {
         CRvoFile f;
-        f.m_header.m_nMode = 4;
-        ASSERT_TRUE(f.Create(Wide(path).c_str()));
         const SIZE size{10, 10};
-        f.SetFrameSize(&size);
-        ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);
-        AppendRecords(f, 2, 512, false);
+        ASSERT_TRUE(f.Create(Wide(path).c_str(), 4, &size));
+        ASSERT_EQ(f.FrameBytes(), 512u);
+        AppendRecords(f, 2, 512);
         ASSERT_TRUE(f.Close(TRUE));
     }
     Bytes expected = HeaderBytes({.indexOffset = 512, .entryCount = 2, .frameCount = 2, .mode = 4, .width = 10, .height = 10},
@@ -232,11 +211,9 @@ TEST(WrittenFile, RawFramesOverALongerFileIsCutAtItsNewEnd) {
 TEST(WrittenFile, RawFramesUnfinalizedKeepsTheInitialHeader) {
     const std::string path = ScratchPath("raw-unfinal.rvo");
     CRvoFile f;
-    f.m_header.m_nMode = 4;
-    ASSERT_TRUE(f.Create(Wide(path).c_str()));
     const SIZE size{10, 10};
-    f.SetFrameSize(&size);
-    AppendRecords(f, 1, 512, false);
+    ASSERT_TRUE(f.Create(Wide(path).c_str(), 4, &size));
+    AppendRecords(f, 1, 512);
     ASSERT_TRUE(f.Close(FALSE));
     // The block as SetFrameSize wrote it again: zero counts, and the frame-size record.
     Bytes expected = HeaderBytes({.indexOffset = 512, .mode = 4, .recordWidth = 10, .recordHeight = 10}, 512);

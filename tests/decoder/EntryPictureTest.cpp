@@ -34,22 +34,6 @@ HGLOBAL MakeBlob(const std::vector<uint32_t>& px, int w, int h) {
     return engine.Compress(&s, px.data(), w);
 }
 
-RvoIndexEntry* AddEntry(CRvoFile& f, LONG kind, LONG start) {
-    RvoIndexEntry* e = new RvoIndexEntry();
-    e->m_nKind = kind;
-    e->m_nStartFrame = start;
-    f.m_index.Add(e);
-    return e;
-}
-
-void SetUpFrame(CRvoFile& f, int mode, LONG w, LONG h) {
-    f.m_header.m_nMode = mode;
-    f.m_header.m_nWidth = w;
-    f.m_header.m_nHeight = h;
-    const SIZE s = {w, h};
-    f.SetFrameSize(&s);
-}
-
 // Largest difference of any byte between a picture and the host pixels at (x, y).
 int MaxDiff(HostBuffer& host, int x, int y, const std::vector<uint32_t>& px, int w, int h) {
     int worst = 0;
@@ -98,9 +82,12 @@ TEST(EntryPicture, SmallerBlobGetsBandsByMode) {
     const std::vector<uint32_t> pic = Gradient(300, 200);
     for (int mode : {3, 1}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
+        HGLOBAL hBlob = MakeBlob(pic, 300, 200);
+        ASSERT_NE(hBlob, nullptr);
+        const std::vector<uint8_t> blob = FileForm(hBlob);
+        GlobalFree(hBlob);
         CRvoFile f;
-        SetUpFrame(f, mode, 320, 240);
-        AddEntry(f, rvo::kKindFrame, 0)->m_hBlob = MakeBlob(pic, 300, 200);
+        ASSERT_TRUE(OpenIndexFile(f, ScratchPath("smaller.rvo"), mode, 320, 240, {}, {{.blobFile = blob}}));
         HostBuffer host(340, 250);
         ASSERT_EQ(f.RebuildFrame(0, host.At(7, 5), 340, 240, 320), 1);
         EXPECT_EQ(host.Outside(7, 5, 320, 240), 0);
@@ -125,28 +112,26 @@ TEST(EntryPicture, SmallerBlobGetsBandsByMode) {
 }
 
 TEST(EntryPicture, BlankFramePaintsTheFrameRectangle) {
+    // One entry without blob, blob offset or still image.
     CRvoFile f;
-    SetUpFrame(f, 3, 32, 24);
-    f.m_nOriginX = 4;
-    f.m_nOriginY = 3;
+    ASSERT_TRUE(OpenIndexFile(f, ScratchPath("blank.rvo"), 3, 32, 24, {}, {{}}));
     HostBuffer host(50, 40);
     ASSERT_EQ(f.RebuildFrame(-1, host.At(0, 0), 50, 40), 1);
-    EXPECT_TRUE(AllZero(host, 4, 3, 32, 24));
-    EXPECT_EQ(host.Outside(4, 3, 32, 24), 0);
+    EXPECT_TRUE(AllZero(host, 0, 0, 32, 24));
+    EXPECT_EQ(host.Outside(0, 0, 32, 24), 0);
     // The frame rectangle cut by a smaller destination.
     HostBuffer small(20, 10);
     ASSERT_EQ(f.RebuildFrame(-1, small.At(0, 0), 20, 10), 1);
-    EXPECT_TRUE(AllZero(small, 4, 3, 16, 7));
-    EXPECT_EQ(small.Outside(4, 3, 16, 7), 0);
+    EXPECT_TRUE(AllZero(small, 0, 0, 20, 10));
+    EXPECT_EQ(small.Outside(0, 0, 20, 10), 0);
 
     // No blob, no blob offset, not a still image: cannot be rebuilt; out of range neither.
-    AddEntry(f, rvo::kKindFrame, 0);
     EXPECT_EQ(f.RebuildFrame(0, host.At(0, 0), 50, 40), 0);
     EXPECT_EQ(f.RebuildFrame(1, host.At(0, 0), 50, 40), 0);
     // Entry index -1 through the reader is the blank frame too.
     HostBuffer viaReader(50, 40);
     ASSERT_EQ(f.ReadFrame(0xFFFFFFFFu, viaReader.At(0, 0), 50, 40, TRUE), 1);
-    EXPECT_TRUE(AllZero(viaReader, 4, 3, 32, 24));
+    EXPECT_TRUE(AllZero(viaReader, 0, 0, 32, 24));
 }
 
 TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
@@ -154,28 +139,22 @@ TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
     HGLOBAL hOrig = MakeBlob(pic, 40, 30);
     ASSERT_NE(hOrig, nullptr);
     const std::vector<uint8_t> copy = FileForm(hOrig);
-    // 160 bytes, the blob at 160, then the same bytes with a wrong marker.
-    std::vector<uint8_t> file = Prefixed(160, copy);
-    const size_t badAt = file.size();
-    file.resize(badAt + copy.size());
-    std::memcpy(file.data() + badAt, copy.data(), copy.size());
-    file[badAt] = 0x01;
-    const std::string path = ScratchPath("blobs.rvo");
-    rvotest::WriteAll(path, file);
+    // The blob, then the same bytes with a wrong marker.
+    std::vector<uint8_t> area = copy;
+    const size_t badAt = 160 + area.size();
+    area.insert(area.end(), copy.begin(), copy.end());
+    area[badAt - 160] = 0x01;
 
     CRvoFile f;
-    SetUpFrame(f, 3, 40, 30);
-    f.m_pFile = std::make_unique<CFile>();
-    ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead | CFile::shareDenyWrite));
-    AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
-    AddEntry(f, rvo::kKindFrame, 1)->m_dwBlobOffset = (DWORD)badAt;
+    ASSERT_TRUE(OpenIndexFile(f, ScratchPath("blobs.rvo"), 3, 40, 30, area,
+                              {{.blobOffset = 160}, {.startFrame = 1, .blobOffset = (uint32_t)badAt}}));
 
     ASSERT_EQ(f.LoadEntryBlob(0), 1);
     EXPECT_EQ(BlobBytes(f.GetEntry(0)->m_hBlob), BlobBytes(hOrig));
-    // Held in memory: the second load does not touch the file.
-    f.m_pFile->Seek(5, CFile::begin);
+    // Held in memory: the second load keeps the block it has.
+    const HGLOBAL hHeld = f.GetEntry(0)->m_hBlob;
     ASSERT_EQ(f.LoadEntryBlob(0), 1);
-    EXPECT_EQ(f.m_pFile->GetPosition(), 5u);
+    EXPECT_EQ(f.GetEntry(0)->m_hBlob, hHeld);
 
     HostBuffer host(40, 30);
     ASSERT_EQ(f.RebuildFrame(0, host.At(0, 0), 40, 30), 1);
@@ -190,12 +169,10 @@ TEST(EntryPicture, BlobsReadFromTheFrameAreaAndHandedOver) {
     EXPECT_EQ(BlobBytes(f.GetEntry(0)->m_hBlob), BlobBytes(hTaken));
     GlobalFree(hTaken);
 
-    // A wrong marker: not loaded, the file left where the copy began, then the
-    // entry is neither a blob nor a still image.
+    // A wrong marker: not loaded, then the entry is neither a blob nor a still image.
     SetLastError(0);
     EXPECT_EQ(f.LoadEntryBlob(1), 0);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_BAD_FORMAT);
-    EXPECT_EQ(f.m_pFile->GetPosition(), (ULONGLONG)badAt);
     EXPECT_EQ(f.TakeBlob(1), nullptr);
     EXPECT_EQ(f.RebuildFrame(1, host.At(0, 0), 40, 30), 0);
     GlobalFree(hOrig);
@@ -247,10 +224,7 @@ TEST(EntryPicture, DamagedBlobCopiesFailCleanly) {
         raw.Close();
 
         CRvoFile f;
-        SetUpFrame(f, 3, 16, 16);
-        f.m_pFile = std::make_unique<CFile>();
-        ASSERT_TRUE(f.m_pFile->Open(Wide(path).c_str(), CFile::modeRead));
-        AddEntry(f, rvo::kKindFrame, 0)->m_dwBlobOffset = 160;
+        ASSERT_TRUE(OpenIndexFile(f, ScratchPath("badblob-movie.rvo"), 3, 16, 16, c.bytes, {{.blobOffset = 160}}));
         HostBuffer host(16, 16);
         EXPECT_EQ(f.RebuildFrame(0, host.At(0, 0), 16, 16), 0);
         EXPECT_EQ(host.Outside(0, 0, 0, 0), 0);
@@ -264,18 +238,15 @@ TEST(EntryPicture, StillImagesRetriedInTheMovieFolder) {
     const std::string png = ScratchPath("still.png");
     ASSERT_TRUE(WritePng(png, px, 24, 16));
     const std::string movie = ScratchPath("movie.rvo");
-    rvotest::WriteAll(movie, std::vector<uint8_t>(160, 0));
-
-    CRvoFile f;
-    SetUpFrame(f, 2, 24, 16);
-    f.m_pFile = std::make_unique<CFile>();
-    ASSERT_TRUE(f.m_pFile->Open(Wide(movie).c_str(), CFile::modeRead));
     const char* names[] = {nullptr, "/no/such/folder/still.png", "C:\\Pictures\\still.png", "still.png",
                            "/no/such/folder/other.png"};
+    std::vector<fixture::Record> records;
     for (int i = 0; i < 5; i++) {
         const std::string name = names[i] ? names[i] : png;
-        AddEntry(f, rvo::kKindStillImage, i)->m_strName = CString(Wide(name));
+        records.push_back({.kind = rvo::kKindStillImage, .name = Wide(name), .startFrame = i});
     }
+    CRvoFile f;
+    ASSERT_TRUE(OpenIndexFile(f, movie, 2, 24, 16, {}, records));
     for (int i = 0; i < 5; i++) {
         SCOPED_TRACE(i);
         HostBuffer host(30, 20);

@@ -13,14 +13,6 @@ using rvotest::ScratchPath;
 
 namespace {
 
-void AddEntry(CRvoFile& f, LONG start, LONG last) {
-    RvoIndexEntry* e = new RvoIndexEntry();
-    e->m_nKind = rvo::kKindFrame;
-    e->m_nStartFrame = start;
-    e->m_nLastFrame = last;
-    f.m_index.Add(e);
-}
-
 // 13 x 7 frames (91 pixels: the last group holds 3) in all three record types.
 struct PackedMovie {
     static constexpr LONG cx = 13, cy = 7;
@@ -42,11 +34,9 @@ struct PackedMovie {
 TEST(FrameReader, LocateFrameWithRunsAndGaps) {
     // Entries: single frame 0; run 2-4; single frame 7 (-1 as last frame). Frame count 8.
     CRvoFile f;
-    f.m_header.m_nMode = rvo::JpegBlobs;
-    AddEntry(f, 0, 0);
-    AddEntry(f, 2, 4);
-    AddEntry(f, 7, -1);
-    f.m_header.m_nFrameCount = 8;
+    ASSERT_TRUE(OpenIndexFile(f, ScratchPath("runs.rvo"), rvo::JpegBlobs, 8, 8, {},
+                              {{.startFrame = 0}, {.startFrame = 2, .lastFrame = 4}, {.startFrame = 7, .lastFrame = -1}}));
+    ASSERT_EQ(f.GetFrameCount(), 8);
     const int expected[] = {0, 0, 1, 1, 1, -1, -1, 2, 2, 2};   // frames 0..9
     for (unsigned fr = 0; fr < 10; fr++) EXPECT_EQ(f.LocateFrame(fr), expected[fr]) << "frame " << fr;
     EXPECT_EQ(f.LocateFrame(100000), 2);
@@ -55,18 +45,18 @@ TEST(FrameReader, LocateFrameWithRunsAndGaps) {
 
     // The last entry a run: past the end there is no picture; a gap before the first entry neither.
     CRvoFile g;
-    g.m_header.m_nMode = rvo::JpegBlobs;
-    AddEntry(g, 1, 0);
-    AddEntry(g, 3, 5);
-    g.m_header.m_nFrameCount = 6;
+    ASSERT_TRUE(OpenIndexFile(g, ScratchPath("runs.rvo"), rvo::JpegBlobs, 8, 8, {},
+                              {{.startFrame = 1}, {.startFrame = 3, .lastFrame = 5}}));
+    ASSERT_EQ(g.GetFrameCount(), 6);
     const int expected2[] = {-1, 0, 0, 1, 1, 1, -1, -1};
     for (unsigned fr = 0; fr < 8; fr++) EXPECT_EQ(g.LocateFrame(fr), expected2[fr]) << "frame " << fr;
 
     // Modes 4 and 5: the frame itself, the frame count past the end.
+    const std::string empty = ScratchPath("no-records.rvo");
+    rvotest::WriteAll(empty, std::vector<uint8_t>(512, 0));
     for (int mode : {4, 5}) {
         CRvoFile r;
-        r.m_header.m_nMode = mode;
-        r.m_header.m_nFrameCount = 5;
+        ASSERT_TRUE(SetUpRecordReader(r, empty, mode, 4, 4, 5, {}));
         EXPECT_EQ(r.LocateFrame(3), 3);
         EXPECT_EQ(r.LocateFrame(5), 5);
         EXPECT_EQ(r.LocateFrame(6), 5);
@@ -123,7 +113,7 @@ TEST(FrameReader, RawRecordsIntoHostRectangles) {
     rvotest::WriteAll(path, RawFile(frames, 33, 3));
     CRvoFile f;
     ASSERT_TRUE(SetUpRecordReader(f, path, 4, 33, 3, 3, {}));
-    ASSERT_EQ(f.m_store.m_nFrameBytes, 512u);
+    ASSERT_EQ(f.FrameBytes(), 512u);
 
     for (unsigned fr = 0; fr < 3; fr++) {
         HostBuffer host(40, 6);
@@ -134,11 +124,10 @@ TEST(FrameReader, RawRecordsIntoHostRectangles) {
         ASSERT_EQ(f.ReadFrame(fr, small.At(30, 4), 40, 2, TRUE, 10), 1);
         EXPECT_EQ(small.Rect(30, 4, 10, 2), Crop(frames[fr], 33, 10, 2));
         EXPECT_EQ(small.Outside(30, 4, 10, 2), 0);
-        // Straight into the working buffer, as preloading reads.
-        ASSERT_EQ(f.ReadFrame(fr, reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()), 33, 3, FALSE), 1);
-        EXPECT_EQ(std::vector<uint32_t>(reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()),
-                                        reinterpret_cast<DWORD*>(f.m_store.m_pFrameBuffer.Get()) + 99),
-                  frames[fr]);
+        // Straight into an area that holds the whole record, as preloading reads.
+        std::vector<DWORD> whole(512 / 4);
+        ASSERT_EQ(f.ReadFrame(fr, whole.data(), 33, 3, FALSE), 1);
+        EXPECT_EQ(std::vector<uint32_t>(whole.begin(), whole.begin() + 99), frames[fr]);
         // Asked to read straight into a host area that cannot hold the record: rows only.
         HostBuffer tight(33, 3);
         ASSERT_EQ(f.ReadFrame(fr, tight.At(0, 0), 33, 3, FALSE), 1);

@@ -8,6 +8,7 @@
 
 #include "container/RvoFile.h"
 #include "platform/RawFile.h"
+#include "tests/container/Fixtures.h"
 #include "tests/decoder/PackedRecords.h"
 #include "tests/support/TestFiles.h"
 
@@ -49,28 +50,51 @@ inline std::vector<uint8_t> RawFile(const std::vector<std::vector<uint32_t>>& fr
     return file;
 }
 
-// The state opening leaves for reading modes 4 and 5: the raw handle, the
-// table, the working size and buffers. Bypasses Open so that each fixture can
-// break one thing the opener would check.
+// Opens for reading, as the host's open command leaves it, a record file
+// made from the one at path: its records (the bytes from 512 on, whatever
+// they hold) behind a header block that claims mode, the size and the frame
+// count, and the given frame-size table (mode 5; zeros added up to the frame
+// count, which opening requires), placed before the records so that the file
+// still ends where they end. The table may disagree with the records.
 inline bool SetUpRecordReader(CRvoFile& f, const std::string& path, int mode, LONG cx, LONG cy, uint32_t frames,
                               const std::vector<uint32_t>& table) {
-    f.m_header.m_nMode = mode;
-    f.m_header.m_nWidth = cx;
-    f.m_header.m_nHeight = cy;
-    f.m_header.m_nFrameCount = (LONG)frames;
-    f.m_header.m_nEntryCount = (LONG)frames;
-    f.m_header.m_dwIndexOffset = 512;
-    const SIZE s = {cx, cy};
-    f.SetFrameSize(&s);
-    f.m_store.m_hRawFile = CreateFileW(rvotest::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_NO_BUFFERING, nullptr);
-    if (f.m_store.m_hRawFile == INVALID_HANDLE_VALUE) f.m_store.m_hRawFile = nullptr;
-    if (mode == 5) {
-        f.m_header.m_dwSizeTableBytes = Pad(4 * (uint32_t)table.size(), 512);
-        f.m_store.m_pFrameSizeTable.Reset(AllocAligned(f.m_header.m_dwSizeTableBytes ? f.m_header.m_dwSizeTableBytes : 512));
-        if (!table.empty()) std::memcpy(f.m_store.m_pFrameSizeTable, table.data(), 4 * table.size());
-    }
-    return f.m_store.m_hRawFile != nullptr;
+    const std::vector<uint8_t> file = rvotest::ReadAll(path);
+    if (file.size() < 512) return false;
+    std::vector<uint32_t> words = table;
+    if (mode == 5 && words.size() < frames) words.resize(frames, 0);
+    const uint32_t tableBytes = mode == 5 ? Pad(4 * (uint32_t)words.size(), 512) : 0;
+    std::vector<uint8_t> v = rvotest::HeaderBytes({512 + tableBytes, frames, (int32_t)frames, (int32_t)mode, (int32_t)cx,
+                                                   (int32_t)cy, tableBytes, 0, mode == 5 ? 512u : 0u},
+                                                  512);
+    for (uint32_t w : words) Put(v, w);
+    v.resize(512 + tableBytes, 0);
+    v.insert(v.end(), file.begin() + 512, file.end());
+    const std::string opened = path + ".opened";
+    rvotest::WriteAll(opened, v);
+    return f.OpenForReading(rvotest::Wide(opened).c_str()) != FALSE;
+}
+
+// Opens for reading an indexed file (modes 1-3) of the given header size: the
+// header, the index records, then the frame area, so that the file ends with
+// the frame area. Blob offsets are given as in a file whose frame area starts
+// at 160, right after the header.
+inline bool OpenIndexFile(CRvoFile& f, const std::string& path, int mode, LONG w, LONG h,
+                          const std::vector<uint8_t>& frameArea, std::vector<fixture::Record> records) {
+    std::vector<uint8_t> index;
+    for (const fixture::Record& r : records) fixture::Append(index, fixture::RecordBytes(r));
+    for (fixture::Record& r : records)
+        if (r.blobOffset) r.blobOffset += (uint32_t)index.size();
+    index.clear();
+    for (const fixture::Record& r : records) fixture::Append(index, fixture::RecordBytes(r));
+    std::vector<uint8_t> v = rvotest::HeaderBytes({.entryCount = (uint32_t)records.size(),
+                                                   .frameCount = (int32_t)records.size(),
+                                                   .mode = mode,
+                                                   .width = w,
+                                                   .height = h});
+    fixture::Append(v, index);
+    fixture::Append(v, frameArea);
+    rvotest::WriteAll(path, v);
+    return f.OpenForReading(rvotest::Wide(path).c_str()) != FALSE;
 }
 
 // A host buffer filled with a canary; Check() reports any pixel outside the

@@ -166,7 +166,7 @@ TEST(Dispatch, OpenReusesTheHandle) {
     ASSERT_NE(r->m_pRvoFile, nullptr);
     EXPECT_EQ(r->m_bWriteMode, 1);
     EXPECT_EQ(r->m_nLastFrame, -1);
-    EXPECT_EQ(r->m_pRvoFile->m_header.m_nMode, rvo::PackedFrames);
+    EXPECT_EQ(r->m_pRvoFile->Header().m_nMode, rvo::PackedFrames);
     std::vector<uint8_t> header = ReadAll(a);
     header.resize(160);
     EXPECT_EQ(DiffBytes(HeaderBytes({512, 0, 0, 4, 6, 3}), header), "");
@@ -184,7 +184,7 @@ TEST(Dispatch, OpenReusesTheHandle) {
     EXPECT_EQ(r->m_pRvoFile, nullptr);
     EXPECT_EQ(h.Open(a), 0);
     ASSERT_NE(r->m_pRvoFile, nullptr);
-    EXPECT_EQ(r->m_pRvoFile->m_header.m_nMode, rvo::RawFrames);
+    EXPECT_EQ(r->m_pRvoFile->Header().m_nMode, rvo::RawFrames);
 }
 
 // One frame of 32 x 32 through command 8, then command 10.
@@ -264,15 +264,15 @@ TEST(Dispatch, PreloadOpensOnceAndPreloadsOnce) {
     ASSERT_NE(r->m_pRvoFile, nullptr);
     EXPECT_EQ(r->m_nCurrentFrame, 4);   // 7 / 1 x 0.5 + 0.5, truncated
     EXPECT_EQ(r->m_bPreloaded, 1);
-    EXPECT_EQ(r->m_pRvoFile->m_pfnProgress, &CountProgress);
+    EXPECT_EQ(r->m_pRvoFile->ProgressCallback(), &CountProgress);
 
     // Second time: neither reopened nor preloaded again, whatever the path says.
     CRvoFile* file = r->m_pRvoFile;
-    file->m_pfnProgress = nullptr;
+    file->SetProgressCallback(nullptr);
     h.SetPath(ScratchPath("other.rvo"));
     EXPECT_EQ(h.Run(CMD_PRELOAD), 0);
     EXPECT_EQ(r->m_pRvoFile, file);
-    EXPECT_EQ(r->m_pRvoFile->m_pfnProgress, nullptr);
+    EXPECT_EQ(r->m_pRvoFile->ProgressCallback(), nullptr);
 
     Host missing;
     missing.SetPath(ScratchPath("missing.rvo"));

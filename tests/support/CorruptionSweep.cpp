@@ -100,7 +100,7 @@ bool MakeSweepMovie(LONG nMode, const std::string& intact, const std::string& da
             m.checked.insert(m.checked.end(), p.begin(), p.end());
             m.checked.push_back({e->m_nIndexBlobAt, e->m_nIndexBlobAt + 20});
         } else {
-            const uint64_t nBytes = nMode == 4 ? r.m_store.m_nFrameBytes : r.m_store.m_pFrameSizeTable[k];
+            const uint64_t nBytes = nMode == 4 ? r.FrameBytes() : r.RecordBytesAt((unsigned)k);
             p.push_back({nAt, nAt + nBytes});
             if (nMode == 5) {
                 // The record's tag and length, and its pixel count.

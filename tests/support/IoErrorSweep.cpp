@@ -156,8 +156,8 @@ std::string ReadPoint(IoPhase phase, const std::vector<std::vector<uint32_t>>& w
         dwPreloadError = GetLastError();
         const CRvoFile* f = rcOpen == kHostDone && s.handle ? s.handle->m_pRvoFile : nullptr;
         if (f) {
-            const size_t nBlocks = (size_t)f->m_cache.GetSize();
-            bStoppedEarly = (rvo::IsRecordMode(f->m_header.m_nMode) ? nBlocks : nBlocks / 2) < n;
+            const size_t nBlocks = (size_t)f->Cache().GetSize();
+            bStoppedEarly = (rvo::IsRecordMode(f->Header().m_nMode) ? nBlocks : nBlocks / 2) < n;
         }
     } else {
         rcOpen = s.Run(CMD_OPEN_READ);

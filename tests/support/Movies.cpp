@@ -10,12 +10,24 @@
 
 namespace rvotest {
 
+namespace {
+
+// The sector size the reader's unbuffered handle on path is given.
+DWORD ReaderSectorSize(const std::string& path) {
+    HANDLE h = CreateFileW(FromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    const DWORD n = SectorSizeOf(h);
+    CloseHandle(h);
+    return n;
+}
+
+}   // namespace
+
 bool WriteMovie(const std::string& path, LONG nMode, int w, int h, const std::vector<std::vector<uint32_t>>& frames) {
     CRvoFile f;
-    f.m_header.m_nMode = nMode;
-    if (!f.Create(FromUtf8(path).c_str())) return false;
     const SIZE size{w, h};
-    f.SetFrameSize(&size);
+    if (!f.Create(FromUtf8(path).c_str(), nMode, &size)) return false;
     bool bOk = true;
     for (const std::vector<uint32_t>& px : frames) bOk = f.WriteFrame(px.data(), w) && bOk;
     return f.Close(TRUE) && bOk;
@@ -26,7 +38,7 @@ std::vector<uint8_t> SectorSizedMovie(const std::string& path, LONG nMode, DWORD
     SetSectorSizeOverride(nSector);
     bool bOk = WriteMovie(path, nMode, w, h, frames);
     CRvoFile r;
-    bOk = bOk && OpenMovie(r, path) && SectorSizeOf(r.m_store.m_hRawFile) == nSector;
+    bOk = bOk && OpenMovie(r, path) && ReaderSectorSize(path) == nSector;
     std::vector<uint32_t> px((size_t)w * h);
     for (size_t i = 0; bOk && i < frames.size(); i++) {
         const int entry = r.LocateFrame((unsigned)i);
@@ -46,14 +58,14 @@ std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord) 
     CRvoFile f;
     if (!f.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return v;
     const int n = f.GetFrameCount();
-    if (f.m_header.m_nMode == rvo::JpegBlobs) {
+    if (f.Header().m_nMode == rvo::JpegBlobs) {
         for (int i = 0; i < n; i++) v.push_back(f.GetEntry(i)->m_dwBlobOffset);
-        v.push_back(f.m_header.m_dwIndexOffset);
+        v.push_back(f.Header().m_dwIndexOffset);
     } else {
         uint64_t at = 512;
         for (int i = 0; i <= n; i++) {
             v.push_back(at);
-            if (i < n) at += f.m_header.m_nMode == rvo::PackedFrames ? f.m_store.m_pFrameSizeTable[i] : nRawRecord;
+            if (i < n) at += f.Header().m_nMode == rvo::PackedFrames ? f.RecordBytesAt((unsigned)i) : nRawRecord;
         }
     }
     f.Close(FALSE);
@@ -61,13 +73,7 @@ std::vector<uint64_t> FrameBounds(const std::string& path, uint64_t nRawRecord) 
 }
 
 bool OpenMovie(CRvoFile& r, const std::string& path) {
-    if (!r.Open(FromUtf8(path).c_str(), CFile::modeRead | CFile::shareDenyWrite)) return false;
-    const SIZE size{r.m_header.m_nWidth, r.m_header.m_nHeight};
-    r.SetFrameSize(&size);
-    r.m_nOriginX = 0;
-    r.m_nOriginY = 0;
-    r.SetFirstFrame(0);
-    return true;
+    return r.OpenForReading(FromUtf8(path).c_str()) != FALSE;
 }
 
 }   // namespace rvotest

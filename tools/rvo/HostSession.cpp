@@ -180,12 +180,12 @@ PreloadReport CHostReader::Preload(const std::string& strLabel) {
 
     PreloadReport report;
     const CRvoFile* file = m_pHandle->m_pRvoFile;
-    const long long nBlocks = file->m_cache.GetSize();
+    const long long nBlocks = file->Cache().GetSize();
     // Raw storage modes keep one block per frame, the others one record per field.
-    const bool bRaw = rvo::IsRecordMode(file->m_header.m_nMode);
+    const bool bRaw = rvo::IsRecordMode(file->Header().m_nMode);
     report.nFramesLoaded = bRaw ? nBlocks : nBlocks / 2;
     report.nFramesTotal = nAnnounced;
-    for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->m_cache.GetBytesAt((int)i);
+    for (long long i = 0; i < nBlocks; i++) report.nBytesLocked += file->Cache().GetBytesAt((int)i);
     report.dwLastError = report.nFramesLoaded < report.nFramesTotal ? dwError : 0;
     return report;
 }

@@ -10,7 +10,7 @@ Json EntryReport(const RvoIndexEntry& e) {
 }
 
 Json InfoReport(CRvoFile& f) {
-    const CRvoHeader& h = f.m_header;
+    const CRvoHeader& h = f.Header();
     Json j;
     j["magic"] = std::string(h.m_szMagic, sizeof h.m_szMagic);
     j["mode"] = h.m_nMode;

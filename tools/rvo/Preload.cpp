@@ -32,9 +32,9 @@ void RunPreload(const PreloadOptions& o) {
     {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
         nFrames = CheckedFrameCount(*file, o.strInput);
-        cx = file->m_header.m_nWidth;
-        cy = file->m_header.m_nHeight;
-        nMode = file->m_header.m_nMode;
+        cx = file->Header().m_nWidth;
+        cy = file->Header().m_nHeight;
+        nMode = file->Header().m_nMode;
         file->Close(FALSE);
     }
     const std::string strLimit = o.bKeepLimit ? "page-lock limit " + CurrentLockLimit() + " (kept)" : RaiseLockLimit();

@@ -27,7 +27,7 @@ struct Mend {
 
 // Where the frame-area copy at nAt must end: the next frame-area copy after it, or the index.
 ULONGLONG FrameAreaSlotEnd(CRvoFile& file, ULONGLONG nAt) {
-    ULONGLONG nEnd = file.m_header.m_dwIndexOffset;
+    ULONGLONG nEnd = file.Header().m_dwIndexOffset;
     for (int i = 0; i < file.GetEntryCount(); i++) {
         const ULONGLONG n = file.GetEntry(i)->m_dwBlobOffset;
         if (n > nAt && n < nEnd) nEnd = n;
@@ -111,7 +111,7 @@ std::string RepairedName(const std::string& strInput) {
 void RunRepair(const RepairOptions& o) {
     FailIfUnfinished(o.strInput);
     std::unique_ptr<CRvoFile> file = OpenRvoOrFail(o.strInput);
-    const LONG nMode = file->m_header.m_nMode;
+    const LONG nMode = file->Header().m_nMode;
     if (nMode != rvo::JpegBlobs && nMode != rvo::kModeLegacyBlobs)
         FailFile(o.strInput, std::string("a ") + ModeName(nMode) +
                                  " file, not a JPEG movie: only JPEG movies keep two copies of every picture to "

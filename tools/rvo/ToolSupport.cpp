@@ -167,8 +167,8 @@ MovieShape ReadMovieShapeOrFail(const std::string& path) {
     std::unique_ptr<CRvoFile> file = OpenRvoOrFail(path);
     MovieShape shape;
     shape.nFrames = CheckedFrameCount(*file, path);
-    shape.nWidth = file->m_header.m_nWidth;
-    shape.nHeight = file->m_header.m_nHeight;
+    shape.nWidth = file->Header().m_nWidth;
+    shape.nHeight = file->Header().m_nHeight;
     file->Close(FALSE);
     return shape;
 }

@@ -28,11 +28,7 @@ namespace {
 
 // A file set up for reading frame by frame at its own size.
 void PrepareForChecks(CRvoFile& file) {
-    SIZE size{file.m_header.m_nWidth, file.m_header.m_nHeight};
-    file.SetFrameSize(&size);
-    file.m_nOriginX = 0;
-    file.m_nOriginY = 0;
-    file.SetFirstFrame(0);
+    file.PrepareForReading();
 }
 
 // "what: the module's reason", or either alone, the reason being the calling
@@ -129,7 +125,7 @@ struct EntryCheck {
 
 EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
     EntryCheck c;
-    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
+    const LONG cx = file.Header().m_nWidth, cy = file.Header().m_nHeight;
     const RvoIndexEntry* e = file.GetEntry(i);
     const PictureCopies p = CheckPictureCopies(file, i);
     if (p.nCopies == 0) {
@@ -196,7 +192,7 @@ struct CheckItem {
 
 VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads, CProgressBar* pBar) {
     VerifyResult result;
-    const LONG cx = file.m_header.m_nWidth, cy = file.m_header.m_nHeight;
+    const LONG cx = file.Header().m_nWidth, cy = file.Header().m_nHeight;
     PrepareForChecks(file);
     result.nFrames = file.GetFrameCount();
     if (result.nFrames <= 0) return result;
@@ -205,7 +201,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
         result.strProblem = "the frame size " + std::to_string(cx) + "x" + std::to_string(cy) + " is not allowed";
         return result;
     }
-    const bool bRecords = rvo::IsRecordMode(file.m_header.m_nMode);
+    const bool bRecords = rvo::IsRecordMode(file.Header().m_nMode);
     const int nEntries = file.GetEntryCount();
     // Records of the raw modes, or pictures of the index modes, in file order.
     const long long nItems = bRecords ? result.nFrames : nEntries;
@@ -265,7 +261,7 @@ VerifyResult VerifyFrames(CRvoFile& file, const std::string& path, int nThreads,
             return true;
         });
     // Raw records carry no check of their pixel bytes: any bytes read are a frame.
-    if (file.m_header.m_nMode == rvo::RawFrames && result.nChecked > 0) {
+    if (file.Header().m_nMode == rvo::RawFrames && result.nChecked > 0) {
         partly.clear();
         for (long long k = 0; k < result.nChecked; k++) partly.push_back(k);
         result.strPartlyChecked = FrameRanges(partly) + " (raw pixel bytes carry no check)";
@@ -321,7 +317,7 @@ void RegisterVerify(CLI::App& app) {
         std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
         FailIfUnfinished(*path);
         CheckedFrameCount(*file, *path);
-        const LONG nMode = file->m_header.m_nMode;
+        const LONG nMode = file->Header().m_nMode;
         VerifyResult r;
         {
             CProgressBar bar("verify " + *path, 0);
