@@ -1,5 +1,7 @@
 // CRvoFile: one open RVO file, for reading or for writing, made of four parts
-// that own their state (header, index, record store, preload cache). Its
+// that own their state (header, index, record store, preload cache). The parts
+// are private: callers create, open, append, read, preload and close through
+// the operations, and read what they need through const accessors. The
 // operations live in the folder of their job: container/ (lifecycle, header,
 // index), encoder/ (WriteFrame), decoder/ (reading, entry pictures), cache/
 // (Preload, delivery from memory).
@@ -44,7 +46,6 @@ public:
     PFN_PROGRESS ProgressCallback() const { return m_pfnProgress; }
 
     // Lifecycle (container/).
-    BOOL Reset(BOOL bInitial);
     BOOL Open(const WCHAR* pszPath, UINT nOpenFlags);
     // After Open: the working size from the header (a JPEG file without
     // pictures has none; reading sets it per picture), pictures placed at the
@@ -61,7 +62,6 @@ public:
     // when a file being written could not be finished or closed: the size
     // table, index, header or the system's close failed.
     BOOL Close(BOOL bFinalize);
-    BOOL Finalize();
     // The working frame size and its buffers. FALSE with a last error when the
     // size is refused (the buffers keep their size), a buffer cannot be had, or
     // a raw or packed writer could not record the size in its header.
@@ -76,16 +76,6 @@ public:
     RvoIndexEntry* GetEntry(int i) const { return m_index.GetEntry(i); }
     int GetEntryCount() const { return m_index.GetEntryCount(); }
 
-    // The 512-byte header block of modes 4 and 5: the header image, then the
-    // frame-size record once the working size is set, zeros elsewhere.
-    void StoreHeaderBlock(BYTE out[512]) const;
-    // Modes 4 and 5: the header block written at the raw handle's position
-    // (pnWritten, may be null: the bytes written).
-    BOOL WriteHeaderBlock(DWORD* pnWritten) const;
-    // Modes 4 and 5 while writing: the header block written again at offset 0,
-    // the file position kept.
-    BOOL RewriteHeaderBlock();
-
     // Writing (encoder/).
     // One frame (row step nStride pixels) encoded and appended: EncodeFrame
     // into the file's working buffer, then AppendEncodedFrame.
@@ -97,8 +87,6 @@ public:
     // frame the codec could not compress, which keeps its place as an entry
     // without a picture.
     BOOL AppendEncodedFrame(RvoEncodedFrame& frame);
-    // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
-    BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
 
     // Reading (decoder/).
     int FindEntry(unsigned frame);
@@ -142,6 +130,21 @@ public:
     int DeliverField(unsigned field, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
 
 private:
+    // Lifecycle (container/): the initial state of a new or closed object, and
+    // the finishing of a file being written (Close's bFinalize).
+    BOOL Reset(BOOL bInitial);
+    BOOL Finalize();
+    // The 512-byte header block of modes 4 and 5: the header image, then the
+    // frame-size record once the working size is set, zeros elsewhere.
+    void StoreHeaderBlock(BYTE out[512]) const;
+    // Modes 4 and 5: the header block written at the raw handle's position
+    // (pnWritten, may be null: the bytes written).
+    BOOL WriteHeaderBlock(DWORD* pnWritten) const;
+    // Modes 4 and 5 while writing: the header block written again at offset 0,
+    // the file position kept.
+    BOOL RewriteHeaderBlock();
+    // JpegBlobs: the frame's blob into the frame area for entry e; the blob is freed.
+    BOOL StoreBlob(RvoIndexEntry& e, HGLOBAL hBlob);
     // Opening (container/RvoOpen.cpp).
     BOOL ReadContents(const WCHAR* pszPath, UINT nOpenFlags);
     BOOL ReadIndex(ULONGLONG nFileBytes);
