@@ -11,6 +11,7 @@
 #include "cache/Delivery.h"
 #include "cache/FieldCodec.h"
 #include "cache/PreloadBlocks.h"
+#include "container/AlignedBuffer.h"
 #include "container/RvoFile.h"
 #include "platform/Cpu.h"
 #include "platform/RawFile.h"
@@ -39,16 +40,24 @@ struct FrameSet {
     }
 };
 
-// Fills f's cache with the frames, as the preload stores them for `mode`.
-// A preload cache and the file it stands for, delivered from as the file object delivers.
+// A preload cache and the file it stands for, delivered from as the file
+// object delivers. The file's two working buffers are had before the cache's
+// blocks, as a preload has them: where the blocks land moves the copy speed by
+// a fifth.
 struct CachedMovie {
+    CAlignedBuffer<BYTE> frameBuffer, auxBuffer;
     CPreloadCache cache;
     bool bRecords = false;
+    CachedMovie() {
+        frameBuffer.Reset(AllocFrameBlock(kFrameBytes));
+        auxBuffer.Reset(AllocFrameBlock(kFrameBytes));
+    }
     int DeliverField(unsigned field, DWORD* pDst, int nStride, int nHeight) const {
         return DeliverCachedField(cache, bRecords, SIZE{kW, kH}, field, pDst, nStride, nHeight);
     }
 };
 
+// Fills f's cache with the frames, as the preload stores them for `mode`.
 bool Preload(CachedMovie& f, LONG mode, const FrameSet& set) {
     CFieldWork work;
     f.bRecords = IsRecordMode(mode);
