@@ -1,6 +1,6 @@
 // Rebuilding files whose writer stopped before close: the scan of the whole
-// frames they hold, and the finished file written from those frames with the
-// writer's own pieces (header, index records, size table), one frame at a time.
+// frames they hold, and the finished file written from those frames by the
+// frame writer itself (AppendEncodedFrame, then Close), one frame at a time.
 #include "recover/Recover.h"
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 
 #include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
-#include "container/IndexArchive.h"
 #include "container/Limits.h"
 #include "container/PackedRecord.h"
 #include "container/RvoFile.h"
@@ -26,10 +25,6 @@ using namespace rvo;
 namespace {
 
 constexpr ULONGLONG kMaxIndexOffset = 0xFFFFFFFFull;   // blob and index offsets are 32-bit
-// Copies go through a block of 64 KiB: as large as helps the disk, and small
-// enough for allocators to serve from their pools rather than a new mapping
-// for each file recovered.
-constexpr UINT kCopyChunkBytes = 64u << 10;
 
 // Frees an aligned buffer on scope exit.
 struct AlignedDeleter {
@@ -253,18 +248,6 @@ BOOL WalkPackedRecords(CFile& f, RvoUnfinished& s) {
     return TRUE;
 }
 
-// Copies nBytes at nAt of the input to the output's position.
-bool CopyRange(CFile& in, ULONGLONG nAt, ULONGLONG nBytes, CFile& out, BYTE* pChunk) {
-    if (in.Seek((LONGLONG)nAt, CFile::begin) != nAt) return false;
-    for (ULONGLONG nLeft = nBytes; nLeft > 0;) {
-        const UINT n = (UINT)std::min<ULONGLONG>(nLeft, kCopyChunkBytes);
-        if (in.Read(pChunk, n) != n) return false;
-        if (out.Write(pChunk, n) != n) return false;
-        nLeft -= n;
-    }
-    return true;
-}
-
 // The frames the output holds, in order: each the input span it is written
 // from, or none (null) for a transparent frame.
 std::vector<const RvoFrameSpan*> OutputFrames(const RvoUnfinished& s, RecoverDamaged eDamaged, bool bTransparent) {
@@ -289,74 +272,25 @@ HGLOBAL TransparentBlob(const RvoUnfinished& s) {
     return engine.Compress(&size, pixels.data(), s.nWidth);
 }
 
-// Mode 3: the header, each blob copied from its span (or a transparent one),
-// an index record per blob (the blob read again, one at a time), the final header.
+// Mode 3: the frame writer on the output, given each blob read from its span
+// (or a transparent one) and closed as the frame writer's file closes: the
+// index records with their second copies, then the final header.
 BOOL WriteRecoveredBlobs(CFile& in, const RvoUnfinished& s, const WCHAR* pszOut, RecoverDamaged eDamaged) {
     if (s.nMode != JpegBlobs) return Fail(ERROR_NOT_SUPPORTED);
     const std::vector<const RvoFrameSpan*> frames = OutputFrames(s, eDamaged, s.nWidth > 0 && s.nHeight > 0);
-    CFile out;
-    if (!out.Open(pszOut, CFile::modeCreate | CFile::modeReadWrite, nullptr)) return Fail(ERROR_ACCESS_DENIED);
-    CRvoHeader header;   // the header image, in the state the writer's Create gives it
-    header.m_nMode = JpegBlobs;
-    BYTE image[kHeaderBytes];
-    header.StoreHeader(image);
-    if (out.Write(image, kHeaderBytes) != kHeaderBytes) return Fail(ERROR_WRITE_FAULT);
-
-    std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunkBytes]);
-    if (!pChunk) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    std::vector<DWORD> offsets;
+    CRvoFile out;
+    if (!out.Create(pszOut, JpegBlobs)) return Fail(GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED);
     for (const RvoFrameSpan* pSpan : frames) {
-        const ULONGLONG nAt = out.GetPosition();
+        RvoEncodedFrame frame;
         if (pSpan) {
-            if (!BlobEndAddressable(nAt, pSpan->nBytes)) return Fail(ERROR_INVALID_DATA);
-            if (!CopyRange(in, pSpan->nAt, pSpan->nBytes, out, pChunk.get())) return Fail(ERROR_WRITE_FAULT);
-        } else {
-            HGLOBAL hBlob = TransparentBlob(s);
-            if (!hBlob) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-            const BOOL bOk = BlobEndAddressable(nAt, GetBlobFileBytes(hBlob)) && WriteBlobToFile(&out, hBlob);
-            CJpeEngine::FreeBlob(hBlob);
-            if (!bOk) return Fail(ERROR_WRITE_FAULT);
+            if (in.Seek((LONGLONG)pSpan->nAt, CFile::begin) != pSpan->nAt || !ReadBlobFromFile(&in, &frame.hBlob))
+                return Fail(ERROR_INVALID_DATA);
+        } else if (!(frame.hBlob = TransparentBlob(s))) {
+            return Fail(ERROR_NOT_ENOUGH_MEMORY);
         }
-        offsets.push_back((DWORD)nAt);
+        if (!out.AppendEncodedFrame(frame)) return FALSE;
     }
-    pChunk.reset();
-    const ULONGLONG nIndexAt = out.GetPosition();
-    if (nIndexAt > kMaxIndexOffset) return Fail(ERROR_INVALID_DATA);
-
-    {
-        CArchive ar(&out, CArchive::store, 4096);
-        RvoIndexEntry e;
-        for (size_t i = 0; i < frames.size(); i++) {
-            HGLOBAL hBlob = nullptr;
-            if (frames[i]) {
-                if (in.Seek((LONGLONG)frames[i]->nAt, CFile::begin) != frames[i]->nAt ||
-                    !ReadBlobFromFile(&in, &hBlob))
-                    return Fail(ERROR_INVALID_DATA);
-            } else if (!(hBlob = TransparentBlob(s))) {
-                return Fail(ERROR_NOT_ENOUGH_MEMORY);
-            }
-            // The entry as the frame writer makes it, after close stored its blob.
-            e.Clear();
-            e.m_nKind = kKindFrame;
-            e.m_strName.Format("No.%d", (int)i);
-            e.m_nStartFrame = (LONG)i;
-            e.m_hBlob = hBlob;
-            e.m_dwBlobOffset = offsets[i];
-            WriteEntry(ar, e);
-        }
-        e.Clear();
-        ar.Flush();
-    }
-
-    header.m_dwIndexOffset = (DWORD)nIndexAt;
-    header.m_nEntryCount = header.m_nFrameCount = (LONG)frames.size();
-    header.m_nWidth = s.nWidth;
-    header.m_nHeight = s.nHeight;
-    header.StoreHeader(image);
-    if (out.Seek(0, CFile::begin) != 0 || out.Write(image, kHeaderBytes) != kHeaderBytes)
-        return Fail(ERROR_WRITE_FAULT);
-    out.Flush();
-    return TRUE;
+    return out.Close(TRUE);
 }
 
 // Modes 4 and 5: the frame writer on the output, given the records as they
