@@ -20,7 +20,7 @@
 long long CheckedFrameCount(CRvoFile& file, const std::string& path) {
     long long n = file.GetFrameCount();
     if (n < 0 || n > (long long)rvo::kMaxEntries)
-        FailFile(path, "damaged RVO file (it claims " + std::to_string(n) + " frames)");
+        FailFile(path, "damaged RVO file (it claims " + std::to_string(n) + " frames)", ERROR_INVALID_DATA);
     return n;
 }
 
