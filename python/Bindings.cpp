@@ -42,9 +42,9 @@ do the same on every core (0: one thread per core), in frame order.
 Errors are rvo.Error with the tool's messages; rvo.DamagedFileError (the
 file's bytes), rvo.SharingViolationError, rvo.InputOutputError (the system
 failed a read or write; errno as OSError has it) and its rvo.DiskFullError
-narrow it down. Bad arguments raise TypeError or ValueError.
+narrow it down, by the module's error code behind the failure. Bad
+arguments raise TypeError or ValueError.
 )";
-
 
 }   // namespace
 
@@ -180,8 +180,10 @@ PYBIND11_MODULE(rvo, m) {
           "with -recovered before its extension; an existing file is replaced only with force. in_place replaces "
           "path, keeping the original as path.bak unless backup=False. A damaged frame's place is filled with the "
           "previous whole frame (or a transparent one), or it is left out with drop_damaged. size=(w, h) only for "
-          "raw and packed files that do not record it. Returns what was recovered: path written, frames written, "
-          "intact frames, damaged (the input's numbers of the damaged frames; empty when every frame came back "
-          "intact), mode, width, height, dropped_bytes.");
+          "raw and packed files that do not record it. A finished JPEG movie one of whose two copies of a picture "
+          "is damaged is mended from the whole copy instead, as rvo recover does. Returns what was recovered: path "
+          "written (None when nothing needed mending), frames written, intact frames, damaged (the input's numbers "
+          "of the frames lost; empty when every frame came back intact), repaired (the frames mended), mode, width, "
+          "height, dropped_bytes.");
 }
 
