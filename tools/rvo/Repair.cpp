@@ -15,7 +15,7 @@ void RegisterRepair(CLI::App& app) {
         "and writes a file in which each damaged copy is replaced by the whole one, so\n"
         "that both copies of every frame are whole again. The input is never written\n"
         "over unless asked: the output is FILE with -repaired before the extension\n"
-        "(an existing one is overwritten only with --force); --in-place replaces FILE\n"
+        "(an existing one is replaced only with --force); --in-place replaces FILE\n"
         "and keeps the original as FILE.bak unless --no-backup. The new file is written\n"
         "beside its destination, checked and renamed into place, so it appears only\n"
         "whole. Exit 1 when a picture has no whole copy to repair it from (what could\n"
@@ -25,7 +25,7 @@ void RegisterRepair(CLI::App& app) {
         "  rvo repair movie.rvo                 # writes movie-repaired.rvo\n"
         "  rvo repair --in-place movie.rvo      # keeps movie.rvo.bak");
     cmd->add_option("FILE", *input, "the finished JPEG movie")->required();
-    cmd->add_flag("--force", target->bForce, "overwrite an existing output (or FILE.bak)");
+    cmd->add_flag("--force", target->bForce, "replace an existing output file (or FILE.bak)");
     cmd->add_flag("--in-place", target->bInPlace, "replace FILE, keeping the original as FILE.bak");
     cmd->add_flag("--no-backup", target->bNoBackup, "with --in-place: keep no FILE.bak")->needs("--in-place");
     cmd->callback([input, target] { PrintRecoverReport(RepairMovie(*input, *target)); });
