@@ -131,35 +131,25 @@ void CheckFileOrFail(const std::string& path) {
     if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
 }
 
-// How many bytes of the file's first n could be read into p.
-size_t ReadHeadOrFail(const std::string& path, char* p, size_t n) {
-    CheckFileOrFail(path);
+// Why a file the module calls ERROR_BAD_FORMAT is no RVO file: too short for
+// the header, or a header without the magic.
+std::string NotRvoReason(const std::string& path) {
+    ULONGLONG nBytes = 0;
     if (std::shared_ptr<CByteSource> source = FindByteSource(path)) {
-        DWORD nRead = 0;
-        SetLastError(ERROR_SUCCESS);
-        if (!source->ReadAt(0, p, (DWORD)n, &nRead))
-            FailRead(path, GetLastError() != ERROR_SUCCESS ? GetLastError() : (DWORD)ERROR_READ_FAULT);
-        return nRead;
+        nBytes = source->Size();
+    } else {
+        std::error_code ec;
+        nBytes = std::filesystem::file_size(FsPath(path), ec);
+        if (ec) nBytes = rvo::kHeaderBytes;
     }
-    FILE* in = OpenFile(path, "rb");
-    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno), ErrorOfErrno(errno));
-    const size_t nHead = std::fread(p, 1, n, in);
-    const int nReadErrno = std::ferror(in) ? errno : 0;
-    std::fclose(in);
-    // A read the system failed is no sign of what the file is.
-    if (nReadErrno) FailRead(path, ErrorOfErrno(nReadErrno) ? ErrorOfErrno(nReadErrno) : (DWORD)ERROR_READ_FAULT);
-    return nHead;
+    return nBytes < rvo::kHeaderBytes ? "not an RVO file (shorter than the 160-byte header)"
+                                      : "not an RVO file (no QARVOV10 magic)";
 }
 
 }   // namespace
 
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
-    char head[rvo::kHeaderBytes];
-    if (ReadHeadOrFail(path, head, sizeof head) < sizeof head)
-        FailFile(path, "not an RVO file (shorter than the 160-byte header)", ERROR_BAD_FORMAT);
-    if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
-        FailFile(path, "not an RVO file (no QARVOV10 magic)", ERROR_BAD_FORMAT);
-
+    CheckFileOrFail(path);
     auto file = std::make_unique<CRvoFile>();
     std::u16string wide = FromUtf8(path);
     SetLastError(0);
@@ -171,8 +161,10 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     }
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
     const DWORD dwError = GetLastError();
+    if (!opened && dwError == ERROR_ACCESS_DENIED) FailFile(path, "cannot open: " + SystemErrorText(dwError), dwError);
     // The system failed a read: the file may be whole, so it is not called damaged.
     if (!opened && IsIoFailure(dwError)) FailRead(path, dwError);
+    if (!opened && dwError == ERROR_BAD_FORMAT) FailFile(path, NotRvoReason(path), ERROR_BAD_FORMAT);
     if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", DamageCode(dwError));
     return file;
 }
