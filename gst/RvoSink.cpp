@@ -118,8 +118,7 @@ gboolean Create(GstRvoSink* self) {
     const int nMode = self->nMode, nPack = self->nPack;
     GST_OBJECT_UNLOCK(self);
     const LONG nCompression = CompressionForModeName(ModeOptionName(nMode));
-    self->nStoredMode = nCompression == 1 ? rvo::JpegBlobs : nCompression == 2 ? rvo::PackedFrames
-                                                                               : rvo::RawFrames;
+    self->nStoredMode = rvo::StorageModeForCompression(nCompression);
     self->packRule = RvoPackRule::Standard;
     if (nPack == kPackSmallest && self->nStoredMode == rvo::PackedFrames) self->packRule = RvoPackRule::Smallest;
     const int w = GST_VIDEO_INFO_WIDTH(&self->info), h = GST_VIDEO_INFO_HEIGHT(&self->info);

@@ -111,6 +111,9 @@ def verify(path: str, *, threads: int = 0) -> VerifyReport: ...
 def recover(path: str, *, output: Optional[str] = None, in_place: bool = False, backup: bool = True,
             force: bool = False, drop_damaged: bool = False,
             size: Optional[Tuple[int, int]] = None) -> dict[str, Any]:
-    """Rebuilds an unfinished file into output (default: path with -recovered before its extension;
-    in_place: path itself, the original kept as path.bak unless backup=False). Keys: path, mode,
-    frames, intact, damaged (input frame numbers replaced or dropped), width, height, dropped_bytes."""
+    """Rebuilds an unfinished file, or mends a finished JPEG movie one of whose two copies of a
+    picture is damaged (as rvo recover does), into output (default: path with -recovered before its
+    extension; in_place: path itself, the original kept as path.bak unless backup=False). Keys: path
+    (None when a finished movie needed no mending), mode, frames, intact, damaged (input frame
+    numbers replaced or dropped, or without a whole copy to mend them from), repaired (frames whose
+    damaged copy was mended), width, height, dropped_bytes."""

@@ -141,13 +141,18 @@ def test_verify_names_a_damaged_copy_of_a_picture(tmp_path, frames):
     path = tmp_path / "c.rvo"
     write(path, frames, "jpeg")
     at = rvo.info(str(path))["entries"][2]["blobOffset"] + 40
-    data = bytearray(path.read_bytes())
+    whole = path.read_bytes()
+    data = bytearray(whole)
     data[at:at + 64] = b"\x55" * 64
     path.write_bytes(bytes(data))
     report = rvo.verify(str(path))
     assert not report.ok and report.bad_frame is None
     assert len(report.damaged_copies) == 1 and "frame 2: " in report.message
     assert report.damaged_copies[0].startswith("frame 2: the frame-area copy of its picture is damaged")
+    # recover mends it from the index copy, as rvo recover does, into the file as written.
+    r = rvo.recover(str(path))
+    assert (r["path"], r["repaired"], r["damaged"]) == (str(tmp_path / "c-recovered.rvo"), [2], [])
+    assert (tmp_path / "c-recovered.rvo").read_bytes() == whole
 
 
 def four_then_stop(frames):

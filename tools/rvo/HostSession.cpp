@@ -75,7 +75,8 @@ CHostWriter::CHostWriter(const std::string& path, LONG nCompression, int nWidth,
         if (dwError == ERROR_SHARING_VIOLATION)
             FailFile(path,
                      "cannot be created: it is open elsewhere (being read or written by another process or "
-                     "handle); the file is left as it was");
+                     "handle); the file is left as it was",
+                     dwError);
         std::error_code ec;
         const std::filesystem::path folder = FsPath(path).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
@@ -117,7 +118,7 @@ CHostReader::CHostReader(const std::string& path) : m_path(path), m_pIn(NewRecor
         if (dwError == ERROR_SHARING_VIOLATION)
             FailFile(path, "cannot be opened by the module: " + DescribeLastError(dwError), dwError);
         if (IsIoFailure(dwError)) FailRead(path, dwError);
-        FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")", dwError);
+        FailFile(path, "cannot be opened by the module (" + DescribeLastError(dwError) + ")", DamageCode(dwError));
     }
 }
 

@@ -1,86 +1,30 @@
 // rvo recover: the finished file rebuilt from the whole frames of a file whose
 // writer stopped before closing it (killed, crashed, power lost).
-#include <cstdio>
+#include <memory>
 #include <string>
 
-#include "container/RvoFormat.h"
-#include "recover/Recover.h"
-#include "platform/CString.h"
-#include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
+#include "tools/rvo/RecoverReport.h"
 #include "tools/rvo/SizeOption.h"
-#include "tools/rvo/ToolSupport.h"
 
 namespace {
 
 struct RecoverOptions {
     std::string strInput;
     std::string strSize;
-    RecoverTarget target;
+    OutputTarget target;
     bool bDropDamaged = false;
 };
 
-void RunRecover(RecoverOptions o) {
+void RunRecover(const RecoverOptions& o) {
     SIZE size{0, 0};
     if (!o.strSize.empty()) {
         FrameSize parsed;
         ParseFrameSize(o.strSize, parsed);   // the option's validator has accepted it
         size = SIZE{parsed.nWidth, parsed.nHeight};
     }
-    const RvoUnfinished scan = ScanRvoOrFail(o.strInput, o.strSize.empty() ? nullptr : &size);
-    if (!scan.bUnfinished && (scan.nMode == rvo::JpegBlobs || scan.nMode == rvo::kModeLegacyBlobs)) {
-        // A finished JPEG movie keeps two copies of every picture: recovering it
-        // is mending a damaged copy from the whole one.
-        RepairOptions repair;
-        repair.strInput = o.strInput;
-        repair.strOutput = o.target.strOutput.empty() ? RecoveredPath(o.strInput) : o.target.strOutput;
-        repair.bForce = o.target.bForce;
-        repair.bInPlace = o.target.bInPlace;
-        repair.bNoBackup = o.target.bNoBackup;
-        RunRepair(repair);
-        return;
-    }
-    if (!scan.bUnfinished)
-        FailFile(o.strInput, "not an unfinished RVO file (its writer closed it); nothing to recover");
-    if (!scan.bSizeKnown)
-        FailFile(o.strInput, std::string("unfinished ") + ModeName(scan.nMode) +
-                                 " file without a recorded frame size; give it with --size WxH");
-
-    o.target.eDamaged = o.bDropDamaged ? kDropDamaged : kReplaceDamaged;
-    const std::string strOut = WriteRecoveredOrFail(o.strInput, scan, o.target);
-
-    // Every damaged frame by its number in the input, and what took its place.
-    std::string strDamaged;
-    bool bWhole = false;
-    size_t nWritten = scan.nFrames;
-    for (size_t i = 0; i < scan.frames.size(); i++) {
-        const RvoFrameSpan& f = scan.frames[i];
-        if (!f.bDamaged) {
-            bWhole = true;
-            continue;
-        }
-        const bool bSized = scan.nWidth > 0 && scan.nHeight > 0;
-        const char* what = o.bDropDamaged ? "dropped"
-                           : bWhole       ? "replaced by the previous whole frame"
-                           : bSized       ? "replaced by a transparent frame"
-                                          : "dropped (no whole frame gives the size of a transparent one)";
-        if (!o.bDropDamaged && (bWhole || bSized)) nWritten++;
-        std::fprintf(stderr, "rvo: %s: frame %zu damaged (%llu bytes at %llu), %s\n", o.strInput.c_str(), i,
-                     (unsigned long long)f.nBytes, (unsigned long long)f.nAt, what);
-        strDamaged += (strDamaged.empty() ? "" : ", ") + std::to_string(i);
-    }
-    std::printf("%s: recovered %zu frames (%s", strOut.c_str(), nWritten, ModeName(scan.nMode));
-    if (scan.nWidth > 0 && scan.nHeight > 0) std::printf(" %dx%d", scan.nWidth, scan.nHeight);
-    std::printf("), %u intact", scan.nFrames);
-    if (scan.nDamaged)
-        std::printf(", %u damaged %s (%s)", scan.nDamaged, o.bDropDamaged ? "dropped" : "replaced", strDamaged.c_str());
-    std::printf(", %llu bytes after the last whole frame dropped\n",
-                (unsigned long long)(scan.nFileBytes - scan.nFramesEnd));
-    std::fflush(stdout);
-    if (scan.nDamaged)
-        FailFile(o.strInput, std::to_string(scan.nDamaged) + " damaged frame" + (scan.nDamaged == 1 ? "" : "s") +
-                                 " (" + strDamaged + ") " + (o.bDropDamaged ? "dropped" : "replaced") + " in " +
-                                 strOut);
+    PrintRecoverReport(
+        RecoverMovie(o.strInput, o.target, o.bDropDamaged, o.strSize.empty() ? nullptr : &size, "--size WxH"));
 }
 
 }   // namespace

@@ -33,6 +33,19 @@ constexpr ErrnoPair kErrnoPairs[] = {{ERROR_CRC, EIO},           {ERROR_READ_FAU
 
 }   // namespace
 
+bool IsDamage(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_BAD_FORMAT:
+    case ERROR_INVALID_DATA:
+    case ERROR_HANDLE_EOF:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_INVALID_HANDLE: return true;
+    default: return false;
+    }
+}
+
+DWORD DamageCode(DWORD dwError) { return IsDamage(dwError) ? dwError : (DWORD)ERROR_INVALID_DATA; }
+
 int ErrnoOf(DWORD dwError) {
     for (const ErrnoPair& p : kErrnoPairs)
         if (p.dwError == dwError) return p.nErrno;
@@ -103,7 +116,8 @@ std::string DescribeUnstoredFrame(bool bKept, DWORD dwError) {
 
 // A file another process or handle is writing: what every reading command says.
 [[noreturn]] static void FailBeingWritten(const std::string& path) {
-    FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed");
+    FailFile(path, "is being written (another process or handle has it open for writing); try again when it is closed",
+             ERROR_SHARING_VIOLATION);
 }
 
 namespace {
@@ -117,35 +131,25 @@ void CheckFileOrFail(const std::string& path) {
     if (!std::filesystem::is_regular_file(FsPath(path), ec)) FailFile(path, "not a regular file");
 }
 
-// How many bytes of the file's first n could be read into p.
-size_t ReadHeadOrFail(const std::string& path, char* p, size_t n) {
-    CheckFileOrFail(path);
+// Why a file the module calls ERROR_BAD_FORMAT is no RVO file: too short for
+// the header, or a header without the magic.
+std::string NotRvoReason(const std::string& path) {
+    ULONGLONG nBytes = 0;
     if (std::shared_ptr<CByteSource> source = FindByteSource(path)) {
-        DWORD nRead = 0;
-        SetLastError(ERROR_SUCCESS);
-        if (!source->ReadAt(0, p, (DWORD)n, &nRead))
-            FailRead(path, GetLastError() != ERROR_SUCCESS ? GetLastError() : (DWORD)ERROR_READ_FAULT);
-        return nRead;
+        nBytes = source->Size();
+    } else {
+        std::error_code ec;
+        nBytes = std::filesystem::file_size(FsPath(path), ec);
+        if (ec) nBytes = rvo::kHeaderBytes;
     }
-    FILE* in = OpenFile(path, "rb");
-    if (!in) FailFile(path, std::string("cannot open: ") + std::strerror(errno), ErrorOfErrno(errno));
-    const size_t nHead = std::fread(p, 1, n, in);
-    const int nReadErrno = std::ferror(in) ? errno : 0;
-    std::fclose(in);
-    // A read the system failed is no sign of what the file is.
-    if (nReadErrno) FailRead(path, ErrorOfErrno(nReadErrno) ? ErrorOfErrno(nReadErrno) : (DWORD)ERROR_READ_FAULT);
-    return nHead;
+    return nBytes < rvo::kHeaderBytes ? "not an RVO file (shorter than the 160-byte header)"
+                                      : "not an RVO file (no QARVOV10 magic)";
 }
 
 }   // namespace
 
 std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
-    char head[rvo::kHeaderBytes];
-    if (ReadHeadOrFail(path, head, sizeof head) < sizeof head)
-        FailFile(path, "not an RVO file (shorter than the 160-byte header)");
-    if (std::memcmp(head, rvo::kMagic, sizeof rvo::kMagic) != 0)
-        FailFile(path, "not an RVO file (no QARVOV10 magic)");
-
+    CheckFileOrFail(path);
     auto file = std::make_unique<CRvoFile>();
     std::u16string wide = FromUtf8(path);
     SetLastError(0);
@@ -153,13 +157,15 @@ std::unique_ptr<CRvoFile> OpenRvoOrFail(const std::string& path) {
     try {
         opened = file->Open(wide.c_str(), CFile::modeRead | CFile::shareDenyWrite);
     } catch (...) {
-        FailFile(path, "damaged RVO file (its index cannot be read)");
+        FailFile(path, "damaged RVO file (its index cannot be read)", ERROR_INVALID_DATA);
     }
     if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
     const DWORD dwError = GetLastError();
+    if (!opened && dwError == ERROR_ACCESS_DENIED) FailFile(path, "cannot open: " + SystemErrorText(dwError), dwError);
     // The system failed a read: the file may be whole, so it is not called damaged.
     if (!opened && IsIoFailure(dwError)) FailRead(path, dwError);
-    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", dwError);
+    if (!opened && dwError == ERROR_BAD_FORMAT) FailFile(path, NotRvoReason(path), ERROR_BAD_FORMAT);
+    if (!opened) FailFile(path, "damaged RVO file (" + DescribeLastError(dwError) + ")", DamageCode(dwError));
     return file;
 }
 
@@ -179,7 +185,7 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
     SetLastError(ERROR_SUCCESS);
     if (!ScanUnfinished(FromUtf8(path).c_str(), pSize, &scan)) {
         const DWORD dwError = GetLastError();
-        if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)");
+        if (dwError == ERROR_BAD_FORMAT) FailFile(path, "not an RVO file (no QARVOV10 header)", ERROR_BAD_FORMAT);
         if (dwError == ERROR_INVALID_PARAMETER) FailFile(path, "its recorded frame size differs from --size");
         if (dwError == ERROR_SHARING_VIOLATION) FailBeingWritten(path);
         if (IsIoFailure(dwError)) FailRead(path, dwError);
@@ -188,61 +194,9 @@ RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize) {
     return scan;
 }
 
-std::string RecoveredPath(const std::string& input) {
-    const std::filesystem::path p = FsPath(input);
-    std::filesystem::path out = p;
-    out.replace_filename(FsPath(PathText(p.stem()) + "-recovered" + PathText(p.extension())));
-    return PathText(out);
-}
+void FailIfUnfinished(const std::string& path) { FailIfUnfinished(path, ScanRvoOrFail(path)); }
 
-std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const std::string strOut = t.bInPlace ? input : t.strOutput.empty() ? RecoveredPath(input)
-                                                                        : t.strOutput;
-    const std::string strBackup = input + ".bak";
-    const bool bBackup = t.bInPlace && !t.bNoBackup;
-    if (!t.bInPlace) {
-        if (fs::exists(FsPath(strOut), ec)) {
-            if (!t.bForce) FailFile(strOut, "exists; give --force to replace it");
-            if (fs::equivalent(FsPath(strOut), FsPath(input), ec))
-                FailFile(strOut, "is the input; give --in-place to replace it");
-        }
-    } else if (bBackup && fs::exists(FsPath(strBackup), ec) && !t.bForce) {
-        FailFile(strBackup, "exists; give --force to replace it, or --no-backup");
-    }
-
-    const std::string strTemp = strOut + ".recover-" + std::to_string(ProcessId());
-    SetLastError(ERROR_SUCCESS);
-    const BOOL bWritten = WriteRecovered(FromUtf8(input).c_str(), scan, FromUtf8(strTemp).c_str(), t.eDamaged);
-    const DWORD dwError = GetLastError();
-    if (!bWritten) {
-        fs::remove(FsPath(strTemp), ec);
-        FailFile(input, "cannot be recovered (" + DescribeLastError(dwError ? dwError : ERROR_WRITE_FAULT) +
-                            "); it is unchanged");
-    }
-    if (bBackup) {
-        // The original stays under FILE.bak (a second name for the same file, or a copy)
-        // before the new file takes its name.
-        fs::remove(FsPath(strBackup), ec);
-        fs::create_hard_link(FsPath(input), FsPath(strBackup), ec);
-        if (ec) fs::copy_file(FsPath(input), FsPath(strBackup), fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            fs::remove(FsPath(strTemp), ec);
-            FailFile(strBackup, "cannot be written (" + ec.message() + "); " + input + " is unchanged");
-        }
-    }
-    fs::rename(FsPath(strTemp), FsPath(strOut), ec);
-    if (ec) {
-        const std::string why = ec.message();
-        fs::remove(FsPath(strTemp), ec);
-        FailFile(strOut, "cannot be replaced (" + why + ")" + (t.bInPlace ? "; it is unchanged" : ""));
-    }
-    return strOut;
-}
-
-void FailIfUnfinished(const std::string& path) {
-    const RvoUnfinished scan = ScanRvoOrFail(path);
+void FailIfUnfinished(const std::string& path, const RvoUnfinished& scan) {
     if (!scan.bUnfinished) return;
     // Opening such a file shows no frames; the tools must not call it intact.
     const std::string strFrames =
@@ -250,7 +204,8 @@ void FailIfUnfinished(const std::string& path) {
                             " can be recovered with rvo recover"
                       : "its frame size is not recorded; rvo recover --size WxH counts and recovers its whole frames";
     FailFile(path, std::string("unfinished ") + ModeName(scan.nMode) +
-                       " file (its writer stopped before closing it; it opens with 0 frames): " + strFrames);
+                       " file (its writer stopped before closing it; it opens with 0 frames): " + strFrames,
+             ERROR_HANDLE_EOF);
 }
 
 void SetHostPath(HostMediaInfo& info, const std::string& path) {

@@ -11,7 +11,9 @@
 #include "plugin/HostRecords.h"
 
 // A failed operation: main prints "rvo: <message>" on one line and exits with 1.
-// dwError: the module's error code behind it, when one is known (0 otherwise).
+// dwError: the module's error code behind it, when one is known (0 otherwise);
+// what kind of failure it is follows from the code alone (IsDamage,
+// IsIoFailure, ERROR_SHARING_VIOLATION), never from the message's words.
 struct ToolFailure : std::runtime_error {
     explicit ToolFailure(const std::string& what, DWORD dwCode = 0) : std::runtime_error(what), dwError(dwCode) {}
     DWORD dwError;
@@ -19,6 +21,15 @@ struct ToolFailure : std::runtime_error {
 
 // Throws a ToolFailure "<path>: <problem>".
 [[noreturn]] void FailFile(const std::string& path, const std::string& problem, DWORD dwError = 0);
+
+// Whether a module error code says the file's bytes are wrong: not an RVO
+// file, damaged, truncated or unfinished (ERROR_BAD_FORMAT, ERROR_INVALID_DATA,
+// ERROR_HANDLE_EOF, ERROR_FILE_CORRUPT, ERROR_INVALID_HANDLE), as opposed to a
+// failed transfer, a file in use or a bad request.
+bool IsDamage(DWORD dwError);
+// The code a failure that found the file damaged carries: dwError when it says
+// so (IsDamage), else ERROR_INVALID_DATA.
+DWORD DamageCode(DWORD dwError);
 
 // The C library's errno for a module error code that stands for a failed
 // transfer or a missing file (ERROR_CRC: EIO, ERROR_DISK_FULL: ENOSPC, ...), 0 for others.
@@ -52,30 +63,11 @@ MovieShape ReadMovieShapeOrFail(const std::string& path);
 // ToolFailure when the file is missing, unreadable or no RVO file.
 RvoUnfinished ScanRvoOrFail(const std::string& path, const SIZE* pSize = nullptr);
 
-// Where a recovered file goes. By default FILE with "-recovered" before its
-// extension (clip.rvo: clip-recovered.rvo); strOutput when given; the input
-// itself with bInPlace, the original kept as FILE.bak unless bNoBackup. An
-// existing destination (or FILE.bak) is replaced only with bForce.
-struct RecoverTarget {
-    std::string strOutput;
-    bool bInPlace = false;
-    bool bNoBackup = false;
-    bool bForce = false;
-    RecoverDamaged eDamaged = kReplaceDamaged;
-};
-
-// FILE with "-recovered" before its extension.
-std::string RecoveredPath(const std::string& input);
-
-// Writes the recovered file of the scan as t says and gives the path written.
-// The file appears only whole: written to a temporary file beside its
-// destination, then renamed onto it. Any failure is a ToolFailure, and then
-// the input and an existing destination are as they were.
-std::string WriteRecoveredOrFail(const std::string& input, const RvoUnfinished& scan, const RecoverTarget& t);
-
 // A ToolFailure when the file is unfinished (its writer stopped before closing
-// it): it says so and how many whole frames rvo recover can rebuild.
+// it): it says so and how many whole frames rvo recover can rebuild. The
+// second form takes the file's scan (ScanRvoOrFail).
 void FailIfUnfinished(const std::string& path);
+void FailIfUnfinished(const std::string& path, const RvoUnfinished& scan);
 
 // A host parameter record with the path field filled (UTF-8 in, UTF-16 out);
 // throws a ToolFailure when the path does not fit the host's 256-unit field.

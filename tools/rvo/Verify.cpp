@@ -16,11 +16,12 @@
 #include "tools/rvo/ThreadsOption.h"
 #include "tools/rvo/ToolSupport.h"
 #include "tools/rvo/VerifyFile.h"
+#include "tools/rvo/VerifyReport.h"
 
 long long CheckedFrameCount(CRvoFile& file, const std::string& path) {
     long long n = file.GetFrameCount();
     if (n < 0 || n > (long long)rvo::kMaxEntries)
-        FailFile(path, "damaged RVO file (it claims " + std::to_string(n) + " frames)");
+        FailFile(path, "damaged RVO file (it claims " + std::to_string(n) + " frames)", ERROR_INVALID_DATA);
     return n;
 }
 
@@ -313,27 +314,5 @@ void RegisterVerify(CLI::App& app) {
         "Example:\n  rvo verify movie.rvo && echo intact");
     cmd->add_option("FILE", *path, "the RVO file")->required();
     AddThreadsOption(cmd, nThreads.get());
-    cmd->callback([path, nThreads] {
-        std::unique_ptr<CRvoFile> file = OpenRvoOrFail(*path);
-        FailIfUnfinished(*path);
-        CheckedFrameCount(*file, *path);
-        const LONG nMode = file->Header().m_nMode;
-        VerifyResult r;
-        {
-            CProgressBar bar("verify " + *path, 0);
-            r = VerifyFrames(*file, *path, *nThreads, &bar);
-        }
-        file->Close(FALSE);
-        for (const std::string& line : r.damagedCopies) std::printf("%s: %s\n", path->c_str(), line.c_str());
-        if (!r.strPartlyChecked.empty())
-            std::printf("%s: %s checked only in part %s\n", path->c_str(),
-                        r.strPartlyChecked.substr(0, r.strPartlyChecked.find(" (")).c_str(),
-                        r.strPartlyChecked.substr(r.strPartlyChecked.find(" (") + 1).c_str());
-        std::fflush(stdout);
-        const std::string strDamage = DamageSummary(r);
-        if (!strDamage.empty()) FailFile(*path, strDamage, r.dwBadError);
-        std::printf("%s: %lld frames, all decode (%s, %lld %s checked)\n", path->c_str(), r.nFrames,
-                    ModeName(nMode), r.nChecked,
-                    rvo::IsRecordMode(nMode) ? "records" : "pictures");
-    });
+    cmd->callback([path, nThreads] { PrintVerifyReport(VerifyMovie(*path, *nThreads, true)); });
 }
