@@ -13,18 +13,6 @@ using namespace rvo;
 
 namespace {
 
-// The two copies read from the file, freed on every path.
-struct CopyBlobs {
-    HGLOBAL ah[2] = {nullptr, nullptr};
-    CopyBlobs() = default;
-    CopyBlobs(const CopyBlobs&) = delete;
-    CopyBlobs& operator=(const CopyBlobs&) = delete;
-    ~CopyBlobs() {
-        for (HGLOBAL h : ah)
-            if (h) FreeJpegBlob(h);
-    }
-};
-
 // Whether two blobs that were read hold the same bytes.
 bool SameBlobBytes(HGLOBAL a, HGLOBAL b) {
     if (!a || !b || GlobalSize(a) != GlobalSize(b)) return false;
@@ -104,35 +92,37 @@ int DecodeEntryPicture(CRvoFile& file, int entry, CJpeEngine& engine, const Pict
         if (out.nCopies == 0) return NoPicture(out, ERROR_INVALID_FUNCTION);
         // A copy is read only for this picture and dropped after decoding, so
         // reading a movie holds at most two blobs at a time, whatever their length.
-        CopyBlobs blobs;
         auto Load = [&](int c) {
             PictureCopy& pc = out.copies[c];
             SetLastError(ERROR_SUCCESS);
-            blobs.ah[c] = file.ReadBlobCopy(pc.nAt);
-            if (blobs.ah[c]) {
-                pc.nBytes = GlobalSize(blobs.ah[c]) - JPEG_BLOB_TAIL_BYTES;
+            HGLOBAL h = file.ReadBlobCopy(pc.nAt);
+            if (h) {
+                pc.nBytes = GlobalSize(h) - JPEG_BLOB_TAIL_BYTES;
             } else {
                 pc.state = CopyState::Unread;
                 pc.dwError = GetLastError();
             }
+            return h;
         };
         for (int c = 0; c < out.nCopies; c++) out.copies[c].nAt = anAt[c];
-        Load(0);
-        if (blobs.ah[0]) DecodeCopyPicture(engine, blobs.ah[0], target, true, out.copies[0], pic);
+        HGLOBAL hFirst = Load(0);
+        CBlobOwner firstOwner(hFirst);
+        if (hFirst) DecodeCopyPicture(engine, hFirst, target, true, out.copies[0], pic);
         const bool bFirstWhole = out.copies[0].state == CopyState::Whole;
         if (out.nCopies == 2 && (!bFirstWhole || check == CopyCheck::Both)) {
-            Load(1);
-            out.bDiffer = !SameBlobBytes(blobs.ah[0], blobs.ah[1]);
+            HGLOBAL hSecond = Load(1);
+            CBlobOwner secondOwner(hSecond);
+            out.bDiffer = !SameBlobBytes(hFirst, hSecond);
             PictureCopy& second = out.copies[1];
             if (!out.bDiffer) {
                 second.state = out.copies[0].state;   // the same bytes decode alike
                 second.dwError = out.copies[0].dwError;
-            } else if (blobs.ah[1]) {
+            } else if (hSecond) {
                 // Decoded apart from a damaged first picture, so that it stays
                 // should this one be no better.
                 CopyPicture other;
                 const bool bIntoFree = !pic.pPixels || pic.pPixels != target.pInto;
-                DecodeCopyPicture(engine, blobs.ah[1], target, bIntoFree, second, other);
+                DecodeCopyPicture(engine, hSecond, target, bIntoFree, second, other);
                 const bool bBetter = !bFirstWhole && (second.state == CopyState::Whole ||
                                                       (second.state == CopyState::Damaged && !pic.pPixels));
                 if (bBetter) pic = std::move(other);

@@ -25,7 +25,7 @@ struct PictureCopy {
     ULONGLONG nAt = 0;      // where its file form begins
     ULONGLONG nBytes = 0;   // its file form's length; 0 when it cannot be read
     CopyState state = CopyState::Unknown;
-    DWORD dwError = 0;      // the last error that an Unread or Undecoded copy left (0: none)
+    DWORD dwError = 0;   // the last error that an Unread or Undecoded copy left (0: none)
 };
 
 // Where the caller wants the picture: a picture of exactly `size` is decoded
@@ -44,18 +44,18 @@ enum class CopyCheck {
 };
 
 struct EntryPicture {
-    bool bHeld = false;       // decoded from the blob the entry holds in memory: no copy in the file
-    int nCopies = 0;          // copies in the file: 0, 1 or 2, in the order they are read
+    bool bHeld = false;   // decoded from the blob the entry holds in memory: no copy in the file
+    int nCopies = 0;      // copies in the file: 0, 1 or 2, in the order they are read
     PictureCopy copies[2];
     ULONGLONG nIndexBlobAt = 0;   // which copy is the index copy
-    bool bDiffer = false;     // CopyCheck::Both: the two copies' bytes differ (or one is unread)
+    bool bDiffer = false;         // CopyCheck::Both: the two copies' bytes differ (or one is unread)
     // The picture, when there is one: pPixels is the target's pInto for a
     // picture of the target's size, else pOwned.
     const DWORD* pPixels = nullptr;
     std::unique_ptr<BYTE[]> pOwned;
     SIZE size{0, 0};
-    bool bDamaged = false;    // the picture is what a damaged copy decodes to: no copy decodes whole
-    DWORD dwError = 0;        // no picture: why (the first copy's error)
+    bool bDamaged = false;   // the picture is what a damaged copy decodes to: no copy decodes whole
+    DWORD dwError = 0;       // no picture: why (the first copy's error)
 
     // No copy in the file could be read, nor is a blob held: the entry has no picture blob to decode.
     bool NoBlobRead() const;

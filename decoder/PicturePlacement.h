@@ -9,9 +9,9 @@
 
 // The frame rectangle of an open file in the destination.
 struct FrameRect {
-    LONGLONG nLeft = 0, nTop = 0;     // its origin in the destination
+    LONGLONG nLeft = 0, nTop = 0;       // its origin in the destination
     LONGLONG nWidth = 0, nHeight = 0;   // the header's frame size
-    bool bCornerPlaced = false;       // mode 1: pictures of another size sit in its bottom-right corner
+    bool bCornerPlaced = false;         // mode 1: pictures of another size sit in its bottom-right corner
 };
 
 // A rectangle of destination pixels, [x0, x1) x [y0, y1).
@@ -21,10 +21,10 @@ struct PixelBox {
 };
 
 struct PicturePlacement {
-    PixelBox clip;            // the frame rectangle cut to the destination
-    LONGLONG px = 0, py = 0;  // the picture's top-left pixel in the destination
-    bool bTouches = false;    // the picture reaches the destination (its edge may just meet it)
-    PixelBox visible;         // the picture's pixels inside the destination, when it touches
+    PixelBox clip;             // the frame rectangle cut to the destination
+    LONGLONG px = 0, py = 0;   // the picture's top-left pixel in the destination
+    bool bTouches = false;     // the picture reaches the destination (its edge may just meet it)
+    PixelBox visible;          // the picture's pixels inside the destination, when it touches
 };
 
 // A picture of srcW x srcH pixels placed in a destination of nDstWidth x

@@ -314,10 +314,9 @@ TEST(EntryPicture, StillImagesRetriedInTheMovieFolder) {
     ASSERT_TRUE(f.m_pFile->Open(Wide(movie).c_str(), CFile::modeRead));
     const struct {
         const char* name;
-        DWORD dwBlobAt;          // a blob's frame-area copy ...
-        ULONGLONG nIndexBlobAt;  // ... and index copy, neither of which can be read (zero bytes, no marker)
-    } stills[] = {{nullptr, 0, 0}, {"/no/such/folder/still.png", 0, 0}, {"C:\\Pictures\\still.png", 0, 0},
-                  {"still.png", 0, 0}, {nullptr, 100, 40}, {"/no/such/folder/other.png", 0, 0}};
+        DWORD dwBlobAt;           // a blob's frame-area copy ...
+        ULONGLONG nIndexBlobAt;   // ... and index copy, neither of which can be read (zero bytes, no marker)
+    } stills[] = {{nullptr, 0, 0}, {"/no/such/folder/still.png", 0, 0}, {"C:\\Pictures\\still.png", 0, 0}, {"still.png", 0, 0}, {nullptr, 100, 40}, {"/no/such/folder/other.png", 0, 0}};
     const int nStills = (int)(sizeof stills / sizeof stills[0]);
     for (int i = 0; i < nStills; i++) {
         RvoIndexEntry* e = AddEntry(f, rvo::kKindStillImage, i);
