@@ -7,6 +7,7 @@
 #include "codec/JpeEngine.h"
 #include "container/Limits.h"
 #include "container/RvoFile.h"
+#include "decoder/PictureCopies.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 
@@ -79,22 +80,14 @@ BOOL CRvoFile::Preload(const WCHAR* pszPath, int nFirst, int nLast) {
     CFieldWork work;
     for (LONG k = 0; k < nFrames; k++) {
         SetLastError(ERROR_SUCCESS);
-        HGLOBAL hBlob = TakeBlob(k);
-        // Entries without a picture blob (external still images) cannot be preloaded.
-        if (!hBlob) return FailKeeping(ERROR_NOT_SUPPORTED);
-        CBlobOwner guard(hBlob);
-        BOOL bDecoded = engine.DecompressInto(hBlob, pFrame, &m_sizeFrame);
-        if (!bDecoded || engine.WasDamaged()) {
-            // The picture's other copy, when it decodes whole; else the first
-            // copy as far as it decodes, as a read gives it.
-            ULONGLONG anAt[2];
-            HGLOBAL hOther = GetBlobCopies(k, anAt) == 2 ? ReadBlobCopy(anAt[1]) : nullptr;
-            CBlobOwner otherGuard(hOther);
-            const bool bOther = hOther && engine.DecompressInto(hOther, pFrame, &m_sizeFrame) && !engine.WasDamaged();
-            if (bOther) bDecoded = TRUE;
-            else if (bDecoded && hOther) engine.DecompressInto(hBlob, pFrame, &m_sizeFrame);
+        // The picture by the reader's rule; one of another size than the frame is not preloaded.
+        EntryPicture picture;
+        const PictureTarget target{pFrame, m_sizeFrame, false};
+        if (!DecodeEntryPicture(*this, k, engine, target, &picture)) {
+            // Entries without a picture blob (external still images) cannot be preloaded.
+            if (!picture.bHeld && picture.nCopies == 0) return Fail(ERROR_NOT_SUPPORTED);
+            return FailKeeping(ERROR_INVALID_DATA);
         }
-        if (!bDecoded) return FailKeeping(ERROR_INVALID_DATA);
         for (int f = 0; f < 2; f++) {
             LONG nTokens = 0;
             LONG nSlots = 0;

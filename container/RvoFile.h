@@ -97,25 +97,23 @@ public:
     // rectangle's width); -1 means the whole stride.
     int ReadFrame(unsigned index, DWORD* pDst, int nDstStride, int nDstHeight, BOOL bViaBuffer,
                   int nDstWidth = -1);
-    // An entry's picture blob is read from the file and decoded from one of its
-    // two copies (frame area and index record), the other one when the first
-    // does not decode or libjpeg reports damage in it. When both are damaged
-    // the picture is given as far as the better one decodes and returns 1 with
-    // the last error ERROR_FILE_CORRUPT.
+    // An entry's picture (decoder/PictureCopies.h: its blob from one of its two
+    // copies, the other one when the first cannot be read, does not decode or
+    // libjpeg reports damage in it; an image list's external still image when
+    // no copy can be read), placed with its zero bands. When both copies are
+    // damaged the picture is given as far as the first decodes and returns 1
+    // with the last error ERROR_FILE_CORRUPT.
     int RebuildFrame(int entry, DWORD* pDst, int nDstStride, int nDstHeight, int nDstWidth = -1);
     int LoadEntryBlob(int entry);
     HGLOBAL TakeBlob(int entry);
     // The file offsets of entry's blob copies, the one read first first: 0, 1
     // or 2 of them (a file being written has only the frame-area copy, some
-    // files only the index copy).
+    // files only the index copy). Pictures are decoded from them by
+    // DecodeEntryPicture (decoder/PictureCopies.h).
     int GetBlobCopies(int entry, ULONGLONG anAt[2]) const;
     // The blob's copy at nAt (an offset GetBlobCopies gives) as a new block, or
     // null with a last error (ReadBlobFromFile's).
     HGLOBAL ReadBlobCopy(ULONGLONG nAt);
-    // True when a picture of size s fills both the frame rectangle and the
-    // destination's rows exactly (at the origin, stride = width), so that it
-    // can be decoded straight into the destination.
-    bool IsWholeDestination(const SIZE& s, int nDstStride, int nDstHeight, int nDstWidth) const;
     int ReadStillImage(int entry, int nWidth, int nHeight, DWORD* pPixels);
 
     // Preloading and delivery from memory (cache/).

@@ -245,7 +245,7 @@ TEST(Preload, UnreadableFrameStopsTheRawPath) {
 
 // The third picture blob claims a width one pixel narrower than the file's,
 // in both its copies: the first two frames stay loaded. With one copy so
-// damaged the picture is loaded from the other.
+// damaged, or unreadable, the picture is loaded from the other.
 TEST(Preload, UndecodableBlobStopsTheCodedPath) {
     const std::string path = WriteMovie("narrow.rvo", 3, 3);
     std::vector<uint8_t> bytes = rvotest::ReadAll(path);
@@ -262,6 +262,15 @@ TEST(Preload, UndecodableBlobStopsTheCodedPath) {
         CRvoFile f;
         ProgressScope scope;
         f.SetProgressCallback(Progress);
+        EXPECT_TRUE(f.Preload(Wide(path).c_str(), -1, -1));
+        EXPECT_EQ(f.Cache().GetSize(), 6);
+    }
+    {
+        // A copy that cannot be read at all (no marker) is passed over as well.
+        std::vector<uint8_t> unread = bytes;
+        unread[at[2]] = 0x01;
+        rvotest::WriteAll(path, unread);
+        CRvoFile f;
         EXPECT_TRUE(f.Preload(Wide(path).c_str(), -1, -1));
         EXPECT_EQ(f.Cache().GetSize(), 6);
     }

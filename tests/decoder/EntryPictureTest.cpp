@@ -1,6 +1,7 @@
 // Entry pictures: blobs placed with their zero bands (top-left in mode 3,
 // bottom-right in mode 1), blank frames, blobs read from the frame area and
-// handed over, still images retried in the movie's folder.
+// handed over, still images retried in the movie's folder or shown when their
+// blob cannot be read; the placement geometry on its own.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "codec/JpeEngine.h"
 #include "container/BlobFile.h"
 #include "container/RvoFile.h"
+#include "decoder/PicturePlacement.h"
 #include "platform/GlobalMemory.h"
 #include "platform/HostImageServices.h"
 #include "platform/LastError.h"
@@ -109,6 +111,46 @@ TEST(EntryPicture, SmallerBlobGetsBandsByMode) {
         EXPECT_EQ(f.RebuildFrame(0, none.At(0, 0), 340, 250, 0), 1);
         EXPECT_EQ(none.Outside(0, 0, 0, 0), 0);
     }
+}
+
+TEST(EntryPicture, PlacementGeometry) {
+    // Frame rectangle (origin, size, mode 1), picture size, destination size ->
+    // picture position, clip area, visible part, and whether it decodes in place
+    // (destination stride = its width).
+    const struct Row {
+        const char* name;
+        FrameRect frame;
+        LONGLONG srcW, srcH, W, H;
+        LONGLONG px, py;
+        PixelBox clip, visible;
+        bool bTouches, bWhole;
+    } rows[] = {
+        {"mode 3, smaller picture", {0, 0, 320, 240, false}, 300, 200, 320, 240, 0, 0, {0, 0, 320, 240}, {0, 0, 300, 200}, true, false},
+        {"mode 1, smaller picture", {0, 0, 320, 240, true}, 300, 200, 320, 240, 20, 40, {0, 0, 320, 240}, {20, 40, 320, 240}, true, false},
+        {"mode 1, the frame's size", {0, 0, 32, 24, true}, 32, 24, 32, 24, 0, 0, {0, 0, 32, 24}, {0, 0, 32, 24}, true, true},
+        {"origin above-left, cut", {-10, -5, 32, 24, false}, 32, 24, 20, 10, -10, -5, {0, 0, 20, 10}, {0, 0, 20, 10}, true, false},
+        {"past the right edge", {50, 0, 32, 24, false}, 32, 24, 40, 30, 50, 0, {50, 0, 50, 24}, {}, false, false},
+        {"edge meets the destination", {40, 0, 32, 24, false}, 32, 24, 40, 30, 40, 0, {40, 0, 40, 24}, {40, 0, 40, 24}, true, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const PicturePlacement p = PlacePicture(r.frame, r.srcW, r.srcH, r.W, r.H);
+        EXPECT_EQ(p.px, r.px);
+        EXPECT_EQ(p.py, r.py);
+        EXPECT_EQ(p.bTouches, r.bTouches);
+        for (const auto& [got, want] : {std::pair{p.clip, r.clip}, std::pair{p.visible, r.visible}})
+            EXPECT_TRUE(got.x0 == want.x0 && got.y0 == want.y0 && got.x1 == want.x1 && got.y1 == want.y1)
+                << got.x0 << "," << got.y0 << " - " << got.x1 << "," << got.y1;
+        const SIZE s{(LONG)r.srcW, (LONG)r.srcH};
+        EXPECT_EQ(IsWholeDestination(r.frame, s, (int)r.W, (int)r.H, -1), r.bWhole);
+    }
+    // In place needs stride = width, every row, and the host rectangle's whole width.
+    const FrameRect f{0, 0, 32, 24, false};
+    const SIZE s{32, 24};
+    EXPECT_TRUE(IsWholeDestination(f, s, 32, 30, 32));
+    EXPECT_FALSE(IsWholeDestination(f, s, 40, 24, -1));
+    EXPECT_FALSE(IsWholeDestination(f, s, 32, 23, -1));
+    EXPECT_FALSE(IsWholeDestination(f, s, 32, 24, 31));
 }
 
 TEST(EntryPicture, BlankFramePaintsTheFrameRectangle) {
@@ -238,20 +280,24 @@ TEST(EntryPicture, StillImagesRetriedInTheMovieFolder) {
     const std::string png = ScratchPath("still.png");
     ASSERT_TRUE(WritePng(png, px, 24, 16));
     const std::string movie = ScratchPath("movie.rvo");
-    const char* names[] = {nullptr, "/no/such/folder/still.png", "C:\\Pictures\\still.png", "still.png",
+    // Entry 4 names a blob in the frame area that cannot be read (zero bytes, no
+    // marker): it shows its still, as an entry without a blob does.
+    const char* names[] = {nullptr, "/no/such/folder/still.png", "C:\\Pictures\\still.png", "still.png", nullptr,
                            "/no/such/folder/other.png"};
+    const int nStills = (int)(sizeof names / sizeof names[0]);
     std::vector<fixture::Record> records;
-    for (int i = 0; i < 5; i++) {
+    for (int i = 0; i < nStills; i++) {
         const std::string name = names[i] ? names[i] : png;
         records.push_back({.kind = rvo::kKindStillImage, .name = Wide(name), .startFrame = i});
     }
+    records[4].blobOffset = 160 + 40;
     CRvoFile f;
-    ASSERT_TRUE(OpenIndexFile(f, movie, 2, 24, 16, {}, records));
-    for (int i = 0; i < 5; i++) {
+    ASSERT_TRUE(OpenIndexFile(f, movie, 2, 24, 16, std::vector<uint8_t>(200, 0), records));
+    for (int i = 0; i < nStills; i++) {
         SCOPED_TRACE(i);
         HostBuffer host(30, 20);
         const int r = f.RebuildFrame(i, host.At(2, 1), 30, 17, 26);
-        if (i == 4) {
+        if (i == nStills - 1) {
             EXPECT_EQ(r, 0);
             continue;
         }

@@ -1,14 +1,11 @@
 // rvo verify: every frame of a file decodes, or the first one that does not.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "codec/JpeEngine.h"
-#include "container/BlobFile.h"
 #include "container/Limits.h"
-#include "platform/ByteOrder.h"
-#include "platform/GlobalMemory.h"
+#include "decoder/PictureCopies.h"
 #include "platform/LastError.h"
 #include "tools/rvo/Commands.h"
 #include "tools/rvo/OrderedWork.h"
@@ -32,50 +29,22 @@ void PrepareForChecks(CRvoFile& file) {
     file.PrepareForReading();
 }
 
-// "what: the module's reason", or either alone, the reason being the calling
-// thread's last error.
-std::string Problem(const std::string& what) {
-    const DWORD dwError = GetLastError();
+// "what: the module's reason", or either alone, the reason being dwError's
+// (by default the calling thread's last error).
+std::string Problem(const std::string& what, DWORD dwError = GetLastError()) {
     const std::string why = dwError ? DescribeLastError(dwError) : std::string();
     return what.empty() ? (why.empty() ? "unknown error" : why) : why.empty() ? what
                                                                               : what + ": " + why;
 }
 
-// A copy of a picture blob loaded from the file, and what decoding it gave.
-struct BlobCopy {
-    HGLOBAL h = nullptr;
-    std::string strWhy;   // why it is damaged; empty when it loaded (and, once decoded, decoded whole)
-    DWORD dwReadError = 0;   // the system failed the read: the copy may be whole
-    BlobCopy() = default;
-    BlobCopy(const BlobCopy&) = delete;
-    BlobCopy& operator=(const BlobCopy&) = delete;
-    ~BlobCopy() {
-        if (h) FreeJpegBlob(h);
+// Why a copy of a picture is damaged; empty when it decodes whole.
+std::string CopyProblem(const PictureCopy& c) {
+    switch (c.state) {
+    case CopyState::Unread: return Problem("it cannot be read", c.dwError);
+    case CopyState::Undecoded: return Problem("it does not decode", c.dwError);
+    case CopyState::Damaged: return "its JPEG data is damaged";
+    default: return "";
     }
-    bool SameAs(const BlobCopy& o) const {
-        if (!h || !o.h || GlobalSize(h) != GlobalSize(o.h)) return false;
-        const void* a = GlobalLock(h);
-        const void* b = GlobalLock(o.h);
-        const bool bSame = a && b && std::memcmp(a, b, GlobalSize(h)) == 0;
-        GlobalUnlock(h);
-        GlobalUnlock(o.h);
-        return bSame;
-    }
-};
-
-void LoadCopy(CRvoFile& file, ULONGLONG nAt, BlobCopy& c) {
-    SetLastError(ERROR_SUCCESS);
-    c.h = file.ReadBlobCopy(nAt);
-    if (!c.h && IsIoFailure(GetLastError())) c.dwReadError = GetLastError();
-    if (!c.h) c.strWhy = Problem("it cannot be read");
-}
-
-void DecodeCopy(CJpeEngine& engine, BlobCopy& c) {
-    if (!c.h) return;
-    SetLastError(ERROR_SUCCESS);
-    std::unique_ptr<BYTE[]> p(engine.Decompress(c.h));
-    if (!p) c.strWhy = Problem("it does not decode");
-    else if (engine.WasDamaged()) c.strWhy = "its JPEG data is damaged";
 }
 
 }   // namespace
@@ -84,32 +53,26 @@ std::string PictureCopies::Name(int c) const {
     return anAt[c] == nIndexBlobAt ? "index copy" : "frame-area copy";
 }
 
-// The copies are compared and the first decoded; the second is decoded only
-// when they differ, to tell which one is damaged.
+// Both copies are read and compared and the first decoded; the second is
+// decoded only when they differ, to tell which one is damaged.
 PictureCopies CheckPictureCopies(CRvoFile& file, int entry) {
     PictureCopies p;
-    const RvoIndexEntry* e = file.GetEntry(entry);
-    if (e->m_hBlob) return p;   // held in memory: no copies in the file
-    p.nIndexBlobAt = e->m_nIndexBlobAt;
-    p.nCopies = file.GetBlobCopies(entry, p.anAt);
-    if (p.nCopies == 0) return p;
+    if (file.GetEntry(entry)->m_hBlob) return p;   // held in memory: no copies in the file
     CJpeEngine engine;
-    BlobCopy copies[2];
-    LoadCopy(file, p.anAt[0], copies[0]);
-    if (copies[0].h) p.anBytes[0] = GlobalSize(copies[0].h) - JPEG_BLOB_TAIL_BYTES;
-    DecodeCopy(engine, copies[0]);
-    p.strWhy[0] = copies[0].strWhy;
-    p.dwReadError = copies[0].dwReadError;
-    if (p.nCopies == 2) {
-        LoadCopy(file, p.anAt[1], copies[1]);
-        if (!p.dwReadError) p.dwReadError = copies[1].dwReadError;
-        if (copies[1].h) p.anBytes[1] = GlobalSize(copies[1].h) - JPEG_BLOB_TAIL_BYTES;
-        p.bDiffer = !copies[0].SameAs(copies[1]);
-        if (p.bDiffer) DecodeCopy(engine, copies[1]);
-        p.strWhy[1] = p.bDiffer ? copies[1].strWhy : copies[0].strWhy;
+    EntryPicture picture;
+    DecodeEntryPicture(file, entry, engine, PictureTarget(), &picture, CopyCheck::Both);
+    p.nIndexBlobAt = picture.nIndexBlobAt;
+    p.nCopies = picture.nCopies;
+    for (int c = 0; c < p.nCopies; c++) {
+        const PictureCopy& copy = picture.copies[c];
+        p.anAt[c] = copy.nAt;
+        p.anBytes[c] = copy.nBytes;
+        p.strWhy[c] = CopyProblem(copy);
+        // The system failed the read: the copy may be whole.
+        if (!p.dwReadError && copy.state == CopyState::Unread && IsIoFailure(copy.dwError)) p.dwReadError = copy.dwError;
+        if (p.nWhole < 0 && copy.state == CopyState::Whole) p.nWhole = c;
     }
-    if (p.strWhy[0].empty()) p.nWhole = 0;
-    else if (p.nCopies == 2 && p.strWhy[1].empty()) p.nWhole = 1;
+    p.bDiffer = p.nCopies == 2 && picture.bDiffer;
     p.bUndecided = p.bDiffer && p.strWhy[0].empty() && p.strWhy[1].empty();
     return p;
 }
@@ -129,10 +92,14 @@ EntryCheck CheckEntry(CRvoFile& file, int i, std::vector<DWORD>& pixels) {
     const LONG cx = file.Header().m_nWidth, cy = file.Header().m_nHeight;
     const RvoIndexEntry* e = file.GetEntry(i);
     const PictureCopies p = CheckPictureCopies(file, i);
-    if (p.nCopies == 0) {
+    // An image list's entry none of whose blob copies can be read (a length of
+    // 0) shows its external still image, as the reader does.
+    const bool bStill = e->m_nKind == rvo::kKindStillImage && p.nCopies > 0 && !p.dwReadError &&
+                        p.anBytes[0] == 0 && p.anBytes[1] == 0;
+    if (p.nCopies == 0 || bStill) {
         SetLastError(ERROR_SUCCESS);
         if (file.RebuildFrame(i, pixels.data(), cx, cy, cx)) return c;
-        const bool bBlob = e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset;
+        const bool bBlob = !bStill && (e->m_hBlob || e->m_nIndexBlobAt || e->m_dwBlobOffset);
         c.strProblem = Problem(bBlob ? "picture blob of entry " + std::to_string(i)
                                : e->m_nKind == rvo::kKindStillImage
                                    ? "still image '" + ToUtf8(e->m_strName.Str()) + "' of entry " + std::to_string(i)
