@@ -213,7 +213,7 @@ void Cycle(const std::wstring& raw, const std::wstring& packed) {
     }
 }
 
-// 2,000 cycles leave the TLS slots, handles and private memory where they were.
+// 500 cycles leave the TLS slots, handles and private memory where they were.
 void UnloadCycles() {
     const std::wstring raw = Scratch(L"cycles0.rvo"), packed = Scratch(L"cycles2.rvo");
     {
@@ -225,7 +225,7 @@ void UnloadCycles() {
     }
     for (int i = 0; i < 20; i++) Cycle(raw, packed);
     const Footprint before = Measure();
-    constexpr int kCycles = 2000;
+    constexpr int kCycles = 500;
     for (int i = 0; i < kCycles && g_nFailures == 0; i++) Cycle(raw, packed);
     const Footprint after = Measure();
     std::printf("  %d cycles: first free TLS slot %lu -> %lu, next handle %#lx -> %#lx, private memory %lu -> %lu KiB\n",
