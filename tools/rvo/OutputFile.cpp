@@ -1,6 +1,7 @@
 // The output step of rvo recover and rvo repair.
 #include "tools/rvo/OutputFile.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -22,10 +23,11 @@ COutputFile::COutputFile(const std::string& input, const OutputTarget& t, const 
     m_strOut = t.bInPlace ? input : t.strOutput.empty() ? SuffixedPath(input, strDefaultSuffix) : t.strOutput;
     if (t.bInPlace && !t.bNoBackup) m_strBackup = input + ".bak";
     if (!t.bInPlace) {
+        // The input named as the output is refused first: --force does not make it an output.
         if (fs::exists(FsPath(m_strOut), ec)) {
-            if (!t.bForce) FailFile(m_strOut, "already exists; give --force to replace it");
             if (fs::equivalent(FsPath(m_strOut), FsPath(input), ec))
                 FailFile(m_strOut, "is the input; give --in-place to replace it");
+            if (!t.bForce) FailFile(m_strOut, "already exists; give --force to replace it");
         }
     } else if (!m_strBackup.empty() && fs::exists(FsPath(m_strBackup), ec) && !t.bForce) {
         FailFile(m_strBackup, "already exists; give --force to replace it, or --no-backup");
@@ -48,6 +50,16 @@ void COutputFile::Fail(const std::string& strVerb, const std::string& why, DWORD
 }
 
 void COutputFile::Commit() {
+    // The new file is on the disk before it takes a name: a crash after the
+    // rename must not leave an empty file where the movie was.
+    FILE* f = OpenFile(m_strTemp, "r+b");
+    const bool bFlushed = f && FlushToDisk(f);
+    const std::string strFlushError = bFlushed ? "" : LastSystemError();
+    if (f) std::fclose(f);
+    if (!bFlushed) {
+        RemoveTemp();
+        FailFile(m_strOut, "cannot be written (" + strFlushError + ")" + (m_bInPlace ? "; it is unchanged" : ""));
+    }
     std::error_code ec;
     if (!m_strBackup.empty()) {
         // The original stays under FILE.bak (a second name for the same file, or a copy)

@@ -30,6 +30,8 @@ FILE* OpenFile(const std::string& path, const char* mode);
 // A UTF-8 file name as a path, and back.
 std::filesystem::path FsPath(const std::string& path);
 std::string PathText(const std::filesystem::path& path);
+// Writes what f has buffered through to the disk; false on failure.
+bool FlushToDisk(FILE* f);
 // The system's words for the last failed call (strerror, or FormatMessage).
 std::string LastSystemError();
 

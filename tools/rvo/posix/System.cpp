@@ -20,4 +20,5 @@ unsigned long ProcessId() { return (unsigned long)getpid(); }
 FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
+bool FlushToDisk(FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
 std::string LastSystemError() { return std::strerror(errno); }

@@ -60,6 +60,8 @@ std::filesystem::path FsPath(const std::string& path) { return std::filesystem::
 
 std::string PathText(const std::filesystem::path& path) { return Utf8(path.native()); }
 
+bool FlushToDisk(FILE* f) { return std::fflush(f) == 0 && _commit(_fileno(f)) == 0; }
+
 std::string LastSystemError() {
     DWORD dwError = GetLastError();
     if (dwError == 0) dwError = ERROR_GEN_FAILURE;
